@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs every Debian 12 package the project needs to build, test and run.
+# Run as root on a fresh machine (it is what CI runs first).
+set -euo pipefail
+export DEBIAN_FRONTEND=noninteractive
+packages=(
+  build-essential cmake ninja-build pkg-config git
+  qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev
+  libqt6multimedia6 qt6-qpa-plugins
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-pulseaudio
+  libgl1-mesa-dev libxkbcommon-dev
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  pulseaudio pulseaudio-utils
+  xvfb xauth
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  apt-get update
+  apt-get install -y --no-install-recommends "${missing[@]}"
+fi
