@@ -1,0 +1,75 @@
+// A FormHost without a window: control state in memory, built from a
+// template. Tests and tarvo-cli type into controls, press buttons and read
+// fields; message boxes are recorded and answered.
+#pragma once
+
+#include "display/Surface.h"
+#include "framework/FormHost.h"
+#include "framework/MsgBox.h"
+#include "framework/Templates.h"
+
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace tarvo {
+
+struct RecordedMessage {
+    std::string text;
+    std::string caption;
+    unsigned type;
+};
+
+class VirtualForm : public FormHost {
+public:
+    explicit VirtualForm(const DialogTemplate& tmpl);
+
+    std::string GetDlgItemText(int id) const override;
+    void SetDlgItemText(int id, const std::string& text) override;
+    int GetCheckedRadio(int firstId) const override;
+    void CheckRadio(int firstId, int index) override;
+    void LimitText(int id, int maxChars) override;
+    void ShowControl(int id, bool show) override;
+    bool IsControlVisible(int id) const override;
+    void EnableControl(int id, bool enable) override;
+    bool IsControlEnabled(int id) const override;
+    void SetFocus(int id) override;
+    int MessageBox(const std::string& text, const std::string& caption, unsigned type) override;
+    Surface& ClientSurface() override { return surface_; }
+
+    // As a user would: typing replaces an edit's text, cut to its limit.
+    void Type(int id, const std::string& text);
+    // Clicks a radio button by its own id.
+    void Click(int radioId);
+    int Focus() const { return focus_; }
+    int TextLimit(int id) const;
+    bool Has(int id) const;
+
+    const std::vector<RecordedMessage>& Messages() const { return messages_; }
+    void ClearMessages() { messages_.clear(); }
+    // Answers for the next message boxes, in order; IDOK once they run out.
+    void QueueAnswer(int answer) { answers_.push_back(answer); }
+
+    const DialogTemplate& Template() const { return tmpl_; }
+
+private:
+    struct Control {
+        std::string text;
+        bool checked = false;
+        bool visible = true;
+        bool enabled = true;
+        int limit = 0;  // 0: none
+    };
+    Control* Find(int id);
+    const Control* Find(int id) const;
+
+    const DialogTemplate& tmpl_;
+    std::map<int, Control> controls_;
+    std::vector<RecordedMessage> messages_;
+    std::deque<int> answers_;
+    Surface surface_;
+    int focus_ = 0;
+};
+
+}  // namespace tarvo
