@@ -1,0 +1,225 @@
+#include "cli/Cli.h"
+
+#include "app/TarvoDoc.h"
+#include "cli/Png.h"
+#include "form/TarvoView.h"
+#include "framework/VirtualForm.h"
+#include "resources/ResourceIds.h"
+#include "resources/Resources.h"
+
+#include <algorithm>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace tarvo {
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: tarvo-cli [SETTING|COMMAND]... [FILE]\n"
+    "FILE is opened as the document before any command runs; without it the\n"
+    "document is new (\"Untitled\"), as at start-up.\n"
+    "settings (typed into the form's fields, so the form's own checks apply):\n"
+    "  --chunk 256|512|1024|2048   --low HZ   --high HZ   --high-amp A\n"
+    "  --comment TEXT\n"
+    "commands (pressed in the order given):\n"
+    "  --header        Get Header\n"
+    "  --freqs         Max Freqs\n"
+    "  --wow           Wow&Flutter\n"
+    "  --spectrogram   SPECTROGRAM\n"
+    "  --clear         Clear\n"
+    "  --png OUT.png   write the client area as it stands, picture and plot\n"
+    "output:\n"
+    "  --json          one JSON object instead of \"Label: text\" lines\n"
+    "  --help  --version\n"
+    "exit status: 0; 1 when a message box was shown or an output could not be\n"
+    "written; 2 for a usage error\n";
+
+// Options a later version of the program carries; asked for now, they are
+// usage errors.
+const std::vector<std::string> kNotYet = {
+    "--add-comments", "--save-data", "--list", "--ply", "--wn", "--3khz", "--stop",
+    "--rec", "--meter", "--rec-file", "--carrier", "--channel", "--meter-csv", "--meter-png",
+};
+
+enum class Kind { Chunk, Low, High, HighAmp, Comment, Press, Png };
+
+struct Step {
+    Kind kind;
+    std::string arg;  // the value, or for Press the command id as text
+    int id = 0;
+};
+
+// Text as a JSON string: control characters escaped, bytes that are not
+// UTF-8 replaced by U+FFFD so the output stays valid.
+std::string JsonString(const std::string& s)
+{
+    std::string o = "\"";
+    for (size_t i = 0; i < s.size();) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        if (c == '"' || c == '\\') {
+            o += '\\';
+            o += static_cast<char>(c);
+            ++i;
+        } else if (c < 0x20) {
+            static const char* hex = "0123456789abcdef";
+            switch (c) {
+            case '\n': o += "\\n"; break;
+            case '\r': o += "\\r"; break;
+            case '\t': o += "\\t"; break;
+            default:
+                o += "\\u00";
+                o += hex[c >> 4];
+                o += hex[c & 15];
+            }
+            ++i;
+        } else if (c < 0x80) {
+            o += static_cast<char>(c);
+            ++i;
+        } else {
+            size_t len = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c < 0xE0 ? 2 : 0;
+            bool ok = len > 0 && i + len <= s.size();
+            for (size_t k = 1; ok && k < len; ++k)
+                ok = (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80;
+            if (ok) {
+                o.append(s, i, len);
+                i += len;
+            } else {
+                o += "\xEF\xBF\xBD";
+                ++i;
+            }
+        }
+    }
+    return o + "\"";
+}
+
+}  // namespace
+
+int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
+{
+    std::vector<std::string> args(argv + 1, argv + argc);
+    std::vector<Step> steps;
+    std::string file;
+    bool haveFile = false, json = false;
+
+    auto usage = [&](const std::string& why) {
+        err << "tarvo-cli: " << why << "\n" << kUsage;
+        return kExitUsage;
+    };
+
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](std::string& v) {
+            if (i + 1 >= args.size())
+                return false;
+            v = args[++i];
+            return true;
+        };
+        std::string v;
+        if (a == "--help" || a == "-h") {
+            out << kUsage;
+            return kExitOk;
+        } else if (a == "--version") {
+            out << "tarvo-cli 1.0\n";
+            return kExitOk;
+        } else if (a == "--json") {
+            json = true;
+        } else if (a == "--chunk") {
+            if (!value(v))
+                return usage("--chunk needs a size");
+            int id = v == "256" ? IDC_CHUNK256 : v == "512" ? IDC_CHUNK512 : v == "1024" ? IDC_CHUNK1024
+                   : v == "2048" ? IDC_CHUNK2048 : 0;
+            if (!id)
+                return usage("--chunk takes 256, 512, 1024 or 2048, not \"" + v + "\"");
+            steps.push_back({Kind::Chunk, v, id});
+        } else if (a == "--low" || a == "--high" || a == "--high-amp" || a == "--comment") {
+            if (!value(v))
+                return usage(a + " needs a value");
+            Kind k = a == "--low" ? Kind::Low : a == "--high" ? Kind::High : a == "--high-amp" ? Kind::HighAmp
+                   : Kind::Comment;
+            steps.push_back({k, v, 0});
+        } else if (a == "--header" || a == "--freqs" || a == "--wow" || a == "--spectrogram" || a == "--clear") {
+            int id = a == "--header" ? IDC_GETHEADER : a == "--freqs" ? IDC_MAXFREQS : a == "--wow" ? IDC_WOWFLUTTER
+                   : a == "--spectrogram" ? IDC_SPECTROGRAM : IDC_CLEAR;
+            steps.push_back({Kind::Press, a, id});
+        } else if (a == "--png") {
+            if (!value(v))
+                return usage("--png needs a file name");
+            steps.push_back({Kind::Png, v, 0});
+        } else if (std::find(kNotYet.begin(), kNotYet.end(), a) != kNotYet.end()) {
+            return usage(a + " is not available in this version");
+        } else if (a == "--") {
+            if (i + 1 < args.size()) {
+                if (haveFile || i + 2 < args.size())
+                    return usage("only one FILE may be given");
+                file = args[i + 1];
+                haveFile = true;
+            }
+            break;
+        } else if (a.size() > 1 && a[0] == '-') {
+            return usage("unknown option " + a);
+        } else {
+            if (haveFile)
+                return usage("only one FILE may be given");
+            file = a;
+            haveFile = true;
+        }
+    }
+
+    VirtualForm form(FormTemplate());
+    CTarvoDoc doc;
+    CTarvoView view(form, doc);
+    CSingleDocTemplate docTemplate(doc, view, form);
+    docTemplate.OnFileNew();
+    if (haveFile)
+        docTemplate.OpenDocumentFile(file);
+
+    bool outputFailed = false;
+    for (const Step& s : steps) {
+        switch (s.kind) {
+        case Kind::Chunk: form.Click(s.id); break;
+        case Kind::Low: form.Type(IDC_LOWFREQ, s.arg); break;
+        case Kind::High: form.Type(IDC_HIGHFREQ, s.arg); break;
+        case Kind::HighAmp: form.Type(IDC_HIGHAMP, s.arg); break;
+        case Kind::Comment: form.Type(IDC_COMMENT, s.arg); break;
+        case Kind::Press: view.OnCmdMsg(s.id); break;
+        case Kind::Png:
+            if (!WritePng(form.ClientSurface(), s.arg)) {
+                err << "tarvo-cli: cannot write " << s.arg << "\n";
+                outputFailed = true;
+            }
+            break;
+        }
+    }
+
+    // The fields as the form shows them, the checked chunk size first.
+    std::vector<std::pair<std::string, std::string>> fields;
+    int sel = form.GetCheckedRadio(IDC_CHUNK256);
+    auto group = FormTemplate().RadioGroup(IDC_CHUNK256);
+    fields.emplace_back("Chunk Size", sel >= 0 && sel < static_cast<int>(group.size())
+                                          ? DisplayCaption(group[static_cast<size_t>(sel)]->caption)
+                                          : std::string());
+    for (const FormField& f : FormFields())
+        fields.emplace_back(f.label, form.GetDlgItemText(f.id));
+
+    const auto& messages = form.Messages();
+    if (json) {
+        out << "{\"fields\": {";
+        for (size_t i = 0; i < fields.size(); ++i)
+            out << (i ? ", " : "") << JsonString(fields[i].first) << ": " << JsonString(fields[i].second);
+        out << "}, \"messages\": [";
+        for (size_t i = 0; i < messages.size(); ++i)
+            out << (i ? ", " : "") << "{\"caption\": " << JsonString(messages[i].caption)
+                << ", \"text\": " << JsonString(messages[i].text) << "}";
+        out << "]}\n";
+    } else {
+        for (const auto& [label, text] : fields)
+            out << label << ": " << text << "\n";
+        for (const RecordedMessage& m : messages)
+            err << m.caption << ": " << m.text << "\n";
+    }
+    return !messages.empty() || outputFailed ? kExitMessage : kExitOk;
+}
+
+}  // namespace tarvo

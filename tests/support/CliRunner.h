@@ -1,0 +1,48 @@
+// Runs the built tarvo-cli and collects its exit status and output.
+#pragma once
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace tarvo::test {
+
+struct CliResult {
+    int status = -1;
+    std::string out, err;
+};
+
+inline std::string ShellQuote(const std::string& s)
+{
+    std::string q = "'";
+    for (char c : s)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+inline CliResult RunCli(const std::vector<std::string>& args, const std::string& workDir)
+{
+    std::string outPath = workDir + "/cli.out", errPath = workDir + "/cli.err";
+    std::string cmd = "cd " + ShellQuote(workDir) + " && " + ShellQuote(TARVO_CLI_PATH);
+    for (const auto& a : args)
+        cmd += " " + ShellQuote(a);
+    cmd += " >" + ShellQuote(outPath) + " 2>" + ShellQuote(errPath) + " </dev/null";
+    CliResult r;
+    int rc = std::system(cmd.c_str());
+    r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    auto slurp = [](const std::string& p) {
+        std::ifstream f(p, std::ios::binary);
+        std::stringstream ss;
+        ss << f.rdbuf();
+        return ss.str();
+    };
+    r.out = slurp(outPath);
+    r.err = slurp(errPath);
+    return r;
+}
+
+}  // namespace tarvo::test
