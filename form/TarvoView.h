@@ -113,6 +113,9 @@ public:
     // forward, -1 inverse); element 0 is neither read nor written.
     static void ComputeFFT(int direction, int n, float* re, float* im);
     static double InterpolatePeak(double left, double peak, double right, double peakFreq, double deltaFreq);
+    // The spectrogram's colour of a magnitude against High Amp; black means
+    // the pixel is not drawn.
+    static COLORREF SpectrogramColour(double magnitude, double highAmp);
 
     // --- Plot area ----------------------------------------------------------
     static constexpr int kPlotLeft = 25, kPlotTop = 37, kPlotRight = 440, kPlotBottom = 290;

@@ -1,0 +1,74 @@
+// Max Freqs: the peak frequency of every chunk, plotted as it is found, and
+// their average.
+#include "form/NumberText.h"
+#include "form/TarvoView.h"
+
+#include <cmath>
+
+namespace tarvo {
+
+namespace {
+
+// Point colour by chunk size.
+COLORREF TrackColour(unsigned n)
+{
+    switch (n) {
+    case 256: return RGB(255, 128, 64);
+    case 512: return RGB(0, 255, 0);
+    case 1024: return RGB(0, 0, 255);
+    case 2048: return RGB(255, 0, 255);
+    default: return RGB(255, 255, 255);
+    }
+}
+
+}  // namespace
+
+void CTarvoView::OnMaxFreqs()
+{
+    UpdateData(true);
+    m_strAverFreq = "calculating";
+    UpdateData(false);
+    m_host.UpdateWindow();
+
+    WaveInput in;
+    int lowBin = 1;
+    double sum = 0.0;
+    const float* re = m_pReal.get();
+    const float* im = m_pImag.get();
+    auto mag = [re, im](int k) {
+        const double r = re[k], i = im[k];
+        return std::sqrt(r * r + i * i) / 100000.0;
+    };
+    WaveReadError err = AnalyseChunks(
+        in, lowBin,
+        [&](int c) {
+            double best = 0.0;
+            int p = lowBin;
+            for (int k = lowBin; k < static_cast<int>(m_nHighBin); ++k) {
+                const double m = mag(k);
+                if (m > best) {
+                    best = m;
+                    p = k;
+                }
+            }
+            const double peakFreq = (p - 1) * m_dDeltaFreq;
+            double f = InterpolatePeak(mag(p - 1), best, mag(p + 1), peakFreq, m_dDeltaFreq);
+            if (!(f > 0))
+                f = peakFreq;
+            m_pFreqs[static_cast<size_t>(c)] = static_cast<float>(f);
+            sum += f;
+            PlotPoint(ChunkToX(c), FreqToY(f), TrackColour(m_nChunkSize));
+        },
+        [&] {
+            // No chunks give 0/0: the average then reads as not a number.
+            const double avg = sum / m_nChunks;
+            m_strAverFreq = GcvtText(avg, 5) + " Hz";
+            UpdateData(false);
+        });
+    ReportWaveError(err);
+    CloseWaveInput(in);
+    m_bFreqsValid = true;
+    m_host.UpdateWindow();
+}
+
+}  // namespace tarvo
