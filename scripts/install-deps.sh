@@ -11,7 +11,7 @@ packages=(
   libgl1-mesa-dev libxkbcommon-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   pulseaudio pulseaudio-utils
-  xvfb xauth
+  xvfb xauth fonts-dejavu-core
 )
 missing=()
 for p in "${packages[@]}"; do
