@@ -70,7 +70,7 @@ const DialogTemplate& AboutTemplate()
             {IDC_STATIC, K::Icon, "", 11, 17, 18, 20, 0},
             {IDC_STATIC, K::Label, "Tarvo Application Version 1.0", 55, 10, 100, 8, CS_CENTER},
             {IDOK_BUTTON, K::DefPushButton, "OK", 176, 6, 32, 14, CS_GROUP | CS_TABSTOP},
-            {IDC_STATIC, K::Label, "Frequency track and wow && flutter", 55, 20, 100, 8, CS_CENTER},
+            {IDC_STATIC, K::Label, "Frequency track, wow && flutter", 55, 20, 100, 8, CS_CENTER},
             {IDC_STATIC, K::Label, "of recorded test tones", 55, 30, 100, 8, CS_CENTER},
         }};
     return t;

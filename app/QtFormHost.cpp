@@ -1,0 +1,285 @@
+#include "app/QtFormHost.h"
+
+#include "app/TemplateWidgets.h"
+#include "form/TarvoView.h"
+#include "framework/MsgBox.h"
+
+#include <QAbstractButton>
+#include <QAbstractEventDispatcher>
+#include <QButtonGroup>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QRadioButton>
+
+namespace tarvo {
+
+namespace {
+
+QColor ToQColor(COLORREF c) { return QColor(GetRValue(c), GetGValue(c), GetBValue(c)); }
+
+QMessageBox::Icon IconOf(unsigned type)
+{
+    switch (type & MB_ICONMASK) {
+    case MB_ICONSTOP:
+        return QMessageBox::Critical;
+    case MB_ICONQUESTION:
+        return QMessageBox::Question;
+    case MB_ICONEXCLAMATION:
+        return QMessageBox::Warning;
+    case MB_ICONINFORMATION:
+        return QMessageBox::Information;
+    default:
+        return QMessageBox::NoIcon;
+    }
+}
+
+QMessageBox::StandardButtons ButtonsOf(unsigned type)
+{
+    switch (type & MB_TYPEMASK) {
+    case MB_OKCANCEL:
+        return QMessageBox::Ok | QMessageBox::Cancel;
+    case MB_YESNO:
+        return QMessageBox::Yes | QMessageBox::No;
+    default:
+        return QMessageBox::Ok;
+    }
+}
+
+int AnswerOf(int button)
+{
+    switch (button) {
+    case QMessageBox::Cancel:
+        return IDCANCEL;
+    case QMessageBox::Yes:
+        return IDYES;
+    case QMessageBox::No:
+        return IDNO;
+    default:
+        return IDOK;
+    }
+}
+
+}  // namespace
+
+QtFormHost::QtFormHost(const DialogTemplate& tmpl, QWidget* parent) : QWidget(parent), tmpl_(tmpl)
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setFont(TemplateFont(tmpl_));
+
+    QButtonGroup* group = nullptr;
+    bool previousWasRadio = false;
+    for (const ControlTemplate& c : tmpl_.controls) {
+        QWidget* w = CreateTemplateControl(c, tmpl_, this);
+        if (c.id != IDC_STATIC)
+            controls_[c.id] = w;
+
+        if (c.kind == ControlKind::RadioButton) {
+            // A radio group starts at a button marked as a group's first or
+            // at a button that follows another kind of control.
+            if (!previousWasRadio || (c.style & CS_GROUP)) {
+                group = new QButtonGroup(this);
+                group->setExclusive(true);
+                radioGroups_[c.id] = group;
+            }
+            group->addButton(static_cast<QAbstractButton*>(w), c.id);
+        }
+        previousWasRadio = c.kind == ControlKind::RadioButton;
+
+        if ((c.kind == ControlKind::PushButton || c.kind == ControlKind::DefPushButton) && c.id != IDC_STATIC) {
+            const int id = c.id;
+            connect(static_cast<QPushButton*>(w), &QPushButton::clicked, this, [this, id] { Dispatch(id); });
+        }
+    }
+
+    // Whatever a command drew without asking for a paint is painted when the
+    // event loop next waits.
+    if (QAbstractEventDispatcher* d = QAbstractEventDispatcher::instance())
+        connect(d, &QAbstractEventDispatcher::aboutToBlock, this, &QtFormHost::InvalidateDirty);
+}
+
+QtFormHost::~QtFormHost() = default;
+
+QSize QtFormHost::sizeHint() const { return DluSize(tmpl_.cx, tmpl_.cy); }
+QSize QtFormHost::minimumSizeHint() const { return sizeHint(); }
+
+QWidget* QtFormHost::Control(int id) const
+{
+    auto it = controls_.find(id);
+    return it == controls_.end() ? nullptr : it->second;
+}
+
+QButtonGroup* QtFormHost::RadioGroupOf(int firstId) const
+{
+    auto it = radioGroups_.find(firstId);
+    return it == radioGroups_.end() ? nullptr : it->second;
+}
+
+void QtFormHost::SetView(CTarvoView* view)
+{
+    if (!view) {
+        onCommand_ = nullptr;
+        return;
+    }
+    onCommand_ = [view](int id) { return view->OnCmdMsg(id); };
+}
+
+void QtFormHost::Dispatch(int id)
+{
+    if (onCommand_)
+        onCommand_(id);
+    InvalidateDirty();
+}
+
+std::string QtFormHost::GetDlgItemText(int id) const
+{
+    QWidget* w = Control(id);
+    if (auto* e = qobject_cast<QLineEdit*>(w))
+        return e->text().toStdString();
+    if (auto* l = qobject_cast<QLabel*>(w))
+        return l->text().toStdString();
+    if (auto* b = qobject_cast<QAbstractButton*>(w))
+        return DisplayCaption(b->text().toStdString());
+    return std::string();
+}
+
+void QtFormHost::SetDlgItemText(int id, const std::string& text)
+{
+    QWidget* w = Control(id);
+    const QString t = QString::fromStdString(text);
+    // Only a text that changed needs painting while a command runs.
+    if (auto* e = qobject_cast<QLineEdit*>(w)) {
+        if (e->text() == t)
+            return;
+        e->setText(t);
+    } else if (auto* l = qobject_cast<QLabel*>(w)) {
+        if (l->text() == t)
+            return;
+        l->setText(t);
+    } else if (auto* b = qobject_cast<QAbstractButton*>(w)) {
+        b->setText(EscapeMnemonics(t));
+    } else {
+        return;
+    }
+    changed_.insert(id);
+}
+
+int QtFormHost::GetCheckedRadio(int firstId) const
+{
+    const auto group = tmpl_.RadioGroup(firstId);
+    for (size_t i = 0; i < group.size(); ++i)
+        if (auto* b = qobject_cast<QAbstractButton*>(Control(group[i]->id)); b && b->isChecked())
+            return static_cast<int>(i);
+    return -1;
+}
+
+void QtFormHost::CheckRadio(int firstId, int index)
+{
+    const auto members = tmpl_.RadioGroup(firstId);
+    QButtonGroup* group = RadioGroupOf(firstId);
+    // An exclusive group cannot be left with no button checked.
+    if (group)
+        group->setExclusive(false);
+    for (size_t i = 0; i < members.size(); ++i) {
+        if (auto* b = qobject_cast<QAbstractButton*>(Control(members[i]->id))) {
+            b->setChecked(static_cast<int>(i) == index);
+            changed_.insert(members[i]->id);
+        }
+    }
+    if (group)
+        group->setExclusive(true);
+}
+
+void QtFormHost::LimitText(int id, int maxChars)
+{
+    if (auto* e = qobject_cast<QLineEdit*>(Control(id)))
+        e->setMaxLength(maxChars > 0 ? maxChars : 32767);
+}
+
+void QtFormHost::ShowControl(int id, bool show)
+{
+    if (QWidget* w = Control(id))
+        w->setVisible(show);
+}
+
+bool QtFormHost::IsControlVisible(int id) const
+{
+    QWidget* w = Control(id);
+    return w && !w->isHidden();
+}
+
+void QtFormHost::EnableControl(int id, bool enable)
+{
+    if (QWidget* w = Control(id))
+        w->setEnabled(enable);
+}
+
+bool QtFormHost::IsControlEnabled(int id) const
+{
+    QWidget* w = Control(id);
+    return w && w->isEnabled();
+}
+
+void QtFormHost::SetFocus(int id)
+{
+    QWidget* w = Control(id);
+    if (!w)
+        return;
+    w->setFocus(Qt::OtherFocusReason);
+    // A dialog puts the whole text of an edit under the selection when it
+    // gives it the focus, ready to be typed over.
+    if (auto* e = qobject_cast<QLineEdit*>(w))
+        e->selectAll();
+}
+
+int QtFormHost::MessageBox(const std::string& text, const std::string& caption, unsigned type)
+{
+    const std::string& title = caption.empty() ? std::string(kAppTitle) : caption;
+    if (messageBoxHook_)
+        return messageBoxHook_(text, title, type);
+    QMessageBox box(IconOf(type), QString::fromStdString(title), QString::fromStdString(text), ButtonsOf(type),
+                    this);
+    box.setTextFormat(Qt::PlainText);
+    return AnswerOf(box.exec());
+}
+
+void QtFormHost::UpdateWindow()
+{
+    for (int id : changed_)
+        if (QWidget* w = Control(id); w && w->isVisible())
+            w->repaint();
+    changed_.clear();
+
+    Rect r = surface_.TakeDirty();
+    if (!r.Empty() && isVisible())
+        repaint(QRect(r.left, r.top, r.right - r.left, r.bottom - r.top));
+}
+
+void QtFormHost::InvalidateDirty()
+{
+    changed_.clear();  // the widgets schedule their own paints
+    Rect r = surface_.TakeDirty();
+    if (!r.Empty())
+        update(QRect(r.left, r.top, r.right - r.left, r.bottom - r.top));
+}
+
+void QtFormHost::paintEvent(QPaintEvent* event)
+{
+    QPainter p(this);
+    const QImage raster(reinterpret_cast<const uchar*>(surface_.Argb()), Surface::kWidth, Surface::kHeight,
+                        Surface::kWidth * 4, QImage::Format_RGB32);
+    const QRect area = event->rect();
+    const QRect onRaster = area & raster.rect();
+    if (!onRaster.isEmpty())
+        p.drawImage(onRaster.topLeft(), raster, onRaster);
+    // Beyond the client area's raster, when the window is enlarged.
+    const QRegion outside = QRegion(area) - QRegion(raster.rect());
+    for (const QRect& r : outside)
+        p.fillRect(r, ToQColor(Surface::kOutside));
+}
+
+}  // namespace tarvo

@@ -1,0 +1,81 @@
+// The application object: starts the program, joins the document, the main
+// frame and the view in the single document template, and carries the
+// application's commands (New, Open, the recent files, About).
+#pragma once
+
+#include "app/QtFormHost.h"
+#include "app/RecentFileList.h"
+
+#include <QColor>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+class QSettings;
+
+namespace tarvo {
+
+class CMainFrame;
+class CSingleDocTemplate;
+class CTarvoDoc;
+class CTarvoView;
+
+class CTarvoApp {
+public:
+    CTarvoApp();
+    ~CTarvoApp();
+    CTarvoApp(const CTarvoApp&) = delete;
+    CTarvoApp& operator=(const CTarvoApp&) = delete;
+
+    // The start-up steps, in order. args are the command-line arguments
+    // after the program's name; together they are the path of a file to
+    // open. Needs a QApplication.
+    bool InitInstance(const QStringList& args);
+    // The event loop until the main window closes, then ExitInstance.
+    int Run();
+    // Writes the recent-file list back to the profile.
+    int ExitInstance();
+
+    // --- Commands of the application object -------------------------------
+    // Handles New, Open, the recent files and About; false for the others.
+    bool OnCmdMsg(int id);
+    void OnFileNew();
+    void OnFileOpen();
+    bool OpenDocumentFile(const std::string& path);
+    void OnOpenRecentFile(int index);
+    void OnAppAbout();
+
+    // --- Profile ----------------------------------------------------------
+    // The application's profile: organisation "Tarvo", application "Quillon".
+    static std::unique_ptr<QSettings> Profile();
+    const CRecentFileList& RecentFiles() const { return recentFiles_; }
+
+    CMainFrame* MainFrame() const { return frame_.get(); }
+    CTarvoView* View() const { return view_.get(); }
+    CTarvoDoc* Document() const { return doc_.get(); }
+
+    // --- Replaceable dialogs ----------------------------------------------
+    // Installed on the form at start-up in place of the modal message boxes.
+    QtFormHost::MessageBoxHook messageBoxHook;
+    // Asked in place of the open dialog; an empty answer cancels.
+    std::function<QString()> openFileDialog;
+
+private:
+    void SetDialogBkColor(const QColor& background, const QColor& text);
+    void LoadStdProfileSettings(int recentFiles);
+    void AddToRecentFileList(const std::string& path);
+    void WriteRecentFiles() const;
+
+    CRecentFileList recentFiles_;
+    // Destroyed in reverse: the template and the view before the frame
+    // whose form the view talks to.
+    std::unique_ptr<CTarvoDoc> doc_;
+    std::unique_ptr<CMainFrame> frame_;
+    std::unique_ptr<CTarvoView> view_;
+    std::unique_ptr<CSingleDocTemplate> docTemplate_;
+};
+
+}  // namespace tarvo

@@ -1,0 +1,48 @@
+// Qt widgets built from a dialog template: the same table of controls that
+// the windowless host reads, laid out at the template's dialog units.
+#pragma once
+
+#include "framework/Templates.h"
+
+#include <QFont>
+#include <QRect>
+#include <QSize>
+#include <QString>
+
+#include <string>
+
+class QIcon;
+class QWidget;
+
+namespace tarvo {
+
+// The property every widget built from a template carries: its control id
+// (IDC_STATIC for labels and frames).
+inline constexpr const char* kControlIdProperty = "controlId";
+
+// A rectangle in dialog units as pixels; the edges are rounded, so controls
+// that touch in the template touch on the screen.
+QRect DluRect(int x, int y, int cx, int cy);
+QSize DluSize(int cx, int cy);
+
+// The template's font: sans serif at its point size.
+QFont TemplateFont(const DialogTemplate& tmpl);
+
+// A caption as a Qt button text. Both conventions mark a mnemonic with "&"
+// and write a literal "&" as "&&", so the template text carries over.
+QString ButtonText(const std::string& caption);
+// Literal text as a Qt button text: every "&" doubled.
+QString EscapeMnemonics(const QString& text);
+
+// Creates the widget of one control as a child of parent, placed at its
+// template rectangle, with the template's font and the control id property.
+// Radio buttons are not grouped here; the caller groups them.
+QWidget* CreateTemplateControl(const ControlTemplate& c, const DialogTemplate& tmpl, QWidget* parent);
+
+// The program's icon: the emblem of the background picture.
+QIcon ApplicationIcon();
+
+// The control id a widget was built with, IDC_STATIC when it has none.
+int ControlIdOf(const QWidget* w);
+
+}  // namespace tarvo
