@@ -113,22 +113,6 @@ TEST_F(FormState, CommentLimitCountsCharacters)
     EXPECT_EQ(view.m_strComment, eighty);
 }
 
-TEST_F(FormState, WritingShowsMembersAndRadio)
-{
-    view.m_nChunkSel = 3;
-    view.m_dHighFreq = 5412.5;
-    view.m_strWowFlutter = "1. %rms";
-    view.UpdateData(false);
-    EXPECT_EQ(form.GetCheckedRadio(IDC_CHUNK256), 3);
-    EXPECT_EQ(Field(IDC_HIGHFREQ), "5412.5");
-    EXPECT_EQ(Field(IDC_WOWFLUTTER_TEXT), "1. %rms");
-    view.m_nChunkSel = -1;
-    view.UpdateData(false);
-    EXPECT_EQ(form.GetCheckedRadio(IDC_CHUNK256), -1);
-    EXPECT_TRUE(view.UpdateData(true));
-    EXPECT_EQ(view.m_nChunkSel, -1);
-}
-
 TEST_F(FormState, SecondDocumentKeepsSettingsAndResetsStatus)
 {
     Open(Wave8(11025, Silence(3000)), "one.wav");

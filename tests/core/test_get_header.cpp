@@ -52,12 +52,6 @@ TEST_F(GetHeader, WorkedFigures)
     }
 }
 
-TEST_F(GetHeader, HighBinStaysFromStartWhenTooHigh)
-{
-    Header(44100, 441000, IDC_CHUNK256);
-    EXPECT_EQ(view.m_nHighBin, 127u);
-}
-
 TEST_F(GetHeader, ShortAndLongDataChunks)
 {
     Header(8000, 255, IDC_CHUNK256);
@@ -103,13 +97,6 @@ TEST_F(GetHeader, SampleRateZeroEndsNormallyWithReadableFields)
     EXPECT_EQ(Field(IDC_DURATION), "n/a sec");
     EXPECT_EQ(Field(IDC_DELTAT), "n/a msec");
     EXPECT_EQ(Field(IDC_DISPLAYED), "n/a sec");
-}
-
-TEST_F(GetHeader, UpdateNotificationRunsTheHeader)
-{
-    Open(Wave8(11025, Silence(55125)));
-    view.OnUpdate();
-    EXPECT_EQ(Field(IDC_CHUNKS), "215");
 }
 
 }  // namespace

@@ -61,14 +61,6 @@ TEST_F(MaxFreqs, ToneGivesAnAverageWithinOneBinAndOneRowOfOrangePoints)
     EXPECT_EQ(S().GetPixel(25, 259), CTarvoView::kGridColor);
 }
 
-TEST_F(MaxFreqs, SineOnABinIsFoundThere)
-{
-    const double f = 20 * 22050.0 / 256;
-    Run(Wave8(22050, Sine(256 * 4, f, 22050)));
-    for (int c = 1; c <= 4; ++c)
-        EXPECT_NEAR(view.m_pFreqs[static_cast<size_t>(c)], f, 0.5 * 86.1328125);
-}
-
 TEST_F(MaxFreqs, PointColourFollowsTheChunkSize)
 {
     const std::pair<int, COLORREF> sizes[] = {
@@ -184,13 +176,6 @@ TEST_F(WowFlutter, NoTrackReadsAsNotANumber)
     EXPECT_EQ(Wow({}), "n/a %rms");
     EXPECT_EQ(Wow({1000}), "n/a %rms");
     EXPECT_EQ(Wow({0, 0}), "n/a %rms");
-}
-
-TEST_F(WowFlutter, WritesTheWholeFormBack)
-{
-    form.Type(IDC_HIGHFREQ, "3000");
-    Wow({1000, 1010, 990});
-    EXPECT_EQ(Field(IDC_HIGHFREQ), "8000");
 }
 
 TEST_F(WowFlutter, FrequencyModulatedToneMeasuresItsDeviation)

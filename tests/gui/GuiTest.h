@@ -1,14 +1,14 @@
-// Shared pieces of the desktop program's tests: the program started in a
-// fixture with its message boxes recorded and answered, the form's widgets
-// by id, typing and clicking as a user would, and a guard that closes any
-// modal window a test did not expect.
+// The desktop program started in a fixture, its message boxes recorded and
+// answered with OK, its form's widgets by id, typed into and clicked as a
+// user would.
 #pragma once
 
 #include "app/MainFrm.h"
-#include "app/QtFormHost.h"
 #include "app/Tarvo.h"
 #include "app/TarvoDoc.h"
 #include "form/TarvoView.h"
+#include "framework/DataExchange.h"
+#include "framework/Document.h"
 #include "framework/MsgBox.h"
 #include "resources/ResourceIds.h"
 
@@ -20,37 +20,33 @@
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
 #include <QTest>
 #include <QTimer>
 
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
-namespace tarvo::test {
+// Failures show the text of a QString.
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
-struct ShownMessage {
-    std::string text;
-    std::string caption;
-    unsigned type;
-};
+namespace tarvo::test {
 
 // Closes every modal window that opens while it lives, and keeps its title.
 class ModalGuard {
 public:
     ModalGuard()
     {
-        timer_.setInterval(20);
         QObject::connect(&timer_, &QTimer::timeout, [this] {
             if (auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
                 titles.append(d->windowTitle());
                 d->done(0);
             }
         });
-        timer_.start();
+        timer_.start(20);
     }
     QStringList titles;
 
@@ -60,23 +56,16 @@ private:
 
 class AppTest : public ::testing::Test {
 protected:
-    void SetUp() override { ClearProfile(); }
+    void SetUp() override { CTarvoApp::Profile()->clear(); }
     void TearDown() override { app.reset(); }
 
-    static void ClearProfile()
-    {
-        auto profile = CTarvoApp::Profile();
-        profile->clear();
-        profile->sync();
-    }
-
-    // Starts the program as `tarvo ARGS...` would, its message boxes
-    // recorded and answered with OK.
+    // Starts the program as `tarvo ARGS...` would.
     void Start(const QStringList& args = {})
     {
         app = std::make_unique<CTarvoApp>();
-        app->messageBoxHook = [this](const std::string& text, const std::string& caption, unsigned type) {
-            messages.push_back({text, caption, type});
+        app->messageBoxHook = [this](const std::string& text, const std::string& caption, unsigned) {
+            messages.push_back(text);
+            captions.push_back(caption);
             return IDOK;
         };
         ASSERT_TRUE(app->InitInstance(args));
@@ -88,40 +77,34 @@ protected:
     CMainFrame* Frame() const { return app->MainFrame(); }
     QtFormHost& Form() const { return Frame()->Form(); }
     CTarvoView& View() const { return *app->View(); }
-    CTarvoDoc& Doc() const { return *app->Document(); }
-
     QLineEdit* Edit(int id) const { return qobject_cast<QLineEdit*>(Form().Control(id)); }
     QLabel* Field(int id) const { return qobject_cast<QLabel*>(Form().Control(id)); }
-    QPushButton* Button(int id) const { return qobject_cast<QPushButton*>(Form().Control(id)); }
     QRadioButton* Radio(int id) const { return qobject_cast<QRadioButton*>(Form().Control(id)); }
-    std::string Text(int id) const { return Form().GetDlgItemText(id); }
     std::string Title() const { return Frame()->windowTitle().toStdString(); }
+    std::string Path() const { return app->Document()->GetPathName(); }
 
-    // Replaces the text of an edit by typing, as a user does.
+    // Replaces the text of an edit by typing.
     void Type(int id, const QString& text)
     {
-        QLineEdit* e = Edit(id);
-        ASSERT_NE(e, nullptr);
-        e->setFocus();
-        e->selectAll();
-        QTest::keyClick(e, Qt::Key_Backspace);
-        QTest::keyClicks(e, text);
+        Edit(id)->setFocus();
+        Edit(id)->selectAll();
+        QTest::keyClick(Edit(id), Qt::Key_Backspace);
+        QTest::keyClicks(Edit(id), text);
     }
-    void Click(int id)
-    {
-        QPushButton* b = Button(id);
-        ASSERT_NE(b, nullptr);
-        QTest::mouseClick(b, Qt::LeftButton);
-    }
+    void Click(int id) { QTest::mouseClick(Form().Control(id), Qt::LeftButton); }
 
-    // A 3 kHz tone: 8-bit mono at 22050 Hz.
+    // A 3 kHz tone, 8-bit mono at 22050 Hz; 44100 samples make 172 chunks of 256.
     std::string ToneFile(const std::string& name, std::size_t samples = 22050)
     {
         return dir.Write(name, Wave8(22050, Sine(samples, 3000.0, 22050)));
     }
+    QStringList ToneArgs(std::size_t samples = 22050)
+    {
+        return {QString::fromStdString(ToneFile("tone.wav", samples))};
+    }
 
     TempDir dir;
-    std::vector<ShownMessage> messages;  // every message box, in order
+    std::vector<std::string> messages, captions;  // every message box, in order
     std::unique_ptr<CTarvoApp> app;
     bool active = false;
 };

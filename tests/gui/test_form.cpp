@@ -1,90 +1,59 @@
-// The form on real widgets: the band and threshold checks as a user meets
-// them, what a second document keeps, message boxes, and painting while a
-// command runs.
+// The form on real widgets: the range checks as a user meets them, what a
+// second document keeps, painting while a command runs, and the plot, which
+// is the picture tarvo-cli writes for the same commands on the same file.
 #include "GuiTest.h"
 
-#include "framework/DataExchange.h"
-#include "resources/Resources.h"
-
-#include <QAbstractButton>
+#include <QImage>
 #include <QKeyEvent>
-#include <QMessageBox>
 #include <QPaintEvent>
+#include <QPixmap>
+#include <QProcess>
 
 namespace tarvo::test {
 namespace {
 
 using FormTest = AppTest;
 
-// The control that has (or will have, in an inactive window) the focus.
-QWidget* FocusOf(QWidget* window) { return window->focusWidget(); }
-
-// Max Freqs reads the form first and, unlike Get Header, leaves High Freq as
-// typed: the band checks are pressed through it.
-
-TEST_F(FormTest, BandLimitsAtTheEdgesAreAccepted)
+TEST_F(FormTest, RangeChecksThroughMaxFreqsStopAtTheFirstRefusedField)
 {
-    Start({QString::fromStdString(ToneFile("tone.wav"))});
-    Type(IDC_HIGHFREQ, "12000");
-    Type(IDC_LOWFREQ, "0");
-    Click(IDC_MAXFREQS);
-
-    EXPECT_TRUE(messages.empty()) << messages.front().text;
-    EXPECT_EQ(View().m_dHighFreq, 12000.0);
-    EXPECT_EQ(View().m_dLowFreq, 0.0);
-}
-
-TEST_F(FormTest, HighFreqAboveItsRangeIsRefusedAndStopsTheExchange)
-{
-    Start({QString::fromStdString(ToneFile("tone.wav"))});
-    Type(IDC_HIGHFREQ, "12000.5");
-    Type(IDC_LOWFREQ, "300");
-    Click(IDC_MAXFREQS);
-
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].text, PromptRange(2000, 12000));
-    EXPECT_EQ(messages[0].caption, "Quillon");
-    EXPECT_EQ(FocusOf(Frame()), Edit(IDC_HIGHFREQ));
-    // The value parsed, so it is stored; Low Freq was not read.
-    EXPECT_EQ(View().m_dHighFreq, 12000.5);
-    EXPECT_EQ(View().m_dLowFreq, 20.0);
-}
-
-TEST_F(FormTest, LowFreqBelowItsRangeIsRefused)
-{
-    Start({QString::fromStdString(ToneFile("tone.wav"))});
-    Type(IDC_LOWFREQ, "-1");
-    Type(IDC_HIGHAMP, "7");
-    Click(IDC_MAXFREQS);
-
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].text, PromptRange(0, 10000));
-    EXPECT_EQ(FocusOf(Frame()), Edit(IDC_LOWFREQ));
-    EXPECT_EQ(View().m_dLowFreq, -1.0);
-    EXPECT_EQ(View().m_dHighAmp, 5.0);
-}
-
-TEST_F(FormTest, EmptyHighFreqIsRefusedAndTheMemberKept)
-{
-    Start({QString::fromStdString(ToneFile("tone.wav"))});
-    Type(IDC_HIGHFREQ, "6000");
-    Click(IDC_MAXFREQS);
-    ASSERT_TRUE(messages.empty());
-    ASSERT_EQ(View().m_dHighFreq, 6000.0);
-
-    Type(IDC_HIGHFREQ, "");
-    ASSERT_EQ(Edit(IDC_HIGHFREQ)->text(), "");
-    Click(IDC_MAXFREQS);
-
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].text, PromptNotANumber());
-    EXPECT_EQ(FocusOf(Frame()), Edit(IDC_HIGHFREQ));
-    EXPECT_EQ(View().m_dHighFreq, 6000.0);
+    // One user's session: each row types High and Low Freq and presses Max
+    // Freqs, which reads the form first and leaves High Freq as typed. A
+    // refused field takes the focus; a field after it is not read.
+    struct Row {
+        QString high, low;
+        std::string prompt;  // empty: accepted
+        int focus;
+        double highMember, lowMember;
+    };
+    const Row rows[] = {
+        {"12000", "0", "", 0, 12000, 0},
+        {"12000.5", "300", PromptRange(2000, 12000), IDC_HIGHFREQ, 12000.5, 0},
+        {"6000", "-1", PromptRange(0, 10000), IDC_LOWFREQ, 6000, -1},
+        {"", "20", PromptNotANumber(), IDC_HIGHFREQ, 6000, -1},
+    };
+    Start(ToneArgs());
+    for (const Row& row : rows) {
+        SCOPED_TRACE(("High Freq \"" + row.high + "\", Low Freq \"" + row.low + "\"").toStdString());
+        messages.clear();
+        Type(IDC_HIGHFREQ, row.high);
+        Type(IDC_LOWFREQ, row.low);
+        Click(IDC_MAXFREQS);
+        if (row.prompt.empty()) {
+            EXPECT_TRUE(messages.empty());
+        } else {
+            EXPECT_EQ(messages, std::vector{row.prompt});
+            EXPECT_EQ(captions.back(), "Quillon");
+            EXPECT_EQ(Frame()->focusWidget(), Edit(row.focus));
+        }
+        EXPECT_EQ(View().m_dHighFreq, row.highMember);
+        EXPECT_EQ(View().m_dLowFreq, row.lowMember);
+        EXPECT_EQ(View().m_dHighAmp, 5.0);
+    }
 }
 
 TEST_F(FormTest, SecondFileKeepsChunkSizeBandThresholdAndComment)
 {
-    Start({QString::fromStdString(ToneFile("first.wav"))});
+    Start(ToneArgs());
     QTest::mouseClick(Radio(IDC_CHUNK512), Qt::LeftButton);
     Type(IDC_HIGHFREQ, "6000");
     Type(IDC_LOWFREQ, "100");
@@ -92,16 +61,12 @@ TEST_F(FormTest, SecondFileKeepsChunkSizeBandThresholdAndComment)
     Form().ShowControl(IDC_COMMENT, true);
     Type(IDC_COMMENT, "first take");
     Click(IDC_MAXFREQS);
-    ASSERT_TRUE(messages.empty()) << messages.front().text;
-    ASSERT_NE(Field(IDC_SAMPLERATE)->text(), "");
-    ASSERT_EQ(View().m_strComment, "first take");
+    ASSERT_TRUE(messages.empty()) << messages.front();
+    ASSERT_NE(Field(IDC_CHUNK)->text(), "");
 
-    const std::string second = ToneFile("second.wav");
-    ASSERT_TRUE(app->OpenDocumentFile(second));
-
+    ASSERT_TRUE(app->OpenDocumentFile(ToneFile("second.wav")));
     EXPECT_EQ(Title(), "second.wav - Quillon");
-    EXPECT_TRUE(Radio(IDC_CHUNK512)->isChecked());
-    EXPECT_FALSE(Radio(IDC_CHUNK256)->isChecked());
+    EXPECT_EQ(Form().GetCheckedRadio(IDC_CHUNK256), 1);
     EXPECT_EQ(Edit(IDC_HIGHFREQ)->text(), "6000");
     EXPECT_EQ(Edit(IDC_LOWFREQ)->text(), "100");
     EXPECT_EQ(Edit(IDC_HIGHAMP)->text(), "7");
@@ -129,102 +94,86 @@ protected:
     }
 };
 
-TEST_F(FormTest, UpdateWindowPaintsAtOnceWithoutTakingInput)
+TEST_F(FormTest, UpdateWindowPaintsAtOnceSoMaxFreqsShowsItsProgress)
 {
-    Start();
+    Start(ToneArgs(44100));
     QApplication::processEvents();
-    PaintCounter form(&Form());
-    PaintCounter chunk(Field(IDC_CHUNK));
+    PaintCounter form(&Form()), chunk(Field(IDC_CHUNK));
 
+    // Painting takes no input and runs no timer.
     bool timerRan = false;
     QTimer::singleShot(0, [&] { timerRan = true; });
     QCoreApplication::postEvent(Edit(IDC_HIGHFREQ), new QKeyEvent(QEvent::KeyPress, Qt::Key_9, Qt::NoModifier, "9"));
-
     Form().ClientSurface().SetPixel(100, 100, RGB(255, 0, 0));
     Form().SetDlgItemText(IDC_CHUNK, "7");
     Form().UpdateWindow();
-
-    EXPECT_GE(form.count, 1);
     EXPECT_TRUE(form.area.contains(QPoint(100, 100)));
     EXPECT_GE(chunk.count, 1);
     EXPECT_FALSE(timerRan);
     EXPECT_EQ(Edit(IDC_HIGHFREQ)->text(), "8000");
-
-    // Nothing changed since: nothing is painted again.
-    const int before = form.count;
+    const int before = form.count;  // nothing changed since: nothing painted
     Form().UpdateWindow();
     EXPECT_EQ(form.count, before);
     QApplication::processEvents();
     EXPECT_TRUE(timerRan);
-}
 
-TEST_F(FormTest, MaxFreqsPaintsTheChunkFieldAndThePlotAsItGoes)
-{
-    // 2 s at 22050 Hz: 172 chunks of 256 samples.
-    Start({QString::fromStdString(ToneFile("tone.wav", 44100))});
-    QApplication::processEvents();
-    PaintCounter form(&Form());
-    PaintCounter chunk(Field(IDC_CHUNK));
-
+    // 172 chunks, each shown as it is done.
+    Type(IDC_HIGHFREQ, "8000");
     Click(IDC_MAXFREQS);
-
     EXPECT_TRUE(messages.empty());
     EXPECT_EQ(View().m_nChunks, 172);
     EXPECT_GE(chunk.count, 100);
     EXPECT_GE(form.count, 100);
 }
 
-struct BoxCase {
-    unsigned type;
-    std::string caption;
-    QString shownTitle;
-    QMessageBox::Icon icon;
-    QMessageBox::StandardButtons buttons;
-    QMessageBox::StandardButton press;
-    int answer;
-};
-
-TEST(FormMessageBox, ShowsCaptionIconAndButtonsOfTheTypeAndAnswersThePress)
+// Pixels of the plot rectangle that differ; the first is described in `first`.
+int PlotDifferences(const QImage& shown, const QImage& expected, std::string& first)
 {
-    QtFormHost host(FormTemplate());
-    host.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&host));
+    int n = 0;
+    for (int y = 37; y <= 290; ++y)
+        for (int x = 25; x <= 440; ++x) {
+            const QRgb a = shown.pixel(x, y) & 0xFFFFFF, b = expected.pixel(x, y) & 0xFFFFFF;
+            if (a != b && n++ == 0)
+                first = QString("(%1, %2): %3, expected %4").arg(x).arg(y).arg(a, 6, 16).arg(b, 6, 16).toStdString();
+        }
+    return n;
+}
 
-    const BoxCase cases[] = {
-        {MB_OK | MB_ICONSTOP, "Error", "Error", QMessageBox::Critical, QMessageBox::Ok, QMessageBox::Ok, IDOK},
-        {MB_OKCANCEL | MB_ICONEXCLAMATION, "Quillon", "Quillon", QMessageBox::Warning,
-         QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel, IDCANCEL},
-        {MB_YESNO | MB_ICONQUESTION, "", "Quillon", QMessageBox::Question, QMessageBox::Yes | QMessageBox::No,
-         QMessageBox::No, IDNO},
-        {MB_YESNO | MB_ICONINFORMATION, "Info", "Info", QMessageBox::Information,
-         QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes, IDYES},
-        {MB_OK, "Plain", "Plain", QMessageBox::NoIcon, QMessageBox::Ok, QMessageBox::Ok, IDOK},
-    };
-    for (const BoxCase& c : cases) {
-        QString title, text;
-        QMessageBox::Icon icon = QMessageBox::NoIcon;
-        QMessageBox::StandardButtons buttons;
-        bool modal = false;
-        QTimer::singleShot(0, [&] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box)
-                return;
-            title = box->windowTitle();
-            text = box->text();
-            icon = box->icon();
-            buttons = box->standardButtons();
-            modal = box->isModal();
-            box->button(c.press)->click();
-        });
-        const int answer = host.MessageBox("Cannot read input WAVE file", c.caption, c.type);
-        SCOPED_TRACE(c.shownTitle.toStdString());
-        EXPECT_EQ(answer, c.answer);
-        EXPECT_TRUE(modal);
-        EXPECT_EQ(title, c.shownTitle);
-        EXPECT_EQ(text, "Cannot read input WAVE file");
-        EXPECT_EQ(icon, c.icon);
-        EXPECT_EQ(buttons, c.buttons);
-    }
+TEST_F(FormTest, PlotIsTheCliPictureSurvivesARepaintAndClearBlanksIt)
+{
+    const std::string wave = ToneFile("tone.wav", 44100);
+    const QString png = QString::fromStdString((dir.Path() / "cli.png").string());
+    QProcess cli;
+    cli.start(TARVO_CLI_PATH, {"--chunk", "256", "--header", "--freqs", "--png", png, QString::fromStdString(wave)});
+    ASSERT_TRUE(cli.waitForFinished(120000));
+    const QImage expected = QImage(png).convertToFormat(QImage::Format_RGB32);
+    ASSERT_GE(expected.width(), 441) << cli.readAllStandardError().toStdString();
+    ASSERT_GE(expected.height(), 291);
+
+    Start({QString::fromStdString(wave)});
+    QTest::mouseClick(Radio(IDC_CHUNK256), Qt::LeftButton);
+    Click(IDC_GETHEADER);
+    Click(IDC_MAXFREQS);
+    ASSERT_TRUE(messages.empty()) << messages.front();
+    QApplication::processEvents();
+    auto shown = [this] { return Form().grab().toImage().convertToFormat(QImage::Format_RGB32); };
+    QImage black = expected;
+    black.fill(Qt::black);
+    std::string first;
+
+    const QImage drawn = shown();
+    ASSERT_GE(drawn.width(), 441);
+    ASSERT_GE(drawn.height(), 291);
+    EXPECT_GT(PlotDifferences(drawn, black, first), 0);  // the grid and the track are there
+    EXPECT_EQ(PlotDifferences(drawn, expected, first), 0) << first;
+
+    // Another window passing over the plot does not take the track away.
+    Form().repaint();
+    EXPECT_EQ(PlotDifferences(shown(), drawn, first), 0) << first;
+
+    Click(IDC_CLEAR);
+    QApplication::processEvents();
+    EXPECT_EQ(PlotDifferences(shown(), black, first), 0) << first;
 }
 
 }  // namespace
