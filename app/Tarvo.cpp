@@ -10,6 +10,7 @@
 #include "resources/Resources.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QFileDialog>
 #include <QPalette>
 #include <QSettings>
@@ -61,7 +62,7 @@ bool CTarvoApp::InitInstance(const QStringList& args)
     // 6. The whole command line names a file to open.
     const QString path = args.join(QLatin1Char(' '));
     if (!path.isEmpty())
-        OpenDocumentFile(path.toStdString());
+        OpenDocumentFile(QFile::encodeName(path).toStdString());
 
     // 7. The event loop follows (Run).
     return true;
@@ -103,7 +104,7 @@ void CTarvoApp::LoadStdProfileSettings(int recentFiles)
 
 void CTarvoApp::AddToRecentFileList(const std::string& path)
 {
-    recentFiles_.Add(QString::fromStdString(path));
+    recentFiles_.Add(QFile::decodeName(QByteArray::fromStdString(path)));
     WriteRecentFiles();
     if (frame_)
         frame_->ShowRecentFiles(recentFiles_.Files());
@@ -154,7 +155,7 @@ void CTarvoApp::OnFileOpen()
         path = QFileDialog::getOpenFileName(frame_.get(), QStringLiteral("Open"), QString(), filter);
     }
     if (!path.isEmpty())
-        OpenDocumentFile(path.toStdString());
+        OpenDocumentFile(QFile::encodeName(path).toStdString());
 }
 
 bool CTarvoApp::OpenDocumentFile(const std::string& path)
@@ -167,7 +168,7 @@ void CTarvoApp::OnOpenRecentFile(int index)
     const QStringList& files = recentFiles_.Files();
     if (index < 0 || index >= files.size())
         return;
-    if (!OpenDocumentFile(files[index].toStdString())) {
+    if (!OpenDocumentFile(QFile::encodeName(files[index]).toStdString())) {
         // An entry that no longer opens leaves the list.
         recentFiles_.Remove(index);
         WriteRecentFiles();
