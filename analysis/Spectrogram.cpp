@@ -11,15 +11,24 @@ namespace {
 constexpr COLORREF kScale[6] = {
     RGB(255, 0, 0), RGB(255, 128, 0), RGB(255, 255, 0), RGB(0, 255, 0), RGB(0, 0, 255), RGB(255, 0, 255),
 };
+
+// The six thresholds, High Amp divided by 1, 2, 4, 8, 16 and 32.
+struct Thresholds {
+    explicit Thresholds(double a) : t{a, a / 2, a / 4, a / 8, a / 16, a / 32} {}
+    COLORREF Colour(double magnitude) const
+    {
+        for (int step = 0; step < 6; ++step)
+            if (magnitude > t[step])
+                return kScale[step];
+        return RGB(0, 0, 0);
+    }
+    double t[6];
+};
 }  // namespace
 
 COLORREF CTarvoView::SpectrogramColour(double magnitude, double highAmp)
 {
-    const double divisors[6] = {1, 2, 4, 8, 16, 32};
-    for (int step = 0; step < 6; ++step)
-        if (magnitude > highAmp / divisors[step])
-            return kScale[step];
-    return RGB(0, 0, 0);
+    return Thresholds(highAmp).Colour(magnitude);
 }
 
 void CTarvoView::OnSpectrogram()
@@ -29,7 +38,7 @@ void CTarvoView::OnSpectrogram()
     UpdateData(false);
     m_host.UpdateWindow();
 
-    const double a = m_dHighAmp;
+    const Thresholds scale(m_dHighAmp);
     const float* re = m_pReal.get();
     const float* im = m_pImag.get();
     std::vector<int> rows;  // plot row of each element of the band
@@ -46,7 +55,7 @@ void CTarvoView::OnSpectrogram()
             const int x = ChunkToX(c);
             for (int k = lowBin; k < high; ++k) {
                 const double r = re[k], i = im[k];
-                const COLORREF colour = SpectrogramColour(std::sqrt(r * r + i * i), a);
+                const COLORREF colour = scale.Colour(std::sqrt(r * r + i * i));
                 if (colour != RGB(0, 0, 0))
                     PlotPoint(x, rows[static_cast<size_t>(k - lowBin)], colour);
             }

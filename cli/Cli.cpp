@@ -43,12 +43,12 @@ const std::vector<std::string> kNotYet = {
     "--rec", "--meter", "--rec-file", "--carrier", "--channel", "--meter-csv", "--meter-png",
 };
 
-enum class Kind { Chunk, Low, High, HighAmp, Comment, Press, Png };
+enum class Kind { Click, Type, Press, Png };
 
 struct Step {
     Kind kind;
-    std::string arg;  // the value, or for Press the command id as text
-    int id = 0;
+    int id;           // the control clicked, typed into or pressed
+    std::string arg;  // the text typed, or the file written
 };
 
 // Text as a JSON string: control characters escaped, bytes that are not
@@ -132,21 +132,21 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
                    : v == "2048" ? IDC_CHUNK2048 : 0;
             if (!id)
                 return usage("--chunk takes 256, 512, 1024 or 2048, not \"" + v + "\"");
-            steps.push_back({Kind::Chunk, v, id});
+            steps.push_back({Kind::Click, id, v});
         } else if (a == "--low" || a == "--high" || a == "--high-amp" || a == "--comment") {
             if (!value(v))
                 return usage(a + " needs a value");
-            Kind k = a == "--low" ? Kind::Low : a == "--high" ? Kind::High : a == "--high-amp" ? Kind::HighAmp
-                   : Kind::Comment;
-            steps.push_back({k, v, 0});
+            int id = a == "--low" ? IDC_LOWFREQ : a == "--high" ? IDC_HIGHFREQ : a == "--high-amp" ? IDC_HIGHAMP
+                   : IDC_COMMENT;
+            steps.push_back({Kind::Type, id, v});
         } else if (a == "--header" || a == "--freqs" || a == "--wow" || a == "--spectrogram" || a == "--clear") {
             int id = a == "--header" ? IDC_GETHEADER : a == "--freqs" ? IDC_MAXFREQS : a == "--wow" ? IDC_WOWFLUTTER
                    : a == "--spectrogram" ? IDC_SPECTROGRAM : IDC_CLEAR;
-            steps.push_back({Kind::Press, a, id});
+            steps.push_back({Kind::Press, id, a});
         } else if (a == "--png") {
             if (!value(v))
                 return usage("--png needs a file name");
-            steps.push_back({Kind::Png, v, 0});
+            steps.push_back({Kind::Png, 0, v});
         } else if (std::find(kNotYet.begin(), kNotYet.end(), a) != kNotYet.end()) {
             return usage(a + " is not available in this version");
         } else if (a == "--") {
@@ -178,11 +178,8 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
     bool outputFailed = false;
     for (const Step& s : steps) {
         switch (s.kind) {
-        case Kind::Chunk: form.Click(s.id); break;
-        case Kind::Low: form.Type(IDC_LOWFREQ, s.arg); break;
-        case Kind::High: form.Type(IDC_HIGHFREQ, s.arg); break;
-        case Kind::HighAmp: form.Type(IDC_HIGHAMP, s.arg); break;
-        case Kind::Comment: form.Type(IDC_COMMENT, s.arg); break;
+        case Kind::Click: form.Click(s.id); break;
+        case Kind::Type: form.Type(s.id, s.arg); break;
         case Kind::Press: view.OnCmdMsg(s.id); break;
         case Kind::Png:
             if (!WritePng(form.ClientSurface(), s.arg)) {

@@ -30,44 +30,37 @@ TEST_F(FormState, FreshViewShowsTheDefaults)
     EXPECT_EQ(doc.GetTitle(), "Untitled");
 }
 
-TEST_F(FormState, RangeBoundsAreInclusive)
+TEST_F(FormState, RangeChecksAreInclusiveAndStopTheExchange)
 {
-    form.Type(IDC_HIGHFREQ, "12000");
-    form.Type(IDC_LOWFREQ, "0");
-    form.Type(IDC_HIGHAMP, "50");
-    EXPECT_TRUE(view.UpdateData(true));
-    EXPECT_EQ(view.m_dHighFreq, 12000);
-    EXPECT_EQ(view.m_dLowFreq, 0);
-    EXPECT_EQ(view.m_dHighAmp, 50);
-    form.Type(IDC_HIGHFREQ, "2000");
-    form.Type(IDC_LOWFREQ, "10000");
-    form.Type(IDC_HIGHAMP, "1");
-    EXPECT_TRUE(view.UpdateData(true));
-    EXPECT_TRUE(form.Messages().empty());
-}
-
-TEST_F(FormState, OutOfRangeStoresTheValueAndStopsTheExchange)
-{
-    form.Type(IDC_HIGHFREQ, "12000.5");
-    form.Type(IDC_LOWFREQ, "300");
-    form.Type(IDC_HIGHAMP, "7");
-    EXPECT_FALSE(view.UpdateData(true));
-    EXPECT_EQ(view.m_dHighFreq, 12000.5);  // parsed, so already stored
-    EXPECT_EQ(view.m_dLowFreq, 20);         // not read in this exchange
-    EXPECT_EQ(view.m_dHighAmp, 5);
-    ASSERT_EQ(form.Messages().size(), 1u);
-    EXPECT_EQ(form.Messages()[0].text, "Please enter a number between 2000 and 12000.");
-    EXPECT_EQ(form.Messages()[0].caption, "Quillon");
-    EXPECT_EQ(form.Focus(), IDC_HIGHFREQ);
-
-    form.ClearMessages();
-    form.Type(IDC_HIGHFREQ, "8000");
-    form.Type(IDC_LOWFREQ, "-1");
-    EXPECT_FALSE(view.UpdateData(true));
-    EXPECT_EQ(view.m_dLowFreq, -1);
-    EXPECT_EQ(view.m_dHighAmp, 5);
-    EXPECT_EQ(MessageTexts(), std::vector<std::string>{"Please enter a number between 0 and 10000."});
-    EXPECT_EQ(form.Focus(), IDC_LOWFREQ);
+    // A value that parsed is stored even when out of range; the fields after
+    // the failing one are not read.
+    struct Row {
+        const char *high, *low, *amp;
+        double wantHigh, wantLow, wantAmp;
+        const char* prompt;  // nullptr: accepted
+        int focus;
+    } rows[] = {
+        {"12000", "0", "50", 12000, 0, 50, nullptr, 0},
+        {"2000", "10000", "1", 2000, 10000, 1, nullptr, 0},
+        {"12000.5", "300", "7", 12000.5, 10000, 1, "Please enter a number between 2000 and 12000.", IDC_HIGHFREQ},
+        {"8000", "-1", "7", 8000, -1, 1, "Please enter a number between 0 and 10000.", IDC_LOWFREQ},
+        {"8000", "20", "50.5", 8000, 20, 50.5, "Please enter a number between 1 and 50.", IDC_HIGHAMP},
+    };
+    for (const Row& r : rows) {
+        form.ClearMessages();
+        form.Type(IDC_HIGHFREQ, r.high);
+        form.Type(IDC_LOWFREQ, r.low);
+        form.Type(IDC_HIGHAMP, r.amp);
+        EXPECT_EQ(view.UpdateData(true), r.prompt == nullptr) << r.high;
+        EXPECT_EQ(view.m_dHighFreq, r.wantHigh);
+        EXPECT_EQ(view.m_dLowFreq, r.wantLow);
+        EXPECT_EQ(view.m_dHighAmp, r.wantAmp);
+        EXPECT_EQ(MessageTexts(), r.prompt ? std::vector<std::string>{r.prompt} : std::vector<std::string>{});
+        if (r.prompt) {
+            EXPECT_EQ(form.Messages()[0].caption, "Quillon");
+            EXPECT_EQ(form.Focus(), r.focus);
+        }
+    }
 }
 
 TEST_F(FormState, TextThatIsNotANumberKeepsTheMember)
