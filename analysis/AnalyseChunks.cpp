@@ -1,6 +1,6 @@
 // The chunk pass shared by Max Freqs and SPECTROGRAM.
 #include "form/TarvoView.h"
-#include "form/NumberText.h"
+#include "framework/NumberText.h"
 
 #include <algorithm>
 #include <cmath>

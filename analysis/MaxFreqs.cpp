@@ -1,6 +1,6 @@
 // Max Freqs: the peak frequency of every chunk, plotted as it is found, and
 // their average.
-#include "form/NumberText.h"
+#include "framework/NumberText.h"
 #include "form/TarvoView.h"
 
 #include <cmath>

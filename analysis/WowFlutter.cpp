@@ -1,5 +1,5 @@
 // Wow&Flutter: the spread of the frequency track in percent rms of its mean.
-#include "form/NumberText.h"
+#include "framework/NumberText.h"
 #include "form/TarvoView.h"
 
 #include <cmath>

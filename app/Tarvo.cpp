@@ -3,7 +3,7 @@
 #include "app/AboutDlg.h"
 #include "app/MainFrm.h"
 #include "app/TemplateWidgets.h"
-#include "app/TarvoDoc.h"
+#include "form/TarvoDoc.h"
 #include "form/TarvoView.h"
 #include "framework/Document.h"
 #include "resources/ResourceIds.h"

@@ -1,11 +1,13 @@
 #include "cli/Cli.h"
 
-#include "app/TarvoDoc.h"
+#include "form/TarvoDoc.h"
 #include "cli/Png.h"
 #include "form/TarvoView.h"
 #include "framework/VirtualForm.h"
 #include "resources/ResourceIds.h"
 #include "resources/Resources.h"
+
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <ostream>
@@ -50,49 +52,6 @@ struct Step {
     int id;           // the control clicked, typed into or pressed
     std::string arg;  // the text typed, or the file written
 };
-
-// Text as a JSON string: control characters escaped, bytes that are not
-// UTF-8 replaced by U+FFFD so the output stays valid.
-std::string JsonString(const std::string& s)
-{
-    std::string o = "\"";
-    for (size_t i = 0; i < s.size();) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        if (c == '"' || c == '\\') {
-            o += '\\';
-            o += static_cast<char>(c);
-            ++i;
-        } else if (c < 0x20) {
-            static const char* hex = "0123456789abcdef";
-            switch (c) {
-            case '\n': o += "\\n"; break;
-            case '\r': o += "\\r"; break;
-            case '\t': o += "\\t"; break;
-            default:
-                o += "\\u00";
-                o += hex[c >> 4];
-                o += hex[c & 15];
-            }
-            ++i;
-        } else if (c < 0x80) {
-            o += static_cast<char>(c);
-            ++i;
-        } else {
-            size_t len = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c < 0xE0 ? 2 : 0;
-            bool ok = len > 0 && i + len <= s.size();
-            for (size_t k = 1; ok && k < len; ++k)
-                ok = (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80;
-            if (ok) {
-                o.append(s, i, len);
-                i += len;
-            } else {
-                o += "\xEF\xBF\xBD";
-                ++i;
-            }
-        }
-    }
-    return o + "\"";
-}
 
 }  // namespace
 
@@ -202,14 +161,16 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
 
     const auto& messages = form.Messages();
     if (json) {
-        out << "{\"fields\": {";
-        for (size_t i = 0; i < fields.size(); ++i)
-            out << (i ? ", " : "") << JsonString(fields[i].first) << ": " << JsonString(fields[i].second);
-        out << "}, \"messages\": [";
-        for (size_t i = 0; i < messages.size(); ++i)
-            out << (i ? ", " : "") << "{\"caption\": " << JsonString(messages[i].caption)
-                << ", \"text\": " << JsonString(messages[i].text) << "}";
-        out << "]}\n";
+        // Ordered as the form shows its fields; bytes that are not UTF-8
+        // become U+FFFD so that the output is always valid JSON.
+        nlohmann::ordered_json doc;
+        doc["fields"] = nlohmann::ordered_json::object();
+        for (const auto& [label, text] : fields)
+            doc["fields"][label] = text;
+        doc["messages"] = nlohmann::ordered_json::array();
+        for (const RecordedMessage& m : messages)
+            doc["messages"].push_back({{"caption", m.caption}, {"text", m.text}});
+        out << doc.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
     } else {
         for (const auto& [label, text] : fields)
             out << label << ": " << text << "\n";

@@ -1,6 +1,6 @@
 #include "framework/DataExchange.h"
 
-#include "form/NumberText.h"
+#include "framework/NumberText.h"
 #include "framework/FormHost.h"
 #include "framework/MsgBox.h"
 #include "framework/Utf8.h"

@@ -10,6 +10,7 @@ packages=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-pulseaudio
   libgl1-mesa-dev libxkbcommon-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
+  nlohmann-json3-dev
   pulseaudio pulseaudio-utils
   xvfb xauth fonts-dejavu-core
 )

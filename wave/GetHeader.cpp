@@ -1,5 +1,5 @@
 // Get Header: reads the opened file's header and fills the header figures.
-#include "form/NumberText.h"
+#include "framework/NumberText.h"
 #include "form/TarvoView.h"
 
 #include <algorithm>

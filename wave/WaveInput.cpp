@@ -1,6 +1,6 @@
 // The WAVE reader as the commands use it: path, validation, buffered sample
 // reading, closing and the three failure messages.
-#include "form/NumberText.h"
+#include "framework/NumberText.h"
 #include "form/TarvoView.h"
 #include "framework/MsgBox.h"
 

@@ -3,6 +3,7 @@
 #include "WaveBuilder.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <fstream>
 
@@ -47,13 +48,15 @@ TEST_F(Cli, JsonCarriesFieldsAndMessages)
                                  Riff({Chunk("fmt ", FmtData(8000, 2)), Chunk("data", Silence(10))}));
     CliResult r = Run({"--json", "--comment", "tab\there", "--header", file});
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("{\"fields\": {\"Chunk Size\": \"256\", \"High Freq\": \"8000\""), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("\"Aver Freq\": \"No WAV file\""), std::string::npos);
-    EXPECT_NE(r.out.find("\"Comment\": \"tab\\there\""), std::string::npos);
-    EXPECT_NE(r.out.find("\"messages\": [{\"caption\": \"Error\", \"text\": "
-                         "\"Input file must be an 8-bit mono PCM WAVE file\"}]}"),
-              std::string::npos)
-        << r.out;
+    auto doc = nlohmann::ordered_json::parse(r.out);
+    auto fields = doc.at("fields");
+    EXPECT_EQ(fields.begin().key(), "Chunk Size");
+    EXPECT_EQ(fields.at("Chunk Size"), "256");
+    EXPECT_EQ(fields.at("High Freq"), "8000");
+    EXPECT_EQ(fields.at("Aver Freq"), "No WAV file");
+    EXPECT_EQ(fields.at("Comment"), "tab\there");
+    EXPECT_EQ(doc.at("messages"), nlohmann::ordered_json::parse(
+                                      R"([{"caption": "Error", "text": "Input file must be an 8-bit mono PCM WAVE file"}])"));
 }
 
 TEST_F(Cli, RangePromptIsAMessageAndTheCommandCarriesOn)

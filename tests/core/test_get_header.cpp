@@ -1,7 +1,7 @@
 // Get Header: the worked figures and what the command does around them.
 #include "ViewFixture.h"
 
-#include "form/NumberText.h"
+#include "framework/NumberText.h"
 
 using namespace tarvo;
 using namespace tarvo::test;

@@ -1,6 +1,6 @@
 // The plot area: mappings, dotted lines, grid, Clear and the retained
 // drawing layer, checked on the pixels of the client area.
-#include "app/TarvoDoc.h"
+#include "form/TarvoDoc.h"
 #include "form/TarvoView.h"
 #include "framework/VirtualForm.h"
 #include "resources/Resources.h"

@@ -5,7 +5,7 @@
 
 #include "app/MainFrm.h"
 #include "app/Tarvo.h"
-#include "app/TarvoDoc.h"
+#include "form/TarvoDoc.h"
 #include "form/TarvoView.h"
 #include "framework/DataExchange.h"
 #include "framework/Document.h"

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "WaveBuilder.h"
-#include "app/TarvoDoc.h"
+#include "form/TarvoDoc.h"
 #include "form/TarvoView.h"
 #include "framework/VirtualForm.h"
 #include "resources/ResourceIds.h"

@@ -1,4 +1,4 @@
-#include "form/NumberText.h"
+#include "framework/NumberText.h"
 
 #include <charconv>
 #include <cmath>

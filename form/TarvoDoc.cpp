@@ -1,4 +1,4 @@
-#include "app/TarvoDoc.h"
+#include "form/TarvoDoc.h"
 
 namespace tarvo {
 
