@@ -2,11 +2,14 @@
 
 #include "app/TemplateWidgets.h"
 #include "form/TarvoView.h"
+#include "framework/Dialog.h"
 #include "framework/MsgBox.h"
 
 #include <QAbstractButton>
 #include <QAbstractEventDispatcher>
 #include <QButtonGroup>
+#include <QCloseEvent>
+#include <QDialog>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -64,7 +67,68 @@ int AnswerOf(int button)
     }
 }
 
+// The window of a running template dialog: its buttons, Esc and the close
+// box all go to the dialog class, which decides whether it ends.
+class TemplateDialogBox : public QDialog {
+public:
+    TemplateDialogBox(CDialog& dlg, QWidget* owner, const QtFormHost::MessageBoxHook& hook)
+        : QDialog(owner, FlagsOf(dlg.Template())), dlg_(dlg)
+    {
+        const DialogTemplate& tmpl = dlg.Template();
+        setWindowTitle(QString::fromStdString(tmpl.caption));
+        setModal(true);
+        controls_ = new QtFormHost(tmpl, this);
+        controls_->SetMessageBoxHook(hook);
+        controls_->SetCommandHandler([this](int id) { return dlg_.OnCommand(id); });
+        setFixedSize(controls_->sizeHint());
+        dlg_.onEnd = [this](int result) { done(result); };
+    }
+    ~TemplateDialogBox() override { dlg_.onEnd = nullptr; }
+    QtFormHost* Controls() const { return controls_; }
+
+    void reject() override { dlg_.OnCommand(IDCANCEL); }
+
+protected:
+    void closeEvent(QCloseEvent* event) override
+    {
+        dlg_.OnCommand(IDCANCEL);
+        if (!dlg_.IsEnded())
+            event->ignore();
+    }
+
+private:
+    static Qt::WindowFlags FlagsOf(const DialogTemplate& tmpl)
+    {
+        Qt::WindowFlags f = Qt::Dialog;
+        if (tmpl.style & DS_CAPTION) {
+            f |= Qt::WindowTitleHint | Qt::CustomizeWindowHint;
+            if (tmpl.style & DS_SYSMENU)
+                f |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+        } else {
+            f |= Qt::FramelessWindowHint;
+        }
+        if (tmpl.style & DS_SYSMODAL)
+            f |= Qt::WindowStaysOnTopHint;
+        return f;
+    }
+
+    CDialog& dlg_;
+    QtFormHost* controls_ = nullptr;
+};
+
 }  // namespace
+
+int QtFormHost::RunModalDialog(CDialog& dlg)
+{
+    TemplateDialogBox box(dlg, window(), messageBoxHook_);
+    dlg.Begin();
+    dlg.Attach(box.Controls());
+    dlg.OnInitDialog();
+    if (!dlg.IsEnded())
+        box.exec();
+    dlg.Attach(nullptr);
+    return dlg.Result();
+}
 
 QtFormHost::QtFormHost(const DialogTemplate& tmpl, QWidget* parent) : QWidget(parent), tmpl_(tmpl)
 {

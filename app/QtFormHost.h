@@ -40,6 +40,9 @@ public:
     void SetFocus(int id) override;
     int MessageBox(const std::string& text, const std::string& caption, unsigned type) override;
     Surface& ClientSurface() override { return surface_; }
+    // A modal QDialog carrying a QtFormHost of the dialog's template, owned
+    // by this form's window.
+    int RunModalDialog(CDialog& dlg) override;
     // Paints the fields written and the part of the surface drawn since the
     // last call before returning; takes no input.
     void UpdateWindow() override;

@@ -7,6 +7,7 @@
 
 namespace tarvo {
 
+class CDialog;
 class Surface;
 
 class FormHost {
@@ -33,6 +34,10 @@ public:
 
     // A modal message box owned by the form; returns the button pressed.
     virtual int MessageBox(const std::string& text, const std::string& caption, unsigned type) = 0;
+
+    // Runs a dialog modally over this window: makes its controls, attaches
+    // them, runs its OnInitDialog and returns the value it ends with.
+    virtual int RunModalDialog(CDialog& dlg) = 0;
 
     // The client area.
     virtual Surface& ClientSurface() = 0;

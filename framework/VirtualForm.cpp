@@ -1,5 +1,6 @@
 #include "framework/VirtualForm.h"
 
+#include "framework/Dialog.h"
 #include "framework/Utf8.h"
 
 namespace tarvo {
@@ -129,12 +130,43 @@ void VirtualForm::SetFocus(int id) { focus_ = id; }
 
 int VirtualForm::MessageBox(const std::string& text, const std::string& caption, unsigned type)
 {
+    if (owner_)
+        return owner_->MessageBox(text, caption, type);
     messages_.push_back({text, caption, type});
     if (answers_.empty())
         return (type & MB_TYPEMASK) == MB_YESNO ? IDYES : IDOK;
     int a = answers_.front();
     answers_.pop_front();
     return a;
+}
+
+int VirtualForm::RunModalDialog(CDialog& dlg)
+{
+    VirtualForm controls(dlg.Template());
+    controls.owner_ = this;
+    dialogsRun_.push_back(dlg.Template().id);
+    dlg.Begin();
+    dlg.Attach(&controls);
+    dlg.OnInitDialog();
+    if (!drivers_.empty()) {
+        DialogDriver driver = std::move(drivers_.front());
+        drivers_.pop_front();
+        if (!dlg.IsEnded())
+            driver(dlg, controls);
+    }
+    if (!dlg.IsEnded())
+        dlg.OnCommand(IDCANCEL);
+    if (!dlg.IsEnded())
+        dlg.OnOwnerClosing();
+    dlg.Attach(nullptr);
+    return dlg.Result();
+}
+
+bool VirtualForm::Press(CDialog& dlg, int id)
+{
+    if (dlg.IsEnded() || !dlg.Host() || !dlg.Host()->IsControlEnabled(id))
+        return false;
+    return dlg.OnCommand(id);
 }
 
 }  // namespace tarvo

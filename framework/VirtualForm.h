@@ -9,6 +9,7 @@
 #include "framework/Templates.h"
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -37,6 +38,10 @@ public:
     void SetFocus(int id) override;
     int MessageBox(const std::string& text, const std::string& caption, unsigned type) override;
     Surface& ClientSurface() override { return surface_; }
+    // Makes the dialog's controls as a VirtualForm of its template, runs
+    // its OnInitDialog, then the next queued driver. A dialog the driver
+    // leaves running gets Esc, and then its owner closes.
+    int RunModalDialog(CDialog& dlg) override;
 
     // As a user would: typing replaces an edit's text, cut to its limit.
     void Type(int id, const std::string& text);
@@ -52,6 +57,17 @@ public:
     void QueueAnswer(int answer) { answers_.push_back(answer); }
 
     const DialogTemplate& Template() const { return tmpl_; }
+
+    // What a user does in the next modal dialog, in order of the dialogs:
+    // types into its controls (the VirtualForm given) and presses its
+    // buttons with Press. A dialog with no driver left is only dismissed.
+    using DialogDriver = std::function<void(CDialog& dlg, VirtualForm& controls)>;
+    void QueueDialogDriver(DialogDriver driver) { drivers_.push_back(std::move(driver)); }
+    // Presses a button of a running dialog as a user would: a disabled
+    // button does nothing. Returns whether the press reached a handler.
+    static bool Press(CDialog& dlg, int id);
+    // The templates of the dialogs run so far, in order.
+    const std::vector<int>& DialogsRun() const { return dialogsRun_; }
 
 private:
     struct Control {
@@ -70,6 +86,9 @@ private:
     std::deque<int> answers_;
     Surface surface_;
     int focus_ = 0;
+    FormHost* owner_ = nullptr;  // a dialog's controls report through their owner
+    std::deque<DialogDriver> drivers_;
+    std::vector<int> dialogsRun_;
 };
 
 }  // namespace tarvo
