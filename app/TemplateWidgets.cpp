@@ -30,29 +30,37 @@ int RoundY(int dlu) { return static_cast<int>(std::lround(dlu * kDluY)); }
 
 }  // namespace
 
+QImage ApplicationIconImage(int side)
+{
+    // The emblem of the background picture, centred on a transparent square.
+    CBitmap picture;
+    if (side <= 0 || !picture.LoadBitmap(BackgroundBitmap()) || picture.Width() < kEmblem.right() + 1 ||
+        picture.Height() < kEmblem.bottom() + 1)
+        return QImage();
+    QImage emblem(kEmblem.size(), QImage::Format_RGB32);
+    for (int y = 0; y < kEmblem.height(); ++y)
+        for (int x = 0; x < kEmblem.width(); ++x) {
+            COLORREF c = picture.Pixels()[static_cast<size_t>(kEmblem.top() + y) * picture.Width() +
+                                          static_cast<size_t>(kEmblem.left() + x)];
+            emblem.setPixel(x, y, qRgb(GetRValue(c), GetGValue(c), GetBValue(c)));
+        }
+    QImage square(side, side, QImage::Format_ARGB32);
+    square.fill(Qt::transparent);
+    QImage scaled = emblem.scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    QPainter p(&square);
+    p.drawImage((side - scaled.width()) / 2, (side - scaled.height()) / 2, scaled);
+    p.end();
+    return square;
+}
+
 QIcon ApplicationIcon()
 {
-    // The emblem of the background picture, on a square of its card grey.
     static const QIcon icon = [] {
-        CBitmap picture;
-        if (!picture.LoadBitmap(BackgroundBitmap()) || picture.Width() < kEmblem.right() + 1 ||
-            picture.Height() < kEmblem.bottom() + 1)
-            return QApplication::style()->standardIcon(QStyle::SP_MediaVolume);
-        QImage emblem(kEmblem.size(), QImage::Format_RGB32);
-        for (int y = 0; y < kEmblem.height(); ++y)
-            for (int x = 0; x < kEmblem.width(); ++x) {
-                COLORREF c = picture.Pixels()[static_cast<size_t>(kEmblem.top() + y) * picture.Width() +
-                                              static_cast<size_t>(kEmblem.left() + x)];
-                emblem.setPixel(x, y, qRgb(GetRValue(c), GetGValue(c), GetBValue(c)));
-            }
         QIcon result;
         for (int side : {16, 32, 48}) {
-            QImage square(side, side, QImage::Format_ARGB32);
-            square.fill(Qt::transparent);
-            QImage scaled = emblem.scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-            QPainter p(&square);
-            p.drawImage((side - scaled.width()) / 2, (side - scaled.height()) / 2, scaled);
-            p.end();
+            QImage square = ApplicationIconImage(side);
+            if (square.isNull())
+                return QApplication::style()->standardIcon(QStyle::SP_MediaVolume);
             result.addPixmap(QPixmap::fromImage(square));
         }
         return result;

@@ -12,6 +12,7 @@
 #include <string>
 
 class QIcon;
+class QImage;
 class QWidget;
 
 namespace tarvo {
@@ -41,6 +42,9 @@ QWidget* CreateTemplateControl(const ControlTemplate& c, const DialogTemplate& t
 
 // The program's icon: the emblem of the background picture.
 QIcon ApplicationIcon();
+// The icon as a side x side image (null when the picture cannot be read);
+// also what the installed hicolor icons are made from.
+QImage ApplicationIconImage(int side);
 
 // The control id a widget was built with, IDC_STATIC when it has none.
 int ControlIdOf(const QWidget* w);

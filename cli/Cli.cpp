@@ -80,7 +80,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
             out << kUsage;
             return kExitOk;
         } else if (a == "--version") {
-            out << "tarvo-cli 1.0\n";
+            out << "tarvo-cli " TARVO_VERSION "\n";
             return kExitOk;
         } else if (a == "--json") {
             json = true;

@@ -13,7 +13,8 @@ packages=(
   nlohmann-json3-dev libsndfile1-dev libpng-dev qt6-charts-dev
   libfftw3-dev clang libfuzzer-14-dev libclang-rt-14-dev
   pulseaudio pulseaudio-utils
-  xvfb xauth fonts-dejavu-core
+  xvfb xauth xdotool fonts-dejavu-core
+  help2man lintian desktop-file-utils appstream man-db
 )
 missing=()
 for p in "${packages[@]}"; do

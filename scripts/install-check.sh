@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Builds the Debian package from build/, installs it with apt, and runs the
+# installed programs: tarvo-cli's help, a header and a Max Freqs on the
+# bundled recording, and tarvo under Xvfb until its window appears. The
+# package is removed again at the end.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+export DEBIAN_FRONTEND=noninteractive
+top=$PWD
+
+(cd build && cpack -G DEB >/dev/null)
+deb=$(ls -t build/tarvo_*.deb | head -n 1)
+echo "install-check: $deb"
+if command -v lintian >/dev/null; then
+  lintian --allow-root --fail-on error "$deb"
+fi
+
+apt-get install -y --no-install-recommends "$top/$deb" >/dev/null
+trap 'apt-get remove -y tarvo >/dev/null 2>&1 || true' EXIT
+
+work=$(mktemp -d)
+cd "$work"
+/usr/bin/tarvo-cli --help | grep -q -- '--header'
+/usr/bin/tarvo-cli --version
+/usr/bin/tarvo-cli --chunk 256 --header "$top/samples/tone3k.wav" | grep -q '^Sample Rate: 22050$'
+/usr/bin/tarvo-cli --chunk 256 --header --low 20 --high 8000 --freqs "$top/samples/tone3k.wav" \
+  | grep -E '^Aver Freq: 30[0-9][0-9]\.[0-9]+ Hz$'
+test -f /usr/share/applications/org.tarvo.Tarvo.desktop
+test -f /usr/share/icons/hicolor/48x48/apps/org.tarvo.Tarvo.png
+man -w tarvo-cli >/dev/null
+
+# The window, on a virtual display, until it shows its title.
+disp=:$(( 90 + RANDOM % 100 ))
+Xvfb "$disp" -screen 0 1024x768x24 >/dev/null 2>&1 &
+xvfb=$!
+sleep 1
+DISPLAY=$disp /usr/bin/tarvo "$top/samples/tone3k.wav" >/dev/null 2>&1 &
+app=$!
+found=""
+for _ in $(seq 1 50); do
+  if DISPLAY=$disp xdotool search --onlyvisible --name 'tone3k.wav - Quillon' >/dev/null 2>&1; then
+    found=yes
+    break
+  fi
+  sleep 0.2
+done
+kill "$app" 2>/dev/null || true
+kill "$xvfb" 2>/dev/null || true
+wait 2>/dev/null || true
+rm -rf "$work"
+[ -n "$found" ] || { echo "install-check: the window of the installed tarvo did not appear" >&2; exit 1; }
+echo "install-check: passed"
