@@ -3,6 +3,8 @@
 #include "framework/FormHost.h"
 #include "framework/MsgBox.h"
 
+#include <filesystem>
+
 namespace tarvo {
 
 std::vector<FileFilter> ParseFilterText(const std::string& text)
@@ -40,7 +42,10 @@ int CFileDialog::DoModal(FormHost& owner)
     std::optional<std::string> path = owner.GetSaveFileName(m_request);
     if (!path || path->empty())
         return IDCANCEL;
-    m_strPathName = *path;
+    // The dialog answers with a full path, as the file's first line shows it.
+    std::error_code ec;
+    const std::filesystem::path full = std::filesystem::absolute(*path, ec);
+    m_strPathName = ec ? *path : full.string();
     return IDOK;
 }
 
