@@ -25,8 +25,14 @@ inline constexpr const char* kControlIdProperty = "controlId";
 QRect DluRect(int x, int y, int cx, int cy);
 QSize DluSize(int cx, int cy);
 
-// The template's font: sans serif at its point size.
+// The template's font at its point size, stretched so that its average
+// letter is four horizontal dialog units wide.
 QFont TemplateFont(const DialogTemplate& tmpl);
+// The average width of the 52 letters in font, in pixels.
+double AverageCharWidth(const QFont& font);
+// Gives a label a narrower step of base when its text would not fit its
+// width otherwise, and base again when it does.
+void FitTextToWidth(QWidget* w, const QFont& base);
 
 // A caption as a Qt button text. Both conventions mark a mnemonic with "&"
 // and write a literal "&" as "&&", so the template text carries over.
