@@ -202,7 +202,7 @@ QtFormHost::QtFormHost(const DialogTemplate& tmpl, QWidget* parent) : QWidget(pa
 
 QtFormHost::~QtFormHost() = default;
 
-QSize QtFormHost::sizeHint() const { return DluSize(tmpl_.cx, tmpl_.cy); }
+QSize QtFormHost::sizeHint() const { return DluSize(tmpl_.cx, tmpl_.cy, DluScale(tmpl_)); }
 QSize QtFormHost::minimumSizeHint() const { return sizeHint(); }
 
 QWidget* QtFormHost::Control(int id) const

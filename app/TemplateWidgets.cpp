@@ -31,8 +31,8 @@ namespace {
 // Where the background picture carries the program's emblem.
 const QRect kEmblem(25, 323, 80, 63);
 
-int RoundX(int dlu) { return static_cast<int>(std::lround(dlu * kDluX)); }
-int RoundY(int dlu) { return static_cast<int>(std::lround(dlu * kDluY)); }
+int RoundX(int dlu, double scale) { return static_cast<int>(std::lround(dlu * kDluX * scale)); }
+int RoundY(int dlu, double scale) { return static_cast<int>(std::lround(dlu * kDluY * scale)); }
 
 }  // namespace
 
@@ -66,13 +66,15 @@ QIcon ApplicationIcon()
     return icon;
 }
 
-QRect DluRect(int x, int y, int cx, int cy)
+QRect DluRect(int x, int y, int cx, int cy, double scale)
 {
-    int left = RoundX(x), top = RoundY(y);
-    return QRect(left, top, RoundX(x + cx) - left, RoundY(y + cy) - top);
+    int left = RoundX(x, scale), top = RoundY(y, scale);
+    return QRect(left, top, RoundX(x + cx, scale) - left, RoundY(y + cy, scale) - top);
 }
 
-QSize DluSize(int cx, int cy) { return QSize(RoundX(cx), RoundY(cy)); }
+QSize DluSize(int cx, int cy, double scale) { return QSize(RoundX(cx, scale), RoundY(cy, scale)); }
+
+double DluScale(const DialogTemplate& tmpl) { return tmpl.pointSize > 0 ? tmpl.pointSize / 8.0 : 1.0; }
 
 double AverageCharWidth(const QFont& font)
 {
@@ -144,7 +146,7 @@ QWidget* CreateTemplateControl(const ControlTemplate& c, const DialogTemplate& t
     const QString caption = QString::fromStdString(DisplayCaption(c.caption));
     const Qt::Alignment hAlign = (c.style & CS_CENTER) ? Qt::AlignHCenter : Qt::AlignLeft;
     QWidget* w = nullptr;
-    QRect rect = DluRect(c.x, c.y, c.cx, c.cy);
+    QRect rect = DluRect(c.x, c.y, c.cx, c.cy, DluScale(tmpl));
 
     switch (c.kind) {
     case ControlKind::GroupBox: {
@@ -202,7 +204,7 @@ QWidget* CreateTemplateControl(const ControlTemplate& c, const DialogTemplate& t
             auto* m = new QPlainTextEdit(parent);
             m->setReadOnly((c.style & CS_READONLY) != 0);
             m->setLineWrapMode(QPlainTextEdit::NoWrap);
-            m->setTabStopDistance(32 * kDluX);
+            m->setTabStopDistance(32 * kDluX * DluScale(tmpl));
             m->setVerticalScrollBarPolicy((c.style & CS_VSCROLL) ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAsNeeded);
             m->setFrameStyle((c.style & CS_BORDER) ? (QFrame::Box | QFrame::Plain) : QFrame::NoFrame);
             w = m;

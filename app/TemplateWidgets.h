@@ -22,8 +22,11 @@ inline constexpr const char* kControlIdProperty = "controlId";
 
 // A rectangle in dialog units as pixels; the edges are rounded, so controls
 // that touch in the template touch on the screen.
-QRect DluRect(int x, int y, int cx, int cy);
-QSize DluSize(int cx, int cy);
+// A template of a larger font has larger units: scale is its point size
+// over 8 (DluScale).
+QRect DluRect(int x, int y, int cx, int cy, double scale = 1.0);
+QSize DluSize(int cx, int cy, double scale = 1.0);
+double DluScale(const DialogTemplate& tmpl);
 
 // The template's font at its point size, stretched so that its average
 // letter is four horizontal dialog units wide.

@@ -12,6 +12,7 @@
 #include <QGroupBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStyleOptionButton>
 
 #include <fstream>
@@ -93,6 +94,8 @@ TEST_F(Output, ShowFreqsOpensTheListWindowOnceThereIsATrack)
             if (auto* edit = w->findChild<QPlainTextEdit*>(QStringLiteral("control1063"))) {
                 list = edit->toPlainText();
                 EXPECT_TRUE(edit->isReadOnly());
+                // Every row stands whole on its line: nothing to scroll to.
+                EXPECT_EQ(edit->horizontalScrollBar()->maximum(), 0);
             }
             QTest::keyClick(w, Qt::Key_Escape);
             closed = !w->isVisible();
