@@ -2,6 +2,7 @@
 // dialog, the list window, the comment field, and texts that fit the form.
 #include "GuiTest.h"
 
+#include "app/AboutDlg.h"
 #include "app/TemplateWidgets.h"
 #include "output/FreqText.h"
 #include "resources/Resources.h"
@@ -155,8 +156,11 @@ TEST_F(Output, WidestTextsFitTheirControls)
             EXPECT_EQ(field->font().stretch(), TemplateFont(FormTemplate()).stretch()) << c.text.toStdString();
         }
     }
-    // Every caption of the form: buttons, radio buttons and labels.
-    for (QWidget* w : Form().findChildren<QWidget*>()) {
+    // Every caption of the form and the About box: buttons, radio buttons
+    // and labels.
+    CAboutDialog about(Frame());
+    QList<QWidget*> captioned = Form().findChildren<QWidget*>() + about.findChildren<QWidget*>();
+    for (QWidget* w : captioned) {
         QString text;
         if (auto* b = qobject_cast<QAbstractButton*>(w))
             text = b->text().replace("&&", "&");
