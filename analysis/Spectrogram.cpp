@@ -33,6 +33,9 @@ COLORREF CTarvoView::SpectrogramColour(double magnitude, double highAmp)
 
 void CTarvoView::OnSpectrogram()
 {
+    // The header figures are read anew: the track no longer matches them,
+    // so the list, the file and Wow&Flutter leave it alone until Max Freqs.
+    m_bFreqsValid = false;
     UpdateData(true);
     m_strAverFreq.clear();
     UpdateData(false);

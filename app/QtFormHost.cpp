@@ -10,6 +10,10 @@
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QPlainTextEdit>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -130,6 +134,36 @@ int QtFormHost::RunModalDialog(CDialog& dlg)
     return dlg.Result();
 }
 
+std::optional<std::string> QtFormHost::GetSaveFileName(const FileDialogRequest& request)
+{
+    if (saveFileHook_)
+        return saveFileHook_(request);
+    // Qt's own dialog on every platform, so that it behaves the same under
+    // any desktop (and a test can answer it).
+    QFileDialog dlg(window(), request.save ? QStringLiteral("Save As") : QStringLiteral("Open"));
+    dlg.setOption(QFileDialog::DontUseNativeDialog);
+    dlg.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dlg.setFileMode(request.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    dlg.setOption(QFileDialog::DontConfirmOverwrite, !(request.flags & OFN_OVERWRITEPROMPT));
+    // Qt's dialog has no "open as read-only" choice, so OFN_HIDEREADONLY
+    // holds as it is. The names show as the filter text gives them; "*.*"
+    // selects every file, with or without a dot.
+    dlg.setOption(QFileDialog::HideNameFilterDetails);
+    QStringList filters;
+    for (const FileFilter& f : request.filters) {
+        const QString pattern = f.pattern == "*.*" ? QStringLiteral("*") : QString::fromStdString(f.pattern);
+        filters << QString::fromStdString(f.name) + QStringLiteral(" (") + pattern + QLatin1Char(')');
+    }
+    if (!filters.isEmpty())
+        dlg.setNameFilters(filters);
+    dlg.setDefaultSuffix(QString::fromStdString(request.defaultExt));
+    dlg.setDirectory(QDir::currentPath());
+    dlg.selectFile(QFile::decodeName(QByteArray::fromStdString(request.fileName)));
+    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
+        return std::nullopt;
+    return QFile::encodeName(dlg.selectedFiles().first()).toStdString();
+}
+
 QtFormHost::QtFormHost(const DialogTemplate& tmpl, QWidget* parent) : QWidget(parent), tmpl_(tmpl)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -168,7 +202,7 @@ QtFormHost::QtFormHost(const DialogTemplate& tmpl, QWidget* parent) : QWidget(pa
 
 QtFormHost::~QtFormHost() = default;
 
-QSize QtFormHost::sizeHint() const { return DluSize(tmpl_.cx, tmpl_.cy); }
+QSize QtFormHost::sizeHint() const { return DluSize(tmpl_.cx, tmpl_.cy, DluScale(tmpl_)); }
 QSize QtFormHost::minimumSizeHint() const { return sizeHint(); }
 
 QWidget* QtFormHost::Control(int id) const
@@ -206,6 +240,12 @@ std::string QtFormHost::GetDlgItemText(int id) const
         return e->text().toStdString();
     if (auto* l = qobject_cast<QLabel*>(w))
         return l->text().toStdString();
+    if (auto* m = qobject_cast<QPlainTextEdit*>(w)) {
+        // A multi-line edit's lines end in CR LF.
+        QString t = m->toPlainText();
+        t.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+        return t.toStdString();
+    }
     if (auto* b = qobject_cast<QAbstractButton*>(w))
         return DisplayCaption(b->text().toStdString());
     return std::string();
@@ -224,6 +264,11 @@ void QtFormHost::SetDlgItemText(int id, const std::string& text)
         if (l->text() == t)
             return;
         l->setText(t);
+        FitTextToWidth(l, TemplateFont(tmpl_));
+    } else if (auto* m = qobject_cast<QPlainTextEdit*>(w)) {
+        QString lines = t;
+        lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        m->setPlainText(lines);
     } else if (auto* b = qobject_cast<QAbstractButton*>(w)) {
         b->setText(EscapeMnemonics(t));
     } else {

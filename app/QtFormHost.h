@@ -4,6 +4,7 @@
 #pragma once
 
 #include "display/Surface.h"
+#include "framework/FileDialog.h"
 #include "framework/FormHost.h"
 #include "framework/Templates.h"
 
@@ -43,6 +44,8 @@ public:
     // A modal QDialog carrying a QtFormHost of the dialog's template, owned
     // by this form's window.
     int RunModalDialog(CDialog& dlg) override;
+    // A QFileDialog owned by this form's window, or the hook when one is set.
+    std::optional<std::string> GetSaveFileName(const FileDialogRequest& request) override;
     // Paints the fields written and the part of the surface drawn since the
     // last call before returning; takes no input.
     void UpdateWindow() override;
@@ -63,6 +66,9 @@ public:
     // Replaces the modal message box, e.g. by one that records and answers.
     using MessageBoxHook = std::function<int(const std::string& text, const std::string& caption, unsigned type)>;
     void SetMessageBoxHook(MessageBoxHook hook) { messageBoxHook_ = std::move(hook); }
+    // Replaces the file dialog, e.g. by one that answers with a set path.
+    using SaveFileHook = std::function<std::optional<std::string>(const FileDialogRequest& request)>;
+    void SetSaveFileHook(SaveFileHook hook) { saveFileHook_ = std::move(hook); }
 
     // --- Access -----------------------------------------------------------
     QWidget* Control(int id) const;
@@ -84,6 +90,7 @@ private:
     std::set<int> changed_;                     // controls written since UpdateWindow
     CommandHandler onCommand_;
     MessageBoxHook messageBoxHook_;
+    SaveFileHook saveFileHook_;
 };
 
 }  // namespace tarvo

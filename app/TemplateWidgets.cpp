@@ -11,12 +11,18 @@
 #include <QPixmap>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QFontMetrics>
+#include <QFontMetricsF>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStyle>
 #include <QVariant>
 
+#include <algorithm>
 #include <cmath>
+#include <map>
+#include <utility>
 
 namespace tarvo {
 
@@ -25,8 +31,8 @@ namespace {
 // Where the background picture carries the program's emblem.
 const QRect kEmblem(25, 323, 80, 63);
 
-int RoundX(int dlu) { return static_cast<int>(std::lround(dlu * kDluX)); }
-int RoundY(int dlu) { return static_cast<int>(std::lround(dlu * kDluY)); }
+int RoundX(int dlu, double scale) { return static_cast<int>(std::lround(dlu * kDluX * scale)); }
+int RoundY(int dlu, double scale) { return static_cast<int>(std::lround(dlu * kDluY * scale)); }
 
 }  // namespace
 
@@ -68,26 +74,70 @@ QIcon ApplicationIcon()
     return icon;
 }
 
-QRect DluRect(int x, int y, int cx, int cy)
+QRect DluRect(int x, int y, int cx, int cy, double scale)
 {
-    int left = RoundX(x), top = RoundY(y);
-    return QRect(left, top, RoundX(x + cx) - left, RoundY(y + cy) - top);
+    int left = RoundX(x, scale), top = RoundY(y, scale);
+    return QRect(left, top, RoundX(x + cx, scale) - left, RoundY(y + cy, scale) - top);
 }
 
-QSize DluSize(int cx, int cy) { return QSize(RoundX(cx), RoundY(cy)); }
+QSize DluSize(int cx, int cy, double scale) { return QSize(RoundX(cx, scale), RoundY(cy, scale)); }
+
+double DluScale(const DialogTemplate& tmpl) { return tmpl.pointSize > 0 ? tmpl.pointSize / 8.0 : 1.0; }
+
+double AverageCharWidth(const QFont& font)
+{
+    // The average over the 52 letters, as dialog units are measured.
+    static const QString letters = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    return QFontMetricsF(font).horizontalAdvance(letters) / 52.0;
+}
 
 QFont TemplateFont(const DialogTemplate& tmpl)
 {
-    // The template names a narrow sans serif; where it is missing, the
-    // narrow cut of the system's sans serif keeps captions within their
-    // rectangles.
+    // The template's font where it exists; otherwise Liberation Sans (the
+    // metrics of the sans serif the templates were drawn with), and the
+    // system's sans serif when even that is missing. Whichever is found is
+    // stretched so that its average letter is four horizontal dialog units
+    // wide at the template's size (6 px at 8 points): then every caption
+    // takes the room its rectangle was drawn for.
+    const int points = tmpl.pointSize > 0 ? tmpl.pointSize : 8;
+    const QString family = QString::fromStdString(tmpl.fontName);
+    static std::map<std::pair<QString, int>, QFont> cache;
+    auto it = cache.find({family, points});
+    if (it != cache.end())
+        return it->second;
+
     QFont font;
-    font.setFamilies({QString::fromStdString(tmpl.fontName), QStringLiteral("Microsoft Sans Serif"),
-                      QStringLiteral("Sans Serif")});
+    font.setFamilies({family, QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Liberation Sans"),
+                      QStringLiteral("Arimo"), QStringLiteral("Sans Serif")});
     font.setStyleHint(QFont::SansSerif);
-    font.setStretch(QFont::SemiCondensed);
-    font.setPointSize(tmpl.pointSize > 0 ? tmpl.pointSize : 8);
+    font.setPointSize(points);
+    const double target = 4.0 * kDluX * points / 8.0;
+    const double natural = AverageCharWidth(font);
+    if (natural > 0)
+        font.setStretch(std::clamp(static_cast<int>(std::lround(100.0 * target / natural)), 50, 150));
+    cache.emplace(std::make_pair(family, points), font);
     return font;
+}
+
+void FitTextToWidth(QWidget* w, const QFont& base)
+{
+    QString text;
+    int room = 0;
+    if (auto* l = qobject_cast<QLabel*>(w)) {
+        text = l->text();
+        room = l->contentsRect().width() - 2 * l->margin();
+    } else {
+        return;
+    }
+    QFont font = base;
+    int stretch = base.stretch() > 0 ? base.stretch() : 100;
+    // Narrower steps of the same font until the whole text fits.
+    while (stretch > 40 && QFontMetrics(font).horizontalAdvance(text) > room) {
+        stretch -= 2;
+        font.setStretch(stretch);
+    }
+    if (w->font() != font)
+        w->setFont(font);
 }
 
 QString ButtonText(const std::string& caption) { return QString::fromStdString(caption); }
@@ -104,12 +154,19 @@ QWidget* CreateTemplateControl(const ControlTemplate& c, const DialogTemplate& t
     const QString caption = QString::fromStdString(DisplayCaption(c.caption));
     const Qt::Alignment hAlign = (c.style & CS_CENTER) ? Qt::AlignHCenter : Qt::AlignLeft;
     QWidget* w = nullptr;
-    QRect rect = DluRect(c.x, c.y, c.cx, c.cy);
+    QRect rect = DluRect(c.x, c.y, c.cx, c.cy, DluScale(tmpl));
 
     switch (c.kind) {
-    case ControlKind::GroupBox:
-        w = new QGroupBox(ButtonText(c.caption), parent);
+    case ControlKind::GroupBox: {
+        // A frame drawn in the text colour, so that it shows on the
+        // picture's grey card as well as on the dialog grey.
+        auto* g = new QGroupBox(ButtonText(c.caption), parent);
+        g->setFlat(false);
+        g->setStyleSheet(QStringLiteral("QGroupBox { border: 1px solid #404040; margin-top: 0.5em; }"
+                                        "QGroupBox::title { subcontrol-origin: margin; left: 4px; padding: 0 1px; }"));
+        w = g;
         break;
+    }
     case ControlKind::RadioButton:
         w = new QRadioButton(ButtonText(c.caption), parent);
         break;
@@ -149,8 +206,18 @@ QWidget* CreateTemplateControl(const ControlTemplate& c, const DialogTemplate& t
         break;
     }
     case ControlKind::Edit: {
-        // Multi-line edits belong to the dialogs that show lists; the form's
-        // edits are single-line fields.
+        if (c.style & CS_MULTILINE) {
+            // A list: read-only lines with the platform's default tab stops
+            // (every 32 dialog units) and a vertical scroll bar.
+            auto* m = new QPlainTextEdit(parent);
+            m->setReadOnly((c.style & CS_READONLY) != 0);
+            m->setLineWrapMode(QPlainTextEdit::NoWrap);
+            m->setTabStopDistance(32 * kDluX * DluScale(tmpl));
+            m->setVerticalScrollBarPolicy((c.style & CS_VSCROLL) ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAsNeeded);
+            m->setFrameStyle((c.style & CS_BORDER) ? (QFrame::Box | QFrame::Plain) : QFrame::NoFrame);
+            w = m;
+            break;
+        }
         auto* e = new QLineEdit(parent);
         e->setFrame((c.style & (CS_BORDER | CS_SUNKEN)) != 0);
         e->setReadOnly((c.style & CS_READONLY) != 0);

@@ -23,11 +23,20 @@ inline constexpr const char* kControlIdProperty = "controlId";
 
 // A rectangle in dialog units as pixels; the edges are rounded, so controls
 // that touch in the template touch on the screen.
-QRect DluRect(int x, int y, int cx, int cy);
-QSize DluSize(int cx, int cy);
+// A template of a larger font has larger units: scale is its point size
+// over 8 (DluScale).
+QRect DluRect(int x, int y, int cx, int cy, double scale = 1.0);
+QSize DluSize(int cx, int cy, double scale = 1.0);
+double DluScale(const DialogTemplate& tmpl);
 
-// The template's font: sans serif at its point size.
+// The template's font at its point size, stretched so that its average
+// letter is four horizontal dialog units wide.
 QFont TemplateFont(const DialogTemplate& tmpl);
+// The average width of the 52 letters in font, in pixels.
+double AverageCharWidth(const QFont& font);
+// Gives a label a narrower step of base when its text would not fit its
+// width otherwise, and base again when it does.
+void FitTextToWidth(QWidget* w, const QFont& base);
 
 // A caption as a Qt button text. Both conventions mark a mnemonic with "&"
 // and write a literal "&" as "&&", so the template text carries over.

@@ -2,6 +2,7 @@
 
 #include "form/TarvoDoc.h"
 #include "cli/Png.h"
+#include "framework/Dialog.h"
 #include "form/TarvoView.h"
 #include "framework/VirtualForm.h"
 #include "resources/ResourceIds.h"
@@ -10,6 +11,9 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -31,9 +35,16 @@ constexpr const char* kUsage =
     "  --wow           Wow&Flutter\n"
     "  --spectrogram   SPECTROGRAM\n"
     "  --clear         Clear\n"
+    "  --add-comments  Add comments (shows the comment field)\n"
+    "  --save-data OUT.txt   SaveData, OUT.txt answering its save dialog\n"
+    "  --list          Show Freqs: the frequency list, or its message\n"
     "  --png OUT.png   write the client area as it stands, picture and plot\n"
+    "A FILE that cannot be opened ends the run with its one message (exit 1).\n"
     "output:\n"
-    "  --json          one JSON object instead of \"Label: text\" lines\n"
+    "  the form's fields, one \"Label: text\" line each, then the list's rows\n"
+    "  --json          one JSON object instead: {\"fields\", \"messages\", \"list\"};\n"
+    "                  \"list\" is there when --list ran: the list text with its\n"
+    "                  CR LF line ends, null when the message came instead\n"
     "  --help  --version\n"
     "exit status: 0; 1 when a message box was shown or an output could not be\n"
     "written; 2 for a usage error\n";
@@ -41,11 +52,11 @@ constexpr const char* kUsage =
 // Options a later version of the program carries; asked for now, they are
 // usage errors.
 const std::vector<std::string> kNotYet = {
-    "--add-comments", "--save-data", "--list", "--ply", "--wn", "--3khz", "--stop",
+    "--ply", "--wn", "--3khz", "--stop",
     "--rec", "--meter", "--rec-file", "--carrier", "--channel", "--meter-csv", "--meter-png",
 };
 
-enum class Kind { Click, Type, Press, Png };
+enum class Kind { Click, Type, Press, Png, SaveData };
 
 struct Step {
     Kind kind;
@@ -60,7 +71,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
     std::vector<std::string> args(argv + 1, argv + argc);
     std::vector<Step> steps;
     std::string file;
-    bool haveFile = false, json = false;
+    bool haveFile = false, json = false, listAsked = false;
 
     auto usage = [&](const std::string& why) {
         err << "tarvo-cli: " << why << "\n" << kUsage;
@@ -102,6 +113,13 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
             int id = a == "--header" ? IDC_GETHEADER : a == "--freqs" ? IDC_MAXFREQS : a == "--wow" ? IDC_WOWFLUTTER
                    : a == "--spectrogram" ? IDC_SPECTROGRAM : IDC_CLEAR;
             steps.push_back({Kind::Press, id, a});
+        } else if (a == "--add-comments" || a == "--list") {
+            steps.push_back({Kind::Press, a == "--list" ? ID_SHOWFREQS : ID_ADDCOMMENTS, a});
+            listAsked = listAsked || a == "--list";
+        } else if (a == "--save-data") {
+            if (!value(v))
+                return usage("--save-data needs a file name");
+            steps.push_back({Kind::SaveData, ID_SAVEDATA, v});
         } else if (a == "--png") {
             if (!value(v))
                 return usage("--png needs a file name");
@@ -131,23 +149,44 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
     CTarvoView view(form, doc);
     CSingleDocTemplate docTemplate(doc, view, form);
     docTemplate.OnFileNew();
-    if (haveFile)
-        docTemplate.OpenDocumentFile(file);
+    // A FILE that cannot be opened ends the run: no command runs on the new
+    // document the window would keep instead.
+    const bool opened = !haveFile || docTemplate.OpenDocumentFile(file);
 
-    bool outputFailed = false;
+    // The list as the last Show Freqs window showed it.
+    std::optional<std::string> list;
+    form.onDialogOpened = [&list](const CDialog& dlg, const VirtualForm& controls) {
+        if (dlg.Template().id == IDD_FREQLIST)
+            list = controls.GetDlgItemText(IDC_FREQLIST);
+    };
+
+    std::vector<RecordedMessage> outputFailures;  // files the CLI itself could not write
     for (const Step& s : steps) {
+        if (!opened)
+            break;
         switch (s.kind) {
         case Kind::Click: form.Click(s.id); break;
         case Kind::Type: form.Type(s.id, s.arg); break;
-        case Kind::Press: view.OnCmdMsg(s.id); break;
+        case Kind::Press:
+            if (s.id == ID_SHOWFREQS)
+                list.reset();
+            view.OnCmdMsg(s.id);
+            break;
+        case Kind::SaveData:
+            form.QueueSaveFileAnswer(s.arg);
+            view.OnCmdMsg(s.id);
+            break;
         case Kind::Png:
+            errno = 0;
             if (!WritePng(form.ClientSurface(), s.arg)) {
-                err << "tarvo-cli: cannot write " << s.arg << "\n";
-                outputFailed = true;
+                const std::string reason = errno ? std::strerror(errno) : "write failed";
+                err << "tarvo-cli: cannot write " << s.arg << ": " << reason << "\n";
+                outputFailures.push_back({"Cannot write the file \"" + s.arg + "\": " + reason + ".", "tarvo-cli", 0});
             }
             break;
         }
     }
+    form.onDialogOpened = nullptr;
 
     // The fields as the form shows them, the checked chunk size first.
     std::vector<std::pair<std::string, std::string>> fields;
@@ -170,14 +209,26 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
         doc["messages"] = nlohmann::ordered_json::array();
         for (const RecordedMessage& m : messages)
             doc["messages"].push_back({{"caption", m.caption}, {"text", m.text}});
+        for (const RecordedMessage& m : outputFailures)
+            doc["messages"].push_back({{"caption", m.caption}, {"text", m.text}});
+        if (listAsked && opened)
+            doc["list"] = list ? nlohmann::ordered_json(*list) : nlohmann::ordered_json();
         out << doc.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
     } else {
         for (const auto& [label, text] : fields)
             out << label << ": " << text << "\n";
+        // The list's rows, one a line.
+        for (size_t start = 0; list && start < list->size();) {
+            size_t end = list->find("\r\n", start);
+            if (end == std::string::npos)
+                end = list->size();
+            out << list->substr(start, end - start) << "\n";
+            start = end + 2;
+        }
         for (const RecordedMessage& m : messages)
             err << m.caption << ": " << m.text << "\n";
     }
-    return !messages.empty() || outputFailed ? kExitMessage : kExitOk;
+    return !messages.empty() || !outputFailures.empty() ? kExitMessage : kExitOk;
 }
 
 }  // namespace tarvo

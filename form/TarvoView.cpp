@@ -74,6 +74,9 @@ const std::vector<MessageMapEntry>& CTarvoView::MessageMap()
         {IDC_CLEAR, &CTarvoView::OnClear},
         {IDC_SPECTROGRAM, &CTarvoView::OnSpectrogram},
         {IDC_WOWFLUTTER, &CTarvoView::OnWowFlutter},
+        {ID_SAVEDATA, &CTarvoView::OnSaveData},
+        {ID_ADDCOMMENTS, &CTarvoView::OnAddComments},
+        {ID_SHOWFREQS, &CTarvoView::OnShowFreqs},
     };
     return map;
 }

@@ -9,6 +9,7 @@
 #include "framework/FormHost.h"
 #include "wave/WaveReader.h"
 
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <string>
@@ -116,6 +117,14 @@ public:
     // The spectrogram's colour of a magnitude against High Amp; black means
     // the pixel is not drawn.
     static COLORREF SpectrogramColour(double magnitude, double highAmp);
+
+    // --- Frequency data output ---------------------------------------------
+    void OnSaveData();
+    void OnShowFreqs();
+    void OnAddComments();
+    // The local time SaveData writes in its date line, read once per file;
+    // the system clock when not set.
+    std::function<std::tm()> m_localTime;
 
     // --- Plot area ----------------------------------------------------------
     static constexpr int kPlotLeft = 25, kPlotTop = 37, kPlotRight = 440, kPlotBottom = 290;

@@ -3,12 +3,14 @@
 // it with real widgets, tarvo-cli and the tests with a VirtualForm.
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace tarvo {
 
 class CDialog;
 class Surface;
+struct FileDialogRequest;
 
 class FormHost {
 public:
@@ -38,6 +40,13 @@ public:
     // Runs a dialog modally over this window: makes its controls, attaches
     // them, runs its OnInitDialog and returns the value it ends with.
     virtual int RunModalDialog(CDialog& dlg) = 0;
+
+    // A save dialog owned by the form: the path chosen, nothing on Cancel.
+    virtual std::optional<std::string> GetSaveFileName(const FileDialogRequest& request)
+    {
+        (void)request;
+        return std::nullopt;
+    }
 
     // The client area.
     virtual Surface& ClientSurface() = 0;

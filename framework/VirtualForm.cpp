@@ -148,6 +148,8 @@ int VirtualForm::RunModalDialog(CDialog& dlg)
     dlg.Begin();
     dlg.Attach(&controls);
     dlg.OnInitDialog();
+    if (onDialogOpened)
+        onDialogOpened(dlg, controls);
     if (!drivers_.empty()) {
         DialogDriver driver = std::move(drivers_.front());
         drivers_.pop_front();
@@ -160,6 +162,18 @@ int VirtualForm::RunModalDialog(CDialog& dlg)
         dlg.OnOwnerClosing();
     dlg.Attach(nullptr);
     return dlg.Result();
+}
+
+std::optional<std::string> VirtualForm::GetSaveFileName(const FileDialogRequest& request)
+{
+    if (owner_)
+        return owner_->GetSaveFileName(request);
+    fileDialogs_.push_back(request);
+    if (fileAnswers_.empty())
+        return std::nullopt;
+    std::optional<std::string> answer = std::move(fileAnswers_.front());
+    fileAnswers_.pop_front();
+    return answer;
 }
 
 bool VirtualForm::Press(CDialog& dlg, int id)

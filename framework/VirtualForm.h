@@ -4,6 +4,7 @@
 #pragma once
 
 #include "display/Surface.h"
+#include "framework/FileDialog.h"
 #include "framework/FormHost.h"
 #include "framework/MsgBox.h"
 #include "framework/Templates.h"
@@ -68,6 +69,15 @@ public:
     static bool Press(CDialog& dlg, int id);
     // The templates of the dialogs run so far, in order.
     const std::vector<int>& DialogsRun() const { return dialogsRun_; }
+    // Told of every dialog once its OnInitDialog has filled its controls;
+    // unlike a driver it takes no turn.
+    std::function<void(const CDialog& dlg, const VirtualForm& controls)> onDialogOpened;
+
+    // Save dialogs: each takes the next queued answer (a path, or nullopt
+    // for Cancel); with none left the dialog is cancelled.
+    std::optional<std::string> GetSaveFileName(const FileDialogRequest& request) override;
+    void QueueSaveFileAnswer(std::optional<std::string> path) { fileAnswers_.push_back(std::move(path)); }
+    const std::vector<FileDialogRequest>& FileDialogsRun() const { return fileDialogs_; }
 
 private:
     struct Control {
@@ -89,6 +99,8 @@ private:
     FormHost* owner_ = nullptr;  // a dialog's controls report through their owner
     std::deque<DialogDriver> drivers_;
     std::vector<int> dialogsRun_;
+    std::deque<std::optional<std::string>> fileAnswers_;
+    std::vector<FileDialogRequest> fileDialogs_;
 };
 
 }  // namespace tarvo

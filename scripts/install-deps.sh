@@ -15,6 +15,7 @@ packages=(
   pulseaudio pulseaudio-utils
   xvfb xauth xdotool fonts-dejavu-core
   help2man lintian desktop-file-utils appstream man-db
+  fonts-liberation
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <filesystem>
 #include <fstream>
+#include <regex>
 
 using namespace tarvo::test;
 
@@ -69,19 +71,56 @@ TEST_F(Cli, RangePromptIsAMessageAndTheCommandCarriesOn)
     EXPECT_NE(r.out.find("High Freq: 3900\n"), std::string::npos);
 }
 
-TEST_F(Cli, MissingFileIsReportedThenUntitledIsRead)
+TEST_F(Cli, FileThatCannotBeOpenedEndsTheRunWithItsOneMessage)
 {
-    CliResult r = Run({"--header", "no such.wav"});
+    CliResult r = Run({"--header", "--save-data", "out.txt", "no such.wav"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err,
-              "Quillon: Cannot open the file \"no such.wav\".\n"
-              "Error: Cannot read input WAVE file\n");
+    EXPECT_EQ(r.err, "Quillon: Cannot open the file \"no such.wav\".\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.Path() / "out.txt"));
+}
+
+TEST_F(Cli, SaveDataWritesTheTrackAndListPrintsIt)
+{
+    // 1000 Hz at 8000 Hz: three chunks of 256 with their peak at 1000 Hz.
+    std::string file = dir.Write("tone.wav", Wave8(8000, Sine(768, 1000, 8000)));
+    CliResult r = Run({"--comment", " A", "--freqs", "--save-data", "out", "--list", file});
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::ifstream f(dir.Path() / "out", std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    EXPECT_TRUE(std::regex_match(text, std::regex(".*/out A\r\n\\d{1,2}/\\d{1,2}/\\d{4} \\d\\d:\\d\\d:\\d\\d [AP]M\r\n"
+                                                  "768\r\n8000\r\n256\r\n31.25 Hz\r\n"
+                                                  "999.99921\r\n999.99921\r\n999.99921\r\n")))
+        << text;
+    EXPECT_NE(r.out.find("Comment:  A\n1\t0.03200\t999.9992\n2\t0.06400\t999.9992\n3\t0.09600\t999.9992\n"),
+              std::string::npos)
+        << r.out;
+
+    r = Run({"--json", "--freqs", "--list", file});
+    auto doc = nlohmann::ordered_json::parse(r.out);
+    EXPECT_EQ(doc.at("list"), "1\t0.03200\t999.9992\r\n2\t0.06400\t999.9992\r\n3\t0.09600\t999.9992\r\n");
+    r = Run({"--json", "--header", "--list", file});
+    doc = nlohmann::ordered_json::parse(r.out);
+    EXPECT_TRUE(doc.at("list").is_null());
+    EXPECT_EQ(doc.at("messages"), nlohmann::ordered_json::parse(
+                                      R"([{"caption": "Quillon", "text": "No Frequencies in file."}])"));
+    EXPECT_FALSE(nlohmann::ordered_json::parse(Run({"--json", file}).out).contains("list"));
+}
+
+TEST_F(Cli, UnwritableOutputsAreAmongTheJsonMessages)
+{
+    CliResult r = Run({"--json", "--save-data", "/dev/full", "--png", "missing/out.png"});
+    EXPECT_EQ(r.status, 1);
+    auto messages = nlohmann::ordered_json::parse(r.out).at("messages");
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0].at("text"), "Cannot write the file \"/dev/full\": No space left on device.");
+    EXPECT_EQ(messages[1].at("caption"), "tarvo-cli");
+    EXPECT_EQ(messages[1].at("text"), "Cannot write the file \"missing/out.png\": No such file or directory.");
 }
 
 TEST_F(Cli, UsageErrors)
 {
     for (auto args : std::vector<std::vector<std::string>>{
-             {"--bogus"}, {"--chunk", "300"}, {"--chunk"}, {"--png"}, {"--list"}, {"a.wav", "b.wav"}}) {
+             {"--bogus"}, {"--chunk", "300"}, {"--chunk"}, {"--png"}, {"--save-data"}, {"a.wav", "b.wav"}}) {
         CliResult r = Run(args);
         EXPECT_EQ(r.status, 2) << args[0];
         EXPECT_NE(r.err.find("usage: tarvo-cli"), std::string::npos);

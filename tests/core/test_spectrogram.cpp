@@ -69,7 +69,7 @@ TEST_F(Spectrogram, FullScaleToneIsRedAtItsBin)
     EXPECT_EQ(At(1, 62.5), kOrange);
 }
 
-TEST_F(Spectrogram, LeavesTheTrackAlone)
+TEST_F(Spectrogram, LeavesTheTrackButMarksItStale)
 {
     Open(Wave8(8000, Sine(256 * 4, 1000, 8000)));
     view.OnMaxFreqs();
@@ -79,7 +79,7 @@ TEST_F(Spectrogram, LeavesTheTrackAlone)
     form.Type(IDC_LOWFREQ, "100");
     view.OnSpectrogram();
     EXPECT_EQ(view.m_pFreqs[1], first);
-    EXPECT_TRUE(view.m_bFreqsValid);
+    EXPECT_FALSE(view.m_bFreqsValid);
     EXPECT_EQ(view.m_nChunks, 2);
     EXPECT_EQ(view.m_dHighFreq, 3000);
     EXPECT_EQ(view.m_dLowFreq, 100);
