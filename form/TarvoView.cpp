@@ -74,6 +74,11 @@ const std::vector<MessageMapEntry>& CTarvoView::MessageMap()
         {IDC_CLEAR, &CTarvoView::OnClear},
         {IDC_SPECTROGRAM, &CTarvoView::OnSpectrogram},
         {IDC_WOWFLUTTER, &CTarvoView::OnWowFlutter},
+        {IDC_PLY, &CTarvoView::OnPly},
+        {IDC_STOP, &CTarvoView::OnStop},
+        {IDC_WHITENOISE, &CTarvoView::OnWhiteNoise},
+        {IDC_TONE3KHZ, &CTarvoView::OnTone3Khz},
+        {IDC_REC, &CTarvoView::OnRec},
     };
     return map;
 }
