@@ -316,7 +316,45 @@ private:
     std::unique_ptr<CommandRecorder> recorder_;
 };
 
+// Makes the real platform on first use and forwards to it.
+class LazySoundPlatform : public SoundPlatform, private SoundService, private MciDevice {
+public:
+    SoundService& Playback() override { return *this; }
+    MciDevice& Recorder() override { return *this; }
+    bool HasOutput() const override { return Real().HasOutput(); }
+    bool HasInput() const override { return Real().HasInput(); }
+    void RunFor(double seconds) override { Real().RunFor(seconds); }
+    void WaitForSound() override
+    {
+        if (real_)
+            real_->WaitForSound();
+    }
+    bool IsPlaying() const override { return real_ && real_->IsPlaying(); }
+
+private:
+    bool Play(const std::string& name, unsigned flags) override
+    {
+        if (!real_ && name.empty())
+            return true;  // nothing can be playing yet
+        return Real().Playback().Play(name, flags);
+    }
+    unsigned SendString(const std::string& command, std::string* reply) override
+    {
+        return Real().Recorder().SendString(command, reply);
+    }
+    SoundPlatform& Real() const
+    {
+        if (!real_)
+            real_ = SoundPlatform::Create();
+        return *real_;
+    }
+
+    mutable std::unique_ptr<SoundPlatform> real_;
+};
+
 }  // namespace
+
+std::unique_ptr<SoundPlatform> SoundPlatform::CreateLazy() { return std::make_unique<LazySoundPlatform>(); }
 
 std::unique_ptr<SoundPlatform> SoundPlatform::Create()
 {

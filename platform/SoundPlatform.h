@@ -20,6 +20,10 @@ public:
     // relative sound name is looked for in the current folder, then beside
     // the program, then in the installed data folder (share/tarvo).
     static std::unique_ptr<SoundPlatform> Create();
+    // The same, made only when first used: a program that never plays or
+    // records never reaches the audio server. Needs a QCoreApplication by
+    // then.
+    static std::unique_ptr<SoundPlatform> CreateLazy();
 
     virtual SoundService& Playback() = 0;
     virtual MciDevice& Recorder() = 0;
