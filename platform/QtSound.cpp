@@ -218,18 +218,21 @@ public:
     std::vector<unsigned char> Stop() override
     {
         if (source_) {
-            // The stream hands audio over a fragment at a time: collect what
-            // was captured up to now before stopping, waiting at most a
-            // fragment and a little more for it.
-            wantedBytes_ = qformat_.bytesForDuration(clock_.elapsed() * 1000) - qformat_.bytesPerFrame();
+            // The stream hands audio over a fragment at a time: wait for
+            // what was captured up to now (within a limit), then keep just
+            // that much, so a take lasts from Start to Stop.
+            const qint64 frame = qformat_.bytesPerFrame();
+            wantedBytes_ = qformat_.bytesForDuration(clock_.elapsed() * 1000) / frame * frame;
             data_.append(io_->readAll());
             if (data_.size() < wantedBytes_) {
                 QEventLoop loop;
                 drain_ = &loop;
-                QTimer::singleShot(kFragmentMs + 300, &loop, &QEventLoop::quit);
+                QTimer::singleShot(kDrainLimitMs, &loop, &QEventLoop::quit);
                 loop.exec();
                 drain_ = nullptr;
             }
+            if (data_.size() > wantedBytes_)
+                data_.truncate(wantedBytes_);
             source_->stop();
             source_.reset();
             io_ = nullptr;
@@ -241,6 +244,7 @@ public:
 
 private:
     static constexpr int kFragmentMs = 500;
+    static constexpr int kDrainLimitMs = 3000;
 
     QAudioDevice device_;
     std::unique_ptr<QAudioSource> source_;
