@@ -109,7 +109,7 @@ public:
         onFinished_ = [&loop] { loop.quit(); };
         QTimer::singleShot(static_cast<int>(seconds * 1000) + 2000, &loop, &QEventLoop::quit);
         if (!finished_)
-            loop.exec();
+            loop.exec(QEventLoop::ExcludeUserInputEvents);
         onFinished_ = nullptr;
         StopSound();
     }
@@ -228,7 +228,7 @@ public:
                 QEventLoop loop;
                 drain_ = &loop;
                 QTimer::singleShot(kDrainLimitMs, &loop, &QEventLoop::quit);
-                loop.exec();
+                loop.exec(QEventLoop::ExcludeUserInputEvents);  // no click may re-enter the recorder
                 drain_ = nullptr;
             }
             if (data_.size() > wantedBytes_)
