@@ -1,5 +1,6 @@
 // The form's sound buttons on a fake playback service, and the record
 // dialog on a command interface that records what it is sent.
+#include "CliRunner.h"
 #include "FakeSound.h"
 #include "ViewFixture.h"
 #include "sound/RecordDialog.h"
@@ -267,6 +268,21 @@ TEST_F(SoundCommands, EveryRecPressStartsAFreshDialog)
     }
     EXPECT_EQ(form.DialogsRun(), (std::vector<int>{IDD_RECORD, IDD_RECORD}));
     EXPECT_TRUE(mci.sent.empty());
+}
+
+TEST(SoundCli, RecordingOptionsNeedTheirValues)
+{
+    TempDir dir;
+    const std::vector<std::vector<std::string>> wrong = {
+        {"--rec"}, {"--rec", "-1"}, {"--rec", "abc"}, {"--rec", "nan"}, {"--rec", "3601"}, {"--rec", ""},
+        {"--rec-file"},
+    };
+    for (const auto& args : wrong) {
+        CliResult r = RunCli(args, dir.Path().string());
+        EXPECT_EQ(r.status, 2) << args.back();
+        EXPECT_TRUE(r.err.starts_with("tarvo-cli: " + args[0] + " ")) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
 }
 
 }  // namespace
