@@ -130,6 +130,10 @@ int QtFormHost::RunModalDialog(CDialog& dlg)
     dlg.OnInitDialog();
     if (!dlg.IsEnded())
         box.exec();
+    // The event loop was left with the dialog still running (the program
+    // is quitting): the dialog ends now, as its owner goes away.
+    if (!dlg.IsEnded())
+        dlg.OnOwnerClosing();
     dlg.Attach(nullptr);
     return dlg.Result();
 }

@@ -6,6 +6,7 @@
 #include "form/TarvoDoc.h"
 #include "form/TarvoView.h"
 #include "framework/Document.h"
+#include "platform/SoundPlatform.h"
 #include "resources/ResourceIds.h"
 #include "resources/Resources.h"
 
@@ -47,6 +48,8 @@ bool CTarvoApp::InitInstance(const QStringList& args)
         form.SetMessageBoxHook(messageBoxHook);
     view_ = std::make_unique<CTarvoView>(form, *doc_);
     docTemplate_ = std::make_unique<CSingleDocTemplate>(*doc_, *view_, form);
+    sound_ = SoundPlatform::CreateLazy();
+    view_->SetSoundServices(&sound_->Playback(), &sound_->Recorder());
 
     doc_->onTitleChanged = [this] { frame_->SetDocumentTitle(doc_->GetTitle()); };
     doc_->onAddToRecentFileList = [this](const std::string& path) { AddToRecentFileList(path); };

@@ -20,6 +20,7 @@ namespace tarvo {
 
 class CMainFrame;
 class CSingleDocTemplate;
+class SoundPlatform;
 class CTarvoDoc;
 class CTarvoView;
 
@@ -70,6 +71,8 @@ private:
     void WriteRecentFiles() const;
 
     CRecentFileList recentFiles_;
+    // Sound outlives the view that plays through it; made on first use.
+    std::unique_ptr<SoundPlatform> sound_;
     // Destroyed in reverse: the template and the view before the frame
     // whose form the view talks to.
     std::unique_ptr<CTarvoDoc> doc_;

@@ -5,6 +5,7 @@
 #include "framework/Dialog.h"
 #include "form/TarvoView.h"
 #include "framework/VirtualForm.h"
+#include "platform/SoundPlatform.h"
 #include "resources/ResourceIds.h"
 #include "resources/Resources.h"
 
@@ -12,7 +13,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -29,6 +32,7 @@ constexpr const char* kUsage =
     "settings (typed into the form's fields, so the form's own checks apply):\n"
     "  --chunk 256|512|1024|2048   --low HZ   --high HZ   --high-amp A\n"
     "  --comment TEXT\n"
+    "  --rec-file NAME  the record dialog's file name for --rec (else temp.wav)\n"
     "commands (pressed in the order given):\n"
     "  --header        Get Header\n"
     "  --freqs         Max Freqs\n"
@@ -39,6 +43,15 @@ constexpr const char* kUsage =
     "  --save-data OUT.txt   SaveData, OUT.txt answering its save dialog\n"
     "  --list          Show Freqs: the frequency list, or its message\n"
     "  --png OUT.png   write the client area as it stands, picture and plot\n"
+    "  --ply           Ply: play FILE (waits for its end before the program exits)\n"
+    "  --wn  --3khz    WN, 3Khz: loop whitenoise.wav or 3khz.wav while later\n"
+    "                  commands run (looked for in the current folder, beside\n"
+    "                  the program, then in share/tarvo)\n"
+    "  --stop          Stop: silence the sound\n"
+    "  --rec SECONDS   Rec, Record, wait SECONDS, Stop, OK: the recording\n"
+    "                  (8-bit mono, 22050 Hz) becomes the document\n"
+    "every sound stops before the program exits; without an audio device a\n"
+    "sound command says so on standard error and the exit status is 1\n"
     "A FILE that cannot be opened ends the run with its one message (exit 1).\n"
     "output:\n"
     "  the form's fields, one \"Label: text\" line each, then the list's rows\n"
@@ -52,11 +65,10 @@ constexpr const char* kUsage =
 // Options a later version of the program carries; asked for now, they are
 // usage errors.
 const std::vector<std::string> kNotYet = {
-    "--ply", "--wn", "--3khz", "--stop",
-    "--rec", "--meter", "--rec-file", "--carrier", "--channel", "--meter-csv", "--meter-png",
+    "--meter", "--carrier", "--channel", "--meter-csv", "--meter-png",
 };
 
-enum class Kind { Click, Type, Press, Png, SaveData };
+enum class Kind { Click, Type, Press, Png, SaveData, Sound, Rec };
 
 struct Step {
     Kind kind;
@@ -72,6 +84,8 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
     std::vector<Step> steps;
     std::string file;
     bool haveFile = false, json = false, listAsked = false;
+    std::string recFile;
+    bool haveRecFile = false;
 
     auto usage = [&](const std::string& why) {
         err << "tarvo-cli: " << why << "\n" << kUsage;
@@ -124,6 +138,21 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
             if (!value(v))
                 return usage("--png needs a file name");
             steps.push_back({Kind::Png, 0, v});
+        } else if (a == "--ply" || a == "--wn" || a == "--3khz" || a == "--stop") {
+            int id = a == "--ply" ? IDC_PLY : a == "--wn" ? IDC_WHITENOISE : a == "--3khz" ? IDC_TONE3KHZ : IDC_STOP;
+            steps.push_back({Kind::Sound, id, a});
+        } else if (a == "--rec") {
+            if (!value(v))
+                return usage("--rec needs a number of seconds");
+            char* end = nullptr;
+            double seconds = std::strtod(v.c_str(), &end);
+            if (v.empty() || *end != '\0' || !(seconds >= 0 && seconds <= 3600))
+                return usage("--rec takes a number of seconds from 0 to 3600, not \"" + v + "\"");
+            steps.push_back({Kind::Rec, IDC_REC, v});
+        } else if (a == "--rec-file") {
+            if (!value(recFile))
+                return usage("--rec-file needs a file name");
+            haveRecFile = true;
         } else if (std::find(kNotYet.begin(), kNotYet.end(), a) != kNotYet.end()) {
             return usage(a + " is not available in this version");
         } else if (a == "--") {
@@ -161,6 +190,20 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
     };
 
     std::vector<RecordedMessage> outputFailures;  // files the CLI itself could not write
+
+    // The audio server is only reached when a sound command is given.
+    std::unique_ptr<SoundPlatform> sound;
+    bool noDevice = false;
+    auto soundReady = [&](bool input) {
+        if (!sound) {
+            sound = SoundPlatform::Create();
+            view.SetSoundServices(&sound->Playback(), &sound->Recorder());
+        }
+        if (!(input ? sound->HasInput() : sound->HasOutput()) && !noDevice) {
+            err << "tarvo-cli: no audio device was found\n";
+            noDevice = true;
+        }
+    };
     for (const Step& s : steps) {
         if (!opened)
             break;
@@ -184,7 +227,32 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
                 outputFailures.push_back({"Cannot write the file \"" + s.arg + "\": " + reason + ".", "tarvo-cli", 0});
             }
             break;
+        case Kind::Sound:
+            soundReady(false);
+            view.OnCmdMsg(s.id);
+            break;
+        case Kind::Rec: {
+            soundReady(true);
+            const double seconds = std::strtod(s.arg.c_str(), nullptr);
+            form.QueueDialogDriver([&](CDialog& dlg, VirtualForm& controls) {
+                if (haveRecFile)
+                    controls.Type(IDC_FILENAME, recFile);
+                VirtualForm::Press(dlg, IDC_RECORD);
+                sound->RunFor(seconds);
+                VirtualForm::Press(dlg, IDC_STOPRECORD);
+                VirtualForm::Press(dlg, IDOK);
+            });
+            view.OnCmdMsg(s.id);
+            break;
         }
+        }
+    }
+    if (sound) {
+        // A file played once is heard to its end; a loop stops here.
+        sound->WaitForSound();
+        sound->Playback().Play(std::string(), SND_ASYNC);
+        view.SetSoundServices(nullptr, nullptr);
+        sound.reset();
     }
     form.onDialogOpened = nullptr;
 
@@ -228,7 +296,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
         for (const RecordedMessage& m : messages)
             err << m.caption << ": " << m.text << "\n";
     }
-    return !messages.empty() || !outputFailures.empty() ? kExitMessage : kExitOk;
+    return !messages.empty() || !outputFailures.empty() || noDevice ? kExitMessage : kExitOk;
 }
 
 }  // namespace tarvo

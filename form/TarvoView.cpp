@@ -77,6 +77,11 @@ const std::vector<MessageMapEntry>& CTarvoView::MessageMap()
         {ID_SAVEDATA, &CTarvoView::OnSaveData},
         {ID_ADDCOMMENTS, &CTarvoView::OnAddComments},
         {ID_SHOWFREQS, &CTarvoView::OnShowFreqs},
+        {IDC_PLY, &CTarvoView::OnPly},
+        {IDC_STOP, &CTarvoView::OnStop},
+        {IDC_WHITENOISE, &CTarvoView::OnWhiteNoise},
+        {IDC_TONE3KHZ, &CTarvoView::OnTone3Khz},
+        {IDC_REC, &CTarvoView::OnRec},
     };
     return map;
 }

@@ -18,6 +18,8 @@
 namespace tarvo {
 
 class CTarvoView;
+class MciDevice;
+class SoundService;
 
 // One row of the message map: a control or menu id and its handler.
 struct MessageMapEntry {
@@ -139,6 +141,16 @@ public:
     void DrawGrid();
     void OnClear();
 
+    // --- Sound (sound/) -----------------------------------------------------
+    // The host's playback and recorder; without them the sound commands do
+    // nothing. Neither is owned.
+    void SetSoundServices(SoundService* playback, MciDevice* recorder);
+    void OnPly();
+    void OnStop();
+    void OnWhiteNoise();
+    void OnTone3Khz();
+    void OnRec();
+
 private:
     // The header figures shared by the header and analysis commands: sets
     // m_dDeltaFreq, m_nChunks, the durations and their texts from the
@@ -159,6 +171,8 @@ private:
 
     FormHost& m_host;
     CDocument& m_doc;
+    SoundService* m_pSound = nullptr;
+    MciDevice* m_pMci = nullptr;
 };
 
 }  // namespace tarvo

@@ -9,6 +9,7 @@
 
 #include <QAction>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QPlainTextEdit>
@@ -64,7 +65,10 @@ TEST_F(Output, SaveDataThroughARealFileDialogWritesTheCommentAndTheTrack)
             EXPECT_FALSE(dlg->testOption(QFileDialog::DontConfirmOverwrite));
             EXPECT_EQ(dlg->nameFilters(), (QStringList{"Text files(*.txt) (*.txt)", "All files (*.*) (*)"}));
             EXPECT_TRUE(dlg->selectedFiles().value(0).endsWith("/tone.TXT")) << dlg->selectedFiles().value(0).toStdString();
-            dlg->selectFile(QString::fromStdString(path));
+            // Typed into the name field, as a user would answer it.
+            auto* name = dlg->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            ASSERT_NE(name, nullptr);
+            name->setText(QString::fromStdString(path));
             QMetaObject::invokeMethod(dlg, "accept");
         },
         [&] { Frame()->CommandAction(ID_SAVEDATA)->trigger(); });

@@ -1,0 +1,372 @@
+// Playback on QAudioSink and capture on QAudioSource.
+#include "platform/SoundPlatform.h"
+
+#include "sound/PcmWave.h"
+
+#include <QAudioDevice>
+#include <QAudioFormat>
+#include <QAudioSink>
+#include <QAudioSource>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QIODevice>
+#include <QMediaDevices>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+
+namespace tarvo {
+
+namespace {
+
+// Serves a sound's frames to the sink, from the start again when looping.
+class PcmReader : public QIODevice {
+public:
+    PcmReader(PcmSound sound, bool loop) : sound_(std::move(sound)), loop_(loop && !sound_.data.empty()) {}
+
+    bool isSequential() const override { return true; }
+    bool atEnd() const override { return !loop_ && pos_ >= sound_.data.size(); }
+    qint64 bytesAvailable() const override
+    {
+        return (loop_ ? static_cast<qint64>(sound_.data.size()) : static_cast<qint64>(sound_.data.size() - pos_)) +
+               QIODevice::bytesAvailable();
+    }
+    const PcmSound& Sound() const { return sound_; }
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override
+    {
+        qint64 done = 0;
+        while (done < maxSize) {
+            if (pos_ >= sound_.data.size()) {
+                if (!loop_)
+                    break;
+                pos_ = 0;
+            }
+            const auto n = static_cast<size_t>(
+                std::min<qint64>(maxSize - done, static_cast<qint64>(sound_.data.size() - pos_)));
+            std::memcpy(data + done, sound_.data.data() + pos_, n);
+            pos_ += n;
+            done += static_cast<qint64>(n);
+        }
+        return done;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    PcmSound sound_;
+    bool loop_;
+    size_t pos_ = 0;
+};
+
+QString FromLocal(const std::string& s) { return QFile::decodeName(QByteArray::fromStdString(s)); }
+
+class QtSoundService : public SoundService {
+public:
+    explicit QtSoundService(std::string dataDir) : dataDir_(std::move(dataDir)) {}
+    ~QtSoundService() override { StopSound(); }
+
+    bool Play(const std::string& name, unsigned flags) override
+    {
+        StopSound();
+        if (name.empty())
+            return true;
+        bool found = true;
+        std::optional<PcmSound> pcm = BuiltInSound(name);
+        if (!pcm) {
+            const std::string programDir = QCoreApplication::applicationDirPath().toStdString();
+            const std::string file = ResolveSoundFile(name, programDir, dataDir_, [](const std::string& p) {
+                QFileInfo info(FromLocal(p));
+                return info.isFile();
+            });
+            if (!file.empty())
+                pcm = ReadPcmWaveFile(file);
+        }
+        if (!pcm) {
+            pcm = DefaultSound();
+            found = false;
+        }
+        const bool loop = (flags & SND_LOOP) && (flags & SND_ASYNC);
+        Start(std::move(*pcm), loop);
+        if (!(flags & SND_ASYNC))
+            WaitForSound();
+        return found;
+    }
+
+    void WaitForSound()
+    {
+        if (!sink_ || looping_ || finished_)
+            return;
+        // Never longer than the sound and some slack, so that a stalled
+        // stream cannot hold the caller forever.
+        const PcmSound& s = reader_->Sound();
+        const double seconds = static_cast<double>(s.data.size()) / s.FrameBytes() / s.rate;
+        QEventLoop loop;
+        onFinished_ = [&loop] { loop.quit(); };
+        QTimer::singleShot(static_cast<int>(seconds * 1000) + 2000, &loop, &QEventLoop::quit);
+        if (!finished_)
+            loop.exec(QEventLoop::ExcludeUserInputEvents);
+        onFinished_ = nullptr;
+        StopSound();
+    }
+
+    bool IsPlaying() const { return sink_ && !finished_; }
+
+private:
+    void Start(PcmSound pcm, bool loop)
+    {
+        const QAudioDevice device = QMediaDevices::defaultAudioOutput();
+        if (device.isNull())
+            return;
+        QAudioFormat format;
+        format.setSampleRate(pcm.rate);
+        format.setChannelCount(pcm.channels);
+        format.setSampleFormat(pcm.bits == 8 ? QAudioFormat::UInt8 : QAudioFormat::Int16);
+        reader_ = std::make_unique<PcmReader>(std::move(pcm), loop);
+        reader_->open(QIODevice::ReadOnly);
+        sink_ = std::make_unique<QAudioSink>(device, format);
+        looping_ = loop;
+        finished_ = false;
+        QObject::connect(sink_.get(), &QAudioSink::stateChanged, sink_.get(), [this](QAudio::State state) {
+            // Idle after the last frame of a sound played once: it has ended.
+            if ((state == QAudio::IdleState && reader_ && reader_->atEnd()) || state == QAudio::StoppedState) {
+                finished_ = true;
+                if (onFinished_)
+                    onFinished_();
+            }
+        });
+        sink_->start(reader_.get());
+    }
+
+    void StopSound()
+    {
+        if (sink_) {
+            sink_->disconnect();
+            sink_->stop();
+        }
+        sink_.reset();
+        reader_.reset();
+        looping_ = false;
+        finished_ = true;
+    }
+
+    std::string dataDir_;
+    std::unique_ptr<PcmReader> reader_;
+    std::unique_ptr<QAudioSink> sink_;
+    bool looping_ = false;
+    bool finished_ = true;
+    std::function<void()> onFinished_;
+};
+
+SampleKind KindOf(QAudioFormat::SampleFormat f)
+{
+    switch (f) {
+    case QAudioFormat::Int16: return SampleKind::Int16;
+    case QAudioFormat::Int32: return SampleKind::Int32;
+    case QAudioFormat::Float: return SampleKind::Float;
+    default: return SampleKind::UInt8;
+    }
+}
+
+// The default input device, asked for 8-bit mono at the rate; whatever it
+// delivers instead is converted when the recording is saved.
+class QtCaptureSource : public CaptureSource {
+public:
+    explicit QtCaptureSource(QAudioDevice device) : device_(std::move(device)) {}
+    ~QtCaptureSource() override
+    {
+        if (source_)
+            source_->stop();
+    }
+
+    bool Start(int rate) override
+    {
+        QAudioFormat wanted;
+        wanted.setSampleRate(rate);
+        wanted.setChannelCount(1);
+        wanted.setSampleFormat(QAudioFormat::UInt8);
+        QAudioFormat format = device_.isFormatSupported(wanted) ? wanted : device_.preferredFormat();
+        if (format.sampleFormat() == QAudioFormat::Unknown || format.channelCount() < 1)
+            return false;
+        data_.clear();
+        source_ = std::make_unique<QAudioSource>(device_, format);
+        // Large fragments: a busy machine must not lose captured audio.
+        source_->setBufferSize(format.bytesForDuration(kFragmentMs * 1000));
+        io_ = source_->start();
+        if (!io_ || source_->error() != QAudio::NoError) {
+            source_.reset();
+            io_ = nullptr;
+            return false;
+        }
+        QObject::connect(io_, &QIODevice::readyRead, source_.get(), [this] {
+            data_.append(io_->readAll());
+            if (drain_ && data_.size() >= wantedBytes_)
+                drain_->quit();
+        });
+        format_ = {format.sampleRate(), format.channelCount(), KindOf(format.sampleFormat())};
+        qformat_ = format;
+        clock_.start();
+        return true;
+    }
+
+    CaptureFormat Format() const override { return format_; }
+
+    std::vector<unsigned char> Stop() override
+    {
+        if (source_) {
+            // The stream hands audio over a fragment at a time: wait for
+            // what was captured up to now (within a limit), then keep just
+            // that much, so a take lasts from Start to Stop.
+            const qint64 frame = qformat_.bytesPerFrame();
+            wantedBytes_ = qformat_.bytesForDuration(clock_.elapsed() * 1000) / frame * frame;
+            data_.append(io_->readAll());
+            if (data_.size() < wantedBytes_) {
+                QEventLoop loop;
+                drain_ = &loop;
+                QTimer::singleShot(kDrainLimitMs, &loop, &QEventLoop::quit);
+                loop.exec(QEventLoop::ExcludeUserInputEvents);  // no click may re-enter the recorder
+                drain_ = nullptr;
+            }
+            if (data_.size() > wantedBytes_)
+                data_.truncate(wantedBytes_);
+            source_->stop();
+            source_.reset();
+            io_ = nullptr;
+        }
+        std::vector<unsigned char> bytes(data_.begin(), data_.end());
+        data_.clear();
+        return bytes;
+    }
+
+private:
+    static constexpr int kFragmentMs = 500;
+    static constexpr int kDrainLimitMs = 3000;
+
+    QAudioDevice device_;
+    std::unique_ptr<QAudioSource> source_;
+    QIODevice* io_ = nullptr;  // owned by source_
+    QByteArray data_;
+    CaptureFormat format_;
+    QAudioFormat qformat_;
+    QElapsedTimer clock_;
+    QEventLoop* drain_ = nullptr;
+    qint64 wantedBytes_ = 0;
+};
+
+// The audio backend's own complaint about a missing sound server is left
+// out: the hosts say in their own words that no device was found.
+QtMessageHandler g_previousHandler = nullptr;
+
+void SoundMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (type == QtWarningMsg && message.startsWith(QLatin1String("PulseAudioService:")))
+        return;
+    if (g_previousHandler)
+        g_previousHandler(type, context, message);
+    else
+        qt_message_output(type, context, message);
+}
+
+class QtSoundPlatform : public SoundPlatform {
+public:
+    explicit QtSoundPlatform(const std::string& dataDir)
+    {
+        static const bool installed = [] {
+            g_previousHandler = qInstallMessageHandler(SoundMessageHandler);
+            return true;
+        }();
+        (void)installed;
+        if (!QCoreApplication::instance()) {
+            static int argc = 1;
+            static char name[] = "tarvo";
+            static char* argv[] = {name, nullptr};
+            app_ = std::make_unique<QCoreApplication>(argc, argv);
+        }
+        playback_ = std::make_unique<QtSoundService>(dataDir);
+        recorder_ = std::make_unique<CommandRecorder>([]() -> std::unique_ptr<CaptureSource> {
+            QAudioDevice device = QMediaDevices::defaultAudioInput();
+            if (device.isNull())
+                return nullptr;
+            return std::make_unique<QtCaptureSource>(device);
+        });
+    }
+    ~QtSoundPlatform() override
+    {
+        recorder_.reset();
+        playback_.reset();
+    }
+
+    SoundService& Playback() override { return *playback_; }
+    MciDevice& Recorder() override { return *recorder_; }
+    bool HasOutput() const override { return !QMediaDevices::defaultAudioOutput().isNull(); }
+    bool HasInput() const override { return !QMediaDevices::defaultAudioInput().isNull(); }
+
+    void RunFor(double seconds) override
+    {
+        QEventLoop loop;
+        QTimer::singleShot(static_cast<int>(std::max(0.0, seconds) * 1000), &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    void WaitForSound() override { playback_->WaitForSound(); }
+    bool IsPlaying() const override { return playback_->IsPlaying(); }
+
+private:
+    std::unique_ptr<QCoreApplication> app_;
+    std::unique_ptr<QtSoundService> playback_;
+    std::unique_ptr<CommandRecorder> recorder_;
+};
+
+// Makes the real platform on first use and forwards to it.
+class LazySoundPlatform : public SoundPlatform, private SoundService, private MciDevice {
+public:
+    SoundService& Playback() override { return *this; }
+    MciDevice& Recorder() override { return *this; }
+    bool HasOutput() const override { return Real().HasOutput(); }
+    bool HasInput() const override { return Real().HasInput(); }
+    void RunFor(double seconds) override { Real().RunFor(seconds); }
+    void WaitForSound() override
+    {
+        if (real_)
+            real_->WaitForSound();
+    }
+    bool IsPlaying() const override { return real_ && real_->IsPlaying(); }
+
+private:
+    bool Play(const std::string& name, unsigned flags) override
+    {
+        if (!real_ && name.empty())
+            return true;  // nothing can be playing yet
+        return Real().Playback().Play(name, flags);
+    }
+    unsigned SendString(const std::string& command, std::string* reply) override
+    {
+        return Real().Recorder().SendString(command, reply);
+    }
+    SoundPlatform& Real() const
+    {
+        if (!real_)
+            real_ = SoundPlatform::Create();
+        return *real_;
+    }
+
+    mutable std::unique_ptr<SoundPlatform> real_;
+};
+
+}  // namespace
+
+std::unique_ptr<SoundPlatform> SoundPlatform::CreateLazy() { return std::make_unique<LazySoundPlatform>(); }
+
+std::unique_ptr<SoundPlatform> SoundPlatform::Create()
+{
+#ifdef TARVO_DATA_DIR
+    return std::make_unique<QtSoundPlatform>(TARVO_DATA_DIR);
+#else
+    return std::make_unique<QtSoundPlatform>(std::string());
+#endif
+}
+
+}  // namespace tarvo

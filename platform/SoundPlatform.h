@@ -1,0 +1,46 @@
+// Sound on the machine's audio server, for both hosts. This header carries
+// no Qt: a host includes it and pays for Qt Multimedia only when it calls
+// Create.
+#pragma once
+
+#include "sound/Mci.h"
+#include "sound/SoundService.h"
+
+#include <memory>
+#include <string>
+
+namespace tarvo {
+
+class SoundPlatform {
+public:
+    virtual ~SoundPlatform() = default;
+
+    // The playback service (QAudioSink) and the recorder (QAudioSource).
+    // Makes a QCoreApplication first when the program has none yet. A
+    // relative sound name is looked for in the current folder, then beside
+    // the program, then in the installed data folder (share/tarvo).
+    static std::unique_ptr<SoundPlatform> Create();
+    // The same, made only when first used: a program that never plays or
+    // records never reaches the audio server. Needs a QCoreApplication by
+    // then.
+    static std::unique_ptr<SoundPlatform> CreateLazy();
+
+    virtual SoundService& Playback() = 0;
+    virtual MciDevice& Recorder() = 0;
+
+    // Whether an audio output or input device is there (false without a
+    // sound server).
+    virtual bool HasOutput() const = 0;
+    virtual bool HasInput() const = 0;
+
+    // Lets the sound and the recording run for seconds (the events of the
+    // audio streams are processed meanwhile).
+    virtual void RunFor(double seconds) = 0;
+    // Waits until a sound played once has ended; returns at once when a
+    // looping sound or nothing plays.
+    virtual void WaitForSound() = 0;
+    // Whether a sound is playing now.
+    virtual bool IsPlaying() const = 0;
+};
+
+}  // namespace tarvo

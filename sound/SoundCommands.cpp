@@ -1,0 +1,57 @@
+// The form's sound buttons: Ply, Stop, WN, 3Khz and Rec.
+#include "form/TarvoView.h"
+#include "framework/MsgBox.h"
+#include "sound/Mci.h"
+#include "sound/RecordDialog.h"
+#include "sound/SoundService.h"
+
+namespace tarvo {
+
+namespace {
+
+SoundService& Playback(SoundService* s)
+{
+    static SilentSoundService silent;
+    return s ? *s : silent;
+}
+
+MciDevice& Recorder(MciDevice* m)
+{
+    static NullMciDevice none;
+    return m ? *m : none;
+}
+
+}  // namespace
+
+void CTarvoView::SetSoundServices(SoundService* playback, MciDevice* recorder)
+{
+    m_pSound = playback;
+    m_pMci = recorder;
+}
+
+void CTarvoView::OnPly()
+{
+    // The document's path, or its title when it has none. The name is
+    // passed whole, however long: a name cut short could name another file.
+    std::string name = m_doc.GetPathName();
+    if (name.empty())
+        name = m_doc.GetTitle();
+    Playback(m_pSound).Play(name, SND_ASYNC);
+}
+
+void CTarvoView::OnStop() { Playback(m_pSound).Play(std::string(), SND_ASYNC); }
+
+void CTarvoView::OnWhiteNoise() { Playback(m_pSound).Play("whitenoise.wav", SND_ASYNC | SND_LOOP); }
+
+void CTarvoView::OnTone3Khz() { Playback(m_pSound).Play("3khz.wav", SND_ASYNC | SND_LOOP); }
+
+void CTarvoView::OnRec()
+{
+    CRecordDialog dlg(Recorder(m_pMci));
+    if (dlg.DoModal(m_host) == IDCANCEL)
+        return;
+    m_doc.SetPathName(dlg.m_strFileName, true);
+    OnGetHeader();
+}
+
+}  // namespace tarvo

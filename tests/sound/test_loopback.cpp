@@ -1,0 +1,158 @@
+// Playback and recording on a real sound server: the 3 kHz test sound
+// played into a null sink and recorded back from its monitor.
+#include "CliRunner.h"
+#include "PulseServer.h"
+#include "WaveBuilder.h"
+#include "platform/SoundPlatform.h"
+#include "sound/PcmWave.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <sstream>
+
+namespace tarvo::test {
+namespace {
+
+std::map<std::string, std::string> Fields(const std::string& out)
+{
+    std::map<std::string, std::string> f;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) {
+        auto at = line.find(": ");
+        if (at != std::string::npos)
+            f[line.substr(0, at)] = line.substr(at + 2);
+    }
+    return f;
+}
+
+class Loopback : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { server = new PulseServer; }
+    static void TearDownTestSuite()
+    {
+        delete server;
+        server = nullptr;
+    }
+    void SetUp() override { ASSERT_TRUE(server->Running()) << server->Why(); }
+
+    static PulseServer* server;
+    TempDir dir;
+};
+PulseServer* Loopback::server = nullptr;
+
+TEST_F(Loopback, ToneRecordedWhileItPlaysReadsAs3kHz)
+{
+    // 3Khz plays while Rec records two seconds; Max Freqs reads the take.
+    CliResult r = RunCli({"--3khz", "--rec", "2", "--stop", "--freqs", "--wow"}, dir.Path().string());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    auto f = Fields(r.out);
+    EXPECT_EQ(f["Sample Rate"], "22050");
+    EXPECT_EQ(f["Bits/sample"], "8");
+    ASSERT_NE(f["Aver Freq"], "");
+    EXPECT_NEAR(std::stod(f["Aver Freq"]), 3000.0, 22050.0 / 256) << f["Aver Freq"];  // within one bin
+    EXPECT_TRUE(f["Wow&Flutter"].ends_with(" %rms")) << f["Wow&Flutter"];
+    EXPECT_TRUE(std::filesystem::exists(dir.Path() / "temp.wav"));
+}
+
+TEST_F(Loopback, RecordingGoesToTheNameTyped)
+{
+    CliResult r = RunCli({"--rec-file", "take one.wav", "--wn", "--rec", "1", "--header"}, dir.Path().string());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(std::filesystem::exists(dir.Path() / "take one.wav"));
+    EXPECT_FALSE(std::filesystem::exists(dir.Path() / "temp.wav"));
+    EXPECT_EQ(Fields(r.out)["Sample Rate"], "22050");
+}
+
+TEST_F(Loopback, PlatformPlaysEveryKindOfNameAndRecords)
+{
+    auto sound = SoundPlatform::Create();
+    ASSERT_TRUE(sound->HasOutput());
+    ASSERT_TRUE(sound->HasInput());
+    SoundService& play = sound->Playback();
+
+    const std::string stereo16 = dir.Write("s16.wav", Riff({Chunk("fmt ", FmtData(44100, 2, 16)),
+                                                            Chunk("data", Bytes(44100 * 4 / 5, 0))}));
+    const std::string mono8 = dir.Write("u8.wav", Wave8(8000, Sine(800, 440, 8000)));
+    EXPECT_TRUE(play.Play("SystemAsterisk", SND_ASYNC));
+    EXPECT_TRUE(sound->IsPlaying());
+    EXPECT_FALSE(play.Play((dir.Path() / "no such sound.wav").string(), SND_ASYNC));  // the default sound
+    EXPECT_TRUE(sound->IsPlaying());
+    // Played without SND_ASYNC the call returns once the sound has ended.
+    EXPECT_TRUE(play.Play(stereo16, 0));
+    EXPECT_FALSE(sound->IsPlaying());
+    EXPECT_TRUE(play.Play(mono8, SND_ASYNC | SND_LOOP));
+    sound->WaitForSound();  // a loop is not waited for
+    EXPECT_TRUE(sound->IsPlaying());
+    sound->RunFor(0.3);
+    EXPECT_TRUE(sound->IsPlaying());  // still looping
+    EXPECT_TRUE(play.Play(mono8, SND_ASYNC));
+    sound->WaitForSound();
+    EXPECT_FALSE(sound->IsPlaying());
+    EXPECT_TRUE(play.Play("", SND_ASYNC));
+    EXPECT_TRUE(play.Play("", SND_ASYNC));  // twice is harmless
+    EXPECT_FALSE(sound->IsPlaying());
+
+    MciDevice& mci = sound->Recorder();
+    const std::string take = (dir.Path() / "take.wav").string();
+    EXPECT_EQ(mci.SendString("open new type waveaudio alias capture"), MCI_OK);
+    EXPECT_EQ(mci.SendString("set capture samplespersec to 22050 wait"), MCI_OK);
+    EXPECT_EQ(mci.SendString("record capture"), MCI_OK);
+    sound->RunFor(1);
+    EXPECT_EQ(mci.SendString("save capture " + take), MCI_OK);
+    EXPECT_EQ(mci.SendString("close capture wait"), MCI_OK);
+    auto pcm = ReadPcmWaveFile(take);
+    ASSERT_TRUE(pcm.has_value());
+    EXPECT_EQ(pcm->rate, 22050);
+    EXPECT_EQ(pcm->channels, 1);
+    EXPECT_EQ(pcm->bits, 8);
+    EXPECT_GT(pcm->data.size(), 0u);
+}
+
+// Runs tarvo-cli pointed at a sound server that is not there.
+CliResult RunWithoutServer(const std::vector<std::string>& args, const TempDir& dir)
+{
+    const std::string conf = dir.Write("client.conf", std::string("autospawn = no\n"));
+    const std::string env = "PULSE_SERVER=" + ShellQuote("unix:" + (dir.Path() / "none").string()) +
+                            " PULSE_CLIENTCONFIG=" + ShellQuote(conf) + " ";
+    // RunCli runs the program by its path; an env prefix goes in front.
+    std::string cmd = "cd " + ShellQuote(dir.Path().string()) + " && " + env + ShellQuote(TARVO_CLI_PATH);
+    for (const auto& a : args)
+        cmd += " " + ShellQuote(a);
+    const std::string out = (dir.Path() / "o").string(), err = (dir.Path() / "e").string();
+    cmd += " >" + ShellQuote(out) + " 2>" + ShellQuote(err) + " </dev/null";
+    CliResult r;
+    int rc = std::system(cmd.c_str());
+    r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    std::ifstream o(out), e(err);
+    r.out.assign(std::istreambuf_iterator<char>(o), std::istreambuf_iterator<char>());
+    r.err.assign(std::istreambuf_iterator<char>(e), std::istreambuf_iterator<char>());
+    return r;
+}
+
+TEST(NoSoundServer, SoundCommandsSayOnceThatNoAudioDeviceWasFound)
+{
+    TempDir dir;
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string err;
+    } cases[] = {
+        {{"--3khz"}, 1, "tarvo-cli: no audio device was found\n"},
+        {{"--wn", "--ply", "--stop", "--stop"}, 1, "tarvo-cli: no audio device was found\n"},
+        {{"--rec", "0"}, 1,
+         "tarvo-cli: no audio device was found\nError: Cannot read input WAVE file\n"},
+        {{"--clear"}, 0, ""},  // no sound command: the server is never asked
+    };
+    for (const Case& c : cases) {
+        CliResult r = RunWithoutServer(c.args, dir);
+        EXPECT_EQ(r.status, c.status) << c.args[0];
+        EXPECT_EQ(r.err, c.err) << c.args[0];
+    }
+}
+
+}  // namespace
+}  // namespace tarvo::test
