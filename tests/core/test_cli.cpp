@@ -59,6 +59,60 @@ TEST_F(Cli, JsonCarriesFieldsAndMessages)
                                       R"([{"caption": "Error", "text": "Input file must be an 8-bit mono PCM WAVE file"}])"));
 }
 
+// Strict UTF-8: no overlong form, no surrogate, nothing past U+10FFFF.
+bool IsStrictUtf8(const std::string& s)
+{
+    for (size_t i = 0; i < s.size();) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        size_t len = c < 0x80 ? 1 : c >= 0xC2 && c < 0xE0 ? 2 : c >= 0xE0 && c < 0xF0 ? 3 : c >= 0xF0 && c < 0xF5 ? 4 : 0;
+        if (len == 0 || i + len > s.size())
+            return false;
+        std::uint32_t cp = len == 1 ? c : c & (0xFF >> (len + 1));
+        for (size_t k = 1; k < len; ++k) {
+            const auto d = static_cast<unsigned char>(s[i + k]);
+            if ((d & 0xC0) != 0x80)
+                return false;
+            cp = (cp << 6) | (d & 0x3F);
+        }
+        const std::uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (cp < least[len] || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF)
+            return false;
+        i += len;
+    }
+    return true;
+}
+
+TEST_F(Cli, JsonIsStrictUtf8WhateverTheBytes)
+{
+    const std::string bad[] = {"\xF5", "\xFF", "\xE0\x80\x80", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xC0\xAF", "\x80"};
+    for (const std::string& b : bad) {
+        CliResult r = Run({"--json", "--comment", "a" + b + "z", "no such " + b + ".wav"});
+        EXPECT_TRUE(IsStrictUtf8(r.out)) << r.out;
+        auto doc = nlohmann::ordered_json::parse(r.out);
+        const std::string comment = doc.at("fields").at("Comment");
+        EXPECT_EQ(comment.front(), 'a');
+        EXPECT_EQ(comment.back(), 'z');
+        EXPECT_NE(comment.find("\xEF\xBF\xBD"), std::string::npos) << b.size();  // U+FFFD
+        EXPECT_NE(doc.at("messages").at(0).at("text").get<std::string>().find("\xEF\xBF\xBD"), std::string::npos);
+    }
+    // Well-formed text passes unchanged, a backslash escaped.
+    CliResult r = Run({"--json", "--comment", "\xE2\x82\xAC \xF4\x8F\xBF\xBF a\\b", "--high-amp", "7.5"});
+    EXPECT_NE(r.out.find("\"Comment\":\"\xE2\x82\xAC \xF4\x8F\xBF\xBF a\\\\b\""), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"High Amp\":\"7.5\""), std::string::npos) << r.out;
+}
+
+TEST_F(Cli, TypedSettingsAreOneLine)
+{
+    for (const char* opt : {"--comment", "--low", "--high", "--high-amp"}) {
+        for (const char* v : {"x\nSample Rate: 99999", "5\r"}) {
+            CliResult r = Run({opt, v, "--header"});
+            EXPECT_EQ(r.status, 2) << opt;
+            EXPECT_EQ(r.out, "");
+            EXPECT_NE(r.err.find(std::string(opt) + " takes one line of text"), std::string::npos) << r.err;
+        }
+    }
+}
+
 TEST_F(Cli, RangePromptIsAMessageAndTheCommandCarriesOn)
 {
     std::string file = dir.Write("t.wav", Wave8(8000, Silence(24000)));
