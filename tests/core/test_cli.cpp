@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <unistd.h>
+
+#include <filesystem>
 #include <fstream>
 
 using namespace tarvo::test;
@@ -154,9 +157,18 @@ TEST_F(Cli, PngIsWrittenOrReported)
     char sig[8] = {};
     f.read(sig, 8);
     EXPECT_EQ(std::string(sig, 8), "\x89PNG\r\n\x1a\n");
-    r = Run({"--png", "missing/folder/out.png"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("cannot write"), std::string::npos);
+    // Each output that cannot be written is reported once and never as
+    // success. (A read-only file stops no one running as root.)
+    std::string readOnly = dir.Write("read-only.png", std::string("x"));
+    std::filesystem::permissions(readOnly, std::filesystem::perms::owner_read);
+    std::vector<std::string> outputs = {"missing/folder/out.png", "/dev/full"};
+    if (::geteuid() != 0)
+        outputs.push_back(readOnly);
+    for (const std::string& out : outputs) {
+        r = Run({"--png", out});
+        EXPECT_EQ(r.status, 1) << out;
+        EXPECT_EQ(r.err, "tarvo-cli: cannot write " + out + "\n") << out;
+    }
 }
 
 }  // namespace
