@@ -39,18 +39,15 @@ bool TooSmallForDouble(const char* b, const char* e)
     long long lead = 0;  // power of ten of the first significant digit
     bool seen = false, point = false;
     long long place = -1;  // power of ten of the digit being read, after the point
-    long long whole = 0;   // digits before the point after the first significant one
     const char* p = b;
     for (; p != e && (std::isdigit(static_cast<unsigned char>(*p)) || *p == '.'); ++p) {
         if (*p == '.') {
             point = true;
-            continue;
-        }
-        if (!point) {
+        } else if (!point) {
             if (seen)
-                ++whole;
-            else if (*p != '0')
-                seen = true;
+                ++lead;  // one more whole digit after the first significant one
+            else
+                seen = *p != '0';
         } else {
             if (!seen && *p != '0') {
                 seen = true;
@@ -61,8 +58,6 @@ bool TooSmallForDouble(const char* b, const char* e)
     }
     if (!seen)
         return true;
-    if (lead == 0)
-        lead = whole;
     long long exp = 0;
     bool negative = false;
     if (p != e && (*p == 'e' || *p == 'E')) {
