@@ -12,10 +12,8 @@ fi
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVO_SANITIZE=ON \
   -DTARVO_BUILD_BENCH=OFF "${launcher[@]}" "$@"
 cmake --build build-asan -j"$jobs"
-# Leaks are findings too, except those of the libraries the window rests on
-# (fontconfig and the Qt platform plugin keep caches for the process).
-export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:strict_string_checks=1:detect_stack_use_after_return=1}
+# Leaks are findings too, the window's included.
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
-export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/scripts/lsan.supp:print_suppressions=0}
 cd build-asan
 ctest --output-on-failure -j"$jobs"
