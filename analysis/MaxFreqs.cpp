@@ -67,7 +67,9 @@ void CTarvoView::OnMaxFreqs()
         });
     ReportWaveError(err);
     CloseWaveInput(in);
-    m_bFreqsValid = true;
+    // Only a run that read every chunk leaves a track: after a failure the
+    // chunks it did not read must make no figure.
+    m_bFreqsValid = err == WaveReadError::None;
     m_host.UpdateWindow();
 }
 

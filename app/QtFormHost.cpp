@@ -4,6 +4,7 @@
 #include "form/TarvoView.h"
 #include "framework/Dialog.h"
 #include "framework/MsgBox.h"
+#include "framework/Utf8.h"
 
 #include <QAbstractButton>
 #include <QAbstractEventDispatcher>
@@ -241,7 +242,7 @@ std::string QtFormHost::GetDlgItemText(int id) const
 {
     QWidget* w = Control(id);
     if (auto* e = qobject_cast<QLineEdit*>(w))
-        return e->text().toStdString();
+        return OneLineText(e->text().toStdString());  // a pasted line break ends the text
     if (auto* l = qobject_cast<QLabel*>(w))
         return l->text().toStdString();
     if (auto* m = qobject_cast<QPlainTextEdit*>(w)) {

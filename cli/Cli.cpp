@@ -120,6 +120,9 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
         } else if (a == "--low" || a == "--high" || a == "--high-amp" || a == "--comment") {
             if (!value(v))
                 return usage(a + " needs a value");
+            // The fields are one-line edits: a line break cannot be typed.
+            if (v.find_first_of("\r\n") != std::string::npos)
+                return usage(a + " takes one line of text");
             int id = a == "--low" ? IDC_LOWFREQ : a == "--high" ? IDC_HIGHFREQ : a == "--high-amp" ? IDC_HIGHAMP
                    : IDC_COMMENT;
             steps.push_back({Kind::Type, id, v});

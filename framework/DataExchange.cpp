@@ -5,6 +5,7 @@
 #include "framework/MsgBox.h"
 #include "framework/Utf8.h"
 
+#include <cctype>
 #include <charconv>
 #include <cmath>
 
@@ -29,6 +30,49 @@ std::string PromptTooLong(int maxChars)
     return "Please enter no more than " + DecimalText(maxChars) + " characters.";
 }
 
+namespace {
+
+// Whether a decimal that does not fit a double is too small rather than too
+// large: the power of ten of its first significant digit is negative.
+bool TooSmallForDouble(const char* b, const char* e)
+{
+    long long lead = 0;  // power of ten of the first significant digit
+    bool seen = false, point = false;
+    long long place = -1;  // power of ten of the digit being read, after the point
+    const char* p = b;
+    for (; p != e && (std::isdigit(static_cast<unsigned char>(*p)) || *p == '.'); ++p) {
+        if (*p == '.') {
+            point = true;
+        } else if (!point) {
+            if (seen)
+                ++lead;  // one more whole digit after the first significant one
+            else
+                seen = *p != '0';
+        } else {
+            if (!seen && *p != '0') {
+                seen = true;
+                lead = place;
+            }
+            --place;
+        }
+    }
+    if (!seen)
+        return true;
+    long long exp = 0;
+    bool negative = false;
+    if (p != e && (*p == 'e' || *p == 'E')) {
+        ++p;
+        if (p != e && (*p == '+' || *p == '-'))
+            negative = *p++ == '-';
+        for (; p != e && std::isdigit(static_cast<unsigned char>(*p)); ++p)
+            if (exp < 1000000000)
+                exp = exp * 10 + (*p - '0');
+    }
+    return lead + (negative ? -exp : exp) < 0;
+}
+
+}  // namespace
+
 bool ParseFieldDouble(const std::string& text, double& out)
 {
     auto blank = [](char c) { return c == ' ' || c == '\t'; };
@@ -48,7 +92,11 @@ bool ParseFieldDouble(const std::string& text, double& out)
         return false;  // no "inf", "nan" or a second sign
     double v = 0;
     auto r = std::from_chars(text.data() + b, text.data() + e, v, std::chars_format::general);
-    if (r.ec != std::errc() || r.ptr != text.data() + e || !std::isfinite(v))
+    if (r.ptr != text.data() + e)
+        return false;
+    if (r.ec == std::errc::result_out_of_range && TooSmallForDouble(text.data() + b, text.data() + e))
+        v = 0;  // a decimal too small for a double reads as 0, as the run-time conversion gives
+    else if (r.ec != std::errc() || !std::isfinite(v))
         return false;
     out = negative ? -v : v;
     return true;

@@ -56,11 +56,13 @@ bool CDocument::OnNewDocument()
 
 bool CDocument::OnOpenDocument(const std::string& path)
 {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Opened without blocking, so that a FIFO cannot hold the program up;
+    // only a regular file becomes the document.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         return false;
     struct stat st {};
-    bool ok = ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     ::close(fd);
     if (!ok)
         return false;

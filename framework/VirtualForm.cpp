@@ -97,7 +97,12 @@ void VirtualForm::Type(int id, const std::string& text)
     Control* c = Find(id);
     if (!c)
         return;
-    c->text = text;
+    // A one-line edit keeps what comes before a line break, as it does with
+    // pasted text; a line break cannot be typed into it.
+    const int idx = tmpl_.IndexOf(id);
+    const bool oneLine = idx >= 0 && tmpl_.controls[static_cast<size_t>(idx)].kind == ControlKind::Edit &&
+                         !(tmpl_.controls[static_cast<size_t>(idx)].style & CS_MULTILINE);
+    c->text = oneLine ? OneLineText(text) : text;
     if (c->limit > 0)
         Utf8Truncate(c->text, static_cast<size_t>(c->limit));
 }

@@ -1,6 +1,7 @@
 #include "wave/WaveFile.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -22,12 +23,20 @@ bool WaveFile::Open(const std::string& path)
 {
     Close();
     int fd;
+    // Not blocking, so that a FIFO cannot hold the open up; only a regular
+    // file is read (a FIFO, a device or a folder is refused at once).
     do
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     while (fd < 0 && errno == EINTR);
     if (fd < 0)
         return false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return false;
+    }
     fd_ = fd;
+    size_ = static_cast<std::uint64_t>(st.st_size);
     buf_.assign(kBufferSize, 0);
     bufPos_ = 0;
     next_ = end_ = 0;
@@ -41,6 +50,7 @@ void WaveFile::Close()
     if (fd_ >= 0)
         ::close(fd_);
     fd_ = -1;
+    size_ = 0;
     buf_.clear();
     buf_.shrink_to_fit();
     next_ = end_ = 0;
@@ -114,10 +124,25 @@ bool WaveFile::Descend(ChunkInfo& ck)
     return true;
 }
 
+std::uint64_t WaveFile::SearchEnd(const ChunkInfo& parent) const
+{
+    std::uint64_t end = parent.dataOffset + parent.cksize;
+    // A RIFF size that is 0, as a writer leaves it when it cannot seek back,
+    // or smaller than the chunks the file holds, reads as "to the end of
+    // the file".
+    if (parent.ckid == MakeFourCC('R', 'I', 'F', 'F') && end < size_)
+        end = size_;
+    return end;
+}
+
 bool WaveFile::FindChunk(ChunkInfo& ck, std::uint32_t id, const ChunkInfo& parent)
 {
-    const std::uint64_t parentEnd = parent.dataOffset + parent.cksize;
-    for (;;) {
+    const std::uint64_t parentEnd = SearchEnd(parent);
+    for (std::uint32_t visited = 0;; ++visited) {
+        // However large the file claims to be, the search looks at a bounded
+        // number of chunk headers.
+        if (visited >= kMaxChunksSearched)
+            return false;
         std::uint64_t pos = Position();
         if (pos + 8 > parentEnd)
             return false;

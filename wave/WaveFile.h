@@ -35,6 +35,8 @@ struct BufferInfo {
 class WaveFile {
 public:
     static constexpr size_t kBufferSize = 8192;
+    // The most chunk headers one search looks at before it gives up.
+    static constexpr std::uint32_t kMaxChunksSearched = 1u << 14;
 
     WaveFile() = default;
     ~WaveFile();
@@ -49,7 +51,9 @@ public:
     // a RIFF or LIST chunk) and positions at its data.
     bool Descend(ChunkInfo& ck);
     // Searches forward from the current position, within parent, for the
-    // chunk named id, and positions at its data.
+    // chunk named id, and positions at its data. A RIFF parent reaches at
+    // least to the end of the file; at most kMaxChunksSearched chunk headers
+    // are looked at.
     bool FindChunk(ChunkInfo& ck, std::uint32_t id, const ChunkInfo& parent);
     // Moves past the end of ck's data and its pad byte.
     bool Ascend(const ChunkInfo& ck);
@@ -64,13 +68,17 @@ public:
     bool SetInfo(const BufferInfo& info);
 
     std::uint64_t Position() const { return bufPos_ + static_cast<std::uint64_t>(next_); }
+    // The size of the file when it was opened.
+    std::uint64_t Size() const { return size_; }
 
 private:
     bool Fill();  // drops the bytes before the current position, reads the next block
     void Seek(std::uint64_t pos);
+    std::uint64_t SearchEnd(const ChunkInfo& parent) const;
 
     int fd_ = -1;
     std::vector<std::uint8_t> buf_;
+    std::uint64_t size_ = 0;
     std::uint64_t bufPos_ = 0;  // file offset of buf_[0]
     size_t next_ = 0;           // current position within buf_
     size_t end_ = 0;            // bytes valid in buf_

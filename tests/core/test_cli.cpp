@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -59,6 +61,62 @@ TEST_F(Cli, JsonCarriesFieldsAndMessages)
     EXPECT_EQ(fields.at("Comment"), "tab\there");
     EXPECT_EQ(doc.at("messages"), nlohmann::ordered_json::parse(
                                       R"([{"caption": "Error", "text": "Input file must be an 8-bit mono PCM WAVE file"}])"));
+}
+
+// Strict UTF-8: no overlong form, no surrogate, nothing past U+10FFFF.
+bool IsStrictUtf8(const std::string& s)
+{
+    for (size_t i = 0; i < s.size();) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        size_t len = c < 0x80 ? 1 : c >= 0xC2 && c < 0xE0 ? 2 : c >= 0xE0 && c < 0xF0 ? 3 : c >= 0xF0 && c < 0xF5 ? 4 : 0;
+        if (len == 0 || i + len > s.size())
+            return false;
+        std::uint32_t cp = len == 1 ? c : c & (0xFF >> (len + 1));
+        for (size_t k = 1; k < len; ++k) {
+            const auto d = static_cast<unsigned char>(s[i + k]);
+            if ((d & 0xC0) != 0x80)
+                return false;
+            cp = (cp << 6) | (d & 0x3F);
+        }
+        const std::uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (cp < least[len] || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF)
+            return false;
+        i += len;
+    }
+    return true;
+}
+
+TEST_F(Cli, JsonIsStrictUtf8WhateverTheBytes)
+{
+    const std::string bad[] = {"\xF5", "\xFF", "\xE0\x80\x80", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xC0\xAF", "\x80"};
+    for (const std::string& b : bad) {
+        CliResult typed = Run({"--json", "--comment", "a" + b + "z"});
+        EXPECT_TRUE(IsStrictUtf8(typed.out)) << typed.out;
+        const std::string comment = nlohmann::ordered_json::parse(typed.out).at("fields").at("Comment");
+        EXPECT_EQ(comment.front(), 'a');
+        EXPECT_EQ(comment.back(), 'z');
+        EXPECT_NE(comment.find("\xEF\xBF\xBD"), std::string::npos) << b.size();  // U+FFFD
+        CliResult named = Run({"--json", "no such " + b + ".wav"});
+        EXPECT_TRUE(IsStrictUtf8(named.out)) << named.out;
+        auto doc = nlohmann::ordered_json::parse(named.out);
+        EXPECT_NE(doc.at("messages").at(0).at("text").get<std::string>().find("\xEF\xBF\xBD"), std::string::npos);
+    }
+    // Well-formed text passes unchanged, a backslash escaped.
+    CliResult r = Run({"--json", "--comment", "\xE2\x82\xAC \xF4\x8F\xBF\xBF a\\b", "--high-amp", "7.5"});
+    EXPECT_NE(r.out.find("\"Comment\":\"\xE2\x82\xAC \xF4\x8F\xBF\xBF a\\\\b\""), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"High Amp\":\"7.5\""), std::string::npos) << r.out;
+}
+
+TEST_F(Cli, TypedSettingsAreOneLine)
+{
+    for (const char* opt : {"--comment", "--low", "--high", "--high-amp"}) {
+        for (const char* v : {"x\nSample Rate: 99999", "5\r"}) {
+            CliResult r = Run({opt, v, "--header"});
+            EXPECT_EQ(r.status, 2) << opt;
+            EXPECT_EQ(r.out, "");
+            EXPECT_NE(r.err.find(std::string(opt) + " takes one line of text"), std::string::npos) << r.err;
+        }
+    }
 }
 
 TEST_F(Cli, RangePromptIsAMessageAndTheCommandCarriesOn)
@@ -139,9 +197,19 @@ TEST_F(Cli, PngIsWrittenOrReported)
     char sig[8] = {};
     f.read(sig, 8);
     EXPECT_EQ(std::string(sig, 8), "\x89PNG\r\n\x1a\n");
-    r = Run({"--png", "missing/folder/out.png"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("cannot write"), std::string::npos);
+    // Each output that cannot be written is reported once and never as
+    // success. (A read-only file stops no one running as root.)
+    std::string readOnly = dir.Write("read-only.png", std::string("x"));
+    std::filesystem::permissions(readOnly, std::filesystem::perms::owner_read);
+    std::vector<std::string> outputs = {"missing/folder/out.png", "/dev/full"};
+    if (::geteuid() != 0)
+        outputs.push_back(readOnly);
+    for (const std::string& out : outputs) {
+        r = Run({"--png", out});
+        EXPECT_EQ(r.status, 1) << out;
+        EXPECT_EQ(r.err.rfind("tarvo-cli: cannot write " + out + ": ", 0), 0u) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    }
 }
 
 }  // namespace

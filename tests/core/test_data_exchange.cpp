@@ -1,6 +1,8 @@
 // The form's data exchange: order, prompts, focus, what a failure leaves.
 #include "ViewFixture.h"
 
+#include "framework/Utf8.h"
+
 #include "framework/DataExchange.h"
 
 #include <set>
@@ -45,6 +47,11 @@ TEST_F(FormState, RangeChecksAreInclusiveAndStopTheExchange)
         {"12000.5", "300", "7", 12000.5, 10000, 1, "Please enter a number between 2000 and 12000.", IDC_HIGHFREQ},
         {"8000", "-1", "7", 8000, -1, 1, "Please enter a number between 0 and 10000.", IDC_LOWFREQ},
         {"8000", "20", "50.5", 8000, 20, 50.5, "Please enter a number between 1 and 50.", IDC_HIGHAMP},
+        // A decimal too small for a double reads as 0 and meets the range check.
+        {"1e-400", "20", "5", 0, 20, 50.5, "Please enter a number between 2000 and 12000.", IDC_HIGHFREQ},
+        {"8000", "0.0001e-99999", "5", 8000, 0, 5, nullptr, 0},
+        {"8000", "-1e-5000000000", "5", 8000, 0, 5, nullptr, 0},
+        {"8000", "20", "1e-330", 8000, 20, 0, "Please enter a number between 1 and 50.", IDC_HIGHAMP},
     };
     for (const Row& r : rows) {
         form.ClearMessages();
@@ -65,7 +72,7 @@ TEST_F(FormState, RangeChecksAreInclusiveAndStopTheExchange)
 
 TEST_F(FormState, TextThatIsNotANumberKeepsTheMember)
 {
-    for (const char* bad : {"", "  ", "abc", "12x", "inf", "nan", "1e999", "--5", "0x10"}) {
+    for (const char* bad : {"", "  ", "abc", "12x", "inf", "nan", "1e999", "1000e99999", "--5", "0x10", "1e-400x"}) {
         form.ClearMessages();
         form.Type(IDC_HIGHFREQ, bad);
         EXPECT_FALSE(view.UpdateData(true)) << bad;
@@ -79,6 +86,11 @@ TEST_F(FormState, TextThatIsNotANumberKeepsTheMember)
     form.Type(IDC_HIGHFREQ, "+3e3");
     EXPECT_TRUE(view.UpdateData(true));
     EXPECT_EQ(view.m_dHighFreq, 3000);
+    // More than six significant digits survive the round trip unchanged.
+    form.Type(IDC_HIGHFREQ, "5412.1234567");
+    EXPECT_TRUE(view.UpdateData(true));
+    view.UpdateData(false);
+    EXPECT_EQ(Field(IDC_HIGHFREQ), "5412.1234567");
 }
 
 TEST_F(FormState, LongCommentStopsBeforeTheBand)
@@ -104,6 +116,52 @@ TEST_F(FormState, CommentLimitCountsCharacters)
     EXPECT_EQ(Field(IDC_COMMENT), eighty);
     EXPECT_TRUE(view.UpdateData(true));
     EXPECT_EQ(view.m_strComment, eighty);
+
+    // Every byte that is not part of well-formed UTF-8 counts as one
+    // character: stray continuation bytes, leads F5 to FF, overlong forms,
+    // surrogates, code points past U+10FFFF and cut sequences.
+    struct Row {
+        std::string text;
+        size_t chars;
+    } rows[] = {
+        {std::string(10000, '\x80'), 10000},
+        {"\xF5\xFF\xC0\xC1", 4},
+        {"\xE0\x80\x80", 3},
+        {"\xED\xA0\x80", 3},
+        {"\xF4\x90\x80\x80", 4},
+        {"\xF0\x8F\xBF\xBF", 4},
+        {"\xE2\x82", 2},
+        {"\xE2\x82\xAC\xF0\x9F\x8E\xB5\xF4\x8F\xBF\xBF", 3},  // euro sign, a note, U+10FFFF
+        {"a\xC3", 2},
+    };
+    for (const Row& r : rows)
+        EXPECT_EQ(Utf8Length(r.text), r.chars) << r.text.size();
+    form.LimitText(IDC_COMMENT, 0);
+    form.Type(IDC_COMMENT, std::string(10000, '\x80'));
+    form.ClearMessages();
+    EXPECT_FALSE(view.UpdateData(true));
+    EXPECT_EQ(MessageTexts(), std::vector<std::string>{"Please enter no more than 80 characters."});
+    view.UpdateData(false);  // sets the limit again, which cuts the text
+    EXPECT_EQ(Field(IDC_COMMENT), std::string(80, '\x80'));
+    form.Type(IDC_COMMENT, std::string(79, 'x') + "\xF0\x9F\x8E\xB5" + "\xF0\x9F");
+    EXPECT_EQ(Field(IDC_COMMENT), std::string(79, 'x') + "\xF0\x9F\x8E\xB5");
+}
+
+TEST_F(FormState, OneLineEditsKeepTheTextBeforeALineBreak)
+{
+    const std::pair<const char*, const char*> rows[] = {
+        {"x\nSample Rate: 99999", "x"},
+        {"x\r\nChunks: 7", "x"},
+        {"\rAver Freq: 1 Hz", ""},
+        {"tab\tand\vform\ffeed", "tab\tand\vform\ffeed"},
+    };
+    for (auto [typed, kept] : rows) {
+        form.Type(IDC_COMMENT, typed);
+        EXPECT_EQ(Field(IDC_COMMENT), kept);
+    }
+    form.Type(IDC_HIGHFREQ, "3000\n99999");
+    EXPECT_TRUE(view.UpdateData(true));
+    EXPECT_EQ(view.m_dHighFreq, 3000);
 }
 
 TEST_F(FormState, SecondDocumentKeepsSettingsAndResetsStatus)

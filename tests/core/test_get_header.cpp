@@ -28,6 +28,8 @@ TEST_F(GetHeader, WorkedFigures)
         const char *chunks, *duration, *deltaT, *displayed;
     } rows[] = {
         {11025, 55125, IDC_CHUNK256, "11025", "43.066 Hz", "5412.5", 126, "215", "5. sec", "23.2 msec", "4.99 sec"},
+        // A duration that is not a whole number of milliseconds.
+        {11025, 55000, IDC_CHUNK256, "11025", "43.066 Hz", "5412.5", 126, "214", "4.99 sec", "23.2 msec", "4.97 sec"},
         {8000, 24000, IDC_CHUNK1024, "8000", "7.8125 Hz", "3900", 500, "23", "3. sec", "128 msec", "2.94 sec"},
         {22050, 661500, IDC_CHUNK2048, "22050", "10.767 Hz", "10925", 1015, "322", "30. sec", "92.9 msec", "29.9 sec"},
         // The candidate 128 is not below 128: the high bin stays as it was.

@@ -44,9 +44,8 @@ TEST_F(MaxFreqs, ToneGivesAnAverageWithinOneBinAndOneRowOfOrangePoints)
     EXPECT_EQ(Field(IDC_DELTAFREQ), "86.133 Hz");
     EXPECT_EQ(Field(IDC_CHUNKS), "258");
     EXPECT_EQ(Field(IDC_CHUNK), "258");
-    double avg = std::stod(Field(IDC_AVERFREQ));
-    EXPECT_NEAR(avg, 3000, 86.1328125);
-    EXPECT_EQ(Field(IDC_AVERFREQ).substr(Field(IDC_AVERFREQ).size() - 3), " Hz");
+    // The sum of all 258 chunk frequencies over 258, to five digits.
+    EXPECT_EQ(Field(IDC_AVERFREQ), "3008.6 Hz");
     EXPECT_TRUE(view.m_bFreqsValid);
     EXPECT_EQ(view.m_nHighBin, 93u);  // elements 1..92 searched
     // Every chunk's point, in orange, on the row of its frequency.
@@ -103,9 +102,12 @@ TEST_F(MaxFreqs, FileEndingEarlyKeepsTheChunksDone)
     EXPECT_EQ(Field(IDC_CHUNKS), "20");
     EXPECT_EQ(Field(IDC_CHUNK), "10");
     EXPECT_EQ(Field(IDC_AVERFREQ), "calculating");
-    EXPECT_TRUE(view.m_bFreqsValid);
     EXPECT_EQ(S().GetPixel(view.ChunkToX(10), view.FreqToY(view.m_pFreqs[10])), RGB(255, 128, 64));
     EXPECT_EQ(view.m_pFreqs[11], 0.0f);
+    // The ten chunks never read make no figure: the track is not valid.
+    EXPECT_FALSE(view.m_bFreqsValid);
+    view.OnWowFlutter();
+    EXPECT_EQ(Field(IDC_WOWFLUTTER_TEXT), "n/a %rms");
 }
 
 TEST_F(MaxFreqs, FailureBeforeTheSamplesLeavesCalculating)
@@ -113,7 +115,7 @@ TEST_F(MaxFreqs, FailureBeforeTheSamplesLeavesCalculating)
     Run(Riff({Chunk("fmt ", FmtData(8000, 2)), Chunk("data", Silence(1000))}));
     EXPECT_EQ(MessageTexts(), std::vector<std::string>{"Input file must be an 8-bit mono PCM WAVE file"});
     EXPECT_EQ(Field(IDC_AVERFREQ), "calculating");
-    EXPECT_TRUE(view.m_bFreqsValid);
+    EXPECT_FALSE(view.m_bFreqsValid);
 }
 
 TEST_F(MaxFreqs, BandsOutsideTheChunkStayInsideTheArrays)
@@ -130,6 +132,36 @@ TEST_F(MaxFreqs, BandsOutsideTheChunkStayInsideTheArrays)
     Run(Wave8(8000, Sine(256 * 2, 1000, 8000)), IDC_CHUNK256, "-5000", "3000");
     EXPECT_EQ(MessageTexts(), std::vector<std::string>{"Please enter a number between 0 and 10000."});
     EXPECT_NEAR(view.m_pFreqs[1], 1000, 31.25);
+}
+
+TEST_F(MaxFreqs, BandLimitsOfThePeakSearch)
+{
+    // 8000 Hz, N = 256: element k stands for (k - 1) x 31.25 Hz. A strong
+    // tone just outside the band must lose to a weak 1000 Hz tone inside.
+    auto mix = [](double strong) {
+        Bytes a = Sine(256 * 2, strong, 8000, 90), b = Sine(256 * 2, 1000, 8000, 30);
+        for (size_t i = 0; i < a.size(); ++i)
+            a[i] = static_cast<std::uint8_t>(a[i] + b[i] - 128);
+        return a;
+    };
+    struct Row {
+        double strong;
+        const char *low, *high;
+        double want;
+    } rows[] = {
+        // High Freq 3000: high bin 97, element 97 (3000 Hz) is not searched.
+        {3000, "20", "3000", 1000},
+        // Low Freq 100: low bin trunc(100 / 31.25 + 1) = 4, so element 3
+        // (62.5 Hz) is not searched while element 4 (93.75 Hz) is.
+        {62.5, "100", "3000", 1000},
+        {93.75, "100", "3000", 93.75},
+        {2968.75, "20", "3000", 2968.75},
+    };
+    for (const Row& r : rows) {
+        Run(Wave8(8000, mix(r.strong)), IDC_CHUNK256, r.low, r.high);
+        EXPECT_NEAR(view.m_pFreqs[1], r.want, 0.5) << r.strong;
+        EXPECT_NEAR(view.m_pFreqs[2], r.want, 0.5) << r.strong;
+    }
 }
 
 TEST_F(MaxFreqs, HighBinFromALargerChunkIsBounded)
@@ -176,6 +208,17 @@ TEST_F(WowFlutter, NoTrackReadsAsNotANumber)
     EXPECT_EQ(Wow({}), "n/a %rms");
     EXPECT_EQ(Wow({1000}), "n/a %rms");
     EXPECT_EQ(Wow({0, 0}), "n/a %rms");
+}
+
+TEST_F(WowFlutter, GetHeaderAfterMaxFreqsLeavesNoTrack)
+{
+    Open(Wave8(8000, Sine(256 * 4, 1000, 8000)));
+    view.OnMaxFreqs();
+    view.OnWowFlutter();
+    EXPECT_EQ(Field(IDC_WOWFLUTTER_TEXT), "0. %rms");
+    view.OnGetHeader();
+    view.OnWowFlutter();
+    EXPECT_EQ(Field(IDC_WOWFLUTTER_TEXT), "n/a %rms");
 }
 
 TEST_F(WowFlutter, FrequencyModulatedToneMeasuresItsDeviation)

@@ -67,6 +67,12 @@ TEST_F(Spectrogram, FullScaleToneIsRedAtItsBin)
     EXPECT_EQ(At(1, 0), kRed);
     EXPECT_EQ(At(1, 31.25), kRed);
     EXPECT_EQ(At(1, 62.5), kOrange);
+    // 128 is the zero level: silence adds nothing to the time ramp's 0 Hz
+    // element (4.112), which stays below High Amp 4.5; a zero level of 127
+    // or 129 would lift it to 4.573.
+    Run(Silence(256 * 10), "4.5");
+    EXPECT_EQ(At(1, 0), kOrange);
+    EXPECT_EQ(At(10, 0), kOrange);
 }
 
 TEST_F(Spectrogram, LeavesTheTrackButMarksItStale)

@@ -94,6 +94,17 @@ protected:
     }
 };
 
+TEST_F(FormTest, PastedLineBreakEndsTheCommentAsInAOneLineEdit)
+{
+    Start();
+    Form().ShowControl(IDC_COMMENT, true);
+    Edit(IDC_COMMENT)->setFocus();
+    Edit(IDC_COMMENT)->insert(QStringLiteral("take 2\nSample Rate: 99999"));  // as a paste puts it
+    EXPECT_EQ(Form().GetDlgItemText(IDC_COMMENT), "take 2");
+    View().UpdateData(true);
+    EXPECT_EQ(View().m_strComment, "take 2");
+}
+
 TEST_F(FormTest, UpdateWindowPaintsAtOnceSoMaxFreqsShowsItsProgress)
 {
     Start(ToneArgs(44100));

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -116,6 +117,12 @@ public:
     std::string Write(const std::string& name, const std::string& text) const
     {
         return Write(name, Bytes(text.begin(), text.end()));
+    }
+    // The whole content of a file of the folder, empty when there is none.
+    std::string Read(const std::string& name) const
+    {
+        std::ifstream f(path_ / name, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
     }
 
 private:
