@@ -1,0 +1,83 @@
+#include "meter/Demodulator.h"
+
+#include "meter/Dsp.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace tarvo::meter {
+
+namespace {
+
+constexpr double kTrackRate = 4000;   // aimed-at rate of the frequency track
+constexpr double kPassHz = 300;       // the tone's sidebands that must pass untouched
+constexpr double kStopDb = 80;
+constexpr size_t kLanes = 8;
+
+}  // namespace
+
+Demodulator::Demodulator(double rate, double carrierHz) : rate_(rate), carrier_(carrierHz)
+{
+    decimation_ = std::max(1, static_cast<int>(std::lround(rate / kTrackRate)));
+    outRate_ = rate / decimation_;
+    // Everything that would fold into +-kPassHz after decimation is stopped.
+    const std::vector<double> h =
+        KaiserLowPass(outRate_ / 2, std::max(outRate_ - 2 * kPassHz, 100.0), kStopDb, rate);
+    taps_ = h.size();
+    padded_ = (taps_ + kLanes - 1) / kLanes * kLanes;
+    tapsRe_.assign(padded_, 0.f);
+    tapsIm_.assign(padded_, 0.f);
+    // u[m] = sum h[k] e^{jwk} x[mD-k]; the mixed signal is e^{-jwmD} u[m].
+    const double w = 2 * std::numbers::pi * carrierHz / rate;
+    for (size_t k = 0; k < taps_; ++k) {
+        const size_t j = padded_ - 1 - k;
+        tapsRe_[j] = static_cast<float>(h[k] * std::cos(w * static_cast<double>(k)));
+        tapsIm_[j] = static_cast<float>(h[k] * std::sin(w * static_cast<double>(k)));
+    }
+    stepPhase_ = std::remainder(w * decimation_, 2 * std::numbers::pi);
+    window_.assign(padded_ - 1, 0.f);
+    next_ = padded_ - 1 + (taps_ - 1);  // the first output with every tap on real samples
+}
+
+void Demodulator::Push(const float* x, size_t n, size_t stride, std::vector<Sample>& out)
+{
+    const size_t old = window_.size();
+    window_.resize(old + n);
+    for (size_t i = 0; i < n; ++i)
+        window_[old + i] = x[i * stride];
+
+    const float* tr = tapsRe_.data();
+    const float* ti = tapsIm_.data();
+    for (; next_ < window_.size(); next_ += static_cast<size_t>(decimation_)) {
+        const float* s = window_.data() + next_ + 1 - padded_;
+        float accRe[kLanes] = {}, accIm[kLanes] = {};
+        for (size_t j = 0; j < padded_; j += kLanes)
+            for (size_t l = 0; l < kLanes; ++l) {
+                accRe[l] += tr[j + l] * s[j + l];
+                accIm[l] += ti[j + l] * s[j + l];
+            }
+        double re = 0, im = 0;
+        for (size_t l = 0; l < kLanes; ++l) {
+            re += accRe[l];
+            im += accIm[l];
+        }
+        if (havePrev_) {
+            // arg(u[m] conj u[m-1]) less the carrier's own advance.
+            const double advance = std::atan2(im * prevRe_ - re * prevIm_, re * prevRe_ + im * prevIm_);
+            const double dphi = std::remainder(advance - stepPhase_, 2 * std::numbers::pi);
+            out.push_back({carrier_ + dphi * outRate_ / (2 * std::numbers::pi), re * re + im * im});
+        }
+        prevRe_ = re;
+        prevIm_ = im;
+        havePrev_ = true;
+    }
+    // Keep the samples the next outputs still reach back to.
+    const size_t keep = padded_ - 1;
+    const size_t drop = window_.size() - keep;
+    std::copy(window_.end() - static_cast<std::ptrdiff_t>(keep), window_.end(), window_.begin());
+    window_.resize(keep);
+    next_ -= drop;
+}
+
+}  // namespace tarvo::meter
