@@ -1,6 +1,7 @@
 #include "cli/Cli.h"
 
 #include "form/TarvoDoc.h"
+#include "cli/MeterCli.h"
 #include "cli/Png.h"
 #include "form/TarvoView.h"
 #include "framework/VirtualForm.h"
@@ -32,6 +33,16 @@ constexpr const char* kUsage =
     "  --spectrogram   SPECTROGRAM\n"
     "  --clear         Clear\n"
     "  --png OUT.png   write the client area as it stands, picture and plot\n"
+    "  --meter         the standards wow-and-flutter meter on FILE (any rate from\n"
+    "                  8000 Hz; WAVE, RF64, FLAC...): weighted 2-sigma peak, rms,\n"
+    "                  wow, flutter, drift, modulation lines; with it:\n"
+    "    --carrier HZ      the tone's frequency (default: the strongest tone\n"
+    "                      between 500 and 10000 Hz)\n"
+    "    --channel N|all   the channel measured (default: every channel)\n"
+    "    --meter-csv OUT   the deviation track as CSV\n"
+    "    --meter-png OUT   the deviation and its spectrum as a PNG\n"
+    "                  With --meter and no form command, FILE is read by the\n"
+    "                  meter alone and only the meter's lines are printed.\n"
     "output:\n"
     "  --json          one JSON object instead of \"Label: text\" lines\n"
     "  --help  --version\n"
@@ -42,7 +53,7 @@ constexpr const char* kUsage =
 // usage errors.
 const std::vector<std::string> kNotYet = {
     "--add-comments", "--save-data", "--list", "--ply", "--wn", "--3khz", "--stop",
-    "--rec", "--meter", "--rec-file", "--carrier", "--channel", "--meter-csv", "--meter-png",
+    "--rec", "--rec-file",
 };
 
 enum class Kind { Click, Type, Press, Png };
@@ -59,6 +70,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
 {
     std::vector<std::string> args(argv + 1, argv + argc);
     std::vector<Step> steps;
+    MeterRequest meterReq;
     std::string file;
     bool haveFile = false, json = false;
 
@@ -76,7 +88,10 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
             return true;
         };
         std::string v;
-        if (a == "--help" || a == "-h") {
+        if (std::string why; int taken = ParseMeterOption(args, i, meterReq, why)) {
+            if (taken < 0)
+                return usage(why);
+        } else if (a == "--help" || a == "-h") {
             out << kUsage;
             return kExitOk;
         } else if (a == "--version") {
@@ -126,12 +141,20 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
         }
     }
 
+    if (meterReq.optionsSeen && !meterReq.on)
+        return usage("--carrier, --channel, --meter-csv and --meter-png go with --meter");
+    if (meterReq.on && !haveFile)
+        return usage("--meter needs a FILE");
+    // The meter alone reads FILE itself: the form's reader may refuse what
+    // the meter takes (16-bit, stereo, FLAC...), and its fields say nothing.
+    const bool meterOnly = meterReq.on && steps.empty();
+
     VirtualForm form(FormTemplate());
     CTarvoDoc doc;
     CTarvoView view(form, doc);
     CSingleDocTemplate docTemplate(doc, view, form);
     docTemplate.OnFileNew();
-    if (haveFile)
+    if (haveFile && !meterOnly)
         docTemplate.OpenDocumentFile(file);
 
     bool outputFailed = false;
@@ -147,6 +170,12 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
             }
             break;
         }
+    }
+
+    MeterOutcome meterOut;
+    if (meterReq.on) {
+        meterOut = RunMeterCommand(file, meterReq);
+        outputFailed = outputFailed || meterOut.outputFailed;
     }
 
     // The fields as the form shows them, the checked chunk size first.
@@ -170,14 +199,23 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
         doc["messages"] = nlohmann::ordered_json::array();
         for (const RecordedMessage& m : messages)
             doc["messages"].push_back({{"caption", m.caption}, {"text", m.text}});
+        for (const auto& [caption, text] : meterOut.messages)
+            doc["messages"].push_back({{"caption", caption}, {"text", text}});
+        if (meterOut.ok)
+            doc["meter"] = meterOut.json;
         out << doc.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
     } else {
-        for (const auto& [label, text] : fields)
-            out << label << ": " << text << "\n";
+        if (!meterOnly)
+            for (const auto& [label, text] : fields)
+                out << label << ": " << text << "\n";
+        for (const std::string& line : meterOut.lines)
+            out << line << "\n";
         for (const RecordedMessage& m : messages)
             err << m.caption << ": " << m.text << "\n";
+        for (const auto& [caption, text] : meterOut.messages)
+            err << caption << ": " << text << "\n";
     }
-    return !messages.empty() || outputFailed ? kExitMessage : kExitOk;
+    return !messages.empty() || !meterOut.messages.empty() || outputFailed ? kExitMessage : kExitOk;
 }
 
 }  // namespace tarvo
