@@ -11,7 +11,7 @@ namespace tarvo::meter {
 namespace {
 
 constexpr double kTrackRate = 4000;   // aimed-at rate of the frequency track
-constexpr double kPassHz = 300;       // the tone's sidebands that must pass untouched
+constexpr double kPassHz = 250;       // the tone's sidebands that must pass untouched
 constexpr double kStopDb = 80;
 constexpr size_t kLanes = 8;
 
@@ -21,9 +21,11 @@ Demodulator::Demodulator(double rate, double carrierHz) : rate_(rate), carrier_(
 {
     decimation_ = std::max(1, static_cast<int>(std::lround(rate / kTrackRate)));
     outRate_ = rate / decimation_;
-    // Everything that would fold into +-kPassHz after decimation is stopped.
-    const std::vector<double> h =
-        KaiserLowPass(outRate_ / 2, std::max(outRate_ - 2 * kPassHz, 100.0), kStopDb, rate);
+    // Stopped: whatever would fold into +-kPassHz after decimation, and the
+    // tone's own image and harmonics, which land at multiples of the
+    // carrier after mixing.
+    const double stop = std::max(std::min(outRate_ - kPassHz, carrierHz), kPassHz + 100);
+    const std::vector<double> h = KaiserLowPass((kPassHz + stop) / 2, stop - kPassHz, kStopDb, rate);
     taps_ = h.size();
     padded_ = (taps_ + kLanes - 1) / kLanes * kLanes;
     tapsRe_.assign(padded_, 0.f);

@@ -21,7 +21,8 @@ constexpr int64_t kBlockFrames = 8192;
 constexpr int kLowestRate = 8000;
 constexpr int kCarrierLooks = 16;      // spectra spread over the file to find the carrier
 constexpr double kToneOverFloor = 1000;  // the tone's lobe over the median bin (30 dB)
-constexpr double kToneShare = 0.05;    // least share of the signal's power in the tone
+constexpr double kCarrierShare = 0.1;  // least share of the spectrum's power in the tone found
+constexpr double kToneShare = 0.05;    // least share of the signal's power in the tone followed
 
 std::string Fixed(double v, int decimals)
 {
@@ -84,7 +85,10 @@ std::vector<double> FindCarriers(SoundReader& in, const std::vector<int>& channe
         std::vector<double> band(p.begin() + static_cast<std::ptrdiff_t>(lo), p.begin() + static_cast<std::ptrdiff_t>(hi) + 1);
         std::nth_element(band.begin(), band.begin() + static_cast<std::ptrdiff_t>(band.size() / 2), band.end());
         const double median = band[band.size() / 2];
-        if (lobe > 0 && lobe > kToneOverFloor * median)
+        double total = 0;
+        for (double v : p)
+            total += v;
+        if (lobe > 0 && lobe > kToneOverFloor * median && lobe > kCarrierShare * total)
             carriers[c] = moment / lobe * bin;
     }
     return carriers;
