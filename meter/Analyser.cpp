@@ -66,12 +66,12 @@ PeakDetector::PeakDetector(double rate)
 }
 
 namespace {
-constexpr double kDecades = 9;
-constexpr double kBinsPerDecade = 1000;
+constexpr int kOctaves = 30;
+constexpr size_t kBinsPerOctave = 512;
 }  // namespace
 
 LevelHistogram::LevelHistogram(double fullScale)
-    : lowest_(fullScale * std::pow(10.0, -kDecades)), bins_(static_cast<size_t>(kDecades * kBinsPerDecade), 0)
+    : lowest_(std::ldexp(fullScale, -kOctaves)), bins_(kOctaves * kBinsPerOctave, 0)
 {
 }
 
@@ -82,9 +82,19 @@ void LevelHistogram::Add(double v)
         ++below_;
         return;
     }
-    const double pos = std::log10(v / lowest_) * kBinsPerDecade;
-    const size_t i = std::min(bins_.size() - 1, static_cast<size_t>(pos));
-    ++bins_[i];
+    // v / lowest = m 2^e with m in [0.5, 1): the octave e - 1, and m's
+    // place in it on a linear scale.
+    int e = 0;
+    const double m = std::frexp(v / lowest_, &e);
+    const size_t i = static_cast<size_t>(e - 1) * kBinsPerOctave + static_cast<size_t>((m - 0.5) * 2 * kBinsPerOctave);
+    ++bins_[std::min(bins_.size() - 1, i)];
+}
+
+// The lower edge of bin i.
+double LevelHistogram::Edge(size_t i) const
+{
+    const size_t octave = i / kBinsPerOctave, sub = i % kBinsPerOctave;
+    return std::ldexp(lowest_ * (0.5 + static_cast<double>(sub) / (2 * kBinsPerOctave)), static_cast<int>(octave) + 1);
 }
 
 double LevelHistogram::Exceeded(double fraction) const
@@ -98,7 +108,8 @@ double LevelHistogram::Exceeded(double fraction) const
         if (above + here >= target && here > 0) {
             // Spread evenly over the bin: the point where `target` lie above.
             const double within = (target - above) / here;
-            return lowest_ * std::pow(10.0, (static_cast<double>(i) + 1 - within) / kBinsPerDecade);
+            const double lo = Edge(i), hi = i + 1 < bins_.size() ? Edge(i + 1) : 2 * Edge(i) - Edge(i - 1);
+            return hi - within * (hi - lo);
         }
         above += here;
     }
@@ -127,11 +138,15 @@ ChannelAnalyser::ChannelAnalyser(double trackRate, double referenceHz, double se
 
     // The longest power of two up to the spectrum's segment that the
     // measured part of the file fills.
-    const double usable = std::max(0.0, seconds - kSettleSeconds) * slowRate_;
+    // The band ends at 200 Hz: about 1 kHz is enough for its spectrum.
+    specStep_ = std::max(1, static_cast<int>(slowRate_ / 1000));
+    const double specRate = slowRate_ / specStep_;
+    const double usable = std::max(0.0, seconds - kSettleSeconds) * specRate;
     size_t len = 64;
-    while (static_cast<double>(len * 2) <= usable && static_cast<double>(len) < kSpectrumSeconds * slowRate_)
+    while (static_cast<double>(len * 2) <= usable && static_cast<double>(len) < kSpectrumSeconds * specRate)
         len *= 2;
     specLength_ = len;
+    plan_ = std::make_unique<FftPlan>(len);
     specBuf_.reserve(len);
     specPower_.assign(len / 2 + 1, 0.0);
     hann_ = HannWindow(len);
@@ -158,9 +173,13 @@ void ChannelAnalyser::Add(double hz)
         segCount_ = 0;
     }
 
-    const double y = antiAlias_.Process(x);
-    if (n_ % slowStep_ == 0)
-        AddSlow(y);
+    if (slowStep_ == 1) {
+        AddSlow(x);
+    } else {
+        const double y = antiAlias_.Process(x);
+        if (n_ % slowStep_ == 0)
+            AddSlow(y);
+    }
     ++n_;
 }
 
@@ -202,7 +221,8 @@ void ChannelAnalyser::AddSlow(double y)
     sumFl2_ += fl * fl;
     ++nStats_;
 
-    specBuf_.push_back(u);
+    if (nStats_ % specStep_ == 0)
+        specBuf_.push_back(u);
     if (specBuf_.size() == specLength_)
         FoldSpectrum();
 }
@@ -216,7 +236,7 @@ void ChannelAnalyser::FoldSpectrum()
     mean /= static_cast<double>(specLength_);
     for (size_t i = 0; i < specLength_; ++i)
         x[i] = (specBuf_[i] - mean) * hann_[i];
-    Fft(x);
+    plan_->Forward(x);
     for (size_t k = 0; k < specPower_.size(); ++k)
         specPower_[k] += std::norm(x[k]);
     ++specSegments_;
@@ -271,7 +291,7 @@ ChannelFigures ChannelAnalyser::Finish() const
     for (double v : hann_)
         w2 += v * v;
     const double norm = static_cast<double>(specSegments_) * static_cast<double>(specLength_) * w2 / 4;
-    const double binHz = slowRate_ / static_cast<double>(specLength_);
+    const double binHz = slowRate_ / specStep_ / static_cast<double>(specLength_);
     const size_t top = std::min(specPower_.size() - 1, static_cast<size_t>(kBandHighHz / binHz) + 1);
     for (size_t k = 0; k <= top; ++k) {
         c.spectrumHz.push_back(static_cast<double>(k) * binHz);

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace tarvo::meter {
@@ -41,7 +42,8 @@ private:
 };
 
 // The level a non-negative reading exceeds a given fraction of the time,
-// kept as a log-spaced histogram (0.1 % wide bins over nine decades).
+// kept as a histogram of log-spaced bins at most 0.2 % wide, over thirty
+// octaves from the full scale down.
 class LevelHistogram {
 public:
     explicit LevelHistogram(double fullScale);
@@ -52,6 +54,7 @@ public:
 private:
     double lowest_;
     std::vector<int64_t> bins_;
+    double Edge(size_t i) const;
     int64_t below_ = 0, count_ = 0;
 };
 
@@ -97,6 +100,8 @@ private:
 
     // The modulation spectrum: Hann segments at half overlap.
     size_t specLength_;
+    int specStep_;  // the spectrum takes every specStep_-th point of the band
+    std::unique_ptr<FftPlan> plan_;
     std::vector<double> specBuf_, specPower_, hann_;
     int specSegments_ = 0;
 

@@ -10,7 +10,7 @@ namespace tarvo::meter {
 
 namespace {
 
-constexpr double kTrackRate = 4000;   // aimed-at rate of the frequency track
+constexpr double kTrackRate = 2000;   // aimed-at rate of the frequency track
 constexpr double kPassHz = 250;       // the tone's sidebands that must pass untouched
 constexpr double kStopDb = 80;
 constexpr size_t kLanes = 8;
@@ -46,8 +46,14 @@ void Demodulator::Push(const float* x, size_t n, size_t stride, std::vector<Samp
 {
     const size_t old = window_.size();
     window_.resize(old + n);
-    for (size_t i = 0; i < n; ++i)
-        window_[old + i] = x[i * stride];
+    double power = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const float v = x[i * stride];
+        window_[old + i] = v;
+        power += static_cast<double>(v) * v;
+    }
+    inputPower_ += power;
+    inputCount_ += n;
 
     const float* tr = tapsRe_.data();
     const float* ti = tapsIm_.data();
@@ -66,8 +72,11 @@ void Demodulator::Push(const float* x, size_t n, size_t stride, std::vector<Samp
         }
         if (havePrev_) {
             // arg(u[m] conj u[m-1]) less the carrier's own advance.
-            const double advance = std::atan2(im * prevRe_ - re * prevIm_, re * prevRe_ + im * prevIm_);
-            const double dphi = std::remainder(advance - stepPhase_, 2 * std::numbers::pi);
+            double dphi = std::atan2(im * prevRe_ - re * prevIm_, re * prevRe_ + im * prevIm_) - stepPhase_;
+            if (dphi > std::numbers::pi)
+                dphi -= 2 * std::numbers::pi;
+            else if (dphi < -std::numbers::pi)
+                dphi += 2 * std::numbers::pi;
             out.push_back({carrier_ + dphi * outRate_ / (2 * std::numbers::pi), re * re + im * im});
         }
         prevRe_ = re;

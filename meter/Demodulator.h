@@ -13,7 +13,7 @@ class Demodulator {
 public:
     Demodulator(double rate, double carrierHz);
 
-    // The rate of the frequency track, about 4 kHz: wide enough for the
+    // The rate of the frequency track, about 2 kHz: wide enough for the
     // tone's deviation and 200 Hz flutter with room to spare.
     double OutputRate() const { return outRate_; }
     int Decimation() const { return decimation_; }
@@ -29,6 +29,9 @@ public:
     // track is appended to `out`.
     void Push(const float* x, size_t n, size_t stride, std::vector<Sample>& out);
 
+    // Mean square of the samples pushed so far.
+    double InputPower() const { return inputCount_ ? inputPower_ / static_cast<double>(inputCount_) : 0; }
+
 private:
     double rate_, carrier_, outRate_;
     int decimation_;
@@ -39,6 +42,8 @@ private:
     double stepPhase_;                    // the carrier's phase advance over one decimated step
     double prevRe_ = 0, prevIm_ = 0;
     bool havePrev_ = false;
+    double inputPower_ = 0;
+    size_t inputCount_ = 0;
 };
 
 }  // namespace tarvo::meter

@@ -184,28 +184,38 @@ std::vector<double> KaiserLowPass(double cutoffHz, double widthHz, double attenu
     return h;
 }
 
-void Fft(std::vector<cplx>& data)
+void Fft(std::vector<cplx>& data) { FftPlan(data.size()).Forward(data); }
+
+FftPlan::FftPlan(size_t n) : n_(n), twiddle_(n / 2), reversed_(n)
 {
-    const size_t n = data.size();
+    for (size_t k = 0; k < n / 2; ++k)
+        twiddle_[k] = std::polar(1.0, -2 * std::numbers::pi * static_cast<double>(k) / static_cast<double>(n));
     for (size_t i = 1, j = 0; i < n; ++i) {
         size_t bit = n >> 1;
         for (; j & bit; bit >>= 1)
             j ^= bit;
         j ^= bit;
-        if (i < j)
-            std::swap(data[i], data[j]);
+        reversed_[i] = j;
     }
-    for (size_t len = 2; len <= n; len <<= 1) {
-        const cplx step = std::polar(1.0, -2 * std::numbers::pi / static_cast<double>(len));
-        for (size_t i = 0; i < n; i += len) {
-            cplx w = 1;
-            for (size_t k = 0; k < len / 2; ++k) {
-                const cplx u = data[i + k], v = data[i + k + len / 2] * w;
-                data[i + k] = u + v;
-                data[i + k + len / 2] = u - v;
-                w *= step;
+}
+
+void FftPlan::Forward(std::vector<cplx>& data) const
+{
+    for (size_t i = 1; i < n_; ++i)
+        if (i < reversed_[i])
+            std::swap(data[i], data[reversed_[i]]);
+    for (size_t len = 2, stride = n_ / 2; len <= n_; len <<= 1, stride >>= 1) {
+        const size_t half = len / 2;
+        for (size_t i = 0; i < n_; i += len)
+            for (size_t k = 0; k < half; ++k) {
+                const cplx w = twiddle_[k * stride];
+                const cplx a = data[i + k], b = data[i + k + half];
+                // The product written out: std::complex's own checks for
+                // infinities cost more than the butterfly.
+                const cplx v(b.real() * w.real() - b.imag() * w.imag(), b.real() * w.imag() + b.imag() * w.real());
+                data[i + k] = a + v;
+                data[i + k + half] = a - v;
             }
-        }
     }
 }
 

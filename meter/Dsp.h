@@ -74,6 +74,20 @@ std::vector<double> KaiserLowPass(double cutoffHz, double widthHz, double attenu
 // In-place radix-2 transform of a power-of-two length (forward, unscaled).
 void Fft(std::vector<std::complex<double>>& data);
 
+// The same transform with its twiddle factors and bit reversal computed
+// once, for repeated transforms of one length.
+class FftPlan {
+public:
+    explicit FftPlan(size_t n);
+    size_t Size() const { return n_; }
+    void Forward(std::vector<std::complex<double>>& data) const;
+
+private:
+    size_t n_;
+    std::vector<std::complex<double>> twiddle_;  // e^{-2 pi i k / n}, k < n/2
+    std::vector<size_t> reversed_;
+};
+
 // The Hann window of length n (periodic form, for spectra).
 std::vector<double> HannWindow(size_t n);
 

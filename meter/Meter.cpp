@@ -19,7 +19,7 @@ namespace {
 
 constexpr int64_t kBlockFrames = 8192;
 constexpr int kLowestRate = 8000;
-constexpr int kCarrierLooks = 16;      // spectra spread over the file to find the carrier
+constexpr int kCarrierLooks = 8;       // spectra spread over the file to find the carrier
 constexpr double kToneOverFloor = 1000;  // the tone's lobe over the median bin (30 dB)
 constexpr double kCarrierShare = 0.1;  // least share of the spectrum's power in the tone found
 constexpr double kToneShare = 0.05;    // least share of the signal's power in the tone followed
@@ -41,7 +41,7 @@ std::vector<double> FindCarriers(SoundReader& in, const std::vector<int>& channe
 {
     const int rate = in.Rate(), nch = in.Channels();
     size_t n = 4096;
-    while (static_cast<double>(n) < rate / 2.0)
+    while (static_cast<double>(n) < rate / 4.0)  // bins of 4 Hz at most
         n *= 2;
     while (n > 1024 && static_cast<int64_t>(n) > in.Frames())
         n /= 2;
@@ -50,6 +50,7 @@ std::vector<double> FindCarriers(SoundReader& in, const std::vector<int>& channe
     std::vector<std::vector<double>> power(channels.size(), std::vector<double>(n / 2 + 1, 0.0));
     std::vector<float> block(n * static_cast<size_t>(nch));
     std::vector<std::complex<double>> x(n);
+    const FftPlan plan(n);
     for (int64_t l = 0; l < looks; ++l) {
         const int64_t at = looks > 1 ? l * (in.Frames() - static_cast<int64_t>(n)) / (looks - 1) : 0;
         if (!in.Seek(at))
@@ -59,7 +60,7 @@ std::vector<double> FindCarriers(SoundReader& in, const std::vector<int>& channe
             const size_t ch = static_cast<size_t>(channels[c] - 1);
             for (size_t i = 0; i < n; ++i)
                 x[i] = static_cast<int64_t>(i) < got ? block[i * static_cast<size_t>(nch) + ch] * hann[i] : 0.0;
-            Fft(x);
+            plan.Forward(x);
             for (size_t k = 0; k <= n / 2; ++k)
                 power[c][k] += std::norm(x[k]);
         }
@@ -98,8 +99,8 @@ struct Channel {
     int number;
     std::unique_ptr<Demodulator> demod;
     std::unique_ptr<ChannelAnalyser> analyser;
-    double inputPower = 0, tonePower = 0;
-    int64_t inputCount = 0, toneCount = 0;
+    double tonePower = 0;
+    int64_t toneCount = 0;
 };
 
 // Opens the file and checks what every run needs; the message when it fails.
@@ -143,11 +144,6 @@ bool Stream(SoundReader& in, std::vector<Channel>& chans, const MeterProgress& p
             break;
         for (Channel& c : chans) {
             const float* x = block.data() + (c.number - 1);
-            double sum = 0;
-            for (int64_t i = 0; i < got; ++i)
-                sum += static_cast<double>(x[i * nch]) * x[i * nch];
-            c.inputPower += sum;
-            c.inputCount += got;
             track.clear();
             c.demod->Push(x, static_cast<size_t>(got), static_cast<size_t>(nch), track);
             for (const Demodulator::Sample& s : track) {
@@ -206,7 +202,7 @@ MeterResult RunMeter(const std::string& path, const MeterSettings& settings, con
 
     for (Channel& c : chans) {
         // Most of the signal's power must be in the tone the meter follows.
-        const double input = c.inputPower / static_cast<double>(std::max<int64_t>(1, c.inputCount));
+        const double input = c.demod->InputPower();
         const double tone = c.tonePower / static_cast<double>(std::max<int64_t>(1, c.toneCount));
         if (c.toneCount == 0 || !(tone > kToneShare * input)) {
             r.message = "No tone near " + Fixed(c.demod->Carrier(), 1) + " Hz in channel " + std::to_string(c.number) +
