@@ -19,6 +19,9 @@ public:
     int Decimation() const { return decimation_; }
     size_t Taps() const { return taps_; }
     double Carrier() const { return carrier_; }
+    // The input time the first point of the track stands for: the filter's
+    // half length, and half a step between the two outputs it compares.
+    double Delay() const { return (static_cast<double>(taps_) - 1) / (2 * rate_) + 0.5 / outRate_; }
 
     struct Sample {
         double hz;     // instantaneous frequency

@@ -268,6 +268,7 @@ bool WriteMeterCsv(const std::string& path, const MeterSettings& settings, const
         out << ",ch" << f.channel << "_deviation_percent,ch" << f.channel << "_weighted_percent";
     out << "\n";
 
+    const double delay = chans.empty() ? 0 : chans.front().demod->Delay();
     int64_t row = 0;
     auto flush = [&] {
         size_t ready = queues.front().size();
@@ -275,7 +276,7 @@ bool WriteMeterCsv(const std::string& path, const MeterSettings& settings, const
             ready = std::min(ready, q.size());
         char buf[64];
         for (size_t k = 0; k < ready; ++k, ++row) {
-            std::snprintf(buf, sizeof buf, "%.5f", static_cast<double>(row) / slowRate);
+            std::snprintf(buf, sizeof buf, "%.5f", delay + static_cast<double>(row) / slowRate);
             out << buf;
             for (auto& q : queues) {
                 std::snprintf(buf, sizeof buf, ",%.6f,%.6f", q.front().first, q.front().second);

@@ -14,6 +14,7 @@ packages=(
   libfftw3-dev clang libfuzzer-14-dev libclang-rt-14-dev
   pulseaudio pulseaudio-utils
   xvfb xauth fonts-dejavu-core
+  sox time
 )
 missing=()
 for p in "${packages[@]}"; do
