@@ -94,7 +94,7 @@ QChart* NewSpectrumChart(const meter::MeterResult& r)
     x->setLabelFormat(QStringLiteral("%g"));
     x->setRange(0.25, 200);
     auto* y = new QValueAxis;
-    y->setTitleText(QStringLiteral("Peak deviation (%)"));
+    y->setTitleText(QStringLiteral("Peak (%)"));
     y->setLabelFormat(QStringLiteral("%.3g"));
     chart->addAxis(x, Qt::AlignBottom);
     chart->addAxis(y, Qt::AlignLeft);
@@ -125,6 +125,12 @@ bool WriteMeterPng(const meter::MeterResult& r, const std::string& path, std::st
     // Charts are graphics widgets: they need a QApplication. A program
     // without one (tarvo-cli) gets an offscreen one for this call only.
     std::unique_ptr<QApplication> app;
+    QtMessageHandler previous = nullptr;
+    bool ownHandler = false;
+    if (QCoreApplication::instance() && !qobject_cast<QApplication*>(QCoreApplication::instance())) {
+        error = "the plots need a graphical application";
+        return false;
+    }
     if (!QCoreApplication::instance()) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
         static int argc = 1;
@@ -132,7 +138,8 @@ bool WriteMeterPng(const meter::MeterResult& r, const std::string& path, std::st
         static char* argv[] = {name, nullptr};
         // Qt's notes about the missing runtime folder and the like are no
         // business of the command's output.
-        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& msg) {
+        ownHandler = true;
+        previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& msg) {
             if (type == QtCriticalMsg || type == QtFatalMsg)
                 fprintf(stderr, "%s\n", msg.toLocal8Bit().constData());
         });
@@ -153,7 +160,11 @@ bool WriteMeterPng(const meter::MeterResult& r, const std::string& path, std::st
         painter.setRenderHint(QPainter::Antialiasing);
         scene.render(&painter, QRectF(0, 0, width, height), QRectF(0, 0, width, height));
     }
-    if (!image.save(QString::fromStdString(path), "PNG")) {
+    const bool saved = image.save(QString::fromStdString(path), "PNG");
+    app.reset();
+    if (ownHandler)
+        qInstallMessageHandler(previous);
+    if (!saved) {
         error = "cannot write " + path;
         return false;
     }
