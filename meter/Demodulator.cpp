@@ -13,7 +13,7 @@ namespace {
 constexpr double kTrackRate = 2000;   // aimed-at rate of the frequency track
 constexpr double kPassHz = 250;       // the tone's sidebands that must pass untouched
 constexpr double kStopDb = 80;
-constexpr size_t kLanes = 8;
+constexpr size_t kLanes = 8;  // the taps are padded to a multiple of it
 
 }  // namespace
 
@@ -46,12 +46,12 @@ void Demodulator::Push(const float* x, size_t n, size_t stride, std::vector<Samp
 {
     const size_t old = window_.size();
     window_.resize(old + n);
-    double power = 0;
-    for (size_t i = 0; i < n; ++i) {
-        const float v = x[i * stride];
-        window_[old + i] = v;
-        power += static_cast<double>(v) * v;
-    }
+    float* w = window_.data() + old;
+    for (size_t i = 0; i < n; ++i)
+        w[i] = x[i * stride];
+    float power = 0;  // a block's worth: float holds it well
+    for (size_t i = 0; i < n; ++i)
+        power += w[i] * w[i];
     inputPower_ += power;
     inputCount_ += n;
 
@@ -59,17 +59,14 @@ void Demodulator::Push(const float* x, size_t n, size_t stride, std::vector<Samp
     const float* ti = tapsIm_.data();
     for (; next_ < window_.size(); next_ += static_cast<size_t>(decimation_)) {
         const float* s = window_.data() + next_ + 1 - padded_;
-        float accRe[kLanes] = {}, accIm[kLanes] = {};
-        for (size_t j = 0; j < padded_; j += kLanes)
-            for (size_t l = 0; l < kLanes; ++l) {
-                accRe[l] += tr[j + l] * s[j + l];
-                accIm[l] += ti[j + l] * s[j + l];
-            }
-        double re = 0, im = 0;
-        for (size_t l = 0; l < kLanes; ++l) {
-            re += accRe[l];
-            im += accIm[l];
+        // Built with reassociation allowed (see CMakeLists.txt), so that
+        // the two sums vectorise.
+        float sumRe = 0, sumIm = 0;
+        for (size_t j = 0; j < padded_; ++j) {
+            sumRe += tr[j] * s[j];
+            sumIm += ti[j] * s[j];
         }
+        const double re = sumRe, im = sumIm;
         if (havePrev_) {
             // arg(u[m] conj u[m-1]) less the carrier's own advance.
             double dphi = std::atan2(im * prevRe_ - re * prevIm_, re * prevRe_ + im * prevIm_) - stepPhase_;
