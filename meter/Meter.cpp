@@ -129,10 +129,11 @@ std::string OpenChecked(SoundReader& in, const std::string& path, const MeterSet
     return {};
 }
 
-// Streams the file through the channels; false when cancelled or the file
-// ends early with an error.
-bool Stream(SoundReader& in, std::vector<Channel>& chans, const MeterProgress& progress,
-            const std::function<void()>& afterBlock = {})
+enum class Streamed { Whole, Cancelled, Short };
+
+// Streams the file through the channels.
+Streamed Stream(SoundReader& in, std::vector<Channel>& chans, const MeterProgress& progress,
+                const std::function<void()>& afterBlock = {})
 {
     const int nch = in.Channels();
     std::vector<float> block(static_cast<size_t>(kBlockFrames * nch));
@@ -156,9 +157,11 @@ bool Stream(SoundReader& in, std::vector<Channel>& chans, const MeterProgress& p
             afterBlock();
         done += got;
         if (progress && !progress(in.Frames() > 0 ? static_cast<double>(done) / static_cast<double>(in.Frames()) : 0))
-            return false;
+            return Streamed::Cancelled;
     }
-    return true;
+    // A file that breaks off before the length its header gives would
+    // otherwise be measured as if it were whole.
+    return done < in.Frames() ? Streamed::Short : Streamed::Whole;
 }
 
 }  // namespace
@@ -194,10 +197,17 @@ MeterResult RunMeter(const std::string& path, const MeterSettings& settings, con
         c.analyser = std::make_unique<ChannelAnalyser>(c.demod->OutputRate(), carriers[i], seconds);
         chans.push_back(std::move(c));
     }
-    if (!Stream(in, chans, progress)) {
+    switch (Stream(in, chans, progress)) {
+    case Streamed::Cancelled:
         r.cancelled = true;
         r.message = "The measurement of " + name + " was cancelled.";
         return r;
+    case Streamed::Short:
+        r.message = "The meter could not read all of " + name + ": the file breaks off before the " +
+                    Fixed(seconds, 2) + " s its header gives.";
+        return r;
+    case Streamed::Whole:
+        break;
     }
 
     for (Channel& c : chans) {

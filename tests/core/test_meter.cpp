@@ -292,6 +292,13 @@ TEST_F(Meter, UnusableFilesGiveOneMessage)
         sf_close(f);
         return p;
     };
+    auto broken = [&] {
+        Tone t;
+        const std::string p = (dir.Path() / "broken.flac").string();
+        WriteTone(p, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 6, t);
+        std::filesystem::resize_file(p, std::filesystem::file_size(p) / 2);
+        return p;
+    };
     meter::MeterSettings third;
     third.channels = {3};
     meter::MeterSettings wrongCarrier;
@@ -308,6 +315,7 @@ TEST_F(Meter, UnusableFilesGiveOneMessage)
          "No tone between 500 and 10000 Hz in channel 1 of silence.wav."},
         {"noise", noise, {}, "No tone between 500 and 10000 Hz in channel 1 of noise.wav."},
         {"channel", [&] { return tone("mono.wav", 3150, 4, 0.5); }, third, "mono.wav has no channel 3; it has 1."},
+        {"broken off", broken, {}, "The meter could not read all of broken.flac: the file breaks off before the 6.00 s its header gives."},
         {"carrier", [&] { return tone("other.wav", 3150, 4, 0.5); }, wrongCarrier,
          "No tone near 6000.0 Hz in channel 1 of other.wav."},
     };
