@@ -296,8 +296,12 @@ bool WriteMeterCsv(const std::string& path, const MeterSettings& settings, const
             out << "\n";
         }
     };
-    Stream(in, chans, {}, flush);
+    const Streamed streamed = Stream(in, chans, {}, flush);
     flush();
+    if (streamed != Streamed::Whole) {
+        error = "the file breaks off before its end";
+        return false;
+    }
     out.flush();
     if (!out) {
         error = "cannot write " + csvPath;
