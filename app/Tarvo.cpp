@@ -1,11 +1,13 @@
 #include "app/Tarvo.h"
 
 #include "app/AboutDlg.h"
+#include "app/MeterDialog.h"
 #include "app/MainFrm.h"
 #include "app/TemplateWidgets.h"
 #include "form/TarvoDoc.h"
 #include "form/TarvoView.h"
 #include "framework/Document.h"
+#include "framework/MsgBox.h"
 #include "platform/SoundPlatform.h"
 #include "resources/ResourceIds.h"
 #include "resources/Resources.h"
@@ -136,6 +138,9 @@ bool CTarvoApp::OnCmdMsg(int id)
     case ID_APP_ABOUT:
         OnAppAbout();
         return true;
+    case ID_STANDARDSWF:
+        OnStandardsMeter();
+        return true;
     default:
         return false;
     }
@@ -183,6 +188,24 @@ void CTarvoApp::OnAppAbout()
 {
     CAboutDialog about(frame_.get());
     about.exec();
+}
+
+}  // namespace tarvo
+
+namespace tarvo {
+
+void CTarvoApp::OnStandardsMeter()
+{
+    const std::string path = doc_ ? doc_->GetPathName() : std::string();
+    if (path.empty()) {
+        frame_->Form().MessageBox("Open a recording of a test tone first.", "Standards W&F", MB_OK | MB_ICONEXCLAMATION);
+        return;
+    }
+    CMeterDialog dlg(path, frame_.get());
+    if (meterDialogHook)
+        meterDialogHook(dlg);
+    else
+        dlg.exec();
 }
 
 }  // namespace tarvo

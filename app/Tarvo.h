@@ -48,6 +48,8 @@ public:
     bool OpenDocumentFile(const std::string& path);
     void OnOpenRecentFile(int index);
     void OnAppAbout();
+    // "Standards W&F...": the standards meter on the opened file.
+    void OnStandardsMeter();
 
     // --- Profile ----------------------------------------------------------
     // The application's profile: organisation "Tarvo", application "Quillon".
@@ -63,6 +65,8 @@ public:
     QtFormHost::MessageBoxHook messageBoxHook;
     // Asked in place of the open dialog; an empty answer cancels.
     std::function<QString()> openFileDialog;
+    // Given the meter's dialog in place of running it modally.
+    std::function<void(class CMeterDialog&)> meterDialogHook;
 
 private:
     void SetDialogBkColor(const QColor& background, const QColor& text);

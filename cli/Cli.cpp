@@ -1,6 +1,7 @@
 #include "cli/Cli.h"
 
 #include "form/TarvoDoc.h"
+#include "cli/MeterCli.h"
 #include "cli/Png.h"
 #include "framework/Dialog.h"
 #include "form/TarvoView.h"
@@ -53,6 +54,16 @@ constexpr const char* kUsage =
     "every sound stops before the program exits; without an audio device a\n"
     "sound command says so on standard error and the exit status is 1\n"
     "A FILE that cannot be opened ends the run with its one message (exit 1).\n"
+    "  --meter         the standards wow-and-flutter meter on FILE (any rate from\n"
+    "                  8000 Hz; WAVE, RF64, FLAC...): weighted 2-sigma peak, rms,\n"
+    "                  wow, flutter, drift, modulation lines; with it:\n"
+    "    --carrier HZ      the tone's frequency (default: the strongest tone\n"
+    "                      between 500 and 10000 Hz)\n"
+    "    --channel N|all   the channel measured (default: every channel)\n"
+    "    --meter-csv OUT   the deviation track as CSV\n"
+    "    --meter-png OUT   the deviation and its spectrum as a PNG\n"
+    "                  With --meter and no form command, FILE is read by the\n"
+    "                  meter alone and only the meter's lines are printed.\n"
     "output:\n"
     "  the form's fields, one \"Label: text\" line each, then the list's rows\n"
     "  --json          one JSON object instead: {\"fields\", \"messages\", \"list\"};\n"
@@ -61,12 +72,6 @@ constexpr const char* kUsage =
     "  --help  --version\n"
     "exit status: 0; 1 when a message box was shown or an output could not be\n"
     "written; 2 for a usage error\n";
-
-// Options a later version of the program carries; asked for now, they are
-// usage errors.
-const std::vector<std::string> kNotYet = {
-    "--meter", "--carrier", "--channel", "--meter-csv", "--meter-png",
-};
 
 enum class Kind { Click, Type, Press, Png, SaveData, Sound, Rec };
 
@@ -82,6 +87,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
 {
     std::vector<std::string> args(argv + 1, argv + argc);
     std::vector<Step> steps;
+    MeterRequest meterReq;
     std::string file;
     bool haveFile = false, json = false, listAsked = false;
     std::string recFile;
@@ -101,7 +107,10 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
             return true;
         };
         std::string v;
-        if (a == "--help" || a == "-h") {
+        if (std::string why; int taken = ParseMeterOption(args, i, meterReq, why)) {
+            if (taken < 0)
+                return usage(why);
+        } else if (a == "--help" || a == "-h") {
             out << kUsage;
             return kExitOk;
         } else if (a == "--version") {
@@ -156,8 +165,6 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
             if (!value(recFile))
                 return usage("--rec-file needs a file name");
             haveRecFile = true;
-        } else if (std::find(kNotYet.begin(), kNotYet.end(), a) != kNotYet.end()) {
-            return usage(a + " is not available in this version");
         } else if (a == "--") {
             if (i + 1 < args.size()) {
                 if (haveFile || i + 2 < args.size())
@@ -176,14 +183,22 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
         }
     }
 
+    if (meterReq.optionsSeen && !meterReq.on)
+        return usage("--carrier, --channel, --meter-csv and --meter-png go with --meter");
+    if (meterReq.on && !haveFile)
+        return usage("--meter needs a FILE");
+    // The meter alone reads FILE itself: the form's reader may refuse what
+    // the meter takes (16-bit, stereo, FLAC...), and its fields say nothing.
+    const bool meterOnly = meterReq.on && steps.empty();
+
     VirtualForm form(FormTemplate());
     CTarvoDoc doc;
     CTarvoView view(form, doc);
     CSingleDocTemplate docTemplate(doc, view, form);
     docTemplate.OnFileNew();
     // A FILE that cannot be opened ends the run: no command runs on the new
-    // document the window would keep instead.
-    const bool opened = !haveFile || docTemplate.OpenDocumentFile(file);
+    // document the window would keep instead. The meter alone reads FILE itself.
+    const bool opened = !haveFile || meterOnly || docTemplate.OpenDocumentFile(file);
 
     // The list as the last Show Freqs window showed it.
     std::optional<std::string> list;
@@ -259,6 +274,10 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
     }
     form.onDialogOpened = nullptr;
 
+    MeterOutcome meterOut;
+    if (meterReq.on && opened)
+        meterOut = RunMeterCommand(file, meterReq);
+
     // The fields as the form shows them, the checked chunk size first.
     std::vector<std::pair<std::string, std::string>> fields;
     int sel = form.GetCheckedRadio(IDC_CHUNK256);
@@ -284,10 +303,15 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
             doc["messages"].push_back({{"caption", m.caption}, {"text", m.text}});
         if (listAsked && opened)
             doc["list"] = list ? nlohmann::ordered_json(*list) : nlohmann::ordered_json();
+        for (const auto& [caption, text] : meterOut.messages)
+            doc["messages"].push_back({{"caption", caption}, {"text", text}});
+        if (meterOut.ok)
+            doc["meter"] = meterOut.json;
         out << doc.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
     } else {
-        for (const auto& [label, text] : fields)
-            out << label << ": " << text << "\n";
+        if (!meterOnly)
+            for (const auto& [label, text] : fields)
+                out << label << ": " << text << "\n";
         // The list's rows, one a line.
         for (size_t start = 0; list && start < list->size();) {
             size_t end = list->find("\r\n", start);
@@ -296,10 +320,15 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
             out << list->substr(start, end - start) << "\n";
             start = end + 2;
         }
+        for (const std::string& line : meterOut.lines)
+            out << line << "\n";
         for (const RecordedMessage& m : messages)
             err << m.caption << ": " << m.text << "\n";
+        for (const auto& [caption, text] : meterOut.messages)
+            err << caption << ": " << text << "\n";
     }
-    return !messages.empty() || !outputFailures.empty() || noDevice ? kExitMessage : kExitOk;
+    return !messages.empty() || !outputFailures.empty() || !meterOut.messages.empty() || noDevice ? kExitMessage
+                                                                                              : kExitOk;
 }
 
 }  // namespace tarvo

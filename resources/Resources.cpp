@@ -134,6 +134,7 @@ const std::vector<MenuPopup>& MainMenu()
          {
              {"Add comments", ID_ADDCOMMENTS, false},
              {"Show Freqs", ID_SHOWFREQS, false},
+             {"Standards W&&F...", ID_STANDARDSWF, false},
          }},
         {"&Help",
          {

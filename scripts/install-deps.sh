@@ -16,6 +16,7 @@ packages=(
   xvfb xauth xdotool fonts-dejavu-core
   help2man lintian desktop-file-utils appstream man-db
   fonts-liberation
+  sox time
 )
 missing=()
 for p in "${packages[@]}"; do

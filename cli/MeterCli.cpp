@@ -1,0 +1,122 @@
+#include "cli/MeterCli.h"
+
+#include "platform/MeterCharts.h"
+
+#include <cmath>
+#include <cstdlib>
+
+namespace tarvo {
+
+namespace {
+
+// A number the way a person types it; nothing may follow it.
+bool ParseNumber(const std::string& s, double& v)
+{
+    if (s.empty())
+        return false;
+    char* end = nullptr;
+    v = std::strtod(s.c_str(), &end);
+    return end && *end == '\0' && std::isfinite(v);
+}
+
+// Percent figures keep six decimals in the JSON: enough for 0.0001 % and no noise.
+double Round(double v, int decimals)
+{
+    const double k = std::pow(10.0, decimals);
+    return std::round(v * k) / k;
+}
+
+}  // namespace
+
+int ParseMeterOption(const std::vector<std::string>& args, size_t& i, MeterRequest& req, std::string& why)
+{
+    const std::string& a = args[i];
+    auto value = [&](std::string& v) {
+        if (i + 1 >= args.size())
+            return false;
+        v = args[++i];
+        return true;
+    };
+    std::string v;
+    if (a == "--meter") {
+        req.on = true;
+        return 1;
+    }
+    if (a != "--carrier" && a != "--channel" && a != "--meter-csv" && a != "--meter-png")
+        return 0;
+    req.optionsSeen = true;
+    if (!value(v)) {
+        why = a + " needs a value";
+        return -1;
+    }
+    if (a == "--carrier") {
+        double hz = 0;
+        if (!ParseNumber(v, hz) || hz < meter::kLowestCarrier || hz > meter::kHighestCarrier) {
+            why = "--carrier takes a frequency from 500 to 10000 Hz, not \"" + v + "\"";
+            return -1;
+        }
+        req.settings.carrierHz = hz;
+    } else if (a == "--channel") {
+        if (v == "all") {
+            req.settings.channels.clear();
+            return 1;
+        }
+        double n = 0;
+        if (!ParseNumber(v, n) || n < 1 || n > 1024 || n != std::floor(n)) {
+            why = "--channel takes a channel number from 1 or \"all\", not \"" + v + "\"";
+            return -1;
+        }
+        req.settings.channels = {static_cast<int>(n)};
+    } else if (a == "--meter-csv") {
+        req.csv = v;
+    } else {
+        req.png = v;
+    }
+    return 1;
+}
+
+MeterOutcome RunMeterCommand(const std::string& file, const MeterRequest& req)
+{
+    MeterOutcome o;
+    const meter::MeterResult r = meter::RunMeter(file, req.settings);
+    if (!r.ok) {
+        o.messages.emplace_back(kMeterCaption, r.message);
+        return o;
+    }
+    o.ok = true;
+    o.json["standard"] = r.standard;
+    o.json["channels"] = nlohmann::ordered_json::array();
+    o.lines.push_back("Meter standard: " + r.standard);
+    for (const meter::ChannelFigures& c : r.channels) {
+        nlohmann::ordered_json ch;
+        ch["channel"] = c.channel;
+        ch["carrier_hz"] = Round(c.carrierHz, 4);
+        ch["seconds"] = Round(c.seconds, 6);
+        ch["weighted"] = {{"two_sigma_percent", Round(c.weighted.twoSigmaPercent, 6)},
+                          {"rms_percent", Round(c.weighted.rmsPercent, 6)}};
+        ch["unweighted"] = {{"two_sigma_percent", Round(c.unweighted.twoSigmaPercent, 6)},
+                            {"rms_percent", Round(c.unweighted.rmsPercent, 6)}};
+        ch["wow_rms_percent"] = Round(c.wowRmsPercent, 6);
+        ch["flutter_rms_percent"] = Round(c.flutterRmsPercent, 6);
+        ch["drift_percent"] = Round(c.driftPercent, 6);
+        ch["modulation"] = nlohmann::ordered_json::array();
+        for (const meter::ModulationLine& m : c.modulation)
+            ch["modulation"].push_back({{"hz", Round(m.hz, 3)}, {"percent", Round(m.percent, 6)}});
+        o.json["channels"].push_back(std::move(ch));
+        for (const auto& [label, text] : meter::FigureLines(c))
+            o.lines.push_back("Meter channel " + std::to_string(c.channel) + " " + label + ": " + text);
+    }
+
+    std::string error;
+    if (!req.csv.empty() && !meter::WriteMeterCsv(file, req.settings, r, req.csv, error)) {
+        o.messages.emplace_back(kMeterCaption, "The deviation track was not written: " + error + ".");
+        o.outputFailed = true;
+    }
+    if (!req.png.empty() && !WriteMeterPng(r, req.png, error)) {
+        o.messages.emplace_back(kMeterCaption, "The plots were not written: " + error + ".");
+        o.outputFailed = true;
+    }
+    return o;
+}
+
+}  // namespace tarvo

@@ -1,0 +1,39 @@
+// tarvo-cli's standards meter: --meter [--carrier HZ] [--channel N|all]
+// [--meter-csv OUT.csv] [--meter-png OUT.png].
+#pragma once
+
+#include "meter/Meter.h"
+
+#include <nlohmann/json.hpp>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tarvo {
+
+struct MeterRequest {
+    bool on = false;
+    bool optionsSeen = false;  // any of the meter's own options
+    meter::MeterSettings settings;
+    std::string csv, png;
+};
+
+// Takes the option at args[i] when it is one of the meter's (advancing i
+// over its value). Answers 0 when it is not, 1 when taken, -1 on a usage
+// error with the reason in `why`.
+int ParseMeterOption(const std::vector<std::string>& args, size_t& i, MeterRequest& req, std::string& why);
+
+struct MeterOutcome {
+    bool ok = false;
+    nlohmann::ordered_json json;                                // the "meter" object
+    std::vector<std::string> lines;                             // "Label: value" lines
+    std::vector<std::pair<std::string, std::string>> messages;  // caption, text
+    bool outputFailed = false;
+};
+
+inline constexpr const char* kMeterCaption = "Standards W&F";
+
+MeterOutcome RunMeterCommand(const std::string& file, const MeterRequest& req);
+
+}  // namespace tarvo

@@ -1,0 +1,237 @@
+#include "meter/Dsp.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace tarvo::meter {
+
+using cplx = std::complex<double>;
+
+void Biquad::SettleOn(double x)
+{
+    const double y = DcGain() * x;
+    s2 = b2 * x - a2 * y;
+    s1 = b1 * x - a1 * y + s2;
+}
+
+cplx Biquad::Response(double hz, double rate) const
+{
+    const cplx z1 = std::polar(1.0, -2 * std::numbers::pi * hz / rate);
+    return (b0 + z1 * (b1 + z1 * b2)) / (1.0 + z1 * (a1 + z1 * a2));
+}
+
+void Cascade::SettleOn(double x)
+{
+    for (Biquad& s : sections_) {
+        s.SettleOn(x);
+        x *= s.DcGain();
+    }
+}
+
+cplx Cascade::Response(double hz, double rate) const
+{
+    cplx h = 1;
+    for (const Biquad& s : sections_)
+        h *= s.Response(hz, rate);
+    return h;
+}
+
+void Cascade::Scale(double gain)
+{
+    if (sections_.empty())
+        sections_.push_back(Biquad{});
+    sections_.front().b0 *= gain;
+    sections_.front().b1 *= gain;
+    sections_.front().b2 *= gain;
+}
+
+namespace {
+
+// Roots expanded into conjugate pairs, complex pairs first.
+std::vector<cplx> Expand(const std::vector<cplx>& roots)
+{
+    std::vector<cplx> pairs, reals;
+    for (cplx r : roots) {
+        if (std::abs(r.imag()) > 0) {
+            pairs.push_back(r);
+            pairs.push_back(std::conj(r));
+        } else {
+            reals.push_back(r);
+        }
+    }
+    pairs.insert(pairs.end(), reals.begin(), reals.end());
+    return pairs;
+}
+
+cplx ToZ(cplx s, double rate) { return (2 * rate + s) / (2 * rate - s); }
+
+}  // namespace
+
+Cascade Bilinear(const AnaloguePrototype& proto, double rate, double normHz)
+{
+    std::vector<cplx> poles = Expand(proto.poles);
+    std::vector<cplx> zeros = Expand(proto.zeros);
+    for (cplx& p : poles)
+        p = ToZ(p, rate);
+    for (cplx& z : zeros)
+        z = ToZ(z, rate);
+    while (zeros.size() < poles.size())
+        zeros.push_back(-1.0);
+
+    std::vector<Biquad> sections;
+    size_t zi = 0;
+    for (size_t pi = 0; pi < poles.size();) {
+        // A complex pole takes its pair; two real poles share a section.
+        const bool pair = std::abs(poles[pi].imag()) > 0 || pi + 1 < poles.size();
+        Biquad s;
+        if (pair) {
+            const cplx p1 = poles[pi], p2 = poles[pi + 1];
+            s.a1 = -(p1 + p2).real();
+            s.a2 = (p1 * p2).real();
+            const cplx z1 = zeros[zi], z2 = zeros[zi + 1];
+            s.b1 = -(z1 + z2).real();
+            s.b2 = (z1 * z2).real();
+            pi += 2;
+            zi += 2;
+        } else {
+            s.a1 = -poles[pi].real();
+            s.b1 = -zeros[zi].real();
+            pi += 1;
+            zi += 1;
+        }
+        sections.push_back(s);
+    }
+    Cascade c(std::move(sections));
+    c.Scale(1 / std::abs(c.Response(normHz, rate)));
+    return c;
+}
+
+namespace {
+
+std::vector<cplx> ButterworthPoles(int order, double omega)
+{
+    std::vector<cplx> poles;
+    for (int k = 0; k < order / 2; ++k) {
+        const double theta = std::numbers::pi * (2 * k + 1) / (2.0 * order);
+        poles.push_back(omega * cplx(-std::sin(theta), std::cos(theta)));
+    }
+    if (order % 2)
+        poles.push_back(-omega);
+    return poles;
+}
+
+double Prewarp(double hz, double rate) { return 2 * rate * std::tan(std::numbers::pi * hz / rate); }
+
+}  // namespace
+
+Cascade ButterworthLowPass(int order, double cornerHz, double rate)
+{
+    AnaloguePrototype p;
+    p.poles = ButterworthPoles(order, Prewarp(cornerHz, rate));
+    return Bilinear(p, rate, 0);
+}
+
+Cascade ButterworthHighPass(int order, double cornerHz, double rate)
+{
+    AnaloguePrototype p;
+    // s -> w^2 / s maps the low-pass poles at radius w onto themselves
+    // mirrored; the zeros go to the origin.
+    const double w = Prewarp(cornerHz, rate);
+    for (cplx q : ButterworthPoles(order, w)) {
+        p.poles.push_back(w * w / q);
+        p.zeros.push_back(0.0);
+        if (std::abs(q.imag()) > 0)
+            p.zeros.push_back(0.0);
+    }
+    return Bilinear(p, rate, rate / 2);
+}
+
+namespace {
+
+// The zeroth-order modified Bessel function of the first kind.
+double BesselI0(double x)
+{
+    double sum = 1, term = 1;
+    for (int k = 1; k < 60 && term > 1e-12 * sum; ++k) {
+        term *= (x / (2 * k)) * (x / (2 * k));
+        sum += term;
+    }
+    return sum;
+}
+
+}  // namespace
+
+std::vector<double> KaiserLowPass(double cutoffHz, double widthHz, double attenuationDb, double rate)
+{
+    const double a = attenuationDb;
+    const double beta = a > 50 ? 0.1102 * (a - 8.7) : a >= 21 ? 0.5842 * std::pow(a - 21, 0.4) + 0.07886 * (a - 21) : 0;
+    const double dw = 2 * std::numbers::pi * widthHz / rate;
+    size_t n = static_cast<size_t>(std::ceil((a - 7.95) / (2.285 * dw))) + 1;
+    n |= 1;  // odd: a whole-sample delay
+    const double m = (n - 1) / 2.0, fc = cutoffHz / rate;
+    std::vector<double> h(n);
+    double sum = 0;
+    for (size_t k = 0; k < n; ++k) {
+        const double t = k - m;
+        const double ideal = t == 0 ? 2 * fc : std::sin(2 * std::numbers::pi * fc * t) / (std::numbers::pi * t);
+        const double r = m > 0 ? t / m : 0;
+        h[k] = ideal * BesselI0(beta * std::sqrt(std::max(0.0, 1 - r * r))) / BesselI0(beta);
+        sum += h[k];
+    }
+    for (double& v : h)
+        v /= sum;
+    return h;
+}
+
+void Fft(std::vector<cplx>& data) { FftPlan(data.size()).Forward(data); }
+
+FftPlan::FftPlan(size_t n) : n_(n), twiddle_(n / 2), reversed_(n)
+{
+    for (size_t k = 0; k < n / 2; ++k)
+        twiddle_[k] = std::polar(1.0, -2 * std::numbers::pi * static_cast<double>(k) / static_cast<double>(n));
+    for (size_t i = 1, j = 0; i < n; ++i) {
+        size_t bit = n >> 1;
+        for (; j & bit; bit >>= 1)
+            j ^= bit;
+        j ^= bit;
+        reversed_[i] = j;
+    }
+}
+
+void FftPlan::Forward(std::vector<cplx>& data) const
+{
+    for (size_t i = 1; i < n_; ++i)
+        if (i < reversed_[i])
+            std::swap(data[i], data[reversed_[i]]);
+    // On the parts as plain doubles (an array of std::complex<double> is laid
+    // out so): the compiler keeps them in registers, where it would pass
+    // std::complex values through memory.
+    double* d = reinterpret_cast<double*>(data.data());
+    const double* tw = reinterpret_cast<const double*>(twiddle_.data());
+    for (size_t len = 2, stride = n_ / 2; len <= n_; len <<= 1, stride >>= 1) {
+        const size_t half = len / 2;
+        for (size_t i = 0; i < n_; i += len)
+            for (size_t k = 0; k < half; ++k) {
+                const double wr = tw[2 * k * stride], wi = tw[2 * k * stride + 1];
+                double* a = d + 2 * (i + k);
+                double* b = d + 2 * (i + k + half);
+                const double vr = b[0] * wr - b[1] * wi, vi = b[0] * wi + b[1] * wr;
+                const double ar = a[0], ai = a[1];
+                a[0] = ar + vr;
+                a[1] = ai + vi;
+                b[0] = ar - vr;
+                b[1] = ai - vi;
+            }
+    }
+}
+
+std::vector<double> HannWindow(size_t n)
+{
+    std::vector<double> w(n);
+    for (size_t i = 0; i < n; ++i)
+        w[i] = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * static_cast<double>(i) / static_cast<double>(n));
+    return w;
+}
+
+}  // namespace tarvo::meter

@@ -1,0 +1,94 @@
+// Signal-processing building blocks of the meter: second-order sections,
+// filter designs by bilinear transform, a Kaiser-windowed low-pass and a
+// radix-2 transform. Plain standard C++.
+#pragma once
+
+#include <complex>
+#include <cstddef>
+#include <vector>
+
+namespace tarvo::meter {
+
+// One second-order section, transposed direct form II, in double precision:
+// y = (b0 + b1 z^-1 + b2 z^-2) / (1 + a1 z^-1 + a2 z^-2) x.
+struct Biquad {
+    double b0 = 1, b1 = 0, b2 = 0, a1 = 0, a2 = 0;
+    double s1 = 0, s2 = 0;
+
+    double Process(double x)
+    {
+        const double y = b0 * x + s1;
+        s1 = b1 * x - a1 * y + s2;
+        s2 = b2 * x - a2 * y;
+        return y;
+    }
+    double DcGain() const { return (b0 + b1 + b2) / (1 + a1 + a2); }
+    // The state a section reaches after a long steady input x.
+    void SettleOn(double x);
+    std::complex<double> Response(double hz, double rate) const;
+};
+
+// A cascade of sections.
+class Cascade {
+public:
+    Cascade() = default;
+    explicit Cascade(std::vector<Biquad> sections) : sections_(std::move(sections)) {}
+
+    double Process(double x)
+    {
+        for (Biquad& s : sections_)
+            x = s.Process(x);
+        return x;
+    }
+    // Starts at rest on a steady input x, so that the first samples cause no
+    // start-up transient.
+    void SettleOn(double x);
+    std::complex<double> Response(double hz, double rate) const;
+    void Scale(double gain);
+    const std::vector<Biquad>& Sections() const { return sections_; }
+
+private:
+    std::vector<Biquad> sections_;
+};
+
+// An analogue prototype as real poles and zeros (in rad/s, negative real
+// parts) and complex pairs, turned into sections by the bilinear transform.
+struct AnaloguePrototype {
+    std::vector<std::complex<double>> zeros;  // a zero with an imaginary part stands for its pair too
+    std::vector<std::complex<double>> poles;  // likewise; no more zeros than poles
+};
+
+// Sections of the prototype at the sample rate, scaled to unit magnitude at
+// normHz.
+Cascade Bilinear(const AnaloguePrototype& proto, double rate, double normHz);
+
+// Butterworth designs by bilinear transform with the corner pre-warped.
+Cascade ButterworthLowPass(int order, double cornerHz, double rate);
+Cascade ButterworthHighPass(int order, double cornerHz, double rate);
+
+// A linear-phase low-pass of odd length: the ideal cut at cutoffHz under a
+// Kaiser window whose length meets a transition of widthHz and the given
+// stop-band attenuation.
+std::vector<double> KaiserLowPass(double cutoffHz, double widthHz, double attenuationDb, double rate);
+
+// In-place radix-2 transform of a power-of-two length (forward, unscaled).
+void Fft(std::vector<std::complex<double>>& data);
+
+// The same transform with its twiddle factors and bit reversal computed
+// once, for repeated transforms of one length.
+class FftPlan {
+public:
+    explicit FftPlan(size_t n);
+    size_t Size() const { return n_; }
+    void Forward(std::vector<std::complex<double>>& data) const;
+
+private:
+    size_t n_;
+    std::vector<std::complex<double>> twiddle_;  // e^{-2 pi i k / n}, k < n/2
+    std::vector<size_t> reversed_;
+};
+
+// The Hann window of length n (periodic form, for spectra).
+std::vector<double> HannWindow(size_t n);
+
+}  // namespace tarvo::meter

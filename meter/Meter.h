@@ -1,0 +1,87 @@
+// The standards wow-and-flutter meter: a sound file in, weighted figures
+// out. Every figure is a percentage of the channel's mean carrier frequency.
+//
+// The chain, per channel: the tone's instantaneous frequency (Demodulator),
+// its deviation weighted by the standard's curve (peak at 4 Hz) or band
+// limited to 0.5..200 Hz, a quasi-peak detector with the meter's time
+// response, and the level its reading exceeds 5 % of the time (the two-sigma
+// value). Wow (0.5..6 Hz) and flutter (6..200 Hz) are rms values; drift is
+// the spread of the 2-second mean frequencies; the modulation list names the
+// strongest lines of the deviation's spectrum.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace tarvo::meter {
+
+inline constexpr const char* kStandardName = "IEC 60386 / AES6 / DIN 45507 weighted, two-sigma quasi-peak";
+inline constexpr double kLowestCarrier = 500;
+inline constexpr double kHighestCarrier = 10000;
+inline constexpr double kShortestSeconds = 2;
+
+struct MeterSettings {
+    double carrierHz = 0;       // 0: the strongest tone between 500 and 10000 Hz, for each channel
+    std::vector<int> channels;  // 1-based; empty: every channel
+};
+
+struct ModulationLine {
+    double hz = 0;
+    double percent = 0;  // peak deviation of that line
+};
+
+struct PathFigures {
+    double twoSigmaPercent = 0;  // +- peak reading exceeded 5 % of the time
+    double rmsPercent = 0;
+};
+
+struct ChannelFigures {
+    int channel = 0;  // 1-based
+    double carrierHz = 0;  // mean frequency of the tone
+    double seconds = 0;    // length of the file
+    PathFigures weighted, unweighted;
+    double wowRmsPercent = 0;
+    double flutterRmsPercent = 0;
+    double driftPercent = 0;
+    std::vector<ModulationLine> modulation;  // strongest first
+
+    // For the plots: the deviation's envelope against time (percent), and
+    // its spectrum (peak percent against Hz) from 0 to 200 Hz.
+    std::vector<double> envelopeSeconds, envelopeMin, envelopeMax;
+    std::vector<double> spectrumHz, spectrumPercent;
+};
+
+struct MeterResult {
+    bool ok = false;
+    bool cancelled = false;
+    std::string message;  // why there are no figures
+    std::string standard = kStandardName;
+    int rate = 0;
+    std::vector<ChannelFigures> channels;
+};
+
+// Called with the fraction done; answering false cancels the run.
+using MeterProgress = std::function<bool(double fraction)>;
+
+// One point of the deviation track for every selected channel, in percent.
+struct TrackPoint {
+    double seconds;
+    std::vector<double> deviation, weighted;
+};
+using TrackSink = std::function<void(const TrackPoint&)>;
+
+MeterResult RunMeter(const std::string& path, const MeterSettings& settings, const MeterProgress& progress = {});
+
+// Writes the time-stamped deviation track of a run as CSV: the settings and
+// the file in '#' lines, then time, deviation and weighted deviation of each
+// channel. A second pass over the file, referred to the mean carriers the
+// run found. Returns false with a reason when it cannot.
+bool WriteMeterCsv(const std::string& path, const MeterSettings& settings, const MeterResult& result,
+                   const std::string& csvPath, std::string& error);
+
+// The figures as text, one "label: value" line each, the convention in the label.
+std::vector<std::pair<std::string, std::string>> FigureLines(const ChannelFigures& c);
+
+}  // namespace tarvo::meter

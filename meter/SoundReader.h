@@ -1,0 +1,40 @@
+// Audio input of the meter: any file libsndfile reads (PCM WAVE of 8 to 32
+// bits, float, WAVE_FORMAT_EXTENSIBLE, RF64, FLAC...), read in blocks of
+// interleaved float samples so that memory does not grow with the file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tarvo::meter {
+
+class SoundReader {
+public:
+    SoundReader() = default;
+    ~SoundReader();
+    SoundReader(const SoundReader&) = delete;
+    SoundReader& operator=(const SoundReader&) = delete;
+
+    // Opens the file; on failure returns false and leaves the reason in Error().
+    bool Open(const std::string& path);
+    void Close();
+
+    int Channels() const { return channels_; }
+    int Rate() const { return rate_; }
+    int64_t Frames() const { return frames_; }
+    const std::string& Error() const { return error_; }
+
+    // Reads up to `frames` frames of interleaved samples (full scale +-1);
+    // returns the frames read, 0 at the end or on an error.
+    int64_t Read(float* interleaved, int64_t frames);
+    bool Seek(int64_t frame);
+
+private:
+    void* file_ = nullptr;  // SNDFILE*
+    int channels_ = 0;
+    int rate_ = 0;
+    int64_t frames_ = 0;
+    std::string error_;
+};
+
+}  // namespace tarvo::meter

@@ -1,0 +1,158 @@
+// tarvo-cli --meter: the JSON object, the plain lines, the CSV and PNG
+// outputs, the one message for a file the meter cannot use, usage errors.
+#include "CliRunner.h"
+#include "ToneFile.h"
+#include "WaveBuilder.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <fstream>
+
+using namespace tarvo::test;
+
+namespace {
+
+class MeterCli : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Tone left, right;
+        left.mods = {{4, 0.001}};
+        right.carrier = 1000;
+        right.mods = {{20, 0.0005}};
+        mono = (dir.Path() / "mono.wav").string();
+        stereo = (dir.Path() / "stereo.flac").string();
+        ASSERT_TRUE(WriteTone(mono, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 6, left));
+        ASSERT_TRUE(WriteTones(stereo, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 48000, 6, {left, right}));
+    }
+    CliResult Run(const std::vector<std::string>& args) { return RunCli(args, dir.Path().string()); }
+    TempDir dir;
+    std::string mono, stereo;
+};
+
+std::vector<std::string> Keys(const nlohmann::ordered_json& j)
+{
+    std::vector<std::string> k;
+    for (auto it = j.begin(); it != j.end(); ++it)
+        k.push_back(it.key());
+    return k;
+}
+
+TEST_F(MeterCli, JsonCarriesTheMeterObjectKeysInOrder)
+{
+    CliResult r = Run({"--json", "--meter", stereo});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto doc = nlohmann::ordered_json::parse(r.out);
+    EXPECT_TRUE(doc["messages"].empty());
+    const auto& m = doc["meter"];
+    EXPECT_EQ(Keys(m), (std::vector<std::string>{"standard", "channels"}));
+    ASSERT_EQ(m["channels"].size(), 2u);
+    const auto& c = m["channels"][0];
+    EXPECT_EQ(Keys(c), (std::vector<std::string>{"channel", "carrier_hz", "seconds", "weighted", "unweighted",
+                                                 "wow_rms_percent", "flutter_rms_percent", "drift_percent",
+                                                 "modulation"}));
+    EXPECT_EQ(Keys(c["weighted"]), (std::vector<std::string>{"two_sigma_percent", "rms_percent"}));
+    EXPECT_EQ(Keys(c["unweighted"]), (std::vector<std::string>{"two_sigma_percent", "rms_percent"}));
+    EXPECT_EQ(Keys(c["modulation"][0]), (std::vector<std::string>{"hz", "percent"}));
+    EXPECT_EQ(c["channel"], 1);
+    EXPECT_NEAR(c["carrier_hz"].get<double>(), 3150.0, 0.01);
+    EXPECT_DOUBLE_EQ(c["seconds"].get<double>(), 6.0);
+    EXPECT_NEAR(c["weighted"]["two_sigma_percent"].get<double>(), 0.100, 0.002);
+    EXPECT_NEAR(c["unweighted"]["rms_percent"].get<double>(), 0.0707, 0.0015);
+    EXPECT_NEAR(c["modulation"][0]["hz"].get<double>(), 4.0, 0.1);
+    EXPECT_EQ(m["channels"][1]["channel"], 2);
+    EXPECT_NEAR(m["channels"][1]["carrier_hz"].get<double>(), 1000.0, 0.01);
+}
+
+TEST_F(MeterCli, PlainOutputIsOneLineAFigure)
+{
+    CliResult r = Run({"--meter", "--channel", "1", mono});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    // The meter alone: no form fields, only its own lines.
+    EXPECT_EQ(r.out.find("Chunk Size:"), std::string::npos);
+    EXPECT_NE(r.out.find("Meter channel 1 carrier (mean, Hz): 3150.000\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Meter channel 1 weighted peak (2-sigma, +-%): 0.09"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Meter channel 1 modulation (peak deviation): 4.00 Hz 0.1000 %"), std::string::npos) << r.out;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 11);
+
+    // With a form command the fields come first, then the meter's lines.
+    r = Run({"--header", "--meter", "--channel", "1", mono});
+    EXPECT_EQ(r.out.rfind("Chunk Size: ", 0), 0u) << r.out;
+    EXPECT_NE(r.out.find("Meter channel 1 weighted rms (%): 0.07"), std::string::npos) << r.out;
+}
+
+TEST_F(MeterCli, ChannelSelectsOneChannelAndCarrierIsFollowed)
+{
+    CliResult r = Run({"--json", "--meter", "--channel", "2", "--carrier", "1000", stereo});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto doc = nlohmann::ordered_json::parse(r.out);
+    ASSERT_EQ(doc["meter"]["channels"].size(), 1u);
+    EXPECT_EQ(doc["meter"]["channels"][0]["channel"], 2);
+    EXPECT_NEAR(doc["meter"]["channels"][0]["modulation"][0]["hz"].get<double>(), 20.0, 0.1);
+}
+
+TEST_F(MeterCli, CsvAndPngAreWritten)
+{
+    const std::string csv = (dir.Path() / "track.csv").string(), png = (dir.Path() / "plots.png").string();
+    CliResult r = Run({"--meter", "--meter-csv", csv, "--meter-png", png, stereo});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    std::ifstream in(csv);
+    std::string line, header;
+    int comments = 0;
+    while (std::getline(in, line) && line.starts_with("#"))
+        ++comments;
+    EXPECT_GE(comments, 5);
+    EXPECT_EQ(line, "time_s,ch1_deviation_percent,ch1_weighted_percent,ch2_deviation_percent,ch2_weighted_percent");
+    std::ifstream p(png, std::ios::binary);
+    char sig[8] = {};
+    p.read(sig, 8);
+    EXPECT_EQ(std::string(sig, 8), std::string("\x89PNG\r\n\x1a\n", 8));
+
+    r = Run({"--meter", "--meter-csv", (dir.Path() / "no/such/dir.csv").string(), mono});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Standards W&F: The deviation track was not written"), std::string::npos) << r.err;
+}
+
+TEST_F(MeterCli, FileTheMeterCannotUseGivesOneMessageAndNoFigures)
+{
+    Tone low;
+    low.carrier = 300;
+    const std::string path = (dir.Path() / "low.wav").string();
+    ASSERT_TRUE(WriteTone(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 3, low));
+    CliResult r = Run({"--json", "--meter", path});
+    EXPECT_EQ(r.status, 1);
+    const auto doc = nlohmann::ordered_json::parse(r.out);
+    EXPECT_FALSE(doc.contains("meter"));
+    ASSERT_EQ(doc["messages"].size(), 1u);
+    EXPECT_EQ(doc["messages"][0]["caption"], "Standards W&F");
+    EXPECT_EQ(doc["messages"][0]["text"], "No tone between 500 and 10000 Hz in channel 1 of low.wav.");
+
+    r = Run({"--meter", path});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "Standards W&F: No tone between 500 and 10000 Hz in channel 1 of low.wav.\n");
+}
+
+TEST_F(MeterCli, UsageErrors)
+{
+    const std::vector<std::vector<std::string>> cases = {
+        {"--meter"},
+        {"--carrier", "3150", mono},
+        {"--meter", "--carrier", "100", mono},
+        {"--meter", "--carrier", "3k", mono},
+        {"--meter", "--channel", "0", mono},
+        {"--meter", "--channel", "left", mono},
+        {"--meter", "--meter-png"},
+    };
+    for (const auto& args : cases) {
+        CliResult r = Run(args);
+        EXPECT_EQ(r.status, 2) << args.front() << " " << args.size();
+        EXPECT_EQ(r.out, "");
+    }
+    EXPECT_NE(Run({"--help"}).out.find("--meter-csv OUT"), std::string::npos);
+}
+
+}  // namespace

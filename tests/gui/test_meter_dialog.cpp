@@ -1,0 +1,94 @@
+// "Standards W&F..." in the Edit menu: the meter's dialog on the opened
+// file, its figures and plots, cancelling, and the note without a file.
+#include "GuiTest.h"
+#include "ToneFile.h"
+
+#include "app/MeterDialog.h"
+
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QtCharts/QChartView>
+
+namespace tarvo::test {
+namespace {
+
+using MeterWindow = AppTest;
+
+TEST_F(MeterWindow, EditMenuGainsTheItemAfterShowFreqs)
+{
+    Start();
+    QMenu* edit = nullptr;
+    for (QAction* a : Frame()->menuBar()->actions())
+        if (a->text() == "Edit")
+            edit = a->menu();
+    ASSERT_NE(edit, nullptr);
+    QStringList texts;
+    QList<int> ids;
+    for (QAction* a : edit->actions()) {
+        texts << a->text();
+        ids << a->data().toInt();
+    }
+    EXPECT_EQ(texts, (QStringList{"Add comments", "Show Freqs", "Standards W&&F..."}));
+    EXPECT_EQ(ids, (QList<int>{ID_ADDCOMMENTS, ID_SHOWFREQS, ID_STANDARDSWF}));
+}
+
+TEST_F(MeterWindow, DialogShowsTheFiguresAndBothPlots)
+{
+    Tone tone;
+    tone.mods = {{4, 0.001}};
+    const std::string path = (dir.Path() / "deck.wav").string();
+    ASSERT_TRUE(WriteTone(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 22050, 6, tone));
+    Start({QString::fromStdString(path)});
+    bool shown = false;
+    app->meterDialogHook = [&](CMeterDialog& dlg) {
+        shown = true;
+        dlg.show();
+        QTRY_VERIFY_WITH_TIMEOUT(dlg.Finished(), 60000);
+        EXPECT_TRUE(dlg.Result().ok) << dlg.Result().message;
+        const QString text = dlg.FiguresText();
+        EXPECT_TRUE(text.contains("weighted peak (2-sigma, +-%): 0.09") || text.contains("weighted peak (2-sigma, +-%): 0.10"))
+            << text.toStdString();
+        EXPECT_TRUE(text.contains("carrier (mean, Hz): 3150.0")) << text.toStdString();
+        EXPECT_EQ(dlg.findChildren<QChartView*>().size(), 2);
+        EXPECT_EQ(dlg.CancelButton()->text(), "Close");
+        dlg.CancelButton()->click();
+        EXPECT_EQ(dlg.result(), QDialog::Rejected);
+    };
+    Frame()->CommandAction(ID_STANDARDSWF)->trigger();
+    EXPECT_TRUE(shown);
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(MeterWindow, CancelClosesTheDialogWithoutFigures)
+{
+    Tone tone;
+    const std::string path = (dir.Path() / "long.wav").string();
+    ASSERT_TRUE(WriteTone(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 30, tone));
+    Start({QString::fromStdString(path)});
+    app->meterDialogHook = [&](CMeterDialog& dlg) {
+        dlg.show();
+        dlg.CancelButton()->click();
+        EXPECT_EQ(dlg.result(), QDialog::Rejected);
+        // Cancelled before its end the run leaves no figures; a run that
+        // was quicker than the click has them all.
+        EXPECT_EQ(dlg.Result().ok, !dlg.Result().cancelled);
+        EXPECT_EQ(dlg.Result().channels.empty(), dlg.Result().cancelled);
+    };
+    Frame()->CommandAction(ID_STANDARDSWF)->trigger();
+}
+
+TEST_F(MeterWindow, WithoutAFileItAsksForOne)
+{
+    Start();
+    bool shown = false;
+    app->meterDialogHook = [&](CMeterDialog&) { shown = true; };
+    Frame()->CommandAction(ID_STANDARDSWF)->trigger();
+    EXPECT_FALSE(shown);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0], "Open a recording of a test tone first.");
+    EXPECT_EQ(captions[0], "Standards W&F");
+}
+
+}  // namespace
+}  // namespace tarvo::test
