@@ -13,6 +13,7 @@ packages=(
   nlohmann-json3-dev libsndfile1-dev libpng-dev qt6-charts-dev
   libfftw3-dev clang libfuzzer-14-dev libclang-rt-14-dev
   pulseaudio pulseaudio-utils
+  sox python3
   xvfb xauth fonts-dejavu-core
 )
 missing=()
