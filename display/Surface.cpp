@@ -18,17 +18,35 @@ COLORREF FromArgb(std::uint32_t a)
 constexpr size_t kPixels = static_cast<size_t>(Surface::kWidth) * Surface::kHeight;
 }  // namespace
 
-Surface::Surface()
-    : picture_(kPixels, ToArgb(kOutside)),
-      layer_(kPixels, 0),
-      drawn_(kPixels, 0),
-      composite_(kPixels, ToArgb(kOutside))
+Surface::Surface() { Touch(0, 0, kWidth, kHeight); }
+
+void Surface::MaterialiseSlow() const
 {
+    if (composite_.empty()) {
+        picture_.assign(kPixels, ToArgb(kOutside));
+        layer_.assign(kPixels, 0);
+        drawn_.assign(kPixels, 0);
+        composite_.assign(kPixels, ToArgb(kOutside));
+    }
+    if (loader_) {
+        // The loader changes the picture, which is what a const reader of a
+        // deferred picture is owed.
+        PictureLoader load = std::move(loader_);
+        loader_ = nullptr;
+        load(const_cast<Surface&>(*this));
+    }
+}
+
+void Surface::SetPictureLater(PictureLoader load)
+{
+    loader_ = std::move(load);
     Touch(0, 0, kWidth, kHeight);
 }
 
 void Surface::SetPicture(const std::vector<COLORREF>& pixels, int width, int height)
 {
+    loader_ = nullptr;
+    Materialise();
     std::fill(picture_.begin(), picture_.end(), ToArgb(kOutside));
     if (width > 0 && height > 0 && pixels.size() >= static_cast<size_t>(width) * height) {
         int w = std::min(width, kWidth), h = std::min(height, kHeight);
@@ -55,6 +73,7 @@ void Surface::SetPixel(int x, int y, COLORREF color)
 {
     if (x < 0 || y < 0 || x >= kWidth || y >= kHeight)
         return;
+    Materialise();
     size_t i = static_cast<size_t>(y) * kWidth + x;
     layer_[i] = composite_[i] = ToArgb(color);
     drawn_[i] = 1;
@@ -67,6 +86,7 @@ void Surface::FillRect(const Rect& r, COLORREF color)
     int x1 = std::min(r.right, kWidth), y1 = std::min(r.bottom, kHeight);
     if (x1 <= x0 || y1 <= y0)
         return;
+    Materialise();
     std::uint32_t a = ToArgb(color);
     for (int y = y0; y < y1; ++y)
         for (int x = x0; x < x1; ++x) {
@@ -81,7 +101,31 @@ COLORREF Surface::GetPixel(int x, int y) const
 {
     if (x < 0 || y < 0 || x >= kWidth || y >= kHeight)
         return kOutside;
+    Materialise();
     return FromArgb(composite_[static_cast<size_t>(y) * kWidth + x]);
+}
+
+void Surface::SetColumn(int x, int y0, int y1, const COLORREF* colours)
+{
+    if (x < 0 || x >= kWidth)
+        return;
+    const int from = std::max(y0, 0), to = std::min(y1, kHeight);
+    if (to <= from)
+        return;
+    Materialise();
+    int top = to, bottom = from;
+    for (int y = from; y < to; ++y) {
+        const COLORREF c = colours[y - y0];
+        if (c == RGB(0, 0, 0))
+            continue;
+        const size_t i = static_cast<size_t>(y) * kWidth + x;
+        layer_[i] = composite_[i] = ToArgb(c);
+        drawn_[i] = 1;
+        top = std::min(top, y);
+        bottom = y + 1;
+    }
+    if (top < bottom)
+        Touch(x, top, x + 1, bottom);
 }
 
 void Surface::Touch(int x0, int y0, int x1, int y1)
