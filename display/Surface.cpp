@@ -30,10 +30,15 @@ void Surface::MaterialiseSlow() const
     }
     if (loader_) {
         // The loader changes the picture, which is what a const reader of a
-        // deferred picture is owed.
+        // deferred picture is owed. The change was counted as dirty when the
+        // picture was deferred; made now (often inside a paint), it adds
+        // nothing more to repaint.
+        Surface& self = const_cast<Surface&>(*this);
         PictureLoader load = std::move(loader_);
         loader_ = nullptr;
-        load(const_cast<Surface&>(*this));
+        const Rect dirty = self.dirty_;
+        load(self);
+        self.dirty_ = dirty;
     }
 }
 
