@@ -23,9 +23,7 @@ Surface::Surface() { Touch(0, 0, kWidth, kHeight); }
 void Surface::MaterialiseSlow() const
 {
     if (composite_.empty()) {
-        picture_.assign(kPixels, ToArgb(kOutside));
         layer_.assign(kPixels, 0);
-        drawn_.assign(kPixels, 0);
         composite_.assign(kPixels, ToArgb(kOutside));
     }
     if (loader_) {
@@ -52,27 +50,23 @@ void Surface::SetPicture(const std::vector<COLORREF>& pixels, int width, int hei
 {
     loader_ = nullptr;
     Materialise();
-    std::fill(picture_.begin(), picture_.end(), ToArgb(kOutside));
-    if (width > 0 && height > 0 && pixels.size() >= static_cast<size_t>(width) * height) {
-        int w = std::min(width, kWidth), h = std::min(height, kHeight);
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x)
-                picture_[static_cast<size_t>(y) * kWidth + x] =
-                    ToArgb(pixels[static_cast<size_t>(y) * width + x]);
+    // The picture is not kept: the raster shows it wherever the layer holds
+    // nothing, and a new picture is composed under the layer again.
+    const bool any = width > 0 && height > 0 && pixels.size() >= static_cast<size_t>(width) * height;
+    const int w = any ? std::min(width, kWidth) : 0, h = any ? std::min(height, kHeight) : 0;
+    const std::uint32_t outside = ToArgb(kOutside);
+    for (int y = 0; y < kHeight; ++y) {
+        const size_t row = static_cast<size_t>(y) * kWidth;
+        const COLORREF* src = y < h ? pixels.data() + static_cast<size_t>(y) * width : nullptr;
+        for (int x = 0; x < kWidth; ++x) {
+            const std::uint32_t drawn = layer_[row + x];
+            composite_[row + x] = drawn ? drawn : x < w && src ? ToArgb(src[x]) : outside;
+        }
     }
-    for (int y = 0; y < kHeight; ++y)
-        for (int x = 0; x < kWidth; ++x)
-            Compose(x, y);
     Touch(0, 0, kWidth, kHeight);
 }
 
 void Surface::ClearPicture() { SetPicture({}, 0, 0); }
-
-void Surface::Compose(int x, int y)
-{
-    size_t i = static_cast<size_t>(y) * kWidth + x;
-    composite_[i] = drawn_[i] ? layer_[i] : picture_[i];
-}
 
 void Surface::SetPixel(int x, int y, COLORREF color)
 {
@@ -81,7 +75,6 @@ void Surface::SetPixel(int x, int y, COLORREF color)
     Materialise();
     size_t i = static_cast<size_t>(y) * kWidth + x;
     layer_[i] = composite_[i] = ToArgb(color);
-    drawn_[i] = 1;
     Touch(x, y, x + 1, y + 1);
 }
 
@@ -97,7 +90,6 @@ void Surface::FillRect(const Rect& r, COLORREF color)
         for (int x = x0; x < x1; ++x) {
             size_t i = static_cast<size_t>(y) * kWidth + x;
             layer_[i] = composite_[i] = a;
-            drawn_[i] = 1;
         }
     Touch(x0, y0, x1, y1);
 }
@@ -125,7 +117,6 @@ void Surface::SetColumn(int x, int y0, int y1, const COLORREF* colours)
             continue;
         const size_t i = static_cast<size_t>(y) * kWidth + x;
         layer_[i] = composite_[i] = ToArgb(c);
-        drawn_[i] = 1;
         top = std::min(top, y);
         bottom = y + 1;
     }

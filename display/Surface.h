@@ -80,13 +80,12 @@ private:
             MaterialiseSlow();
     }
     void MaterialiseSlow() const;
-    void Compose(int x, int y);
     void Touch(int x0, int y0, int x1, int y1);
 
     // Logically const: a raster not yet made reads as the one it will be.
-    mutable std::vector<std::uint32_t> picture_;    // ARGB, kWidth x kHeight
-    mutable std::vector<std::uint32_t> layer_;      // ARGB
-    mutable std::vector<std::uint8_t> drawn_;       // 1 where the layer holds a pixel
+    // Drawn pixels as opaque ARGB, 0 where nothing was drawn.
+    mutable std::vector<std::uint32_t> layer_;      // kWidth x kHeight
+    // What the client area shows: the layer over the picture.
     mutable std::vector<std::uint32_t> composite_;  // ARGB
     mutable PictureLoader loader_;
     Rect dirty_;
