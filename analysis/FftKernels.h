@@ -5,12 +5,14 @@
 namespace tarvo {
 
 enum class FftPath {
-    Auto,      // AVX2 where the processor has it, else portable
-    Portable,  // one butterfly at a time
-    Avx2,      // four neighbouring butterflies per step (only honoured where available)
+    Auto,       // Avx2Fused where the processor has AVX2, else Portable
+    Portable,   // the exchanges, then one butterfly at a time
+    Avx2,       // the exchanges, then four neighbouring butterflies per step
+    Avx2Fused,  // as Avx2, with the exchanges and the first two stages in one pass
 };
 
-// Process-wide; meant for tests and benchmarks.
+// Process-wide; meant for tests and benchmarks. The AVX2 paths are only
+// honoured where the processor has AVX2.
 void SetFftPath(FftPath path);
 bool FftPathAvailable(FftPath path);
 

@@ -8,7 +8,8 @@
 // - the twiddles of every stage size are evaluated once per process into a
 //   fixed table (the same expression, so the same bits), so a transform
 //   calls no cos or sin and allocates nothing;
-// - the bit reversal runs from a fixed table of the exchanges per size;
+// - the bit reversal runs from a fixed table of the exchanges per size, or,
+//   with AVX2, as a gather folded into the first two stages;
 // - the butterflies of one stage touch disjoint pairs of elements, so their
 //   order within the stage is free: they run across neighbouring J, four
 //   lanes at a time with AVX2 where the processor has it (chosen at run
@@ -20,6 +21,8 @@
 #include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <utility>
 
 #if defined(__x86_64__) || defined(__i386__)
 #define TARVO_FFT_X86 1
@@ -58,6 +61,9 @@ struct Twiddles {
     // 1-based elements, at [swapStart[b] .. swapStart[b + 1]).
     std::uint16_t swaps[2 * kTableSize][2];
     int swapStart[kTableLog + 2];
+    // The same permutation as a gather: after the exchanges, element i of
+    // 2^b points holds the element perm[2^b - 1 + (i - 1)] held before.
+    std::uint16_t perm[2 * kTableSize];
 
     Twiddles()
     {
@@ -94,6 +100,13 @@ struct Twiddles {
             }
         }
         swapStart[kTableLog + 1] = count;
+        for (int b = 0; b <= kTableLog; ++b) {
+            std::uint16_t* p = perm + (1 << b) - 1;  // p[i - 1] for element i
+            for (int i = 1; i <= (1 << b); ++i)
+                p[i - 1] = static_cast<std::uint16_t>(i);
+            for (int e = swapStart[b]; e < swapStart[b + 1]; ++e)
+                std::swap(p[swaps[e][0] - 1], p[swaps[e][1] - 1]);
+        }
     }
 };
 
@@ -210,6 +223,69 @@ __attribute__((target("avx2"))) inline Quad Butterfly4(Quad q, __m256d wr, __m25
                 _mm256_cvtpd_ps(_mm256_sub_pd(ar, tr)), _mm256_cvtpd_ps(_mm256_sub_pd(ai, ti))};
 }
 
+// The bit reversal and the first two stages in one pass, eight elements at
+// a time: the elements are gathered in bit-reversed order from a copy of
+// the input, stage 1 and stage 2 run in registers (rounded to float in
+// between, exactly as a store and a load would), and only stage 2's results
+// are stored. n >= 8.
+__attribute__((target("avx2"))) void ReverseAndFirstStagesAvx2(int n, const std::uint16_t* perm, float* re,
+                                                               float* im, const double* ur, const double* ui)
+{
+    alignas(32) static thread_local float srcRe[kTableSize + 1], srcIm[kTableSize + 1];
+    std::memcpy(srcRe + 1, re + 1, sizeof(float) * static_cast<size_t>(n));
+    std::memcpy(srcIm + 1, im + 1, sizeof(float) * static_cast<size_t>(n));
+    const __m256d w1r = _mm256_set1_pd(ur[1]), w1i = _mm256_set1_pd(ui[1]);
+    // Stage 2 lanes hold the pairs (g, g+2), (g+4, g+6), (g+1, g+3), (g+5, g+7).
+    const __m256d w2r = _mm256_setr_pd(ur[2], ur[2], ur[3], ur[3]);
+    const __m256d w2i = _mm256_setr_pd(ui[2], ui[2], ui[3], ui[3]);
+    for (int g = 1; g <= n; g += 8) {
+        const std::uint16_t* p = perm + (g - 1);
+        // Stage 1 pairs (g, g+1), (g+2, g+3), (g+4, g+5), (g+6, g+7).
+        Quad q{_mm_setr_ps(srcRe[p[0]], srcRe[p[2]], srcRe[p[4]], srcRe[p[6]]),
+               _mm_setr_ps(srcIm[p[0]], srcIm[p[2]], srcIm[p[4]], srcIm[p[6]]),
+               _mm_setr_ps(srcRe[p[1]], srcRe[p[3]], srcRe[p[5]], srcRe[p[7]]),
+               _mm_setr_ps(srcIm[p[1]], srcIm[p[3]], srcIm[p[5]], srcIm[p[7]])};
+        q = Butterfly4(q, w1r, w1i);
+        // Now a = elements g, g+2, g+4, g+6 and b = g+1, g+3, g+5, g+7.
+        Quad r{_mm_shuffle_ps(q.ar, q.br, _MM_SHUFFLE(2, 0, 2, 0)), _mm_shuffle_ps(q.ai, q.bi, _MM_SHUFFLE(2, 0, 2, 0)),
+               _mm_shuffle_ps(q.ar, q.br, _MM_SHUFFLE(3, 1, 3, 1)), _mm_shuffle_ps(q.ai, q.bi, _MM_SHUFFLE(3, 1, 3, 1))};
+        r = Butterfly4(r, w2r, w2i);
+        // a = g, g+4, g+1, g+5 and b = g+2, g+6, g+3, g+7: back to order.
+        const __m128 er = _mm_unpacklo_ps(r.ar, r.br), orr = _mm_unpackhi_ps(r.ar, r.br);
+        const __m128 ei = _mm_unpacklo_ps(r.ai, r.bi), oi = _mm_unpackhi_ps(r.ai, r.bi);
+        _mm_storeu_ps(re + g, _mm_unpacklo_ps(er, orr));
+        _mm_storeu_ps(re + g + 4, _mm_unpackhi_ps(er, orr));
+        _mm_storeu_ps(im + g, _mm_unpacklo_ps(ei, oi));
+        _mm_storeu_ps(im + g + 4, _mm_unpackhi_ps(ei, oi));
+    }
+}
+
+__attribute__((target("avx2"))) void LaterStagesAvx2(int n, int stages, float* re, float* im, const double* ur,
+                                                     const double* ui)
+{
+    // Stages from 3: LE2 >= 4, four neighbouring J at a time.
+    for (int stage = 3; stage <= stages; ++stage) {
+        const int le2 = 1 << (stage - 1);
+        const int le = le2 << 1;
+        const double* wr = ur + le2;
+        const double* wi = ui + le2;
+        for (int g = 1; g <= n; g += le) {
+            float* const ar = re + g;
+            float* const ai = im + g;
+            float* const br = ar + le2;
+            float* const bi = ai + le2;
+            for (int j = 0; j < le2; j += 4) {
+                Quad q{_mm_loadu_ps(ar + j), _mm_loadu_ps(ai + j), _mm_loadu_ps(br + j), _mm_loadu_ps(bi + j)};
+                q = Butterfly4(q, _mm256_load_pd(wr + j), _mm256_load_pd(wi + j));
+                _mm_storeu_ps(ar + j, q.ar);
+                _mm_storeu_ps(ai + j, q.ai);
+                _mm_storeu_ps(br + j, q.br);
+                _mm_storeu_ps(bi + j, q.bi);
+            }
+        }
+    }
+}
+
 __attribute__((target("avx2"))) void StagesAvx2(int n, int stages, float* re, float* im, const double* ur,
                                                 const double* ui)
 {
@@ -248,27 +324,7 @@ __attribute__((target("avx2"))) void StagesAvx2(int n, int stages, float* re, fl
             _mm_storeu_ps(im + g + 4, _mm_shuffle_ps(q.ai, q.bi, _MM_SHUFFLE(3, 2, 3, 2)));
         }
     }
-    // Later stages: LE2 >= 4, four neighbouring J at a time.
-    for (int stage = 3; stage <= stages; ++stage) {
-        const int le2 = 1 << (stage - 1);
-        const int le = le2 << 1;
-        const double* wr = ur + le2;
-        const double* wi = ui + le2;
-        for (int g = 1; g <= n; g += le) {
-            float* const ar = re + g;
-            float* const ai = im + g;
-            float* const br = ar + le2;
-            float* const bi = ai + le2;
-            for (int j = 0; j < le2; j += 4) {
-                Quad q{_mm_loadu_ps(ar + j), _mm_loadu_ps(ai + j), _mm_loadu_ps(br + j), _mm_loadu_ps(bi + j)};
-                q = Butterfly4(q, _mm256_load_pd(wr + j), _mm256_load_pd(wi + j));
-                _mm_storeu_ps(ar + j, q.ar);
-                _mm_storeu_ps(ai + j, q.ai);
-                _mm_storeu_ps(br + j, q.br);
-                _mm_storeu_ps(bi + j, q.bi);
-            }
-        }
-    }
+    LaterStagesAvx2(n, stages, re, im, ur, ui);
 }
 
 bool HaveAvx2()
@@ -291,10 +347,10 @@ void SetFftPath(FftPath path) { g_path.store(path, std::memory_order_relaxed); }
 bool FftPathAvailable(FftPath path)
 {
 #ifdef TARVO_FFT_X86
-    if (path == FftPath::Avx2)
+    if (path == FftPath::Avx2 || path == FftPath::Avx2Fused)
         return HaveAvx2();
 #else
-    if (path == FftPath::Avx2)
+    if (path == FftPath::Avx2 || path == FftPath::Avx2Fused)
         return false;
 #endif
     return true;
@@ -314,18 +370,24 @@ void CTarvoView::ComputeFFT(int direction, int n, float* re, float* im)
         StagesDirect(n, stages, direction, re, im);
     } else {
         const Twiddles& t = Table();
-        BitReverseFromTable(t, stages, re, im);
         const double* ui = direction == -1 ? t.uiInverse : t.uiForward;
         const FftPath path = g_path.load(std::memory_order_relaxed);
         bool done = false;
 #ifdef TARVO_FFT_X86
-        if (n >= 8 && path != FftPath::Portable && HaveAvx2()) {
+        if (n >= 8 && (path == FftPath::Auto || path == FftPath::Avx2Fused) && HaveAvx2()) {
+            ReverseAndFirstStagesAvx2(n, t.perm + n - 1, re, im, t.ur, ui);
+            LaterStagesAvx2(n, stages, re, im, t.ur, ui);
+            done = true;
+        } else if (n >= 8 && path == FftPath::Avx2 && HaveAvx2()) {
+            BitReverseFromTable(t, stages, re, im);
             StagesAvx2(n, stages, re, im, t.ur, ui);
             done = true;
         }
 #endif
-        if (!done)
+        if (!done) {
+            BitReverseFromTable(t, stages, re, im);
             StagesPortable(n, stages, re, im, t.ur, ui);
+        }
     }
 
     if (direction == -1) {

@@ -68,6 +68,7 @@ void RunOurs(benchmark::State& state, tarvo::FftPath path)
 
 void BM_FFTForward(benchmark::State& state) { RunOurs<true>(state, tarvo::FftPath::Auto); }
 void BM_FFTForwardPortable(benchmark::State& state) { RunOurs<true>(state, tarvo::FftPath::Portable); }
+void BM_FFTForwardAvx2Unfused(benchmark::State& state) { RunOurs<true>(state, tarvo::FftPath::Avx2); }
 void BM_FFTInputCopy(benchmark::State& state) { RunOurs<false>(state, tarvo::FftPath::Auto); }
 
 // FFTW's float plan, in place on interleaved complex values, planned with
@@ -96,6 +97,7 @@ void BM_FFTWForward(benchmark::State& state)
 void Sizes(benchmark::internal::Benchmark* b) { b->Arg(256)->Arg(512)->Arg(1024)->Arg(2048); }
 BENCHMARK(BM_FFTForward)->Apply(Sizes);
 BENCHMARK(BM_FFTWForward)->Apply(Sizes);
+BENCHMARK(BM_FFTForwardAvx2Unfused)->Apply(Sizes);
 BENCHMARK(BM_FFTForwardPortable)->Apply(Sizes);
 BENCHMARK(BM_FFTInputCopy)->Apply(Sizes);
 

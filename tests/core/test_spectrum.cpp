@@ -90,11 +90,13 @@ protected:
     void TearDown() override { tarvo::SetFftPath(tarvo::FftPath::Auto); }
 };
 INSTANTIATE_TEST_SUITE_P(Paths, ComputeFFTPath,
-                         ::testing::Values(tarvo::FftPath::Auto, tarvo::FftPath::Portable, tarvo::FftPath::Avx2),
+                         ::testing::Values(tarvo::FftPath::Auto, tarvo::FftPath::Portable, tarvo::FftPath::Avx2,
+                                           tarvo::FftPath::Avx2Fused),
                          [](const auto& info) {
                              return std::string(info.param == tarvo::FftPath::Auto       ? "Auto"
                                                 : info.param == tarvo::FftPath::Portable ? "Portable"
-                                                                                          : "Avx2");
+                                                : info.param == tarvo::FftPath::Avx2     ? "Avx2"
+                                                                                          : "Avx2Fused");
                          });
 
 TEST_P(ComputeFFTPath, MatchesTheReferenceBitForBitAndLeavesElementZeroAndTheTailAlone)
