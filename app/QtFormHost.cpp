@@ -214,13 +214,23 @@ std::string QtFormHost::GetDlgItemText(int id) const
 void QtFormHost::SetDlgItemText(int id, const std::string& text)
 {
     QWidget* w = Control(id);
+    // A read-only field shows what was last written to it, so the same text
+    // again is known unchanged without converting it (a command writes
+    // every field after every chunk).
+    auto* l = qobject_cast<QLabel*>(w);
+    if (l) {
+        auto [it, added] = fieldTexts_.try_emplace(id, text);
+        if (!added && it->second == text)
+            return;
+        it->second = text;
+    }
     const QString t = QString::fromStdString(text);
     // Only a text that changed needs painting while a command runs.
     if (auto* e = qobject_cast<QLineEdit*>(w)) {
         if (e->text() == t)
             return;
         e->setText(t);
-    } else if (auto* l = qobject_cast<QLabel*>(w)) {
+    } else if (l) {
         if (l->text() == t)
             return;
         l->setText(t);
