@@ -4,6 +4,7 @@
 # and prints the median of each side and their ratio:
 #   - --chunk 2048 --spectrogram --png  against  sox FILE -n spectrogram -o OUT.png
 #   - --chunk 2048 --freqs, 40 times in one call  against  the FFTW pipeline, 40 times
+#     (its plan made by estimate, then by measuring)
 #   - --header  against  --version (the difference, in ms)
 # then the window's Max Freqs and SPECTROGRAM offscreen against the same
 # commands on the windowless form tarvo-cli runs (Google Benchmark).
@@ -47,6 +48,9 @@ pair "spectrogram PNG, tarvo-cli against sox" \
 pair "Max Freqs x 40, tarvo-cli against the FFTW pipeline" \
     "'$cli' --chunk 2048 $freqs40 '$wav'" \
     "'$pipeline' '$wav' 40"
+pair "Max Freqs x 40, tarvo-cli against the FFTW pipeline planned by measuring" \
+    "'$cli' --chunk 2048 $freqs40 '$wav'" \
+    "'$pipeline' '$wav' 40 --measure"
 pair "tarvo-cli --header against --version" \
     "'$cli' --header '$wav'" \
     "'$cli' --version"
