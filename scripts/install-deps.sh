@@ -5,6 +5,7 @@ set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
 packages=(
   build-essential cmake ninja-build pkg-config git
+  sox python3
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev
   libqt6multimedia6 qt6-qpa-plugins
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-pulseaudio
@@ -13,7 +14,6 @@ packages=(
   nlohmann-json3-dev libsndfile1-dev libpng-dev qt6-charts-dev
   libfftw3-dev clang libfuzzer-14-dev libclang-rt-14-dev
   pulseaudio pulseaudio-utils
-  sox python3
   xvfb xauth fonts-dejavu-core
 )
 missing=()
