@@ -42,13 +42,28 @@ void CTarvoView::OnMaxFreqs()
     WaveReadError err = AnalyseChunks(
         in, lowBin,
         [&](int c) {
-            double best = 0.0;
+            // The element of greatest magnitude, the lowest of equals. The
+            // magnitude grows with r*r + i*i, so the band is searched on that
+            // sum; only the square root and the scaling can make a lower
+            // element equal to the greatest, and those few are checked.
+            const int high = static_cast<int>(m_nHighBin);
+            double bestSq = 0.0;
             int p = lowBin;
-            for (int k = lowBin; k < static_cast<int>(m_nHighBin); ++k) {
-                const double m = mag(k);
-                if (m > best) {
-                    best = m;
+            for (int k = lowBin; k < high; ++k) {
+                const double r = re[k], i = im[k];
+                const double sq = r * r + i * i;
+                if (sq > bestSq) {
+                    bestSq = sq;
                     p = k;
+                }
+            }
+            const double best = std::sqrt(bestSq) / 100000.0;
+            const double near = bestSq * (1.0 - 1e-12);
+            for (int k = lowBin; k < p; ++k) {
+                const double r = re[k], i = im[k];
+                if (r * r + i * i >= near && mag(k) == best) {
+                    p = k;
+                    break;
                 }
             }
             const double peakFreq = (p - 1) * m_dDeltaFreq;

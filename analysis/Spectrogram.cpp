@@ -2,7 +2,9 @@
 // magnitude on a scale of six steps below High Amp.
 #include "form/TarvoView.h"
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <vector>
 
 namespace tarvo {
@@ -42,9 +44,17 @@ void CTarvoView::OnSpectrogram()
     m_host.UpdateWindow();
 
     const Thresholds scale(m_dHighAmp);
+    // A sum r*r + i*i this far below the square of the lowest threshold has
+    // a magnitude at or below it for certain: black, not drawn, no square
+    // root needed. Without a positive threshold every element is tested.
+    const double lowest = scale.t[5];
+    const double blackBelow = lowest > 0 && std::isfinite(lowest) ? lowest * lowest * (1.0 - 1e-9) : -1.0;
     const float* re = m_pReal.get();
     const float* im = m_pImag.get();
     std::vector<int> rows;  // plot row of each element of the band
+    // One chunk's column of the plot, drawn at once: bins in order, the last
+    // coloured one on a row wins, black ones leave the row as it was.
+    COLORREF column[kPlotBottom - kPlotTop + 1];
 
     WaveInput in;
     int lowBin = 1;
@@ -55,13 +65,21 @@ void CTarvoView::OnSpectrogram()
             if (rows.empty() && high > lowBin)
                 for (int k = lowBin; k < high; ++k)
                     rows.push_back(FreqToY((k - 1) * m_dDeltaFreq));
-            const int x = ChunkToX(c);
+            std::fill(std::begin(column), std::end(column), RGB(0, 0, 0));
+            bool any = false;
             for (int k = lowBin; k < high; ++k) {
                 const double r = re[k], i = im[k];
-                const COLORREF colour = scale.Colour(std::sqrt(r * r + i * i));
-                if (colour != RGB(0, 0, 0))
-                    PlotPoint(x, rows[static_cast<size_t>(k - lowBin)], colour);
+                const double sq = r * r + i * i;
+                if (sq <= blackBelow)
+                    continue;
+                const COLORREF colour = scale.Colour(std::sqrt(sq));
+                if (colour != RGB(0, 0, 0)) {
+                    column[rows[static_cast<size_t>(k - lowBin)] - kPlotTop] = colour;
+                    any = true;
+                }
             }
+            if (any)
+                m_host.ClientSurface().SetColumn(ChunkToX(c), kPlotTop, kPlotBottom + 1, column);
         },
         [&] { UpdateData(false); });
     ReportWaveError(err);

@@ -259,13 +259,23 @@ std::string QtFormHost::GetDlgItemText(int id) const
 void QtFormHost::SetDlgItemText(int id, const std::string& text)
 {
     QWidget* w = Control(id);
+    // A read-only field shows what was last written to it, so the same text
+    // again is known unchanged without converting it (a command writes
+    // every field after every chunk).
+    auto* l = qobject_cast<QLabel*>(w);
+    if (l) {
+        auto [it, added] = fieldTexts_.try_emplace(id, text);
+        if (!added && it->second == text)
+            return;
+        it->second = text;
+    }
     const QString t = QString::fromStdString(text);
     // Only a text that changed needs painting while a command runs.
     if (auto* e = qobject_cast<QLineEdit*>(w)) {
         if (e->text() == t)
             return;
         e->setText(t);
-    } else if (auto* l = qobject_cast<QLabel*>(w)) {
+    } else if (l) {
         if (l->text() == t)
             return;
         l->setText(t);
@@ -300,8 +310,11 @@ void QtFormHost::CheckRadio(int firstId, int index)
         group->setExclusive(false);
     for (size_t i = 0; i < members.size(); ++i) {
         if (auto* b = qobject_cast<QAbstractButton*>(Control(members[i]->id))) {
-            b->setChecked(static_cast<int>(i) == index);
-            changed_.insert(members[i]->id);
+            // Only a button whose state changes needs painting.
+            if (b->isChecked() != (static_cast<int>(i) == index)) {
+                b->setChecked(static_cast<int>(i) == index);
+                changed_.insert(members[i]->id);
+            }
         }
     }
     if (group)
@@ -363,14 +376,19 @@ int QtFormHost::MessageBox(const std::string& text, const std::string& caption, 
 
 void QtFormHost::UpdateWindow()
 {
+    // The controls written and the part of the surface drawn, painted and
+    // flushed in one pass: a command calls this after every chunk.
+    QRegion region;
     for (int id : changed_)
         if (QWidget* w = Control(id); w && w->isVisible())
-            w->repaint();
+            region += QRect(w->mapTo(this, QPoint(0, 0)), w->size());
     changed_.clear();
 
     Rect r = surface_.TakeDirty();
-    if (!r.Empty() && isVisible())
-        repaint(QRect(r.left, r.top, r.right - r.left, r.bottom - r.top));
+    if (!r.Empty())
+        region += QRect(r.left, r.top, r.right - r.left, r.bottom - r.top);
+    if (!region.isEmpty() && isVisible())
+        repaint(region);
 }
 
 void QtFormHost::InvalidateDirty()

@@ -88,6 +88,7 @@ private:
     std::map<int, QWidget*> controls_;
     std::map<int, QButtonGroup*> radioGroups_;  // by the id of the first button
     std::set<int> changed_;                     // controls written since UpdateWindow
+    std::map<int, std::string> fieldTexts_;     // the text last written to each read-only field
     CommandHandler onCommand_;
     MessageBoxHook messageBoxHook_;
     SaveFileHook saveFileHook_;

@@ -1,8 +1,13 @@
 // Whole commands on the windowless form: reading, transforms, search and
-// drawing, on a file of 500 chunks of 2048 samples.
+// drawing, on a file of 500 chunks of 2048 samples, each beside the plain
+// FFTW pipeline doing the same reads, transforms and search or colouring.
+#include "FftwPipeline.h"
 #include "support/ViewFixture.h"
 
 #include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <string>
 
 using namespace tarvo;
 using namespace tarvo::test;
@@ -40,6 +45,19 @@ void BM_MaxFreqs(benchmark::State& state)
 }
 BENCHMARK(BM_MaxFreqs)->Unit(benchmark::kMillisecond);
 
+void BM_FftwMaxFreqs(benchmark::State& state)
+{
+    Setup s;
+    tarvo::bench::FftwPipeline pipeline(2048);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(pipeline.Freqs(s.path, 20, 10000));
+    s.view.OnMaxFreqs();
+    const double ours = std::stod(s.form.GetDlgItemText(IDC_AVERFREQ));
+    if (std::abs(pipeline.Freqs(s.path, 20, 10000) - ours) > 0.01)
+        state.SkipWithError("the pipeline does not find the same track");
+}
+BENCHMARK(BM_FftwMaxFreqs)->Unit(benchmark::kMillisecond);
+
 void BM_Spectrogram(benchmark::State& state)
 {
     Setup s;
@@ -51,5 +69,15 @@ void BM_Spectrogram(benchmark::State& state)
         state.SkipWithError("the command did not read 500 chunks");
 }
 BENCHMARK(BM_Spectrogram)->Unit(benchmark::kMillisecond);
+
+void BM_FftwSpectrogram(benchmark::State& state)
+{
+    Setup s;
+    tarvo::bench::FftwPipeline pipeline(2048);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(pipeline.Spectrogram(s.path, 20, 10000, 5));
+    benchmark::DoNotOptimize(pipeline.Raster()[200 * 640 + 440]);
+}
+BENCHMARK(BM_FftwSpectrogram)->Unit(benchmark::kMillisecond);
 
 }  // namespace

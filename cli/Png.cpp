@@ -1,78 +1,135 @@
+// The client area as a PNG file, through libpng: 8-bit palette indices
+// (8-bit RGB should the raster hold more than 256 colours), with the Sub
+// row filter, deflated at a moderate level. The picture is flat areas,
+// dotted lines and single pixels: Sub turns the flat runs into zeros, and
+// trying Up as well (adaptive filtering) costs more for a larger file.
 #include "cli/Png.h"
 
-#include <zlib.h>
+#include <png.h>
 
 #include <cstdint>
-#include <fstream>
+#include <cstdio>
 #include <vector>
 
 namespace tarvo {
 
 namespace {
 
-void Put32(std::vector<unsigned char>& v, std::uint32_t x)
-{
-    v.push_back(static_cast<unsigned char>(x >> 24));
-    v.push_back(static_cast<unsigned char>(x >> 16));
-    v.push_back(static_cast<unsigned char>(x >> 8));
-    v.push_back(static_cast<unsigned char>(x));
-}
+// Deflate level 3: a moderate level; higher ones cost markedly more time
+// for a few kilobytes on a picture of this kind.
+constexpr int kCompressionLevel = 3;
 
-// Length, type, data and the CRC of type and data.
-void PutChunk(std::vector<unsigned char>& out, const char* type, const std::vector<unsigned char>& data)
+struct FileCloser {
+    std::FILE* f;
+    ~FileCloser()
+    {
+        if (f)
+            std::fclose(f);
+    }
+};
+
+// The colours of the raster as a palette, when there are at most 256 of
+// them (the picture has 16, the drawing adds a dozen): each pixel becomes its
+// index, a third of the bytes to filter and deflate.
+struct Palette {
+    std::vector<std::uint32_t> colours;
+    std::vector<std::uint8_t> indices;  // one per pixel
+
+    bool Build(const std::uint32_t* argb, size_t count)
+    {
+        indices.resize(count);
+        std::uint32_t last = 0;
+        std::uint8_t lastIndex = 0;
+        bool haveLast = false;
+        for (size_t i = 0; i < count; ++i) {
+            const std::uint32_t c = argb[i] & 0xFFFFFFu;
+            if (!haveLast || c != last) {
+                size_t k = 0;
+                while (k < colours.size() && colours[k] != c)
+                    ++k;
+                if (k == colours.size()) {
+                    if (colours.size() == 256)
+                        return false;
+                    colours.push_back(c);
+                }
+                last = c;
+                lastIndex = static_cast<std::uint8_t>(k);
+                haveLast = true;
+            }
+            indices[i] = lastIndex;
+        }
+        return true;
+    }
+};
+
+// Everything libpng may jump out of lives in here, with no object that
+// needs destroying between the setjmp and a longjmp. With a palette, rows
+// are its indices; without, 8-bit RGB built in row.
+bool Encode(std::FILE* f, const std::uint32_t* argb, const Palette* palette, std::uint8_t* row)
 {
-    Put32(out, static_cast<std::uint32_t>(data.size()));
-    std::vector<unsigned char> body(type, type + 4);
-    body.insert(body.end(), data.begin(), data.end());
-    out.insert(out.end(), body.begin(), body.end());
-    Put32(out, static_cast<std::uint32_t>(crc32(0L, body.data(), static_cast<uInt>(body.size()))));
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    if (!png)
+        return false;
+    png_infop info = png_create_info_struct(png);
+    if (!info) {
+        png_destroy_write_struct(&png, nullptr);
+        return false;
+    }
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return false;
+    }
+    constexpr int w = Surface::kWidth, h = Surface::kHeight;
+    png_init_io(png, f);
+    png_set_IHDR(png, info, w, h, 8, palette ? PNG_COLOR_TYPE_PALETTE : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (palette) {
+        png_color entries[256];
+        for (size_t k = 0; k < palette->colours.size(); ++k) {
+            const std::uint32_t c = palette->colours[k];
+            entries[k] = png_color{static_cast<png_byte>(c >> 16), static_cast<png_byte>(c >> 8), static_cast<png_byte>(c)};
+        }
+        png_set_PLTE(png, info, entries, static_cast<int>(palette->colours.size()));
+    }
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
+    png_set_compression_level(png, kCompressionLevel);
+    png_write_info(png, info);
+    for (int y = 0; y < h; ++y) {
+        if (palette) {
+            png_write_row(png, palette->indices.data() + static_cast<size_t>(y) * w);
+            continue;
+        }
+        const std::uint32_t* p = argb + static_cast<size_t>(y) * w;
+        for (int x = 0; x < w; ++x) {
+            row[3 * x] = static_cast<std::uint8_t>(p[x] >> 16);
+            row[3 * x + 1] = static_cast<std::uint8_t>(p[x] >> 8);
+            row[3 * x + 2] = static_cast<std::uint8_t>(p[x]);
+        }
+        png_write_row(png, row);
+    }
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return true;
 }
 
 }  // namespace
 
 bool WritePng(const Surface& s, const std::string& path)
 {
-    const int w = Surface::kWidth, h = Surface::kHeight;
-
-    // Each row: filter type 0 (none), then red, green, blue per pixel.
-    std::vector<unsigned char> raw;
-    raw.reserve(static_cast<size_t>(h) * (1 + 3 * w));
+    std::vector<std::uint8_t> row(3 * static_cast<size_t>(Surface::kWidth));
     const std::uint32_t* argb = s.Argb();
-    for (int y = 0; y < h; ++y) {
-        raw.push_back(0);
-        for (int x = 0; x < w; ++x) {
-            std::uint32_t p = argb[static_cast<size_t>(y) * w + x];
-            raw.push_back(static_cast<unsigned char>(p >> 16));
-            raw.push_back(static_cast<unsigned char>(p >> 8));
-            raw.push_back(static_cast<unsigned char>(p));
-        }
-    }
-    uLongf packedSize = compressBound(static_cast<uLong>(raw.size()));
-    std::vector<unsigned char> packed(packedSize);
-    if (compress2(packed.data(), &packedSize, raw.data(), static_cast<uLong>(raw.size()), Z_BEST_COMPRESSION) != Z_OK)
+    Palette palette;
+    const bool indexed = palette.Build(argb, static_cast<size_t>(Surface::kWidth) * Surface::kHeight);
+    FileCloser file{std::fopen(path.c_str(), "wb")};
+    if (!file.f)
         return false;
-    packed.resize(packedSize);
-
-    std::vector<unsigned char> ihdr;
-    Put32(ihdr, static_cast<std::uint32_t>(w));
-    Put32(ihdr, static_cast<std::uint32_t>(h));
-    ihdr.push_back(8);  // bits per channel
-    ihdr.push_back(2);  // colour type: RGB
-    ihdr.push_back(0);  // deflate
-    ihdr.push_back(0);  // adaptive filtering
-    ihdr.push_back(0);  // not interlaced
-
-    std::vector<unsigned char> png{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    PutChunk(png, "IHDR", ihdr);
-    PutChunk(png, "IDAT", packed);
-    PutChunk(png, "IEND", {});
-
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    if (!f)
+    if (!Encode(file.f, argb, indexed ? &palette : nullptr, row.data()))
         return false;
-    f.write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
-    f.close();
-    return !f.fail();
+    std::FILE* f = file.f;
+    file.f = nullptr;
+    // A full disk shows at the flush or the close, not before.
+    const bool flushed = std::fflush(f) == 0;
+    return std::fclose(f) == 0 && flushed;
 }
 
 }  // namespace tarvo

@@ -43,12 +43,18 @@ void DrawSpan(int from, int to, int limit, int penStyle, COLORREF color, SetAt s
 
 void CTarvoView::LoadPicture()
 {
-    m_pBitmap = std::make_unique<CBitmap>();  // releases the picture loaded before
-    Surface& s = m_host.ClientSurface();
-    if (m_pBitmap->LoadBitmap(BackgroundBitmap()))
-        s.SetPicture(m_pBitmap->Pixels(), m_pBitmap->Width(), m_pBitmap->Height());
-    else
-        s.ClearPicture();
+    // Releases the picture loaded before. The new one is decoded when the
+    // client area is first drawn or shown: a command that draws nothing
+    // (a header, a saved file) never pays for it. The loader shares the
+    // bitmap, so it stays valid whichever of view and host goes first.
+    auto bitmap = std::make_shared<CBitmap>();
+    m_pBitmap = bitmap;
+    m_host.ClientSurface().SetPictureLater([bitmap](Surface& s) {
+        if (bitmap->LoadBitmap(BackgroundBitmap()))
+            s.SetPicture(bitmap->Pixels(), bitmap->Width(), bitmap->Height());
+        else
+            s.ClearPicture();
+    });
 }
 
 int CTarvoView::ChunkToX(int c) const

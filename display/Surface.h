@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace tarvo {
@@ -30,6 +31,8 @@ public:
     // Shown where the picture does not reach: the dialog background grey.
     static constexpr COLORREF kOutside = RGB(192, 192, 192);
 
+    // The raster comes into being at its first use (a draw, a read, a
+    // repaint): a surface nothing draws on costs nothing.
     Surface();
 
     // Replaces the picture (rows top-down, width x height colours); parts of
@@ -37,6 +40,17 @@ public:
     // leaves the whole area kOutside.
     void SetPicture(const std::vector<COLORREF>& pixels, int width, int height);
     void ClearPicture();
+    // Defers the picture: load runs once, when the raster is first needed,
+    // and is expected to call SetPicture or ClearPicture. A later
+    // SetPicture, ClearPicture or SetPictureLater replaces it unrun.
+    using PictureLoader = std::function<void(Surface&)>;
+    void SetPictureLater(PictureLoader load);
+    // Whether the raster exists yet.
+    bool Materialised() const { return !composite_.empty(); }
+
+    // Paints a run of one column, rows y0..y1-1, with one colour per row
+    // where colours[y - y0] is not black; black rows are left as they are.
+    void SetColumn(int x, int y0, int y1, const COLORREF* colours);
 
     // The drawing layer. Coordinates outside the client area are ignored.
     void SetPixel(int x, int y, COLORREF color);
@@ -48,19 +62,32 @@ public:
 
     // The composed raster as 0xFFRRGGBB words, row by row: ready for a host
     // to wrap as an image without conversion.
-    const std::uint32_t* Argb() const { return composite_.data(); }
+    const std::uint32_t* Argb() const
+    {
+        Materialise();
+        return composite_.data();
+    }
 
     // The part changed since the last TakeDirty(); the hosts repaint it.
     Rect TakeDirty();
 
 private:
-    void Compose(int x, int y);
+    // Allocates the raster (the outside grey, nothing drawn) and runs a
+    // pending picture loader.
+    void Materialise() const
+    {
+        if (composite_.empty() || loader_)
+            MaterialiseSlow();
+    }
+    void MaterialiseSlow() const;
     void Touch(int x0, int y0, int x1, int y1);
 
-    std::vector<std::uint32_t> picture_;    // ARGB, kWidth x kHeight
-    std::vector<std::uint32_t> layer_;      // ARGB
-    std::vector<std::uint8_t> drawn_;       // 1 where the layer holds a pixel
-    std::vector<std::uint32_t> composite_;  // ARGB
+    // Logically const: a raster not yet made reads as the one it will be.
+    // Drawn pixels as opaque ARGB, 0 where nothing was drawn.
+    mutable std::vector<std::uint32_t> layer_;      // kWidth x kHeight
+    // What the client area shows: the layer over the picture.
+    mutable std::vector<std::uint32_t> composite_;  // ARGB
+    mutable PictureLoader loader_;
     Rect dirty_;
 };
 

@@ -51,7 +51,7 @@ public:
     double m_dLowFreq = 20;
     double m_dHighAmp = 5;
     std::string m_strWowFlutter;
-    std::unique_ptr<CBitmap> m_pBitmap;
+    std::shared_ptr<CBitmap> m_pBitmap;  // shared with the client area's deferred picture
     std::unique_ptr<float[]> m_pReal;
     std::unique_ptr<float[]> m_pImag;
     std::unique_ptr<float[]> m_pFreqs;

@@ -5,6 +5,7 @@ set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
 packages=(
   build-essential cmake ninja-build pkg-config git
+  sox python3
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev
   libqt6multimedia6 qt6-qpa-plugins
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-pulseaudio

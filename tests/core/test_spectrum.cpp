@@ -1,6 +1,7 @@
 // The chunk spectrum: the in-place transform (bit-exact against a plain
 // transcription of its arithmetic, correct against a direct DFT, element 0
 // and the tail left alone) and the peak refinement.
+#include "analysis/FftKernels.h"
 #include "form/TarvoView.h"
 
 #include <gtest/gtest.h>
@@ -77,7 +78,28 @@ void LayOutChunk(int n, Floats& re, Floats& im, auto sample)
     }
 }
 
-TEST(ComputeFFT, MatchesTheReferenceBitForBitAndLeavesElementZeroAndTheTailAlone)
+// Every butterfly path this processor can run, each checked on its own.
+class ComputeFFTPath : public ::testing::TestWithParam<tarvo::FftPath> {
+protected:
+    void SetUp() override
+    {
+        if (!tarvo::FftPathAvailable(GetParam()))
+            GTEST_SKIP() << "this processor lacks the instructions";
+        tarvo::SetFftPath(GetParam());
+    }
+    void TearDown() override { tarvo::SetFftPath(tarvo::FftPath::Auto); }
+};
+INSTANTIATE_TEST_SUITE_P(Paths, ComputeFFTPath,
+                         ::testing::Values(tarvo::FftPath::Auto, tarvo::FftPath::Portable, tarvo::FftPath::Avx2,
+                                           tarvo::FftPath::Avx2Fused),
+                         [](const auto& info) {
+                             return std::string(info.param == tarvo::FftPath::Auto       ? "Auto"
+                                                : info.param == tarvo::FftPath::Portable ? "Portable"
+                                                : info.param == tarvo::FftPath::Avx2     ? "Avx2"
+                                                                                          : "Avx2Fused");
+                         });
+
+TEST_P(ComputeFFTPath, MatchesTheReferenceBitForBitAndLeavesElementZeroAndTheTailAlone)
 {
     // From 4 up the rounded stage count is log2(n). NaNs outside 1..n would
     // spread through any butterfly that read them, and must stay unwritten.
@@ -88,10 +110,13 @@ TEST(ComputeFFT, MatchesTheReferenceBitForBitAndLeavesElementZeroAndTheTailAlone
     std::uniform_int_distribution<int> expo(-8, 8);
     for (int n = 4; n <= 2048; n *= 2)
         for (int direction : {1, -1})
-            for (int trial = 0; trial < 3; ++trial) {  // trial 0: a laid-out chunk of random bytes
+            for (int trial = 0; trial < 5; ++trial) {
                 Floats re(n + 9, nan), im(n + 9, nan);
-                if (trial == 0)
+                if (trial == 0)  // a laid-out chunk of random bytes
                     LayOutChunk(n, re, im, [&](int) { return byte(gen); });
+                else if (trial == 4)  // zeros of random signs: the sign of every zero must agree too
+                    for (int i = 1; i <= n; ++i)
+                        re[i] = byte(gen) & 1 ? 0.0f : -0.0f, im[i] = byte(gen) & 1 ? 0.0f : -0.0f;
                 else  // values over several binary orders of magnitude, so that float roundings happen
                     for (int i = 1; i <= n; ++i)
                         re[i] = std::ldexp(mant(gen), expo(gen)), im[i] = std::ldexp(mant(gen), expo(gen));

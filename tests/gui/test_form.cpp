@@ -137,6 +137,26 @@ TEST_F(FormTest, UpdateWindowPaintsAtOnceSoMaxFreqsShowsItsProgress)
     EXPECT_GE(form.count, 100);
 }
 
+TEST_F(FormTest, MaxFreqsPaintsOncePerChunkAndOnlyWhatChanged)
+{
+    Start(ToneArgs(44100));  // 172 chunks of 256
+    View().OnGetHeader();      // the header fields already show this file
+    QApplication::processEvents();
+    PaintCounter form(&Form()), chunk(Field(IDC_CHUNK)), radio(Radio(IDC_CHUNK512)), rate(Field(IDC_SAMPLERATE));
+    View().OnMaxFreqs();
+    ASSERT_TRUE(messages.empty());
+    ASSERT_EQ(View().m_nChunks, 172);
+    // One pass per chunk, and a few for the start and the end.
+    EXPECT_GE(chunk.count, 172);
+    EXPECT_LE(form.count, 172 + 4);
+    // Fields and buttons whose state did not change are not painted.
+    EXPECT_EQ(radio.count, 0);
+    EXPECT_EQ(rate.count, 0);
+    const QPoint rateAt = Field(IDC_SAMPLERATE)->mapTo(&Form(), QPoint(2, 2));
+    EXPECT_FALSE(form.area.contains(rateAt));
+    EXPECT_TRUE(form.area.contains(QPoint(View().ChunkToX(172), View().FreqToY(View().m_pFreqs[172]))));
+}
+
 // Pixels of the plot rectangle that differ; the first is described in `first`.
 int PlotDifferences(const QImage& shown, const QImage& expected, std::string& first)
 {
