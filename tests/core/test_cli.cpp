@@ -186,7 +186,19 @@ TEST_F(Cli, UsageErrors)
     }
     CliResult help = Run({"--help"});
     EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("--header"), std::string::npos);
+    // Every setting and command on a line of its own (the man page is made
+    // from this text).
+    for (const char* opt : {"--chunk", "--low", "--high", "--high-amp", "--comment", "--rec-file", "--header",
+                            "--freqs", "--wow", "--spectrogram", "--clear", "--add-comments", "--save-data", "--list",
+                            "--png", "--ply", "--wn", "--3khz", "--stop", "--rec", "--meter", "--carrier", "--channel",
+                            "--meter-csv", "--meter-png", "--json", "--help", "--version"}) {
+        const std::string line = "\n  " + std::string(opt) + " ";
+        const size_t at = help.out.find(line);
+        EXPECT_NE(at, std::string::npos) << opt;
+        EXPECT_EQ(help.out.find(line, at + 1), std::string::npos) << opt;
+    }
+    CliResult version = Run({"--version"});
+    EXPECT_EQ(version.out, "tarvo-cli " TARVO_VERSION "\n");
 }
 
 TEST_F(Cli, PngIsWrittenOrReported)
