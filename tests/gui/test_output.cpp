@@ -83,6 +83,20 @@ TEST_F(Output, SaveDataThroughARealFileDialogWritesTheCommentAndTheTrack)
     EXPECT_TRUE(messages.empty());
 }
 
+TEST_F(Output, SaveDataThatCannotBeWrittenSaysSoOnce)
+{
+    Start(ToneArgs());
+    Click(IDC_MAXFREQS);
+    for (const std::string& path : {(dir.Path() / "no such folder" / "out.txt").string(), std::string("/dev/full")}) {
+        messages.clear();
+        Form().SetSaveFileHook([&](const FileDialogRequest&) { return std::optional<std::string>(path); });
+        Frame()->CommandAction(ID_SAVEDATA)->trigger();
+        ASSERT_EQ(messages.size(), 1u) << path;
+        EXPECT_NE(messages[0].find(path), std::string::npos) << messages[0];
+    }
+    Form().SetSaveFileHook(nullptr);
+}
+
 TEST_F(Output, ShowFreqsOpensTheListWindowOnceThereIsATrack)
 {
     Start(ToneArgs());
