@@ -6,7 +6,7 @@
 #include "framework/Dialog.h"
 #include "form/TarvoView.h"
 #include "framework/VirtualForm.h"
-#include "platform/SoundPlatform.h"
+#include "platform/QtModule.h"
 #include "resources/ResourceIds.h"
 #include "resources/Resources.h"
 
@@ -212,18 +212,25 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
 
     std::vector<RecordedMessage> outputFailures;  // files the CLI itself could not write
 
-    // The audio server is only reached when a sound command is given.
+    // The audio server, and Qt with it, is only reached when a sound
+    // command is given.
     std::unique_ptr<SoundPlatform> sound;
-    bool noDevice = false;
+    bool noDevice = false, noModule = false;
     auto soundReady = [&](bool input) {
-        if (!sound) {
-            sound = SoundPlatform::Create();
-            view.SetSoundServices(&sound->Playback(), &sound->Recorder());
+        std::string why;
+        if (!sound && !noModule) {
+            if (const QtModule* qt = LoadQtModule(why)) {
+                sound.reset(qt->createSound());
+                view.SetSoundServices(&sound->Playback(), &sound->Recorder());
+            } else {
+                noModule = true;
+            }
         }
-        if (!(input ? sound->HasInput() : sound->HasOutput()) && !noDevice) {
-            err << "tarvo-cli: no audio device was found\n";
+        if (!(sound && (input ? sound->HasInput() : sound->HasOutput())) && !noDevice) {
+            err << "tarvo-cli: no audio device was found" << (why.empty() ? "" : " (" + why + ")") << "\n";
             noDevice = true;
         }
+        return sound != nullptr;
     };
     for (const Step& s : steps) {
         if (!opened)
@@ -249,11 +256,12 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
             }
             break;
         case Kind::Sound:
-            soundReady(false);
-            view.OnCmdMsg(s.id);
+            if (soundReady(false))
+                view.OnCmdMsg(s.id);
             break;
         case Kind::Rec: {
-            soundReady(true);
+            if (!soundReady(true))
+                break;
             const double seconds = std::strtod(s.arg.c_str(), nullptr);
             form.QueueDialogDriver([&](CDialog& dlg, VirtualForm& controls) {
                 if (haveRecFile)

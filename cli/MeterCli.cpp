@@ -1,6 +1,6 @@
 #include "cli/MeterCli.h"
 
-#include "platform/MeterCharts.h"
+#include "platform/QtModule.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -112,7 +112,8 @@ MeterOutcome RunMeterCommand(const std::string& file, const MeterRequest& req)
         o.messages.emplace_back(kMeterCaption, "The deviation track was not written: " + error + ".");
         o.outputFailed = true;
     }
-    if (!req.png.empty() && !WriteMeterPng(r, req.png, error)) {
+    const QtModule* qt = req.png.empty() ? nullptr : LoadQtModule(error);
+    if (!req.png.empty() && !(qt && qt->writeMeterPng(r, req.png, error))) {
         o.messages.emplace_back(kMeterCaption, "The plots were not written: " + error + ".");
         o.outputFailed = true;
     }

@@ -79,7 +79,9 @@ public:
         std::optional<PcmSound> pcm = BuiltInSound(name);
         if (!pcm) {
             const std::string programDir = QCoreApplication::applicationDirPath().toStdString();
-            const std::string file = ResolveSoundFile(name, programDir, dataDir_, [](const std::string& p) {
+            // Installed, the sounds are in share/tarvo beside the program's bin.
+            const std::string dataDir = dataDir_.empty() ? programDir + "/../share/tarvo" : dataDir_;
+            const std::string file = ResolveSoundFile(name, programDir, dataDir, [](const std::string& p) {
                 QFileInfo info(FromLocal(p));
                 return info.isFile();
             });
@@ -362,11 +364,7 @@ std::unique_ptr<SoundPlatform> SoundPlatform::CreateLazy() { return std::make_un
 
 std::unique_ptr<SoundPlatform> SoundPlatform::Create()
 {
-#ifdef TARVO_DATA_DIR
-    return std::make_unique<QtSoundPlatform>(TARVO_DATA_DIR);
-#else
     return std::make_unique<QtSoundPlatform>(std::string());
-#endif
 }
 
 }  // namespace tarvo

@@ -25,6 +25,10 @@ cd "$work"
 /usr/bin/tarvo-cli --chunk 256 --header "$top/samples/tone3k.wav" | grep -q '^Sample Rate: 22050$'
 /usr/bin/tarvo-cli --chunk 256 --header --low 20 --high 8000 --freqs "$top/samples/tone3k.wav" \
   | grep -E '^Aver Freq: 30[0-9][0-9]\.[0-9]+ Hz$'
+# The meter's picture loads the Qt module from where it is installed.
+/usr/bin/tarvo-cli --meter --meter-png meter.png "$top/samples/tone3k.wav" | grep -q '^Meter channel 1 '
+test -s meter.png
+test -f /usr/share/tarvo/3khz.wav
 test -f /usr/share/applications/org.tarvo.Tarvo.desktop
 test -f /usr/share/icons/hicolor/48x48/apps/org.tarvo.Tarvo.png
 man -w tarvo-cli >/dev/null

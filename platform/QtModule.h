@@ -1,0 +1,36 @@
+// The Qt side of tarvo-cli as a module loaded at run time, so that the form's
+// own commands start without Qt, the sound system or the window system: only
+// a sound command or a meter picture loads it. The header carries no Qt.
+#pragma once
+
+#include "platform/SoundPlatform.h"
+
+#include <memory>
+#include <string>
+
+namespace tarvo {
+
+namespace meter {
+struct MeterResult;
+}
+
+// The module's file name, and its two entry points.
+inline constexpr const char* kQtModuleFile = "libtarvo-qt.so";
+extern "C" {
+using TarvoCreateSoundFn = SoundPlatform* (*)();
+using TarvoWriteMeterPngFn = bool (*)(const meter::MeterResult& result, const std::string& path, std::string& error);
+}
+inline constexpr const char* kCreateSoundSymbol = "tarvo_qt_create_sound";
+inline constexpr const char* kWriteMeterPngSymbol = "tarvo_qt_write_meter_png";
+
+struct QtModule {
+    TarvoCreateSoundFn createSound = nullptr;
+    TarvoWriteMeterPngFn writeMeterPng = nullptr;
+};
+
+// Loads the module once: beside the program, else in ../lib/tarvo from the
+// program's folder (where it is installed). Null, with the reason in why,
+// when it cannot be loaded. It stays loaded until the program ends.
+const QtModule* LoadQtModule(std::string& why);
+
+}  // namespace tarvo
