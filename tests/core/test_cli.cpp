@@ -9,7 +9,7 @@
 
 #include <filesystem>
 #include <fstream>
-#include <regex>
+#include <cstdio>
 
 using namespace tarvo::test;
 
@@ -145,10 +145,21 @@ TEST_F(Cli, SaveDataWritesTheTrackAndListPrintsIt)
     EXPECT_EQ(r.status, 0) << r.err;
     std::ifstream f(dir.Path() / "out", std::ios::binary);
     std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-    EXPECT_TRUE(std::regex_match(text, std::regex(".*/out A\r\n\\d{1,2}/\\d{1,2}/\\d{4} \\d\\d:\\d\\d:\\d\\d [AP]M\r\n"
-                                                  "768\r\n8000\r\n256\r\n31.25 Hz\r\n"
-                                                  "999.99921\r\n999.99921\r\n999.99921\r\n")))
+    // Line 1 the file's full path and the comment; line 2 the clock's date and
+    // time; then the header figures and the track.
+    const std::string line1 = (dir.Path() / "out").string() + " A\r\n";
+    ASSERT_EQ(text.substr(0, line1.size()), line1) << text;
+    const size_t line2End = text.find("\r\n", line1.size());
+    ASSERT_NE(line2End, std::string::npos);
+    int month = 0, day = 0, year = 0, hour = 0, minute = 0, second = 0;
+    char ampm[3] = {};
+    EXPECT_EQ(std::sscanf(text.substr(line1.size(), line2End - line1.size()).c_str(), "%d/%d/%d %2d:%2d:%2d %2s",
+                          &month, &day, &year, &hour, &minute, &second, ampm),
+              7)
         << text;
+    EXPECT_TRUE(std::string(ampm) == "AM" || std::string(ampm) == "PM") << ampm;
+    EXPECT_EQ(text.substr(line2End + 2),
+              "768\r\n8000\r\n256\r\n31.25 Hz\r\n999.99921\r\n999.99921\r\n999.99921\r\n");
     EXPECT_NE(r.out.find("Comment:  A\n1\t0.03200\t999.9992\n2\t0.06400\t999.9992\n3\t0.09600\t999.9992\n"),
               std::string::npos)
         << r.out;
