@@ -14,7 +14,6 @@
 #include <nlohmann/json.hpp>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -82,6 +81,7 @@ struct Step {
     Kind kind;
     int id;           // the control clicked, typed into or pressed
     std::string arg;  // the text typed, or the file written
+    double seconds = 0;  // how long --rec records
 };
 
 }  // namespace
@@ -157,7 +157,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
             double seconds = 0;
             if (!ParseNumber(v, seconds) || !(seconds >= 0 && seconds <= 3600))
                 return usage("--rec takes a number of seconds from 0 to 3600, not \"" + v + "\"");
-            steps.push_back({Kind::Rec, IDC_REC, v});
+            steps.push_back({Kind::Rec, IDC_REC, v, seconds});
         } else if (a == "--rec-file") {
             if (!value(recFile))
                 return usage("--rec-file needs a file name");
@@ -256,12 +256,11 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
         case Kind::Rec: {
             if (!soundReady(true))
                 break;
-            const double seconds = std::strtod(s.arg.c_str(), nullptr);
             form.QueueDialogDriver([&](CDialog& dlg, VirtualForm& controls) {
                 if (haveRecFile)
                     controls.Type(IDC_FILENAME, recFile);
                 VirtualForm::Press(dlg, IDC_RECORD);
-                sound->RunFor(seconds);
+                sound->RunFor(s.seconds);
                 VirtualForm::Press(dlg, IDC_STOPRECORD);
                 VirtualForm::Press(dlg, IDOK);
             });
