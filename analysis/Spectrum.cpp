@@ -49,6 +49,31 @@ int StageCount(int n)
     return stages;
 }
 
+// The exchanges of the bit-reversal permutation of elements 1..n (n a
+// power of two), in order. The running index j is the 1-based bit-reverse
+// of i; k walks down the carry chain.
+template <class OnExchange>
+void ForEachReversalExchange(int n, OnExchange&& exchange)
+{
+    int j = 1;
+    for (int i = 1; i < n; ++i) {
+        if (j > i)
+            exchange(i, j);
+        int k = n >> 1;
+        while (j > k) {
+            j -= k;
+            k >>= 1;
+        }
+        j += k;
+    }
+}
+
+inline void Exchange(float* re, float* im, int i, int j)
+{
+    std::swap(re[i], re[j]);
+    std::swap(im[i], im[j]);
+}
+
 // The twiddles of every stage up to 2048 points. The stage with half-size
 // LE2 keeps the twiddles of its LE2 values of J at [LE2 .. 2*LE2 - 1]: the
 // first is (1, 0), the one for J + 1 is cos and -direction * sin of
@@ -83,21 +108,11 @@ struct Twiddles {
         int count = 0;
         for (int b = 0; b <= kTableLog; ++b) {
             swapStart[b] = count;
-            const int n = 1 << b;
-            int j = 1;
-            for (int i = 1; i < n; ++i) {
-                if (j > i) {
-                    swaps[count][0] = static_cast<std::uint16_t>(i);
-                    swaps[count][1] = static_cast<std::uint16_t>(j);
-                    ++count;
-                }
-                int k = n >> 1;
-                while (j > k) {
-                    j -= k;
-                    k >>= 1;
-                }
-                j += k;
-            }
+            ForEachReversalExchange(1 << b, [&](int i, int j) {
+                swaps[count][0] = static_cast<std::uint16_t>(i);
+                swaps[count][1] = static_cast<std::uint16_t>(j);
+                ++count;
+            });
         }
         swapStart[kTableLog + 1] = count;
         for (int b = 0; b <= kTableLog; ++b) {
@@ -116,43 +131,17 @@ const Twiddles& Table()
     return table;
 }
 
-// Bit-reversal permutation of elements 1..n (n a power of two). The running
-// index j is the 1-based bit-reverse of i; k walks down the carry chain.
 void BitReverse(int n, float* re, float* im)
 {
-    const int half = n >> 1;
-    int j = 1;
-    for (int i = 1; i < n; ++i) {
-        if (j > i) {
-            const float tr = re[j];
-            re[j] = re[i];
-            re[i] = tr;
-            const float ti = im[j];
-            im[j] = im[i];
-            im[i] = ti;
-        }
-        int k = half;
-        while (j > k) {
-            j -= k;
-            k >>= 1;
-        }
-        j += k;
-    }
+    ForEachReversalExchange(n, [re, im](int i, int j) { Exchange(re, im, i, j); });
 }
 
 void BitReverseFromTable(const Twiddles& t, int log2n, float* re, float* im)
 {
     const std::uint16_t(*p)[2] = t.swaps + t.swapStart[log2n];
     const std::uint16_t(*end)[2] = t.swaps + t.swapStart[log2n + 1];
-    for (; p != end; ++p) {
-        const int i = (*p)[0], j = (*p)[1];
-        const float tr = re[j];
-        re[j] = re[i];
-        re[i] = tr;
-        const float ti = im[j];
-        im[j] = im[i];
-        im[i] = ti;
-    }
+    for (; p != end; ++p)
+        Exchange(re, im, (*p)[0], (*p)[1]);
 }
 
 // One butterfly on elements i and i + le2 with the twiddle (ur, ui).

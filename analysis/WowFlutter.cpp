@@ -3,7 +3,6 @@
 #include "form/TarvoView.h"
 
 #include <cmath>
-#include <cstdlib>
 
 namespace tarvo {
 

@@ -9,7 +9,6 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QDir>
-#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>

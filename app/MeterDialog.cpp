@@ -2,7 +2,6 @@
 
 #include "platform/MeterCharts.h"
 
-#include <QDialogButtonBox>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>

@@ -8,7 +8,6 @@
 #include <QDialog>
 
 #include <atomic>
-#include <memory>
 #include <string>
 #include <thread>
 

@@ -22,7 +22,6 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPushButton>
-#include <QRadioButton>
 
 namespace tarvo {
 

@@ -1,7 +1,8 @@
 #include "cli/Cli.h"
 
-#include "form/TarvoDoc.h"
+#include "cli/CliArgs.h"
 #include "cli/MeterCli.h"
+#include "form/TarvoDoc.h"
 #include "cli/Png.h"
 #include "framework/Dialog.h"
 #include "form/TarvoView.h"
@@ -12,9 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -82,6 +81,7 @@ struct Step {
     Kind kind;
     int id;           // the control clicked, typed into or pressed
     std::string arg;  // the text typed, or the file written
+    double seconds = 0;  // how long --rec records
 };
 
 }  // namespace
@@ -103,12 +103,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
 
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        auto value = [&](std::string& v) {
-            if (i + 1 >= args.size())
-                return false;
-            v = args[++i];
-            return true;
-        };
+        auto value = [&](std::string& v) { return TakeOptionValue(args, i, v); };
         std::string v;
         if (std::string why; int taken = ParseMeterOption(args, i, meterReq, why)) {
             if (taken < 0)
@@ -159,11 +154,10 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
         } else if (a == "--rec") {
             if (!value(v))
                 return usage("--rec needs a number of seconds");
-            char* end = nullptr;
-            double seconds = std::strtod(v.c_str(), &end);
-            if (v.empty() || *end != '\0' || !(seconds >= 0 && seconds <= 3600))
+            double seconds = 0;
+            if (!ParseNumber(v, seconds) || !(seconds >= 0 && seconds <= 3600))
                 return usage("--rec takes a number of seconds from 0 to 3600, not \"" + v + "\"");
-            steps.push_back({Kind::Rec, IDC_REC, v});
+            steps.push_back({Kind::Rec, IDC_REC, v, seconds});
         } else if (a == "--rec-file") {
             if (!value(recFile))
                 return usage("--rec-file needs a file name");
@@ -262,12 +256,11 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
         case Kind::Rec: {
             if (!soundReady(true))
                 break;
-            const double seconds = std::strtod(s.arg.c_str(), nullptr);
             form.QueueDialogDriver([&](CDialog& dlg, VirtualForm& controls) {
                 if (haveRecFile)
                     controls.Type(IDC_FILENAME, recFile);
                 VirtualForm::Press(dlg, IDC_RECORD);
-                sound->RunFor(seconds);
+                sound->RunFor(s.seconds);
                 VirtualForm::Press(dlg, IDC_STOPRECORD);
                 VirtualForm::Press(dlg, IDOK);
             });

@@ -1,23 +1,13 @@
 #include "cli/MeterCli.h"
 
+#include "cli/CliArgs.h"
 #include "platform/QtModule.h"
 
 #include <cmath>
-#include <cstdlib>
 
 namespace tarvo {
 
 namespace {
-
-// A number the way a person types it; nothing may follow it.
-bool ParseNumber(const std::string& s, double& v)
-{
-    if (s.empty())
-        return false;
-    char* end = nullptr;
-    v = std::strtod(s.c_str(), &end);
-    return end && *end == '\0' && std::isfinite(v);
-}
 
 // Percent figures keep six decimals in the JSON: enough for 0.0001 % and no noise.
 double Round(double v, int decimals)
@@ -31,12 +21,6 @@ double Round(double v, int decimals)
 int ParseMeterOption(const std::vector<std::string>& args, size_t& i, MeterRequest& req, std::string& why)
 {
     const std::string& a = args[i];
-    auto value = [&](std::string& v) {
-        if (i + 1 >= args.size())
-            return false;
-        v = args[++i];
-        return true;
-    };
     std::string v;
     if (a == "--meter") {
         req.on = true;
@@ -45,7 +29,7 @@ int ParseMeterOption(const std::vector<std::string>& args, size_t& i, MeterReque
     if (a != "--carrier" && a != "--channel" && a != "--meter-csv" && a != "--meter-png")
         return 0;
     req.optionsSeen = true;
-    if (!value(v)) {
+    if (!TakeOptionValue(args, i, v)) {
         why = a + " needs a value";
         return -1;
     }
@@ -108,15 +92,11 @@ MeterOutcome RunMeterCommand(const std::string& file, const MeterRequest& req)
     }
 
     std::string error;
-    if (!req.csv.empty() && !meter::WriteMeterCsv(file, req.settings, r, req.csv, error)) {
+    if (!req.csv.empty() && !meter::WriteMeterCsv(file, req.settings, r, req.csv, error))
         o.messages.emplace_back(kMeterCaption, "The deviation track was not written: " + error + ".");
-        o.outputFailed = true;
-    }
     const QtModule* qt = req.png.empty() ? nullptr : LoadQtModule(error);
-    if (!req.png.empty() && !(qt && qt->writeMeterPng(r, req.png, error))) {
+    if (!req.png.empty() && !(qt && qt->writeMeterPng(r, req.png, error)))
         o.messages.emplace_back(kMeterCaption, "The plots were not written: " + error + ".");
-        o.outputFailed = true;
-    }
     return o;
 }
 

@@ -29,7 +29,6 @@ struct MeterOutcome {
     nlohmann::ordered_json json;                                // the "meter" object
     std::vector<std::string> lines;                             // "Label: value" lines
     std::vector<std::pair<std::string, std::string>> messages;  // caption, text
-    bool outputFailed = false;
 };
 
 inline constexpr const char* kMeterCaption = "Standards W&F";

@@ -3,9 +3,7 @@
 // the window, a queued answer without one).
 #pragma once
 
-#include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace tarvo {

@@ -19,6 +19,13 @@ constexpr size_t kMaxLines = 5;
 
 double TwoPi() { return 2 * std::numbers::pi; }
 
+// Takes one more segment mean into the lowest and highest of the means so far.
+void TakeSegmentMean(double mean, int meansSoFar, double& lo, double& hi)
+{
+    lo = meansSoFar ? std::min(lo, mean) : mean;
+    hi = meansSoFar ? std::max(hi, mean) : mean;
+}
+
 }  // namespace
 
 AnaloguePrototype WeightingPrototype()
@@ -165,9 +172,7 @@ void ChannelAnalyser::Add(double hz)
 
     segSum_ += hz;
     if (++segCount_ == segLength_) {
-        const double mean = segSum_ / static_cast<double>(segCount_);
-        segMin_ = segments_ ? std::min(segMin_, mean) : mean;
-        segMax_ = segments_ ? std::max(segMax_, mean) : mean;
+        TakeSegmentMean(segSum_ / static_cast<double>(segCount_), segments_, segMin_, segMax_);
         ++segments_;
         segSum_ = 0;
         segCount_ = 0;
@@ -266,9 +271,7 @@ ChannelFigures ChannelAnalyser::Finish() const
     double lo = segMin_, hi = segMax_;
     int segs = segments_;
     if (segCount_ * 2 >= segLength_) {
-        const double m = segSum_ / static_cast<double>(segCount_);
-        lo = segs ? std::min(lo, m) : m;
-        hi = segs ? std::max(hi, m) : m;
+        TakeSegmentMean(segSum_ / static_cast<double>(segCount_), segs, lo, hi);
         ++segs;
     }
     c.driftPercent = segs > 1 ? (hi - lo) * pct : 0;

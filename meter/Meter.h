@@ -10,7 +10,6 @@
 // strongest lines of the deviation's spectrum.
 #pragma once
 
-#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>

@@ -17,12 +17,6 @@ CFreqListDialog::CFreqListDialog() : CDialog(FreqListTemplate()) {}
 
 void CFreqListDialog::DoDataExchange(CDataExchange* pDX) { DDX_Text(pDX, IDC_FREQLIST, m_strFreqs); }
 
-bool CFreqListDialog::OnInitDialog()
-{
-    CDialog::OnInitDialog();  // copies the list into the edit
-    return true;
-}
-
 void CTarvoView::OnShowFreqs()
 {
     CFreqListDialog dlg;

@@ -14,8 +14,8 @@ public:
 
     std::string m_strFreqs;  // the whole list text
 
+    // The dialog's own OnInitDialog copies the list into the edit.
     void DoDataExchange(CDataExchange* pDX) override;
-    bool OnInitDialog() override;
 };
 
 }  // namespace tarvo

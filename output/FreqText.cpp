@@ -36,26 +36,12 @@ std::string DateLineText(const std::tm& local)
            TwoDigits(local.tm_sec) + (local.tm_hour < 12 ? " AM" : " PM");
 }
 
-std::vector<std::string> FreqFileLines(const FreqFileContent& c)
+std::string FreqFileText(const FreqFileContent& c)
 {
-    std::vector<std::string> lines{
-        c.path + c.comment + kLineEnd,
-        c.dateLine + kLineEnd,
-        c.dataSize + kLineEnd,
-        c.sampleRate + kLineEnd,
-        DecimalText(c.chunkSize) + kLineEnd,
-        c.deltaFreq + kLineEnd,
-    };
+    std::string text = c.path + c.comment + kLineEnd + c.dateLine + kLineEnd + c.dataSize + kLineEnd +
+                       c.sampleRate + kLineEnd + DecimalText(c.chunkSize) + kLineEnd + c.deltaFreq + kLineEnd;
     for (int i = 1; c.freqs && i <= c.chunks; ++i)
-        lines.push_back(GcvtText(static_cast<double>(c.freqs[i]), 8) + kLineEnd);
-    return lines;
-}
-
-std::string FreqFileText(const FreqFileContent& content)
-{
-    std::string text;
-    for (const std::string& line : FreqFileLines(content))
-        text += line;
+        text += GcvtText(static_cast<double>(c.freqs[i]), 8) + kLineEnd;
     return text;
 }
 

@@ -5,7 +5,6 @@
 
 #include <ctime>
 #include <string>
-#include <vector>
 
 namespace tarvo {
 
@@ -31,8 +30,7 @@ struct FreqFileContent {
     int chunks = 0;                // 0: the six header lines only
 };
 
-// The lines of the file in order, each ending in CR LF.
-std::vector<std::string> FreqFileLines(const FreqFileContent& content);
+// The file's text: its lines in order, each ending in CR LF.
 std::string FreqFileText(const FreqFileContent& content);
 
 // The time column of the list for the end of a chunk: "0.%05s" of its

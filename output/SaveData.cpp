@@ -75,10 +75,7 @@ void CTarvoView::OnSaveData()
         MessageBox(SaveDataFailureText(true, path, errno), kAppTitle, MB_OK | MB_ICONEXCLAMATION);
         return;
     }
-    bool ok = true;
-    for (const std::string& line : FreqFileLines(content))
-        if (!(ok = WriteAll(fd, line)))
-            break;
+    bool ok = WriteAll(fd, FreqFileText(content));
     int error = ok ? 0 : errno;
     if (::close(fd) != 0 && ok) {
         ok = false;

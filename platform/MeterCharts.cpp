@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cmath>
 #include <memory>
 
 namespace tarvo {

@@ -5,7 +5,6 @@
 
 #include "platform/SoundPlatform.h"
 
-#include <memory>
 #include <string>
 
 namespace tarvo {

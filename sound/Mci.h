@@ -2,7 +2,6 @@
 // records from.
 #pragma once
 
-#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>

@@ -5,7 +5,6 @@
 
 #include "sound/Mci.h"
 
-#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>

@@ -4,7 +4,6 @@
 #include "form/TarvoView.h"
 #include "framework/MsgBox.h"
 
-#include <cstring>
 
 namespace tarvo {
 
