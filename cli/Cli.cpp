@@ -13,6 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -55,7 +56,7 @@ constexpr const char* kUsage =
     "  --3khz             3Khz: loop 3khz.wav while later commands run\n"
     "  --stop             Stop: silence the sound\n"
     "  --rec SECONDS      Rec, Record, wait, Stop, OK: the recording becomes FILE\n"
-    "  --meter            the standards wow-and-flutter meter on FILE\n"
+    "  --meter            the standards wow-and-flutter meter on FILE or the take\n"
     "  --carrier HZ       the meter's carrier (else the strongest tone, 500-10000 Hz)\n"
     "  --channel N|all    the channel the meter measures (else every channel)\n"
     "  --meter-csv OUT    the meter's deviation track as CSV\n"
@@ -182,8 +183,9 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
 
     if (meterReq.optionsSeen && !meterReq.on)
         return usage("--carrier, --channel, --meter-csv and --meter-png go with --meter");
-    if (meterReq.on && !haveFile)
-        return usage("--meter needs a FILE");
+    const bool recording = std::any_of(steps.begin(), steps.end(), [](const Step& st) { return st.kind == Kind::Rec; });
+    if (meterReq.on && !haveFile && !recording)
+        return usage("--meter needs a FILE or a --rec take");
     // The meter alone reads FILE itself: the form's reader may refuse what
     // the meter takes (16-bit, stereo, FLAC...), and its fields say nothing.
     const bool meterOnly = meterReq.on && steps.empty();
@@ -280,7 +282,9 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
 
     MeterOutcome meterOut;
     if (meterReq.on && opened)
-        meterOut = RunMeterCommand(file, meterReq);
+        // The document's file as the commands left it (a --rec take becomes
+        // the document); FILE itself when the meter alone reads it.
+        meterOut = RunMeterCommand(meterOnly || doc.GetPathName().empty() ? file : doc.GetPathName(), meterReq);
 
     // The fields as the form shows them, the checked chunk size first.
     std::vector<std::pair<std::string, std::string>> fields;

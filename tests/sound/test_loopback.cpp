@@ -45,8 +45,9 @@ PulseServer* Loopback::server = nullptr;
 
 TEST_F(Loopback, ToneRecordedWhileItPlaysReadsAs3kHz)
 {
-    // 3Khz plays while Rec records two seconds; Max Freqs reads the take.
-    CliResult r = RunCli({"--3khz", "--rec", "2", "--stop", "--freqs", "--wow"}, dir.Path().string());
+    // 3Khz plays while Rec records three seconds; Max Freqs and the meter
+    // read the take, as a scripted bench does in one call.
+    CliResult r = RunCli({"--3khz", "--rec", "3", "--stop", "--freqs", "--wow", "--meter"}, dir.Path().string());
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
     auto f = Fields(r.out);
@@ -56,6 +57,8 @@ TEST_F(Loopback, ToneRecordedWhileItPlaysReadsAs3kHz)
     EXPECT_NEAR(std::stod(f["Aver Freq"]), 3000.0, 22050.0 / 256) << f["Aver Freq"];  // within one bin
     EXPECT_TRUE(f["Wow&Flutter"].ends_with(" %rms")) << f["Wow&Flutter"];
     EXPECT_TRUE(std::filesystem::exists(dir.Path() / "temp.wav"));
+    ASSERT_NE(f["Meter channel 1 carrier (mean, Hz)"], "") << r.out;
+    EXPECT_NEAR(std::stod(f["Meter channel 1 carrier (mean, Hz)"]), 3000.0, 1.0);
 }
 
 TEST_F(Loopback, RecordingGoesToTheNameTyped)
