@@ -7,6 +7,7 @@
 #include "framework/Dialog.h"
 #include "form/TarvoView.h"
 #include "framework/VirtualForm.h"
+#include "output/FreqText.h"
 #include "platform/QtModule.h"
 #include "resources/ResourceIds.h"
 #include "resources/Resources.h"
@@ -246,9 +247,11 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
         case Kind::Png:
             errno = 0;
             if (!WritePng(form.ClientSurface(), s.arg)) {
-                const std::string reason = errno ? std::strerror(errno) : "write failed";
-                err << "tarvo-cli: cannot write " << s.arg << ": " << reason << "\n";
-                outputFailures.push_back({"Cannot write the file \"" + s.arg + "\": " + reason + ".", "tarvo-cli", 0});
+                // The same words as SaveData's failure; a failure that set no
+                // error number counts as an input/output error.
+                const int error = errno ? errno : EIO;
+                err << "tarvo-cli: cannot write " << s.arg << ": " << std::strerror(error) << "\n";
+                outputFailures.push_back({SaveDataFailureText(false, s.arg, error), "tarvo-cli", 0});
             }
             break;
         case Kind::Sound:
