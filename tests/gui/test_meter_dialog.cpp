@@ -29,8 +29,8 @@ TEST_F(MeterWindow, EditMenuGainsTheItemAfterShowFreqs)
         texts << a->text();
         ids << a->data().toInt();
     }
-    EXPECT_EQ(texts, (QStringList{"Add comments", "Show Freqs", "Standards W&&F..."}));
-    EXPECT_EQ(ids, (QList<int>{ID_ADDCOMMENTS, ID_SHOWFREQS, ID_STANDARDSWF}));
+    EXPECT_EQ(texts, (QStringList{"Add comments", "Show Freqs", "Standards W&&F...", "Live W&&F..."}));
+    EXPECT_EQ(ids, (QList<int>{ID_ADDCOMMENTS, ID_SHOWFREQS, ID_STANDARDSWF, ID_LIVEWF}));
 }
 
 TEST_F(MeterWindow, DialogShowsTheFiguresAndBothPlots)
