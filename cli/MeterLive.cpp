@@ -138,6 +138,7 @@ MeterOutcome RunMeterLive(SoundPlatform& sound, const LiveRequest& req, const me
     meter::LiveSettings ls;
     ls.carrierHz = settings.carrierHz;
     ls.channels = settings.channels;
+    ls.nominalHz = settings.nominalHz;
     ls.runSeconds = req.seconds;
     live = std::make_unique<meter::LiveMeter>(format.rate, format.channels, ls);
     if (!live->Ok()) {

@@ -33,14 +33,6 @@ std::string Fixed(double v, int decimals)
     return buf;
 }
 
-// The carrier against the nominal tone, percent; none when it lies more
-// than 10 % away (it is not that tone).
-std::optional<double> SpeedErrorOf(double carrierHz, double nominalHz)
-{
-    const double e = (carrierHz - nominalHz) / nominalHz * 100;
-    return std::abs(e) <= 10 ? std::optional<double>(e) : std::nullopt;
-}
-
 double Stagger(double window) { return std::max(0.5, window / 10); }
 
 // One unit of the carrier's track: its sum and count.
@@ -436,7 +428,7 @@ LiveChannel LiveMeter::Describe(Channel& c) const
         }
         lc.carrierHz = sum / static_cast<double>(count);
         if (settings_.nominalHz > 0) {
-            lc.speedErrorPercent = SpeedErrorOf(*lc.carrierHz, settings_.nominalHz);
+            lc.speedErrorPercent = SpeedError(*lc.carrierHz, settings_.nominalHz);
             if (lc.speedErrorPercent)
                 lc.speedErrorHz = *lc.carrierHz - settings_.nominalHz;
         }
@@ -500,6 +492,17 @@ MeterResult LiveMeter::WholeRun() const
         ChannelFigures f = c->run->Finish();
         f.channel = c->number;
         f.seconds = age;
+        // The tone against the rest of the input, worked out as the file meter does.
+        const double tone = c->runTone / static_cast<double>(std::max<int64_t>(1, c->runToneCount));
+        const double input = c->runInput / static_cast<double>(std::max<int64_t>(1, c->runInputCount));
+        const double noise = std::max(0.0, input - tone);
+        f.snrDb = noise > 0 ? 10 * std::log10(tone / noise) : 200;
+        if (settings_.nominalHz > 0) {
+            f.speedErrorPercent = SpeedError(f.carrierHz, settings_.nominalHz);
+            if (!f.speedErrorPercent)
+                f.warnings.push_back("The tone at " + Fixed(f.carrierHz, 1) + " Hz lies more than 10 % from the nominal " +
+                                     Fixed(settings_.nominalHz, 1) + " Hz: no speed error is given.");
+        }
         r.channels.push_back(std::move(f));
     }
     r.ok = true;
