@@ -46,7 +46,8 @@ protected:
     {
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
-        const QRectF track(10, 6, width() - 20, height() - 30);
+        // Room at both ends for the end labels.
+        const QRectF track(32, 6, width() - 64, height() - 30);
         p.fillRect(track, QColor(240, 240, 240));
         p.setPen(QColor(90, 90, 90));
         p.drawRect(track);
@@ -146,10 +147,17 @@ CLiveMeterDialog::CLiveMeterDialog(InputFactory openInput, QWidget* parent)
     timeAxis_ = new QValueAxis;
     timeAxis_->setTitleText(QStringLiteral("Time (s)"));
     timeAxis_->setLabelFormat(QStringLiteral("%.0f"));
+    // A label every second second, on whole seconds as the plot scrolls.
+    timeAxis_->setTickType(QValueAxis::TicksDynamic);
+    timeAxis_->setTickAnchor(0);
+    timeAxis_->setTickInterval(2);
     timeAxis_->setRange(0, meter::LiveMeter::kTrackSeconds);
     devAxis_ = new QValueAxis;
     devAxis_->setTitleText(QStringLiteral("Deviation (%)"));
     devAxis_->setLabelFormat(QStringLiteral("%.2f"));
+    devAxis_->setTickType(QValueAxis::TicksDynamic);
+    devAxis_->setTickAnchor(0);
+    devAxis_->setTickInterval(0.05);
     devAxis_->setRange(-0.2, 0.2);
     chart->addAxis(timeAxis_, Qt::AlignBottom);
     chart->addAxis(devAxis_, Qt::AlignLeft);
@@ -363,9 +371,17 @@ void CLiveMeterDialog::Show(const meter::LiveUpdate& u)
     series_->replace(points);
     const double end = std::max(u.seconds, meter::LiveMeter::kTrackSeconds);
     timeAxis_->setRange(end - meter::LiveMeter::kTrackSeconds, end);
-    // A symmetric scale in steps of 0.05 %, so that it does not jitter.
+    // A symmetric scale in steps of 0.05 %, so that it does not jitter,
+    // labelled at a round interval.
     const double span = std::ceil(std::max(-lo, hi) * 1.1 / 0.05) * 0.05;
     devAxis_->setRange(-span, span);
+    double interval = 0.05;
+    for (double nice : {0.05, 0.1, 0.2, 0.25, 0.5, 1.0, 2.0, 5.0})
+        if (nice * 3 >= span - 1e-9) {
+            interval = nice;
+            break;
+        }
+    devAxis_->setTickInterval(interval);
 }
 
 QString CLiveMeterDialog::ReadingsText() const

@@ -21,7 +21,7 @@ constexpr double kToneShare = 0.05;     // least share of the input's power in t
 constexpr int kMissedUnits = 2;         // units without the tone before it counts as lost
 constexpr double kToneOverFloor = 1000;  // a tone's lobe over the spectrum's median (30 dB)
 constexpr double kCarrierShare = 0.1;    // least share of the spectrum's power in the tone found
-constexpr double kPlotRate = 50;         // points a second of the scrolling plot
+constexpr double kPlotRate = 100;        // points a second of the scrolling plot
 constexpr double kLeastRunSeconds = 1;   // statistics the whole run needs before it shows
 
 double HighestCarrier(int rate) { return std::min(kHighestCarrier, rate / 2.0 - 400); }

@@ -81,7 +81,7 @@ TEST_F(LiveWindow, ShowsTheSpeedErrorTheFiguresAndThePlot)
     EXPECT_TRUE(r["run"].startsWith("Since the last reset (8.0 s): weighted 2-sigma 0.09") ||
                 r["run"].startsWith("Since the last reset (8.0 s): weighted 2-sigma 0.10"))
         << r["run"].toStdString();
-    EXPECT_GE(r["plot points"].toInt(), 390);  // fifty a second
+    EXPECT_GE(r["plot points"].toInt(), 790);  // a hundred a second
     EXPECT_EQ(dlg->findChildren<QChartView*>().size(), 1);
 
     // The other nominal: the same carrier against 3000 Hz.
