@@ -4,6 +4,8 @@
 #include "ToneFile.h"
 #include "WaveBuilder.h"
 
+#include "cli/Cli.h"
+#include "cli/MeterLive.h"
 #include "meter/LiveMeter.h"
 #include "meter/Meter.h"
 #include "sound/BlockCapture.h"
@@ -16,6 +18,7 @@
 #include <functional>
 #include <numbers>
 #include <random>
+#include <sstream>
 
 using namespace tarvo;
 using namespace tarvo::test;
@@ -363,6 +366,66 @@ TEST(BlockCapture, SamplesOfEveryKindBecomeFloats)
     const float f[] = {0.25f, -2.f};
     AppendSamples(reinterpret_cast<const unsigned char*>(f), sizeof f, SampleKind::Float, out);
     EXPECT_EQ(out, (std::vector<float>{-1.f, 0.f, 127 / 128.f, -1.f, 0.f, 32767 / 32768.f, 0.25f, -1.f}));
+}
+
+TEST(MeterLiveCli, UsageErrorsNeedNoSound)
+{
+    const struct {
+        std::vector<std::string> args;
+        std::string why;
+    } cases[] = {
+        {{"--meter-live"}, "--meter-live takes a number of seconds from 0 to 86400"},
+        {{"--meter-live", "0"}, "--meter-live takes a number of seconds from 0 to 86400, not \"0\""},
+        {{"--meter-live", "ten"}, "--meter-live takes a number of seconds from 0 to 86400, not \"ten\""},
+        {{"--meter-live", "5", "deck.wav"},
+         "--meter-live measures the sound input: it takes no FILE, --meter, --meter-csv or --meter-png"},
+        {{"--meter-live", "5", "--meter-png", "x.png"},
+         "--meter-live measures the sound input: it takes no FILE, --meter, --meter-csv or --meter-png"},
+        {{"--meter-live", "5", "--carrier", "20"}, "--carrier takes a frequency from 500 to 10000 Hz, not \"20\""},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args{"tarvo-cli"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        std::vector<char*> argv;
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        std::ostringstream out, err;
+        EXPECT_EQ(RunCli(static_cast<int>(argv.size()), argv.data(), out, err), kExitUsage) << c.args[0];
+        EXPECT_EQ(err.str().substr(0, err.str().find('\n')), "tarvo-cli: " + c.why);
+        EXPECT_EQ(out.str(), "");
+    }
+}
+
+TEST(MeterLiveCli, UpdateLinesGiveNullUntilAFigureIsThere)
+{
+    meter::LiveUpdate u;
+    u.seconds = 1.2;
+    meter::LiveChannel searching;
+    searching.channel = 1;
+    meter::LiveChannel locked;
+    locked.channel = 2;
+    locked.state = LiveState::Locked;
+    locked.referenceHz = 3150;
+    locked.carrierHz = 3150.23456;
+    locked.speedErrorPercent = 0.0074;
+    locked.speedErrorHz = 0.23456;
+    locked.window = meter::ChannelFigures{};
+    locked.window->weighted.twoSigmaPercent = 0.1;
+    locked.window->wowRmsPercent = 0.07;
+    locked.windowSpan = 5.25;
+    u.channels = {searching, locked};
+    EXPECT_EQ(LiveJson(u).dump(),
+              R"({"live":{"seconds":1.2,"channels":[)"
+              R"({"channel":1,"carrier_hz":null,"speed_error_percent":null,"weighted":{"two_sigma_percent":null},)"
+              R"("wow_rms_percent":null,"flutter_rms_percent":null,"state":"searching","relocked":false,)"
+              R"("speed_error_hz":null,"window_seconds":null,"run":{"seconds":null,"weighted":{"two_sigma_percent":null},)"
+              R"("wow_rms_percent":null,"flutter_rms_percent":null}},)"
+              R"({"channel":2,"carrier_hz":3150.2346,"speed_error_percent":0.0074,"weighted":{"two_sigma_percent":0.1},)"
+              R"("wow_rms_percent":0.07,"flutter_rms_percent":0.0,"state":"locked","relocked":false,)"
+              R"("speed_error_hz":0.2346,"window_seconds":5.25,"run":{"seconds":null,"weighted":{"two_sigma_percent":null},)"
+              R"("wow_rms_percent":null,"flutter_rms_percent":null}}]}})");
+    EXPECT_EQ(LiveText(u), "Live 1.2 s: channel 1 looking for the tone; channel 2 carrier 3150.23 Hz, speed error "
+                           "+0.007 % (+0.23 Hz), weighted 2-sigma 0.1000 %, wow 0.0700 %, flutter 0.0000 %");
 }
 
 }  // namespace
