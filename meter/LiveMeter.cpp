@@ -24,8 +24,6 @@ constexpr double kCarrierShare = 0.1;    // least share of the spectrum's power 
 constexpr double kPlotRate = 100;        // points a second of the scrolling plot
 constexpr double kLeastRunSeconds = 1;   // statistics the whole run needs before it shows
 
-double HighestCarrier(int rate) { return std::min(kHighestCarrier, rate / 2.0 - 400); }
-
 std::string Fixed(double v, int decimals)
 {
     char buf[64];
@@ -161,6 +159,13 @@ LiveMeter::LiveMeter(int rate, int channels, LiveSettings settings) : rate_(rate
 
 LiveMeter::~LiveMeter() = default;
 
+// How long the whole run's analyser lets its filters settle: a fifth of
+// the run's expected length, from 1 to 4 s, as for a file of that length.
+double LiveMeter::RunSettle() const
+{
+    return std::clamp(settings_.runSeconds / 5, ChannelAnalyser::kSettleSeconds, ChannelAnalyser::kLongestSettleSeconds);
+}
+
 double LiveMeter::Seconds() const { return static_cast<double>(frames_) / rate_; }
 
 void LiveMeter::SetWindowSeconds(double seconds)
@@ -191,19 +196,7 @@ void LiveMeter::Restart(Channel& c)
     c.plot.clear();
     c.plotSum = 0;
     c.plotCount = 0;
-    c.plotStep = std::max(1, static_cast<int>(std::lround(c.run->SlowRate() / kPlotRate)));
-    Channel* self = &c;
-    c.run->SetSink([self](double t, double deviationHz, double) {
-        self->plotSum += deviationHz;
-        if (++self->plotCount == self->plotStep && self->runCount > 0) {
-            // From the mean carrier so far, in percent of it.
-            const double mean = self->runSum / static_cast<double>(self->runCount);
-            const double deviation = self->plotSum / self->plotCount + self->reference - mean;
-            self->plot.emplace_back(self->startSeconds + t, deviation / mean * 100);
-            self->plotSum = 0;
-            self->plotCount = 0;
-        }
-    });
+    c.plotStep = std::max(1, static_cast<int>(std::lround(c.trackRate / kPlotRate)));
 }
 
 // Locks the channel on a carrier: a new demodulator, the statistics from the start.
@@ -290,6 +283,15 @@ void LiveMeter::Feed(Channel& c, const float* x, size_t n, size_t stride)
         c.run->Add(s.hz);
         c.runSum += s.hz;
         ++c.runCount;
+        // The plot: means of the track from the mean carrier so far, in percent of it.
+        c.plotSum += s.hz;
+        if (++c.plotCount == c.plotStep) {
+            const double mean = c.runSum / static_cast<double>(c.runCount);
+            c.plot.emplace_back(c.startSeconds + static_cast<double>(c.points) / c.trackRate,
+                                (c.plotSum / c.plotCount - mean) / mean * 100);
+            c.plotSum = 0;
+            c.plotCount = 0;
+        }
         for (auto& w : c.windows)
             w.analyser->Add(s.hz);
         ++c.points;
@@ -442,7 +444,7 @@ LiveChannel LiveMeter::Describe(Channel& c) const
         lc.window->seconds = lc.windowSpan;
     }
     const double age = static_cast<double>(c.points) / c.trackRate;
-    if (!c.shifted && age >= settle + kLeastRunSeconds) {
+    if (!c.shifted && age >= RunSettle() + kLeastRunSeconds) {
         lc.run = c.run->Finish();
         lc.run->channel = c.number;
         lc.run->seconds = age;
@@ -480,11 +482,11 @@ MeterResult LiveMeter::WholeRun() const
     for (const auto& c : chans_) {
         const double age = c->run ? static_cast<double>(c->points) / c->trackRate : 0;
         if (c->state != LiveState::Locked || !c->run) {
-            r.message = "No tone between " + Fixed(kLowestCarrier, 0) + " and " + Fixed(kHighestCarrier, 0) +
+            r.message = "No tone between " + Fixed(kLowestCarrier, 0) + " and " + Fixed(HighestCarrier(rate_), 0) +
                         " Hz in channel " + std::to_string(c->number) + " of the input.";
             return r;
         }
-        if (age < ChannelAnalyser::kSettleSeconds + kLeastRunSeconds) {
+        if (age < RunSettle() + kLeastRunSeconds) {
             r.message = "The meter needs at least 2 seconds of the tone in channel " + std::to_string(c->number) +
                         "; it has " + Fixed(age, 2) + " s since it was locked.";
             return r;
@@ -492,11 +494,17 @@ MeterResult LiveMeter::WholeRun() const
         ChannelFigures f = c->run->Finish();
         f.channel = c->number;
         f.seconds = age;
-        // The tone against the rest of the input, worked out as the file meter does.
+        // The tone against the rest of the input, worked out as the file
+        // meter does: the mixed-down power holds half the tone's and the
+        // share of the noise the demodulator's filter passes.
         const double tone = c->runTone / static_cast<double>(std::max<int64_t>(1, c->runToneCount));
         const double input = c->runInput / static_cast<double>(std::max<int64_t>(1, c->runInputCount));
-        const double noise = std::max(0.0, input - tone);
-        f.snrDb = noise > 0 ? 10 * std::log10(tone / noise) : 200;
+        const double g = c->demod->NoiseGain();
+        const double tonePower = std::max(0.0, (tone - g * input) / (0.5 - g));
+        const double noise = std::max(0.0, input - tonePower);
+        const double snr = noise > 0 ? tonePower / noise : 1e20;
+        f.snrDb = std::min(200.0, 10 * std::log10(snr));
+        f.noiseFloorPercent = NoiseFloorHz(snr, rate_, f.bandHighHz) * 100 / f.carrierHz;
         if (settings_.nominalHz > 0) {
             f.speedErrorPercent = SpeedError(f.carrierHz, settings_.nominalHz);
             if (!f.speedErrorPercent)

@@ -114,6 +114,7 @@ private:
     struct Channel;
     void PushChunk(const float* frames, size_t count);
     void Update();
+    double RunSettle() const;
     void Restart(Channel& c);
     void Lock(Channel& c, double carrierHz);
     void Feed(Channel& c, const float* x, size_t n, size_t stride);

@@ -249,7 +249,7 @@ TEST(LiveMeter, NoToneGivesNoFigures)
         EXPECT_EQ(updates.back().channels[0].state, LiveState::NoTone) << name;
         const meter::MeterResult r = m.WholeRun();
         EXPECT_FALSE(r.ok) << name;
-        EXPECT_EQ(r.message, "No tone between 500 and 10000 Hz in channel 1 of the input.") << name;
+        EXPECT_EQ(r.message, "No tone between 50 and 20000 Hz in channel 1 of the input.") << name;
     }
 }
 
@@ -339,7 +339,7 @@ TEST(LiveMeter, RefusesWhatItCannotMeasure)
     LiveSettings one;
     one.channels = {3};
     LiveSettings low;
-    low.carrierHz = 100;
+    low.carrierHz = 20;
     const struct {
         int rate, channels;
         LiveSettings settings;
@@ -347,7 +347,7 @@ TEST(LiveMeter, RefusesWhatItCannotMeasure)
     } cases[] = {
         {4000, 1, {}, "The meter needs a sample rate of at least 8000 Hz; the input has 4000 Hz."},
         {kRate, 2, one, "The input has no channel 3; it has 2."},
-        {kRate, 1, low, "The carrier must lie between 500 Hz and 10000 Hz at this rate."},
+        {kRate, 1, low, "The carrier must lie between 50 Hz and 20000 Hz at this rate."},
     };
     for (const auto& c : cases) {
         LiveMeter m(c.rate, c.channels, c.settings);
@@ -381,7 +381,7 @@ TEST(MeterLiveCli, UsageErrorsNeedNoSound)
          "--meter-live measures the sound input: it takes no FILE, --meter, --meter-csv or --meter-png"},
         {{"--meter-live", "5", "--meter-png", "x.png"},
          "--meter-live measures the sound input: it takes no FILE, --meter, --meter-csv or --meter-png"},
-        {{"--meter-live", "5", "--carrier", "20"}, "--carrier takes a frequency from 500 to 10000 Hz, not \"20\""},
+        {{"--meter-live", "5", "--carrier", "20"}, "--carrier takes a frequency from 50 to 20000 Hz, not \"20\""},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args{"tarvo-cli"};
