@@ -156,7 +156,8 @@ CLiveMeterDialog::CLiveMeterDialog(InputFactory openInput, QWidget* parent)
     devAxis_->setTitleText(QStringLiteral("Deviation (%)"));
     devAxis_->setLabelFormat(QStringLiteral("%.2f"));
     devAxis_->setTickType(QValueAxis::TicksDynamic);
-    devAxis_->setTickAnchor(0);
+    // Just above zero, so that the tick summed up to zero never prints as -0.00.
+    devAxis_->setTickAnchor(1e-9);
     devAxis_->setTickInterval(0.05);
     devAxis_->setRange(-0.2, 0.2);
     chart->addAxis(timeAxis_, Qt::AlignBottom);
@@ -374,7 +375,7 @@ void CLiveMeterDialog::Show(const meter::LiveUpdate& u)
     // A symmetric scale in steps of 0.05 %, so that it does not jitter,
     // labelled at a round interval.
     const double span = std::ceil(std::max(-lo, hi) * 1.1 / 0.05) * 0.05;
-    devAxis_->setRange(-span, span);
+    devAxis_->setRange(-span, span + 2e-9);  // room for the top tick, which sits just above the anchor's grid
     double interval = 0.05;
     for (double nice : {0.05, 0.1, 0.2, 0.25, 0.5, 1.0, 2.0, 5.0})
         if (nice * 3 >= span - 1e-9) {
