@@ -184,7 +184,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
     }
 
     if (meterReq.optionsSeen && !meterReq.on)
-        return usage("--carrier, --channel, --meter-csv and --meter-png go with --meter");
+        return usage("--carrier, --nominal, --channel, --meter-csv and --meter-png go with --meter");
     const bool recording = std::any_of(steps.begin(), steps.end(), [](const Step& st) { return st.kind == Kind::Rec; });
     if (meterReq.on && !haveFile && !recording)
         return usage("--meter needs a FILE or a --rec take");
