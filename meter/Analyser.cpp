@@ -374,6 +374,15 @@ void ChannelAnalyser::AddLevels(std::vector<double>& past, int64_t& count, doubl
         return;
     }
     hist.Add(a);
+    // Where the track rises or falls steadily through the interval and
+    // either side of it, the points between lie on the straight line; only
+    // an interval that may hold a turn needs the windowed sinc.
+    const double s0 = w[n / 2 - 1] - w[n / 2 - 2], s1 = w[n / 2] - w[n / 2 - 1], s2 = w[n / 2 + 1] - w[n / 2];
+    if (s0 * s1 > 0 && s1 * s2 > 0) {
+        for (int p = 1; p < kOversample; ++p)
+            hist.Add(std::abs(w[n / 2 - 1] + s1 * p / kOversample));
+        return;
+    }
     for (const std::vector<double>& h : interp_) {
         double y = 0;
         for (size_t k = 0; k < n; ++k)
@@ -381,6 +390,7 @@ void ChannelAnalyser::AddLevels(std::vector<double>& past, int64_t& count, doubl
         hist.Add(std::abs(y));
     }
 }
+
 
 void ChannelAnalyser::FoldSpectrum()
 {
