@@ -194,7 +194,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
     if (liveReq.on && (meterReq.on || !meterReq.csv.empty() || !meterReq.png.empty() || haveFile))
         return usage("--meter-live measures the sound input: it takes no FILE, --meter, --meter-csv or --meter-png");
     if (meterReq.optionsSeen && !meterReq.on && !liveReq.on)
-        return usage("--carrier, --channel, --meter-csv and --meter-png go with --meter");
+        return usage("--carrier, --nominal, --channel, --meter-csv and --meter-png go with --meter");
     const bool recording = std::any_of(steps.begin(), steps.end(), [](const Step& st) { return st.kind == Kind::Rec; });
     if (meterReq.on && !haveFile && !recording)
         return usage("--meter needs a FILE or a --rec take");
