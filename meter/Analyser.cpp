@@ -118,30 +118,9 @@ double NoiseFloorHz(double snr, double sampleRate, double bandHighHz)
     return 1.96 * std::sqrt(2 / (sampleRate * snr) * integral);
 }
 
-namespace {
-constexpr int kOctaves = 30;
-constexpr size_t kBinsPerOctave = 512;
-}  // namespace
-
 LevelHistogram::LevelHistogram(double fullScale)
     : lowest_(std::ldexp(fullScale, -kOctaves)), bins_(kOctaves * kBinsPerOctave, 0)
 {
-}
-
-void LevelHistogram::Add(double v, int64_t times)
-{
-    count_ += times;
-    if (!(v > lowest_)) {
-        below_ += times;
-        return;
-    }
-    // v / lowest = 1.f 2^e: the octave e, and f's place in it on a linear
-    // scale, its leading bits (read from the number's own bits: frexp is a
-    // call, and this runs eight times a point on each path).
-    const uint64_t bits = std::bit_cast<uint64_t>(v / lowest_);
-    const uint64_t e = (bits >> 52) - 1023;
-    const size_t i = static_cast<size_t>(e) * kBinsPerOctave + static_cast<size_t>((bits >> 43) & (kBinsPerOctave - 1));
-    bins_[std::min(bins_.size() - 1, i)] += times;
 }
 
 // The lower edge of bin i.
@@ -331,7 +310,9 @@ void ChannelAnalyser::Run(double y)
     if (taper_ > 0) {
         const double in = std::min(1.0, (t - settle_) / taper_);
         const double out = seconds_ > 0 ? std::clamp((seconds_ - t) / taper_, 0.0, 1.0) : 1.0;
-        weight = (0.5 - 0.5 * std::cos(std::numbers::pi * in)) * (0.5 - 0.5 * std::cos(std::numbers::pi * out));
+        // Between the fades the weight is 1 exactly: no cosine to work out.
+        if (in < 1 || out < 1)
+            weight = (0.5 - 0.5 * std::cos(std::numbers::pi * in)) * (0.5 - 0.5 * std::cos(std::numbers::pi * out));
     }
     sumW2_ += weight * w * w;
     sumU2_ += weight * u * u;
