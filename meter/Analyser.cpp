@@ -169,6 +169,7 @@ ChannelAnalyser::ChannelAnalyser(double trackRate, double referenceHz, double se
     taper_ = std::min(kTaperSeconds, std::max(0.0, seconds - settle_) / 4);
     // Windowed-sinc phases at (p / kOversample) between the middle two of
     // kInterpTaps points.
+    interp_.assign(kInterpTaps * kOversample, 0.0);
     for (int p = 1; p < kOversample; ++p) {
         std::vector<double> h(kInterpTaps);
         double sum = 0;
@@ -179,9 +180,8 @@ ChannelAnalyser::ChannelAnalyser(double trackRate, double referenceHz, double se
             h[static_cast<size_t>(k)] = std::sin(x) / x * std::cos(std::numbers::pi / 2 * r) * std::cos(std::numbers::pi / 2 * r);
             sum += h[static_cast<size_t>(k)];
         }
-        for (double& v : h)
-            v /= sum;
-        interp_.push_back(std::move(h));
+        for (int k = 0; k < kInterpTaps; ++k)
+            interp_[static_cast<size_t>(k * kOversample + p - 1)] = h[static_cast<size_t>(k)] / sum;
     }
     lead_.reserve(static_cast<size_t>(kLeadSeconds * slowRate_) + 1);
 
@@ -269,6 +269,8 @@ void ChannelAnalyser::StartFilters()
     unweighted_.SettleOn(mean);
     wow_.SettleOn(0);
     flutter_.SettleOn(0);
+    paths_ = CascadePair(weighting_, unweighted_);
+    split_ = CascadePair(wow_, flutter_);
     for (double y : lead_)
         Run(y);
     lead_.clear();
@@ -278,10 +280,10 @@ void ChannelAnalyser::StartFilters()
 void ChannelAnalyser::Run(double y)
 {
     const double t = static_cast<double>(nSlow_) / slowRate_;
-    const double w = weighting_.Process(y);
-    const double u = unweighted_.Process(y);
-    const double wo = wow_.Process(u);
-    const double fl = flutter_.Process(u);
+    const CascadePair::Lanes wu = paths_.Process(CascadePair::Lanes{y, y});
+    const double w = wu[0], u = wu[1];
+    const CascadePair::Lanes split = split_.Process(CascadePair::Lanes{u, u});
+    const double wo = split[0], fl = split[1];
     ++nSlow_;
 
     if (sink_)
@@ -359,17 +361,18 @@ void ChannelAnalyser::AddLevels(std::vector<double>& past, int64_t& count, doubl
     // either side of it, the points between lie on the straight line; only
     // an interval that may hold a turn needs the windowed sinc.
     const double s0 = w[n / 2 - 1] - w[n / 2 - 2], s1 = w[n / 2] - w[n / 2 - 1], s2 = w[n / 2 + 1] - w[n / 2];
+    double between[kOversample] = {};
     if (s0 * s1 > 0 && s1 * s2 > 0) {
         for (int p = 1; p < kOversample; ++p)
-            hist.Add(std::abs(w[n / 2 - 1] + s1 * p / kOversample));
-        return;
-    }
-    for (const std::vector<double>& h : interp_) {
-        double y = 0;
+            between[p - 1] = w[n / 2 - 1] + s1 * p / kOversample;
+    } else {
+        // Every phase's sum in the order of its taps, the phases side by side.
+        const double* h = interp_.data();
         for (size_t k = 0; k < n; ++k)
-            y += h[k] * w[k];
-        hist.Add(std::abs(y));
+            for (size_t p = 0; p < kOversample; ++p)
+                between[p] += h[k * kOversample + p] * w[k];
     }
+    hist.AddEach<kOversample - 1>(between);
 }
 
 

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -53,17 +54,41 @@ public:
             below_ += times;
             return;
         }
-        // v / lowest = 1.f 2^e: the octave e, and f's place in it on a linear
-        // scale, its leading bits (read from the number's own bits).
-        const uint64_t bits = std::bit_cast<uint64_t>(v / lowest_);
-        const uint64_t e = (bits >> 52) - 1023;
-        const size_t i = static_cast<size_t>(e) * kBinsPerOctave + static_cast<size_t>((bits >> 43) & (kBinsPerOctave - 1));
-        bins_[std::min(bins_.size() - 1, i)] += times;
+        Bin(v / lowest_) += times;
+    }
+    // The magnitudes of N values at once: the divisions side by side.
+    template <size_t N>
+    void AddEach(const double* v)
+    {
+        double q[N];
+        for (size_t i = 0; i < N; ++i)
+            q[i] = std::abs(v[i]) / lowest_;
+        for (size_t i = 0; i < N; ++i)
+            AddQuotient(std::abs(v[i]), q[i]);
     }
     double Exceeded(double fraction) const;
     int64_t Count() const { return count_; }
 
 private:
+    // v and v / lowest_.
+    void AddQuotient(double v, double q)
+    {
+        ++count_;
+        if (!(v > lowest_))
+            ++below_;
+        else
+            ++Bin(q);
+    }
+    // The bin of q = v / lowest: q = 1.f 2^e gives the octave e, and f's
+    // place in it on a linear scale its leading bits (read from the
+    // number's own bits: frexp is a call).
+    int64_t& Bin(double q)
+    {
+        const uint64_t bits = std::bit_cast<uint64_t>(q);
+        const uint64_t e = (bits >> 52) - 1023;
+        const size_t i = static_cast<size_t>(e) * kBinsPerOctave + static_cast<size_t>((bits >> 43) & (kBinsPerOctave - 1));
+        return bins_[std::min(bins_.size() - 1, i)];
+    }
     static constexpr int kOctaves = 30;
     static constexpr size_t kBinsPerOctave = 512;
     double lowest_;
@@ -122,6 +147,9 @@ private:
     bool started_ = false;
 
     Cascade antiAlias_, weighting_, unweighted_, wow_, flutter_;
+    // Once started: the weighted and unweighted paths side by side, then
+    // the wow and flutter filters on the unweighted path.
+    CascadePair paths_, split_;
     LevelHistogram histWeighted_, histUnweighted_;
     double sumW2_ = 0, sumU2_ = 0, sumWow2_ = 0, sumFl2_ = 0, sumWeight_ = 0;
     int64_t nStats_ = 0;
@@ -133,7 +161,10 @@ private:
     std::vector<double> histW_, histU_;
     int64_t nLevelsW_ = 0, nLevelsU_ = 0;
     double largestW_ = 0, largestU_ = 0;
-    std::vector<std::vector<double>> interp_;  // kOversample - 1 phases of a windowed-sinc interpolator
+    // kOversample - 1 phases of a windowed-sinc interpolator, tap by tap:
+    // interp_[k * kOversample + p - 1] is phase p's tap k (the last lane 0),
+    // so that the phases are worked out together, lane by lane.
+    std::vector<double> interp_;
 
     // Drift: means of consecutive segments.
     int64_t segLength_, segCount_ = 0;
