@@ -39,7 +39,10 @@ public:
     // Mean square of the samples pushed so far.
     double InputPower() const { return inputCount_ ? inputPower_ / static_cast<double>(inputCount_) : 0; }
 
+    using DotFn = void (*)(const float*, const float*, const float*, size_t, float&, float&);
+
 private:
+    DotFn dot_ = nullptr;
     double rate_, carrier_, outRate_;
     int decimation_;
     size_t taps_ = 0, padded_ = 0;
