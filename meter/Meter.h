@@ -10,7 +10,10 @@
 // strongest lines of the deviation's spectrum.
 #pragma once
 
+#include "meter/Transport.h"
+
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,11 +27,16 @@ inline constexpr double kShortestSeconds = 2;
 struct MeterSettings {
     double carrierHz = 0;       // 0: the strongest tone between 500 and 10000 Hz, for each channel
     std::vector<int> channels;  // 1-based; empty: every channel
+    Transport transport;        // the machine's parts, for the lines' labels and the polar view
 };
 
 struct ModulationLine {
+    ModulationLine(double lineHz = 0, double linePercent = 0) : hz(lineHz), percent(linePercent) {}
     double hz = 0;
     double percent = 0;  // peak deviation of that line
+    std::optional<std::string> label;  // the transport's part it falls on ("platter x1")
+    double amPercent = 0;              // the tone's peak amplitude modulation at that rate
+    double amFmCoherence = 0;          // 0 to 1: how closely the level moves with the speed there
 };
 
 struct PathFigures {
@@ -50,6 +58,15 @@ struct ChannelFigures {
     // its spectrum (peak percent against Hz) from 0 to 200 Hz.
     std::vector<double> envelopeSeconds, envelopeMin, envelopeMax;
     std::vector<double> spectrumHz, spectrumPercent;
+
+    std::vector<PartRate> parts;   // the transport's part rates
+    std::string source = "audio";  // or "speed log" (no carrier)
+    // For the views (meter/Views.h): the first stretch of the deviation and
+    // weighted deviation (percent), one revolution's rate (0: none), and the
+    // histogram of the deviation (bin centres in percent, share of the time).
+    std::vector<double> trackSeconds, trackDeviation, trackWeighted;
+    double revolutionHz = 0;
+    std::vector<double> histogramPercent, histogramShare;
 };
 
 struct MeterResult {
@@ -58,6 +75,7 @@ struct MeterResult {
     std::string message;  // why there are no figures
     std::string standard = kStandardName;
     int rate = 0;
+    std::string file;  // the measured file's name
     std::vector<ChannelFigures> channels;
 };
 

@@ -1,5 +1,7 @@
 #include "platform/MeterCharts.h"
 
+#include "platform/MeterViews.h"
+
 #include <QApplication>
 #include <QGraphicsScene>
 #include <QImage>
@@ -121,49 +123,17 @@ QChart* NewSpectrumChart(const meter::MeterResult& r)
 
 bool WriteMeterPng(const meter::MeterResult& r, const std::string& path, std::string& error, int width, int height)
 {
-    // Charts are graphics widgets: they need a QApplication. A program
-    // without one (tarvo-cli) gets an offscreen one for this call only.
-    std::unique_ptr<QApplication> app;
-    QtMessageHandler previous = nullptr;
-    bool ownHandler = false;
-    if (QCoreApplication::instance() && !qobject_cast<QApplication*>(QCoreApplication::instance())) {
-        error = "the plots need a graphical application";
+    ChartsApplication app;
+    if (!app.Start(error))
         return false;
-    }
-    if (!QCoreApplication::instance()) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        static int argc = 1;
-        static char name[] = "tarvo-cli";
-        static char* argv[] = {name, nullptr};
-        // Qt's notes about the missing runtime folder and the like are no
-        // business of the command's output.
-        ownHandler = true;
-        previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& msg) {
-            if (type == QtCriticalMsg || type == QtFatalMsg)
-                fprintf(stderr, "%s\n", msg.toLocal8Bit().constData());
-        });
-        app = std::make_unique<QApplication>(argc, argv);
-    }
     QImage image(width, height, QImage::Format_RGB32);
     image.fill(Qt::white);
     {
-        QGraphicsScene scene;
-        QChart* deviation = NewDeviationChart(r);
-        QChart* spectrum = NewSpectrumChart(r);
-        scene.addItem(deviation);
-        scene.addItem(spectrum);
-        const int half = height / 2;
-        deviation->setGeometry(0, 0, width, half);
-        spectrum->setGeometry(0, half, width, height - half);
         QPainter painter(&image);
         painter.setRenderHint(QPainter::Antialiasing);
-        scene.render(&painter, QRectF(0, 0, width, height), QRectF(0, 0, width, height));
+        DrawMeterViews(painter, QRectF(0, 0, width, height), r, QString::fromStdString(r.file));
     }
-    const bool saved = image.save(QString::fromStdString(path), "PNG");
-    app.reset();
-    if (ownHandler)
-        qInstallMessageHandler(previous);
-    if (!saved) {
+    if (!image.save(QString::fromStdString(path), "PNG")) {
         error = "cannot write " + path;
         return false;
     }

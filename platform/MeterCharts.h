@@ -17,7 +17,7 @@ QChart* NewSpectrumChart(const meter::MeterResult& r);
 
 // Both plots, one above the other, as a PNG of width x height pixels. Makes
 // an offscreen QApplication for the call when the program has none.
-bool WriteMeterPng(const meter::MeterResult& r, const std::string& path, std::string& error, int width = 900,
-                   int height = 760);
+bool WriteMeterPng(const meter::MeterResult& r, const std::string& path, std::string& error, int width = 1200,
+                   int height = 1400);
 
 }  // namespace tarvo
