@@ -207,8 +207,8 @@ QChart* SpectrumView(const meter::MeterResult& r)
                 if (std::abs(c.spectrumHz[k] - m.hz) <= 2.5 * (c.spectrumHz.size() > 1 ? c.spectrumHz[1] : 1))
                     at = std::max(at, c.spectrumPercent[k]);
             peak->append(std::log10(m.hz), at > 0 ? at : m.percent);
-            peak->setPointLabelsFormat(QStringLiteral("%1 Hz %2").arg(Fixed(m.hz, 2),
-                                                                      QString::fromStdString(m.label.value_or("?"))));
+            const std::string label = m.label ? " " + *m.label : c.parts.empty() ? "" : " (no part)";
+            peak->setPointLabelsFormat(QStringLiteral("%1 Hz%2").arg(Fixed(m.hz, 2), QString::fromStdString(label)));
             peak->setPointLabelsVisible(true);
             peak->setPointLabelsClipping(false);
             peak->setPointLabelsColor(ColourOf(i).darker(130));
@@ -275,7 +275,7 @@ QChart* PolarView(const meter::MeterResult& r)
         }
     }
     if (!(base > 0)) {
-        chart->setTitle(QStringLiteral("Deviation around one revolution: needs --rpm or a tape part"));
+        chart->setTitle(QStringLiteral("Deviation around one revolution: give the platter's speed or a tape part"));
         return chart;
     }
     chart->setTitle(QStringLiteral("Deviation around one revolution (%1 Hz), revolutions overlaid")
