@@ -32,7 +32,7 @@ int ParseMeterOption(const std::vector<std::string>& args, size_t& i, MeterReque
         return taken;
     }
     if (a != "--carrier" && a != "--channel" && a != "--meter-csv" && a != "--meter-png" && a != "--meter-report" &&
-        a != "--meter-paper")
+        a != "--meter-paper" && a != "--nominal")
         return 0;
     req.optionsSeen = true;
     if (!TakeOptionValue(args, i, v)) {
@@ -46,6 +46,13 @@ int ParseMeterOption(const std::vector<std::string>& args, size_t& i, MeterReque
             return -1;
         }
         req.settings.carrierHz = hz;
+    } else if (a == "--nominal") {
+        double hz = 0;
+        if (!ParseNumber(v, hz) || !(hz > 0) || hz > 100000) {
+            why = "--nominal takes the test tone's nominal frequency in Hz, not \"" + v + "\"";
+            return -1;
+        }
+        req.settings.nominalHz = hz;
     } else if (a == "--channel") {
         if (v == "all") {
             req.settings.channels.clear();
@@ -89,6 +96,8 @@ MeterOutcome RunMeterCommand(const std::string& file, const MeterRequest& req)
         nlohmann::ordered_json ch;
         ch["channel"] = c.channel;
         ch["carrier_hz"] = c.source == "audio" ? nlohmann::ordered_json(Round(c.carrierHz, 4)) : nullptr;
+        ch["speed_error_percent"] =
+            c.speedErrorPercent ? nlohmann::ordered_json(Round(*c.speedErrorPercent, 6)) : nlohmann::ordered_json();
         ch["seconds"] = Round(c.seconds, 6);
         ch["weighted"] = {{"two_sigma_percent", Round(c.weighted.twoSigmaPercent, 6)},
                           {"rms_percent", Round(c.weighted.rmsPercent, 6)}};
@@ -104,6 +113,11 @@ MeterOutcome RunMeterCommand(const std::string& file, const MeterRequest& req)
                                         {"label", m.label ? nlohmann::ordered_json(*m.label) : nullptr},
                                         {"am_percent", Round(m.amPercent, 6)},
                                         {"am_fm_coherence", Round(m.amFmCoherence, 3)}});
+        ch["band_high_hz"] = Round(c.bandHighHz, 3);
+        ch["snr_db"] = Round(c.snrDb, 2);
+        ch["noise_floor_percent"] = Round(c.noiseFloorPercent, 6);
+        for (const std::string& w : c.warnings)
+            o.messages.emplace_back(kMeterCaption, w);
         ch["parts"] = PartsJson(c.parts);
         ch["source"] = c.source;
         o.json["channels"].push_back(std::move(ch));
