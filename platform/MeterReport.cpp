@@ -19,7 +19,9 @@ namespace tarvo {
 
 namespace {
 
-constexpr double kPageWidth = 1000;  // logical units across the printable width
+// Pixels of the screen's size, so that the charts lay out as they do in the
+// PNG and the window (fonts in points keep their size either way).
+constexpr int kResolution = 96;
 
 QPageSize PaperOf(const std::string& paper)
 {
@@ -95,7 +97,7 @@ bool WriteMeterReport(const meter::MeterResult& r, const MeterReportInfo& info, 
         QPdfWriter pdf(temporary);
         pdf.setTitle(QStringLiteral("Wow and flutter report: %1").arg(QString::fromStdString(r.file)));
         pdf.setCreator(QStringLiteral("Tarvo"));
-        pdf.setResolution(300);
+        pdf.setResolution(kResolution);
         pdf.setPageLayout(QPageLayout(PaperOf(info.paper), QPageLayout::Portrait, QMarginsF(12, 12, 12, 12),
                                       QPageLayout::Millimeter));
         QPainter painter;
@@ -105,20 +107,9 @@ bool WriteMeterReport(const meter::MeterResult& r, const MeterReportInfo& info, 
             return false;
         }
         const QRect page = pdf.pageLayout().paintRectPixels(pdf.resolution());
-        const double scale = page.width() / kPageWidth;
-        painter.scale(scale, scale);
-        const double height = page.height() / scale;
+        const double width = page.width(), height = page.height();
         painter.setRenderHint(QPainter::Antialiasing);
-        QFont font = painter.font();
-        font.setPointSizeF(7.5);
-        painter.setFont(font);
-        const QStringList details = DetailLines(r, info);
-        const QRectF detailArea(0, 0, kPageWidth, height);
-        QRectF used;
-        painter.drawText(detailArea, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, details.join(QLatin1Char('\n')),
-                         &used);
-        const QRectF views(0, used.bottom() + 10, kPageWidth, height - used.bottom() - 10);
-        DrawMeterViews(painter, views, r, QString::fromStdString(r.file), 1.0);
+        DrawMeterViews(painter, QRectF(0, 0, width, height), r, QString::fromStdString(r.file), DetailLines(r, info));
         painter.end();
     }
     QFile::remove(target);

@@ -77,6 +77,21 @@ void HideFromLegend(QChart* chart, QAbstractSeries* s)
         m->setVisible(false);
 }
 
+// A band filled between two lines in a channel's colour, lighter when
+// channels overlap.
+QAreaSeries* NewBand(QLineSeries* upper, QLineSeries* lower, const meter::MeterResult& r, size_t i)
+{
+    auto* area = new QAreaSeries(upper, lower);
+    upper->setParent(area);
+    lower->setParent(area);
+    area->setName(ChannelName(r.channels[i]));
+    QColor fill = ColourOf(i);
+    area->setPen(QPen(fill, 1));
+    fill.setAlpha(r.channels.size() > 1 ? 80 : 115);
+    area->setBrush(fill);
+    return area;
+}
+
 // The +-two-sigma lines of the weighted deviation, dashed in the channel's colour.
 void AddTwoSigma(QChart* chart, const meter::ChannelFigures& c, size_t i, double from, double to, QAbstractAxis* x,
                  QAbstractAxis* y)
@@ -118,15 +133,7 @@ QChart* DeviationView(const meter::MeterResult& r)
             upper->append(c.envelopeSeconds[k], c.envelopeMax[k]);
             lower->append(c.envelopeSeconds[k], c.envelopeMin[k]);
         }
-        auto* area = new QAreaSeries(upper, lower);
-        upper->setParent(area);
-        lower->setParent(area);
-        area->setName(ChannelName(c));
-        QColor fill = ColourOf(i);
-        area->setPen(QPen(fill, 1));
-        fill.setAlpha(r.channels.size() > 1 ? 80 : 110);
-        area->setBrush(fill);
-        Attach(chart, area, x, y);
+        Attach(chart, NewBand(upper, lower, r, i), x, y);
         AddTwoSigma(chart, c, i, 0, c.seconds, x, y);
     }
     return chart;
@@ -246,15 +253,7 @@ QChart* HistogramView(const meter::MeterResult& r)
         }
         lower->append(c.histogramPercent.front() - half, 0);
         lower->append(c.histogramPercent.back() + half, 0);
-        auto* area = new QAreaSeries(upper, lower);
-        upper->setParent(area);
-        lower->setParent(area);
-        area->setName(ChannelName(c));
-        QColor fill = ColourOf(i);
-        area->setPen(QPen(fill, 1));
-        fill.setAlpha(r.channels.size() > 1 ? 80 : 120);
-        area->setBrush(fill);
-        Attach(chart, area, x, y);
+        Attach(chart, NewBand(upper, lower, r, i), x, y);
     }
     return chart;
 }
@@ -398,10 +397,10 @@ QStringList TitleLines(const meter::MeterResult& r, const QString& fileName)
 }
 
 void DrawMeterViews(QPainter& painter, const QRectF& area, const meter::MeterResult& r, const QString& fileName,
-                    double fontScale)
+                    const QStringList& more)
 {
     QFont font = painter.font();
-    font.setPointSizeF(9 * fontScale);
+    font.setPointSizeF(9);
     painter.setFont(font);
     const QStringList title = TitleLines(r, fileName);
     const double lineHeight = QFontMetricsF(font, painter.device()).lineSpacing();
@@ -412,6 +411,13 @@ void DrawMeterViews(QPainter& painter, const QRectF& area, const meter::MeterRes
         painter.setFont(f);
         painter.drawText(line, Qt::AlignLeft | Qt::AlignVCenter, title[i]);
         line.translate(0, lineHeight);
+    }
+    if (!more.isEmpty()) {
+        painter.setFont(font);
+        QRectF used;
+        painter.drawText(QRectF(line.left(), line.top(), line.width(), area.bottom() - line.top()),
+                         Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, more.join(QLatin1Char('\n')), &used);
+        line.moveTop(used.bottom());
     }
     const double top = line.top() + 4;
     const double h = (area.bottom() - top) / 3, w = area.width() / 2;
@@ -424,9 +430,6 @@ void DrawMeterViews(QPainter& painter, const QRectF& area, const meter::MeterRes
     QGraphicsScene scene;
     for (size_t i = 0; i < 5; ++i) {
         QChart* chart = NewMeterView(order[i], r);
-        QFont small = chart->titleFont();
-        small.setPointSizeF(small.pointSizeF() * fontScale);
-        chart->setTitleFont(small);
         scene.addItem(chart);
         chart->setGeometry(places[i]);
     }

@@ -53,10 +53,11 @@ QChart* NewMeterView(MeterView v, const meter::MeterResult& r);
 // standard figures, in a few lines.
 QStringList TitleLines(const meter::MeterResult& r, const QString& fileName);
 
-// Draws the title block and the five views into `area`: the title at the
-// top, the whole-file deviation across, then the zoom beside the polar plot
-// and the spectrum beside the histogram. The charts need a QApplication.
+// Draws the title block, any further lines of text, and the five views
+// into `area`: the text at the top, the whole-file deviation across, then
+// the zoom beside the polar plot and the spectrum beside the histogram.
+// The charts need a QApplication.
 void DrawMeterViews(QPainter& painter, const QRectF& area, const meter::MeterResult& r, const QString& fileName,
-                    double fontScale = 1);
+                    const QStringList& more = {});
 
 }  // namespace tarvo
