@@ -353,7 +353,7 @@ TEST(SpeedLog, NeitherAudioNorLogIsOneMessage)
     const meter::MeterResult r = meter::RunMeter(path, {});
     EXPECT_FALSE(r.ok);
     EXPECT_NE(r.message.find("notes.txt"), std::string::npos) << r.message;
-    EXPECT_NE(r.message.find("nor is it a speed log"), std::string::npos) << r.message;
+    EXPECT_NE(r.message.find("Nor is it a speed log"), std::string::npos) << r.message;
 }
 
 }  // namespace
