@@ -286,7 +286,7 @@ QChart* PolarView(const meter::MeterResult& r)
     meter::Axis rings;
     rings.lo = 0;
     rings.hi = base + 2 * step;
-    for (int k = -2; k <= 2; ++k) {
+    for (int k = -2; k <= 2; k += 2) {  // rings at 0 % and at the deviation's reach
         rings.ticks.push_back(base + k * step);
         rings.labels.push_back((k > 0 ? "+" : "") + meter::TickLabel(k * step, step) + (k == 0 ? " %" : ""));
     }
