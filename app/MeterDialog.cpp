@@ -65,6 +65,19 @@ CMeterDialog::CMeterDialog(const std::string& path, QWidget* parent, const std::
     status_->setWordWrap(true);
     status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout_->addWidget(status_);
+    // The nominal tone: the speed error follows it at once, without measuring again.
+    auto* nominalRow = new QHBoxLayout;
+    nominal_ = new QComboBox(this);
+    nominal_->setEditable(true);
+    nominal_->addItems({QStringLiteral("none"), QStringLiteral("3150"), QStringLiteral("3000"), QStringLiteral("1000")});
+    nominal_->setMinimumContentsLength(8);
+    auto* nominalLabel = new QLabel(QStringLiteral("Nominal tone (Hz):"), this);
+    nominalLabel->setBuddy(nominal_);
+    nominalRow->addWidget(nominalLabel);
+    nominalRow->addWidget(nominal_);
+    nominalRow->addStretch(1);
+    layout_->addLayout(nominalRow);
+    connect(nominal_, &QComboBox::currentTextChanged, this, &CMeterDialog::NominalChanged);
     tabs_ = new QTabWidget(this);
     layout_->addWidget(tabs_, 1);
     auto* row = new QHBoxLayout;
@@ -240,6 +253,7 @@ void CMeterDialog::ShowResult()
     cancel_->setText(QStringLiteral("Close"));
     again_->setEnabled(true);
     // The transport tab stays last; the rest are made anew.
+    figures_ = nullptr;  // it goes with its tab
     while (tabs_->count() > 1) {
         QWidget* page = tabs_->widget(0);
         tabs_->removeTab(0);
@@ -255,21 +269,11 @@ void CMeterDialog::ShowResult()
         return;
     }
     save_->setEnabled(true);
-    status_->setText(TitleLines(result_, QFileInfo(QString::fromStdString(path_)).fileName()).join(QLatin1Char('\n')));
     figures_ = new QLabel;
     figures_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     figures_->setAlignment(Qt::AlignTop | Qt::AlignLeft);
     figures_->setWordWrap(true);
-    QStringList lines;
-    for (const meter::ChannelFigures& c : result_.channels) {
-        QStringList one;
-        one << QStringLiteral("<b>Channel %1</b>").arg(c.channel);
-        for (const auto& [label, text] : meter::FigureLines(c))
-            one << QStringLiteral("%1: <b>%2</b>").arg(QString::fromStdString(label).toHtmlEscaped(),
-                                                      QString::fromStdString(text).toHtmlEscaped());
-        lines << one.join(QStringLiteral("<br>"));
-    }
-    figures_->setText(lines.join(QStringLiteral("<br><br>")));
+    NominalChanged();
     auto* scroll = new QScrollArea;
     scroll->setWidget(figures_);
     scroll->setWidgetResizable(true);
@@ -282,6 +286,34 @@ void CMeterDialog::ShowResult()
         tabs_->insertTab(at++, view, ViewName(v));
     }
     tabs_->setCurrentIndex(0);
+}
+
+void CMeterDialog::NominalChanged()
+{
+    if (!finished_ || !result_.ok)
+        return;
+    bool number = false;
+    const double hz = nominal_->currentText().trimmed().toDouble(&number);
+    for (meter::ChannelFigures& c : result_.channels)
+        meter::ApplyNominal(c, number && hz > 0 ? hz : 0);
+    ShowFigures();
+}
+
+void CMeterDialog::ShowFigures()
+{
+    if (!figures_)
+        return;
+    status_->setText(TitleLines(result_, QFileInfo(QString::fromStdString(path_)).fileName()).join(QLatin1Char('\n')));
+    QStringList lines;
+    for (const meter::ChannelFigures& c : result_.channels) {
+        QStringList one;
+        one << QStringLiteral("<b>Channel %1</b>").arg(c.channel);
+        for (const auto& [label, text] : meter::FigureLines(c))
+            one << QStringLiteral("%1: <b>%2</b>").arg(QString::fromStdString(label).toHtmlEscaped(),
+                                                      QString::fromStdString(text).toHtmlEscaped());
+        lines << one.join(QStringLiteral("<br>"));
+    }
+    figures_->setText(lines.join(QStringLiteral("<br><br>")));
 }
 
 bool CMeterDialog::SaveReport(const QString& path, std::string& error) const

@@ -38,6 +38,8 @@ public:
     QString FiguresText() const;
     // The transport the form describes.
     meter::Transport TransportOfForm() const;
+    // The test tape's nominal tone: "none", 3150, 3000, 1000 or a value typed in.
+    QComboBox* NominalBox() const { return nominal_; }
     // Writes the report to `path`; false with the reason.
     bool SaveReport(const QString& path, std::string& error) const;
 
@@ -48,6 +50,8 @@ private:
     void Measure();
     void Poll();
     void ShowResult();
+    void ShowFigures();
+    void NominalChanged();
     void SaveReportAsked();
     void BuildTransportForm(QWidget* page);
     void StoreTransport() const;
@@ -70,6 +74,7 @@ private:
     QLabel* figures_ = nullptr;
     QTabWidget* tabs_ = nullptr;
     QComboBox* kind_ = nullptr;
+    QComboBox* nominal_ = nullptr;
     QLineEdit* fields_[10] = {};
     QTimer* timer_ = nullptr;
 };
