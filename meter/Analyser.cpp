@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <numbers>
 
 namespace tarvo::meter {
@@ -366,11 +367,28 @@ void ChannelAnalyser::AddLevels(std::vector<double>& past, int64_t& count, doubl
         for (int p = 1; p < kOversample; ++p)
             between[p - 1] = w[n / 2 - 1] + s1 * p / kOversample;
     } else {
-        // Every phase's sum in the order of its taps, the phases side by side.
-        const double* h = interp_.data();
-        for (size_t k = 0; k < n; ++k)
-            for (size_t p = 0; p < kOversample; ++p)
-                between[p] += h[k * kOversample + p] * w[k];
+        // Every phase's sum in the order of its taps, the phases side by
+        // side in four pairs of lanes held in registers.
+        using Lanes = CascadePair::Lanes;
+        static_assert(kOversample == 8);
+        auto load = [](const double* at) {
+            Lanes v;
+            std::memcpy(&v, at, sizeof v);
+            return v;
+        };
+        Lanes y0 = {0, 0}, y1 = {0, 0}, y2 = {0, 0}, y3 = {0, 0};
+        for (size_t k = 0; k < n; ++k) {
+            const double* h = interp_.data() + k * kOversample;
+            const Lanes x = {w[k], w[k]};
+            y0 += load(h) * x;
+            y1 += load(h + 2) * x;
+            y2 += load(h + 4) * x;
+            y3 += load(h + 6) * x;
+        }
+        std::memcpy(between, &y0, sizeof y0);
+        std::memcpy(between + 2, &y1, sizeof y1);
+        std::memcpy(between + 4, &y2, sizeof y2);
+        std::memcpy(between + 6, &y3, sizeof y3);
     }
     hist.AddEach<kOversample - 1>(between);
 }
