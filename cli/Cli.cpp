@@ -15,8 +15,6 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -229,8 +227,9 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
         }
         return sound != nullptr;
     };
+    bool recFailed = false;  // a --rec that made no take ends the run
     for (const Step& s : steps) {
-        if (!opened)
+        if (!opened || recFailed)
             break;
         switch (s.kind) {
         case Kind::Click: form.Click(s.id); break;
@@ -245,13 +244,10 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
             view.OnCmdMsg(s.id);
             break;
         case Kind::Png:
-            errno = 0;
-            if (!WritePng(form.ClientSurface(), s.arg)) {
-                // The same words as SaveData's failure; a failure that set no
-                // error number counts as an input/output error.
-                const int error = errno ? errno : EIO;
-                err << "tarvo-cli: cannot write " << s.arg << ": " << std::strerror(error) << "\n";
-                outputFailures.push_back({SaveDataFailureText(false, s.arg, error), "tarvo-cli", 0});
+            if (std::string why; !WritePng(form.ClientSurface(), s.arg, {file, doc.GetPathName()}, &why)) {
+                // The same words as SaveData's failure.
+                err << "tarvo-cli: cannot write " << s.arg << ": " << why << "\n";
+                outputFailures.push_back({SaveDataFailureText(false, s.arg, why), "tarvo-cli", 0});
             }
             break;
         case Kind::Sound:
@@ -259,8 +255,13 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
                 view.OnCmdMsg(s.id);
             break;
         case Kind::Rec: {
-            if (!soundReady(true))
+            // Without an input device there is no take: no later command may
+            // run on an old file as if it were one.
+            if (!soundReady(true) || !sound->HasInput()) {
+                recFailed = true;
                 break;
+            }
+            const size_t messagesBefore = form.Messages().size();
             form.QueueDialogDriver([&](CDialog& dlg, VirtualForm& controls) {
                 if (haveRecFile)
                     controls.Type(IDC_FILENAME, recFile);
@@ -270,6 +271,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
                 VirtualForm::Press(dlg, IDOK);
             });
             view.OnCmdMsg(s.id);
+            recFailed = form.Messages().size() != messagesBefore;  // the take failed, and said why
             break;
         }
         }
@@ -284,7 +286,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
     form.onDialogOpened = nullptr;
 
     MeterOutcome meterOut;
-    if (meterReq.on && opened)
+    if (meterReq.on && opened && !recFailed)
         // The document's file as the commands left it (a --rec take becomes
         // the document); FILE itself when the meter alone reads it.
         meterOut = RunMeterCommand(meterOnly || doc.GetPathName().empty() ? file : doc.GetPathName(), meterReq);

@@ -1,6 +1,7 @@
 #include "cli/MeterCli.h"
 
 #include "cli/CliArgs.h"
+#include "framework/SafeOutput.h"
 #include "platform/QtModule.h"
 
 #include <cmath>
@@ -62,6 +63,13 @@ int ParseMeterOption(const std::vector<std::string>& args, size_t& i, MeterReque
 MeterOutcome RunMeterCommand(const std::string& file, const MeterRequest& req)
 {
     MeterOutcome o;
+    // An output over the file measured would destroy it: one message, no run.
+    for (const std::string* output : {&req.csv, &req.png}) {
+        if (!output->empty() && IsSameFile(*output, file)) {
+            o.messages.emplace_back(kMeterCaption, "Cannot write the file \"" + *output + "\": it is the input file.");
+            return o;
+        }
+    }
     const meter::MeterResult r = meter::RunMeter(file, req.settings);
     if (!r.ok) {
         o.messages.emplace_back(kMeterCaption, r.message);
@@ -92,8 +100,11 @@ MeterOutcome RunMeterCommand(const std::string& file, const MeterRequest& req)
     }
 
     std::string error;
-    if (!req.csv.empty() && !meter::WriteMeterCsv(file, req.settings, r, req.csv, error))
+    if (!req.csv.empty() && !meter::WriteMeterCsv(file, req.settings, r, req.csv, error)) {
+        if (error.ends_with('.'))
+            error.pop_back();  // one full stop, not two
         o.messages.emplace_back(kMeterCaption, "The deviation track was not written: " + error + ".");
+    }
     const QtModule* qt = req.png.empty() ? nullptr : LoadQtModule(error);
     if (!req.png.empty() && !(qt && qt->writeMeterPng(r, req.png, error)))
         o.messages.emplace_back(kMeterCaption, "The plots were not written: " + error + ".");

@@ -1,5 +1,7 @@
 #include "platform/MeterCharts.h"
 
+#include "framework/SafeOutput.h"
+
 #include <QApplication>
 #include <QGraphicsScene>
 #include <QImage>
@@ -11,6 +13,7 @@
 #include <QtCharts/QValueAxis>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 
@@ -159,12 +162,18 @@ bool WriteMeterPng(const meter::MeterResult& r, const std::string& path, std::st
         painter.setRenderHint(QPainter::Antialiasing);
         scene.render(&painter, QRectF(0, 0, width, height), QRectF(0, 0, width, height));
     }
-    const bool saved = image.save(QString::fromStdString(path), "PNG");
+    // Written beside path and renamed into place: a failure leaves an old
+    // file whole.
+    SafeOutputFile out;
+    bool saved = out.Open(path);
+    if (saved && !image.save(QString::fromStdString(out.TempPath()), "PNG"))
+        out.Fail(EIO);
+    saved = saved && out.Commit();
     app.reset();
     if (ownHandler)
         qInstallMessageHandler(previous);
     if (!saved) {
-        error = "cannot write " + path;
+        error = "cannot write " + path + ": " + out.Reason();
         return false;
     }
     return true;
