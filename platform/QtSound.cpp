@@ -294,7 +294,7 @@ public:
             if (device.isNull())
                 return nullptr;
             return std::make_unique<QtCaptureSource>(device);
-        });
+        }, [] { return !QMediaDevices::defaultAudioInput().isNull(); });
     }
     ~QtSoundPlatform() override
     {
@@ -348,6 +348,7 @@ private:
     {
         return Real().Recorder().SendString(command, reply);
     }
+    bool HasInputDevice() const override { return Real().HasInput(); }
     SoundPlatform& Real() const
     {
         if (!real_)
