@@ -164,6 +164,28 @@ TEST_F(MaxFreqs, BandLimitsOfThePeakSearch)
     }
 }
 
+TEST_F(MaxFreqs, ANarrowBandKeepsTheRefinedFrequencyWithinABinOfThePeak)
+{
+    // Chunk 256 at 11025 Hz (bins of 43.07 Hz), band 2900 to 3100 Hz on a
+    // 3000 Hz tone: a neighbour outside the band may exceed the peak in it.
+    // The refined frequency stays within one bin either side of the peak
+    // bin, so the track and its spread stay near the tone.
+    const double delta = 11025.0 / 256;
+    for (double hz : {3000.0, 2930.0, 3090.0}) {
+        Run(Wave8(11025, Sine(256 * 40, hz, 11025)), IDC_CHUNK256, "2900", "3100");
+        ASSERT_TRUE(form.Messages().empty());
+        ASSERT_EQ(view.m_nChunks, 40);
+        for (int c = 1; c <= 40; ++c) {
+            const double f = view.m_pFreqs[static_cast<size_t>(c)];
+            EXPECT_GE(f, 2900 - 2 * delta) << hz << " Hz, chunk " << c;
+            EXPECT_LE(f, 3100 + delta) << hz << " Hz, chunk " << c;
+            EXPECT_NEAR(f, hz, 2 * delta) << hz << " Hz, chunk " << c;
+        }
+        view.OnWowFlutter();
+        EXPECT_LT(std::stod(Field(IDC_WOWFLUTTER_TEXT)), 1.0) << hz << " Hz: " << Field(IDC_WOWFLUTTER_TEXT);
+    }
+}
+
 TEST_F(MaxFreqs, HighBinFromALargerChunkIsBounded)
 {
     Open(Wave8(22050, Sine(22050, 1000, 22050)));
