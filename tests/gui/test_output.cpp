@@ -8,7 +8,10 @@
 #include "resources/Resources.h"
 
 #include <QAction>
+#include <QDir>
 #include <QFileDialog>
+#include <QHeaderView>
+#include <QTreeView>
 #include <QLineEdit>
 #include <QFontMetrics>
 #include <QGroupBox>
@@ -145,6 +148,37 @@ int Room(QWidget* w)
 
 int TextWidth(QWidget* w, const QString& text) { return QFontMetrics(w->font()).horizontalAdvance(text); }
 
+// Every column of a file dialog's list shows its texts whole: Size, Type
+// and Date Modified as wide as their widest text, the name column wider still.
+void ExpectEveryColumnWhole(QWidget* w)
+{
+    auto* dlg = qobject_cast<QFileDialog*>(w);
+    ASSERT_NE(dlg, nullptr);
+    auto* tree = dlg->findChild<QTreeView*>(QStringLiteral("treeView"));
+    ASSERT_NE(tree, nullptr);
+    QTest::qWait(300);  // the folder is read in the background
+    ASSERT_GT(tree->model()->rowCount(tree->rootIndex()), 0);
+    QHeaderView* header = tree->header();
+    ASSERT_EQ(header->count(), 4);
+    for (int i = 1; i < header->count(); ++i) {
+        EXPECT_FALSE(header->isSectionHidden(i)) << i;
+        EXPECT_GE(header->sectionSize(i), tree->sizeHintForColumn(i)) << header->model()->headerData(i, Qt::Horizontal).toString().toStdString();
+        EXPECT_GE(header->sectionSize(i), header->sectionSizeFromContents(i).width()) << i;
+    }
+    EXPECT_GE(header->sectionSize(0), 30 * QFontMetrics(tree->font()).averageCharWidth());
+    dlg->reject();
+}
+
+TEST_F(Output, OpenAndSaveDialogsShowEveryColumn)
+{
+    Start(ToneArgs());
+    // A file of some size beside the tone, so the Size column has a text.
+    dir.Write("big.wav", Wave8(22050, Sine(74240, 1000, 22050)));
+    QDir::setCurrent(QString::fromStdString(dir.Path().string()));
+    WithModal(ExpectEveryColumnWhole, [&] { Frame()->CommandAction(ID_SAVEDATA)->trigger(); });
+    WithModal(ExpectEveryColumnWhole, [&] { Frame()->OnCommand(ID_FILE_OPEN); });
+}
+
 TEST_F(Output, WidestTextsFitTheirControls)
 {
     Start();
@@ -165,6 +199,13 @@ TEST_F(Output, WidestTextsFitTheirControls)
         {IDC_DELTAT, "2.05e+006 msec", false},    {IDC_DELTAFREQ, "43.066 Hz", true},
         {IDC_WOWFLUTTER_TEXT, "1.335e-002 %rms", true},
         {IDC_DURATION, "1.25e-002 sec", false},  {IDC_DISPLAYED, "1.25e-002 sec", false},
+        // The widest texts each field can hold: ten digits of Data Size (a
+        // 32-bit size), the three-digit _gcvt forms with an exponent.
+        {IDC_DATASIZE, "13230000", false},        {IDC_DATASIZE, "4294967295", false},
+        {IDC_DATASIZE, "8888888888", false},
+        {IDC_DURATION, "8.88e+008 sec", false},  {IDC_DURATION, "4.29e+009 sec", false},
+        {IDC_DISPLAYED, "8.88e+008 sec", false}, {IDC_DISPLAYED, "8.88e-008 sec", false},
+        {IDC_DELTAT, "8.88e+006 msec", false},   {IDC_DELTAT, "8.88e-001 msec", false},
     };
     for (const Case& c : cases) {
         Form().SetDlgItemText(c.id, c.text.toStdString());
