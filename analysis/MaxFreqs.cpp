@@ -73,7 +73,9 @@ void CTarvoView::OnMaxFreqs()
             // bins wide a neighbour outside it may exceed the peak (the
             // quotient then passes 1), and a neighbour equal to the peak makes
             // it infinite. Where the peak is a true maximum nothing changes.
-            if (!std::isnan(f))
+            // A band with no magnitude in it (an empty band) has no peak to
+            // stay near, and keeps what the quotient gives.
+            if (bestSq > 0 && !std::isnan(f))
                 f = std::clamp(f, peakFreq - m_dDeltaFreq, peakFreq + m_dDeltaFreq);
             if (!(f > 0))
                 f = peakFreq;

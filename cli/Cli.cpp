@@ -71,7 +71,9 @@ constexpr const char* kUsage =
     "--meter and no form command, FILE is read by the meter alone. The test sounds\n"
     "are looked for in the current folder, beside the program, then in share/tarvo.\n"
     "Every sound stops before the program exits; without an audio device a sound\n"
-    "command says so on standard error.\n"
+    "command says so on standard error; --rec without an input device ends the run\n"
+    "there, so no later command reads an old take. No output is written over FILE,\n"
+    "and each output is written whole or not at all.\n"
     "\n"
     "Exit status: 0; 1 when a message box was shown, an output could not be\n"
     "written or no audio device was found; 2 for a usage error.\n";

@@ -255,7 +255,9 @@ TEST_F(Cli, NoOutputGoesOverTheInput)
         {{"--meter", "--meter-png", "v.wav", "v.wav"}, "Cannot write the file \"v.wav\": it is the input file."},
         {{"--meter", "--meter-csv", "same.wav", "v.wav"}, "Cannot write the file \"same.wav\": it is the input file."},
         {{"--png", "v.wav", "v.wav"}, "Cannot write the file \"v.wav\": it is the input file."},
-        {{"--save-data", "./v.wav", "v.wav"}, "Cannot write the file \"./v.wav\": it is the input file."},
+        // The save dialog's answer, as it names it: in the folder it shows.
+        {{"--save-data", "./v.wav", "v.wav"},
+         "Cannot write the file \"" + (dir.Path() / "." / "v.wav").string() + "\": it is the input file."},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = c.args;
