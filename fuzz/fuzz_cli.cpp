@@ -78,9 +78,8 @@ struct Folder {
         if (!::mkdtemp(tmpl))
             Fail("no temporary folder");
         path = tmpl;
-        std::filesystem::current_path(path);
-        std::ofstream("a.wav", std::ios::binary) << ToneWave(8000, 1, 8, 2.5);
-        std::ofstream("b.wav", std::ios::binary) << ToneWave(8000, 2, 16, 0.5);
+        std::ofstream(path / "a.wav", std::ios::binary) << ToneWave(8000, 1, 8, 2.5);
+        std::ofstream(path / "b.wav", std::ios::binary) << ToneWave(8000, 2, 16, 0.5);
     }
     ~Folder()
     {
@@ -124,7 +123,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         argv.push_back(a.data());
     argv.push_back(nullptr);
     std::ostringstream out, err;
+    // In the folder while it runs only: libFuzzer reads its corpus by
+    // relative names.
+    const std::filesystem::path home = std::filesystem::current_path();
+    std::filesystem::current_path(folder.path);
     const int status = tarvo::RunCli(static_cast<int>(args.size()), argv.data(), out, err);
+    std::filesystem::current_path(home);
     folder.Tidy();
     if (status < 0 || status > 3)
         Fail("an exit status that is not documented");
