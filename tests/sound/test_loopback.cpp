@@ -212,9 +212,10 @@ TEST(NoSoundServer, RecEndsTheRunAndNoLaterCommandReadsAnOldTake)
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "tarvo-cli: no audio device was found\n");
     auto f = Fields(r.out);
-    EXPECT_EQ(f["Aver Freq"], "");
+    EXPECT_EQ(f["Aver Freq"], "No WAV file");  // as at start-up: nothing was read
     EXPECT_EQ(f["Sample Rate"], "");
     EXPECT_EQ(r.out.find("Meter"), std::string::npos) << r.out;
+    EXPECT_EQ(f["Wow&Flutter"], "");
 }
 
 TEST(NoSoundServer, SoundCommandsSayOnceThatNoAudioDeviceWasFound)
