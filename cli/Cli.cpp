@@ -2,6 +2,7 @@
 
 #include "cli/CliArgs.h"
 #include "cli/MeterCli.h"
+#include "cli/MeterLive.h"
 #include "form/TarvoDoc.h"
 #include "cli/Png.h"
 #include "framework/Dialog.h"
@@ -56,11 +57,14 @@ constexpr const char* kUsage =
     "  --stop             Stop: silence the sound\n"
     "  --rec SECONDS      Rec, Record, wait, Stop, OK: the recording becomes FILE\n"
     "  --meter            the standards wow-and-flutter meter on FILE or the take\n"
-    "  --carrier HZ       the meter's carrier (else the strongest tone, 500-10000 Hz)\n"
+    "  --carrier HZ       the meter's carrier (else the strongest tone, 50-20000 Hz)\n"
     "  --nominal HZ       the test tone's nominal frequency: the meter gives the speed error\n"
     "  --channel N|all    the channel the meter measures (else every channel)\n"
     "  --meter-csv OUT    the meter's deviation track as CSV\n"
     "  --meter-png OUT    the meter's deviation and its spectrum as a PNG\n"
+    "  --meter-live SECONDS  the meter on the sound input, live: a line ten times a\n"
+    "                     second, then the figures of the whole run (takes --nominal,\n"
+    "                     --channel, --carrier)\n"
     "\n"
     "Output:\n"
     "  --json             one JSON object: {\"fields\", \"messages\", \"list\", \"meter\"}\n"
@@ -94,6 +98,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
     std::vector<std::string> args(argv + 1, argv + argc);
     std::vector<Step> steps;
     MeterRequest meterReq;
+    LiveRequest liveReq;
     std::string file;
     bool haveFile = false, json = false, listAsked = false;
     std::string recFile;
@@ -108,7 +113,10 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
         const std::string& a = args[i];
         auto value = [&](std::string& v) { return TakeOptionValue(args, i, v); };
         std::string v;
-        if (std::string why; int taken = ParseMeterOption(args, i, meterReq, why)) {
+        if (std::string why; int taken = ParseLiveOption(args, i, liveReq, why)) {
+            if (taken < 0)
+                return usage(why);
+        } else if (int taken = ParseMeterOption(args, i, meterReq, why)) {
             if (taken < 0)
                 return usage(why);
         } else if (a == "--help" || a == "-h") {
@@ -183,14 +191,16 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
         }
     }
 
-    if (meterReq.optionsSeen && !meterReq.on)
-        return usage("--carrier, --channel, --meter-csv and --meter-png go with --meter");
+    if (liveReq.on && (meterReq.on || !meterReq.csv.empty() || !meterReq.png.empty() || haveFile))
+        return usage("--meter-live measures the sound input: it takes no FILE, --meter, --meter-csv or --meter-png");
+    if (meterReq.optionsSeen && !meterReq.on && !liveReq.on)
+        return usage("--carrier, --nominal, --channel, --meter-csv and --meter-png go with --meter");
     const bool recording = std::any_of(steps.begin(), steps.end(), [](const Step& st) { return st.kind == Kind::Rec; });
     if (meterReq.on && !haveFile && !recording)
         return usage("--meter needs a FILE or a --rec take");
     // The meter alone reads FILE itself: the form's reader may refuse what
     // the meter takes (16-bit, stereo, FLAC...), and its fields say nothing.
-    const bool meterOnly = meterReq.on && steps.empty();
+    const bool meterOnly = (meterReq.on || liveReq.on) && steps.empty();
 
     VirtualForm form(FormTemplate());
     CTarvoDoc doc;
@@ -279,6 +289,10 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
         }
         }
     }
+    MeterOutcome meterOut;
+    if (liveReq.on && opened && !recFailed && soundReady(true) && !noDevice)
+        // While a looping test sound still plays.
+        meterOut = RunMeterLive(*sound, liveReq, meterReq.settings, json, out);
     if (sound) {
         // A file played once is heard to its end; a loop stops here.
         sound->WaitForSound();
@@ -288,7 +302,6 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
     }
     form.onDialogOpened = nullptr;
 
-    MeterOutcome meterOut;
     if (meterReq.on && opened && !recFailed)
         // The document's file as the commands left it (a --rec take becomes
         // the document); FILE itself when the meter alone reads it.

@@ -37,7 +37,7 @@ int ParseMeterOption(const std::vector<std::string>& args, size_t& i, MeterReque
     if (a == "--carrier") {
         double hz = 0;
         if (!ParseNumber(v, hz) || hz < meter::kLowestCarrier || hz > meter::kHighestCarrier) {
-            why = "--carrier takes a frequency from 500 to 10000 Hz, not \"" + v + "\"";
+            why = "--carrier takes a frequency from 50 to 20000 Hz, not \"" + v + "\"";
             return -1;
         }
         req.settings.carrierHz = hz;
@@ -67,17 +67,9 @@ int ParseMeterOption(const std::vector<std::string>& args, size_t& i, MeterReque
     return 1;
 }
 
-MeterOutcome RunMeterCommand(const std::string& file, const MeterRequest& req)
+MeterOutcome DescribeMeterResult(const meter::MeterResult& r)
 {
     MeterOutcome o;
-    // An output over the file measured would destroy it: one message, no run.
-    for (const std::string* output : {&req.csv, &req.png}) {
-        if (!output->empty() && IsSameFile(*output, file)) {
-            o.messages.emplace_back(kMeterCaption, "Cannot write the file \"" + *output + "\": it is the input file.");
-            return o;
-        }
-    }
-    const meter::MeterResult r = meter::RunMeter(file, req.settings);
     if (!r.ok) {
         o.messages.emplace_back(kMeterCaption, r.message);
         return o;
@@ -112,7 +104,23 @@ MeterOutcome RunMeterCommand(const std::string& file, const MeterRequest& req)
         for (const auto& [label, text] : meter::FigureLines(c))
             o.lines.push_back("Meter channel " + std::to_string(c.channel) + " " + label + ": " + text);
     }
+    return o;
+}
 
+MeterOutcome RunMeterCommand(const std::string& file, const MeterRequest& req)
+{
+    // An output over the file measured would destroy it: one message, no run.
+    for (const std::string* output : {&req.csv, &req.png}) {
+        if (!output->empty() && IsSameFile(*output, file)) {
+            MeterOutcome o;
+            o.messages.emplace_back(kMeterCaption, "Cannot write the file \"" + *output + "\": it is the input file.");
+            return o;
+        }
+    }
+    const meter::MeterResult r = meter::RunMeter(file, req.settings);
+    MeterOutcome o = DescribeMeterResult(r);
+    if (!r.ok)
+        return o;
     std::string error;
     if (!req.csv.empty() && !meter::WriteMeterCsv(file, req.settings, r, req.csv, error)) {
         if (error.ends_with('.'))
