@@ -4,6 +4,10 @@
 #include "resources/Resources.h"
 
 #include <QApplication>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QScreen>
+#include <QTreeView>
 #include <QGroupBox>
 #include <QIcon>
 #include <QImage>
@@ -138,6 +142,24 @@ void FitTextToWidth(QWidget* w, const QFont& base)
     }
     if (w->font() != font)
         w->setFont(font);
+}
+
+void ShowEveryColumn(QFileDialog& dlg)
+{
+    const QFontMetrics fm(dlg.font());
+    QSize size(fm.averageCharWidth() * 130, fm.height() * 32);
+    if (const QScreen* screen = dlg.screen())
+        size = size.boundedTo(screen->availableGeometry().size());
+    dlg.resize(size);
+    // The name takes the room left; the other columns as much as their
+    // texts need ("72.5 KiB", "wav File", a whole date and time).
+    if (auto* tree = dlg.findChild<QTreeView*>(QStringLiteral("treeView"))) {
+        QHeaderView* header = tree->header();
+        header->setStretchLastSection(false);
+        header->setSectionResizeMode(0, QHeaderView::Stretch);
+        for (int i = 1; i < header->count(); ++i)
+            header->setSectionResizeMode(i, QHeaderView::ResizeToContents);
+    }
 }
 
 QString ButtonText(const std::string& caption) { return QString::fromStdString(caption); }

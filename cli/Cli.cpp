@@ -17,8 +17,6 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -82,7 +80,9 @@ constexpr const char* kUsage =
     "--meter and no form command, FILE is read by the meter alone. The test sounds\n"
     "are looked for in the current folder, beside the program, then in share/tarvo.\n"
     "Every sound stops before the program exits; without an audio device a sound\n"
-    "command says so on standard error.\n"
+    "command says so on standard error; --rec without an input device ends the run\n"
+    "there, so no later command reads an old take. No output is written over FILE,\n"
+    "and each output is written whole or not at all.\n"
     "\n"
     "Exit status: 0; 1 when a message box was shown, an output could not be\n"
     "written or no audio device was found; 2 for a usage error.\n";
@@ -249,8 +249,9 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
         }
         return sound != nullptr;
     };
+    bool recFailed = false;  // a --rec that made no take ends the run
     for (const Step& s : steps) {
-        if (!opened)
+        if (!opened || recFailed)
             break;
         switch (s.kind) {
         case Kind::Click: form.Click(s.id); break;
@@ -265,13 +266,10 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
             view.OnCmdMsg(s.id);
             break;
         case Kind::Png:
-            errno = 0;
-            if (!WritePng(form.ClientSurface(), s.arg)) {
-                // The same words as SaveData's failure; a failure that set no
-                // error number counts as an input/output error.
-                const int error = errno ? errno : EIO;
-                err << "tarvo-cli: cannot write " << s.arg << ": " << std::strerror(error) << "\n";
-                outputFailures.push_back({SaveDataFailureText(false, s.arg, error), "tarvo-cli", 0});
+            if (std::string why; !WritePng(form.ClientSurface(), s.arg, {file, doc.GetPathName()}, &why)) {
+                // The same words as SaveData's failure.
+                err << "tarvo-cli: cannot write " << s.arg << ": " << why << "\n";
+                outputFailures.push_back({SaveDataFailureText(false, s.arg, why), "tarvo-cli", 0});
             }
             break;
         case Kind::Sound:
@@ -279,8 +277,13 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
                 view.OnCmdMsg(s.id);
             break;
         case Kind::Rec: {
-            if (!soundReady(true))
+            // Without an input device there is no take: no later command may
+            // run on an old file as if it were one.
+            if (!soundReady(true) || !sound->HasInput()) {
+                recFailed = true;
                 break;
+            }
+            const size_t messagesBefore = form.Messages().size();
             form.QueueDialogDriver([&](CDialog& dlg, VirtualForm& controls) {
                 if (haveRecFile)
                     controls.Type(IDC_FILENAME, recFile);
@@ -290,12 +293,13 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
                 VirtualForm::Press(dlg, IDOK);
             });
             view.OnCmdMsg(s.id);
+            recFailed = form.Messages().size() != messagesBefore;  // the take failed, and said why
             break;
         }
         }
     }
     MeterOutcome meterOut;
-    if (liveReq.on && opened && soundReady(true) && !noDevice)
+    if (liveReq.on && opened && !recFailed && soundReady(true) && !noDevice)
         // While a looping test sound still plays.
         meterOut = RunMeterLive(*sound, liveReq, meterReq.settings, json, out);
     if (sound) {
@@ -307,7 +311,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
     }
     form.onDialogOpened = nullptr;
 
-    if (meterReq.on && opened)
+    if (meterReq.on && opened && !recFailed)
         // The document's file as the commands left it (a --rec take becomes
         // the document); FILE itself when the meter alone reads it.
         meterOut = RunMeterCommand(meterOnly || doc.GetPathName().empty() ? file : doc.GetPathName(), meterReq);
