@@ -242,7 +242,7 @@ TEST_F(Cli, NoOutputGoesOverTheInput)
     // Each output named as the input itself, or by a hard link to it: one
     // message, exit 1, and the recording is left whole. The meter measures
     // nothing then.
-    WriteTones((dir.Path() / "v.wav").string(), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8000, 2.5, {Tone{3000}});
+    WriteTones((dir.Path() / "v.wav").string(), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8000, 2.5, {Tone{3000, {}}});
     const std::string before = dir.Read("v.wav");
     ASSERT_GT(before.size(), 40000u);
     ASSERT_EQ(::link((dir.Path() / "v.wav").c_str(), (dir.Path() / "same.wav").c_str()), 0);
@@ -282,7 +282,7 @@ TEST_F(Cli, AnOutputThatFailsLeavesTheOldFileWholeAndNoTemporaryFile)
 {
     // The track CSV of a file the meter refuses (too short): the old CSV
     // stays as it was, and no temporary file is left beside it.
-    WriteTones((dir.Path() / "short.wav").string(), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8000, 0.5, {Tone{3000}});
+    WriteTones((dir.Path() / "short.wav").string(), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8000, 0.5, {Tone{3000, {}}});
     dir.Write("old.csv", std::string("old,track\n"));
     CliResult r = Run({"--meter", "--meter-csv", "old.csv", "short.wav"});
     EXPECT_EQ(r.status, 1);
@@ -290,7 +290,7 @@ TEST_F(Cli, AnOutputThatFailsLeavesTheOldFileWholeAndNoTemporaryFile)
     for (const auto& e : std::filesystem::directory_iterator(dir.Path()))
         EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
     // A good run replaces it whole.
-    WriteTones((dir.Path() / "long.wav").string(), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8000, 2.5, {Tone{3000}});
+    WriteTones((dir.Path() / "long.wav").string(), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8000, 2.5, {Tone{3000, {}}});
     r = Run({"--meter", "--meter-csv", "old.csv", "long.wav"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(dir.Read("old.csv").starts_with("# Tarvo")) << dir.Read("old.csv").substr(0, 40);
