@@ -26,7 +26,7 @@ int ParseMeterOption(const std::vector<std::string>& args, size_t& i, MeterReque
         req.on = true;
         return 1;
     }
-    if (a != "--carrier" && a != "--channel" && a != "--meter-csv" && a != "--meter-png")
+    if (a != "--carrier" && a != "--channel" && a != "--meter-csv" && a != "--meter-png" && a != "--nominal")
         return 0;
     req.optionsSeen = true;
     if (!TakeOptionValue(args, i, v)) {
@@ -40,6 +40,13 @@ int ParseMeterOption(const std::vector<std::string>& args, size_t& i, MeterReque
             return -1;
         }
         req.settings.carrierHz = hz;
+    } else if (a == "--nominal") {
+        double hz = 0;
+        if (!ParseNumber(v, hz) || !(hz > 0) || hz > 100000) {
+            why = "--nominal takes the test tone's nominal frequency in Hz, not \"" + v + "\"";
+            return -1;
+        }
+        req.settings.nominalHz = hz;
     } else if (a == "--channel") {
         if (v == "all") {
             req.settings.channels.clear();
@@ -75,6 +82,8 @@ MeterOutcome RunMeterCommand(const std::string& file, const MeterRequest& req)
         nlohmann::ordered_json ch;
         ch["channel"] = c.channel;
         ch["carrier_hz"] = Round(c.carrierHz, 4);
+        ch["speed_error_percent"] =
+            c.speedErrorPercent ? nlohmann::ordered_json(Round(*c.speedErrorPercent, 6)) : nlohmann::ordered_json();
         ch["seconds"] = Round(c.seconds, 6);
         ch["weighted"] = {{"two_sigma_percent", Round(c.weighted.twoSigmaPercent, 6)},
                           {"rms_percent", Round(c.weighted.rmsPercent, 6)}};
@@ -86,6 +95,11 @@ MeterOutcome RunMeterCommand(const std::string& file, const MeterRequest& req)
         ch["modulation"] = nlohmann::ordered_json::array();
         for (const meter::ModulationLine& m : c.modulation)
             ch["modulation"].push_back({{"hz", Round(m.hz, 3)}, {"percent", Round(m.percent, 6)}});
+        ch["band_high_hz"] = Round(c.bandHighHz, 3);
+        ch["snr_db"] = Round(c.snrDb, 2);
+        ch["noise_floor_percent"] = Round(c.noiseFloorPercent, 6);
+        for (const std::string& w : c.warnings)
+            o.messages.emplace_back(kMeterCaption, w);
         o.json["channels"].push_back(std::move(ch));
         for (const auto& [label, text] : meter::FigureLines(c))
             o.lines.push_back("Meter channel " + std::to_string(c.channel) + " " + label + ": " + text);

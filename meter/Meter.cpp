@@ -221,6 +221,14 @@ MeterResult RunMeter(const std::string& path, const MeterSettings& settings, con
         }
         ChannelFigures f = c.analyser->Finish();
         f.channel = c.number;
+        const double noise = std::max(0.0, input - tone);
+        f.snrDb = noise > 0 ? 10 * std::log10(tone / noise) : 200;
+        if (settings.nominalHz > 0) {
+            f.speedErrorPercent = SpeedError(f.carrierHz, settings.nominalHz);
+            if (!f.speedErrorPercent)
+                f.warnings.push_back("The tone at " + Fixed(f.carrierHz, 1) + " Hz lies more than 10 % from the nominal " +
+                                     Fixed(settings.nominalHz, 1) + " Hz: no speed error is given.");
+        }
         r.channels.push_back(std::move(f));
     }
     r.ok = true;
@@ -310,6 +318,16 @@ bool WriteMeterCsv(const std::string& path, const MeterSettings& settings, const
     return true;
 }
 
+std::optional<double> SpeedError(double carrierHz, double nominalHz)
+{
+    if (!(nominalHz > 0))
+        return std::nullopt;
+    const double e = (carrierHz - nominalHz) / nominalHz * 100;
+    if (!(std::abs(e) <= kFarthestNominalPercent))
+        return std::nullopt;
+    return e;
+}
+
 std::vector<std::pair<std::string, std::string>> FigureLines(const ChannelFigures& c)
 {
     std::string lines;
@@ -318,7 +336,7 @@ std::vector<std::pair<std::string, std::string>> FigureLines(const ChannelFigure
             lines += ", ";
         lines += Fixed(m.hz, 2) + " Hz " + Fixed(m.percent, 4) + " %";
     }
-    return {
+    std::vector<std::pair<std::string, std::string>> out = {
         {"carrier (mean, Hz)", Fixed(c.carrierHz, 3)},
         {"length (s)", Fixed(c.seconds, 3)},
         {"weighted peak (2-sigma, +-%)", Fixed(c.weighted.twoSigmaPercent, 4)},
@@ -329,7 +347,17 @@ std::vector<std::pair<std::string, std::string>> FigureLines(const ChannelFigure
         {"flutter rms (6-200 Hz, %)", Fixed(c.flutterRmsPercent, 4)},
         {"drift (spread of 2 s means, %)", Fixed(c.driftPercent, 4)},
         {"modulation (peak deviation)", lines.empty() ? std::string("none") : lines},
+        {"band top (Hz)", Fixed(c.bandHighHz, 1)},
+        {"signal-to-noise (dB)", Fixed(c.snrDb, 1)},
+        {"noise floor (weighted 2-sigma, +-%)", Fixed(c.noiseFloorPercent, 4)},
     };
+    if (c.speedErrorPercent) {
+        const std::string sign = *c.speedErrorPercent > 0 ? "+" : "";
+        out.insert(out.begin() + 1, {"speed error (%)", sign + Fixed(*c.speedErrorPercent, 3)});
+    }
+    for (const std::string& w : c.warnings)
+        out.push_back({"warning", w});
+    return out;
 }
 
 }  // namespace tarvo::meter

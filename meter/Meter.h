@@ -11,6 +11,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,7 @@ inline constexpr double kShortestSeconds = 2;
 struct MeterSettings {
     double carrierHz = 0;       // 0: the strongest tone between 500 and 10000 Hz, for each channel
     std::vector<int> channels;  // 1-based; empty: every channel
+    double nominalHz = 0;       // the test tape's nominal tone; 0: none (no speed error)
 };
 
 struct ModulationLine {
@@ -45,6 +47,16 @@ struct ChannelFigures {
     double flutterRmsPercent = 0;
     double driftPercent = 0;
     std::vector<ModulationLine> modulation;  // strongest first
+
+    // The carrier against the nominal tone, percent; empty without a nominal
+    // (or when the carrier lies too far from it to be that tone).
+    std::optional<double> speedErrorPercent;
+    double bandHighHz = 200;         // top of the flutter and unweighted bands: 200, or a quarter of a low carrier
+    double snrDb = 0;                // the tone's power against everything else in the recording
+    double noiseFloorPercent = 0;    // the weighted two-sigma the noise alone would read
+    // What a reader must know beside the figures (a nominal far from the
+    // carrier, a figure mostly noise...), one sentence each.
+    std::vector<std::string> warnings;
 
     // For the plots: the deviation's envelope against time (percent), and
     // its spectrum (peak percent against Hz) from 0 to 200 Hz.
@@ -79,6 +91,11 @@ MeterResult RunMeter(const std::string& path, const MeterSettings& settings, con
 // run found. Returns false with a reason when it cannot.
 bool WriteMeterCsv(const std::string& path, const MeterSettings& settings, const MeterResult& result,
                    const std::string& csvPath, std::string& error);
+
+// The speed error of a carrier against a nominal tone, in percent; empty
+// without a nominal or when the carrier lies more than 10 % from it.
+std::optional<double> SpeedError(double carrierHz, double nominalHz);
+inline constexpr double kFarthestNominalPercent = 10;
 
 // The figures as text, one "label: value" line each, the convention in the label.
 std::vector<std::pair<std::string, std::string>> FigureLines(const ChannelFigures& c);

@@ -49,9 +49,12 @@ TEST_F(MeterCli, JsonCarriesTheMeterObjectKeysInOrder)
     EXPECT_EQ(Keys(m), (std::vector<std::string>{"standard", "channels"}));
     ASSERT_EQ(m["channels"].size(), 2u);
     const auto& c = m["channels"][0];
-    EXPECT_EQ(Keys(c), (std::vector<std::string>{"channel", "carrier_hz", "seconds", "weighted", "unweighted",
-                                                 "wow_rms_percent", "flutter_rms_percent", "drift_percent",
-                                                 "modulation"}));
+    EXPECT_EQ(Keys(c), (std::vector<std::string>{"channel", "carrier_hz", "speed_error_percent", "seconds",
+                                                 "weighted", "unweighted", "wow_rms_percent", "flutter_rms_percent",
+                                                 "drift_percent", "modulation", "band_high_hz", "snr_db",
+                                                 "noise_floor_percent"}));
+    EXPECT_TRUE(c["speed_error_percent"].is_null());
+    EXPECT_DOUBLE_EQ(c["band_high_hz"].get<double>(), 200.0);
     EXPECT_EQ(Keys(c["weighted"]), (std::vector<std::string>{"two_sigma_percent", "rms_percent"}));
     EXPECT_EQ(Keys(c["unweighted"]), (std::vector<std::string>{"two_sigma_percent", "rms_percent"}));
     EXPECT_EQ(Keys(c["modulation"][0]), (std::vector<std::string>{"hz", "percent"}));
@@ -75,7 +78,7 @@ TEST_F(MeterCli, PlainOutputIsOneLineAFigure)
     EXPECT_NE(r.out.find("Meter channel 1 carrier (mean, Hz): 3150.000\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Meter channel 1 weighted peak (2-sigma, +-%): 0.09"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Meter channel 1 modulation (peak deviation): 4.00 Hz 0.1000 %"), std::string::npos) << r.out;
-    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 11);
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 14);
 
     // With a form command the fields come first, then the meter's lines.
     r = Run({"--header", "--meter", "--channel", "1", mono});
@@ -91,6 +94,29 @@ TEST_F(MeterCli, ChannelSelectsOneChannelAndCarrierIsFollowed)
     ASSERT_EQ(doc["meter"]["channels"].size(), 1u);
     EXPECT_EQ(doc["meter"]["channels"][0]["channel"], 2);
     EXPECT_NEAR(doc["meter"]["channels"][0]["modulation"][0]["hz"].get<double>(), 20.0, 0.1);
+}
+
+TEST_F(MeterCli, NominalGivesTheSpeedErrorOrAMessageWhenFarOff)
+{
+    Tone fast;
+    fast.carrier = 3150 * 1.005;
+    const std::string path = (dir.Path() / "fast.wav").string();
+    ASSERT_TRUE(WriteTone(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 4, fast));
+    CliResult r = Run({"--json", "--meter", "--nominal", "3150", path});
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto doc = nlohmann::ordered_json::parse(r.out);
+    EXPECT_NEAR(doc["meter"]["channels"][0]["speed_error_percent"].get<double>(), 0.5, 0.001);
+    r = Run({"--meter", "--nominal", "3150", path});
+    EXPECT_NE(r.out.find("Meter channel 1 speed error (%): +0.500\n"), std::string::npos) << r.out;
+
+    // 1000 Hz against 3150 Hz is another tone, not a speed error.
+    r = Run({"--json", "--meter", "--channel", "2", "--nominal", "3150", stereo});
+    EXPECT_EQ(r.status, 1);
+    doc = nlohmann::ordered_json::parse(r.out);
+    EXPECT_TRUE(doc["meter"]["channels"][0]["speed_error_percent"].is_null());
+    ASSERT_EQ(doc["messages"].size(), 1u);
+    EXPECT_NE(doc["messages"][0]["text"].get<std::string>().find("more than 10 % from the nominal 3150.0 Hz"),
+              std::string::npos);
 }
 
 TEST_F(MeterCli, CsvAndPngAreWritten)
@@ -146,6 +172,8 @@ TEST_F(MeterCli, UsageErrors)
         {"--meter", "--channel", "0", mono},
         {"--meter", "--channel", "left", mono},
         {"--meter", "--meter-png"},
+        {"--meter", "--nominal", "0", mono},
+        {"--meter", "--nominal", "fast", mono},
     };
     for (const auto& args : cases) {
         CliResult r = Run(args);
