@@ -220,16 +220,6 @@ private:
     std::chrono::steady_clock::time_point start_;
 };
 
-// The nominal tone of the settings (0: none).
-template <class Settings>
-double NominalOf(const Settings& s)
-{
-    if constexpr (requires { s.nominalHz; })
-        return s.nominalHz;
-    else
-        return 0;
-}
-
 bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
 }  // namespace
@@ -289,7 +279,7 @@ std::string CheckBatchUsage(const BatchOptions& opt, const MeterRequest& meter, 
         return "--meter needs a FILE, several, or --files-from LIST";
     if (opt.resume && opt.summaryCsv.empty())
         return "--resume goes with --summary-csv";
-    if (opt.limits.speed && !(NominalOf(meter.settings) > 0))
+    if (opt.limits.speed && !(meter.settings.nominalHz > 0))
         return "--limit-speed needs --nominal: the speed error is measured against the nominal tone";
     return {};
 }
