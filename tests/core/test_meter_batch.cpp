@@ -386,6 +386,20 @@ TEST_F(MeterBatch, AFileDeletedMidRunGetsItsErrorRow)
     EXPECT_NE(rows[Path("gone.wav")][Column("message")].find("gone.wav"), std::string::npos);
 }
 
+TEST_F(MeterBatch, HelpGivesEveryBatchOptionAndTheExitStatus)
+{
+    CliResult help = Run({"--help"});
+    EXPECT_EQ(help.status, 0);
+    for (const char* opt : {"--files-from", "--jobs", "--summary-csv", "--resume", "--limit-weighted",
+                            "--limit-unweighted", "--limit-speed"}) {
+        const std::string line = "\n  " + std::string(opt) + " ";
+        const size_t at = help.out.find(line);
+        EXPECT_NE(at, std::string::npos) << opt;
+        EXPECT_EQ(help.out.find(line, at + 1), std::string::npos) << opt;
+    }
+    EXPECT_NE(help.out.find("3 when a file failed a --limit"), std::string::npos);
+}
+
 // The README's several-machine recipe, on this machine alone: GNU parallel
 // with two job slots here, each share its own summary, then joined.
 TEST_F(MeterBatch, ParallelRecipeJoinsToTheSingleRunsRows)
