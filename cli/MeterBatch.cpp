@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -473,10 +474,17 @@ int RunMeterBatch(std::vector<std::string> files, const MeterRequest& meter, con
             MeterOutcome o;
             struct stat st {};
             try {
-                // Only regular files: a FIFO or a device would hold its job for ever.
-                if (::stat(todo[i].c_str(), &st) == 0 && !S_ISREG(st.st_mode))
-                    o.messages.emplace_back(kMeterCaption, "The meter reads only regular files; " + todo[i] +
-                                                               " is not one.");
+                // Only regular files: a FIFO or a device would hold its job for
+                // ever. A file that is not there is said here, in its own words:
+                // the sound library keeps the reason of a failed open in one
+                // place for every thread.
+                const std::string name = std::filesystem::path(todo[i]).filename().string();
+                if (::stat(todo[i].c_str(), &st) != 0)
+                    o.messages.emplace_back(kMeterCaption,
+                                            "The meter cannot read " + name + ": " + std::strerror(errno) + ".");
+                else if (!S_ISREG(st.st_mode))
+                    o.messages.emplace_back(kMeterCaption,
+                                            "The meter reads only regular files; " + name + " is not one.");
                 else
                     o = RunMeterCommand(todo[i], meter);
             } catch (const std::exception& e) {
