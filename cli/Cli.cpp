@@ -59,7 +59,7 @@ constexpr const char* kUsage =
     "  --stop             Stop: silence the sound\n"
     "  --rec SECONDS      Rec, Record, wait, Stop, OK: the recording becomes FILE\n"
     "  --meter            the standards wow-and-flutter meter on FILE or the take\n"
-    "  --carrier HZ       the meter's carrier (else the strongest tone, 500-10000 Hz)\n"
+    "  --carrier HZ       the meter's carrier (else the strongest tone, 50-20000 Hz)\n"
     "  --nominal HZ       the test tone's nominal frequency: the meter gives the speed error\n"
     "  --channel N|all    the channel the meter measures (else every channel)\n"
     "  --meter-csv OUT    the meter's deviation track as CSV\n"

@@ -36,7 +36,7 @@ int ParseMeterOption(const std::vector<std::string>& args, size_t& i, MeterReque
     if (a == "--carrier") {
         double hz = 0;
         if (!ParseNumber(v, hz) || hz < meter::kLowestCarrier || hz > meter::kHighestCarrier) {
-            why = "--carrier takes a frequency from 500 to 10000 Hz, not \"" + v + "\"";
+            why = "--carrier takes a frequency from 50 to 20000 Hz, not \"" + v + "\"";
             return -1;
         }
         req.settings.carrierHz = hz;

@@ -11,11 +11,21 @@ namespace {
 constexpr double kSlowRate = 2000;      // aimed-at rate of the weighted and band-limited paths
 constexpr double kAntiAliasHz = 400;
 constexpr double kWowFlutterHz = 6;
-constexpr double kBandLowHz = 0.5;
+constexpr int kSplitOrder = 12;
+constexpr double kBandLowHz = 0.2;
 constexpr double kBandHighHz = 200;
-constexpr double kSpectrumSeconds = 4;  // segment length: about 0.25 Hz resolution
+// The band's edges: a third-order high-pass whose gain at 0.2 Hz is 0.997,
+// and an eighth-order low-pass whose gain at the band's top is 0.997.
+constexpr int kLowOrder = 3, kHighOrder = 8;
+constexpr double kEdgeGain = 0.997;
+constexpr double kSpectrumSeconds = 16;  // segment length: 1/16 Hz bins, lines from 0.2 Hz
 constexpr int kEnvelopeBuckets = 1000;
 constexpr size_t kMaxLines = 5;
+constexpr double kLineOverFloor = 50;    // a line's peak bin over the local median power (17 dB)
+constexpr double kLineShare = 0.01;      // a line's level against the strongest
+constexpr int kInterpTaps = 16;
+// Below this a line would read 0.0000 %: the demodulator's own rounding.
+constexpr double kLeastLinePercent = 0.00005;
 
 double TwoPi() { return 2 * std::numbers::pi; }
 
@@ -59,17 +69,52 @@ AnaloguePrototype WeightingPrototype()
 
 Cascade WeightingFilter(double rate) { return Bilinear(WeightingPrototype(), rate, 4.0); }
 
-Cascade UnweightedFilter(double rate)
+double BandHigh(double carrierHz) { return std::min(kBandHighHz, carrierHz / 4); }
+
+namespace {
+
+// The low-pass that ends both paths at the band's top.
+Cascade BandTop(double rate, double bandHighHz)
 {
-    std::vector<Biquad> s = ButterworthHighPass(2, kBandLowHz, rate).Sections();
-    const Cascade low = ButterworthLowPass(4, kBandHighHz, rate);
+    const double top = std::pow(1 / (kEdgeGain * kEdgeGain) - 1, 1.0 / (2 * kHighOrder));
+    return ButterworthLowPass(kHighOrder, std::min(bandHighHz / top, 0.45 * rate), rate);
+}
+
+}  // namespace
+
+Cascade UnweightedFilter(double rate, double bandHighHz)
+{
+    // Butterworth: |H|^2 = 1 / (1 + (fc/f)^2n) at the edge gives the corner.
+    const double edge = std::pow(1 / (kEdgeGain * kEdgeGain) - 1, 1.0 / (2 * kLowOrder));
+    std::vector<Biquad> s = ButterworthHighPass(kLowOrder, kBandLowHz * edge, rate).Sections();
+    const Cascade low = BandTop(rate, bandHighHz);
     s.insert(s.end(), low.Sections().begin(), low.Sections().end());
     return Cascade(std::move(s));
 }
 
-PeakDetector::PeakDetector(double rate)
-    : charge_(1 - std::exp(-1 / (kChargeSeconds * rate))), decay_(std::exp(-1 / (kDecaySeconds * rate)))
+Cascade WeightedPath(double rate, double bandHighHz)
 {
+    std::vector<Biquad> s = WeightingFilter(rate).Sections();
+    const Cascade low = BandTop(rate, bandHighHz);
+    s.insert(s.end(), low.Sections().begin(), low.Sections().end());
+    return Cascade(std::move(s));
+}
+
+Cascade WowFilter(double rate) { return ButterworthLowPass(kSplitOrder, kWowFlutterHz, rate); }
+Cascade FlutterFilter(double rate) { return ButterworthHighPass(kSplitOrder, kWowFlutterHz, rate); }
+
+double NoiseFloorHz(double snr, double sampleRate, double bandHighHz)
+{
+    if (!(snr > 0) || !(sampleRate > 0))
+        return 0;
+    // N0 / P = 2 / (fs snr); the integral of |W|^2 f^2 by the midpoint rule.
+    const double rate = 2000;
+    const Cascade w = WeightedPath(rate, bandHighHz);
+    const double df = bandHighHz / 4000;
+    double integral = 0;
+    for (double f = df / 2; f < 3 * bandHighHz; f += df)
+        integral += std::norm(w.Response(f, rate)) * f * f * df;
+    return 1.96 * std::sqrt(2 / (sampleRate * snr) * integral);
 }
 
 namespace {
@@ -127,28 +172,44 @@ ChannelAnalyser::ChannelAnalyser(double trackRate, double referenceHz, double se
     : trackRate_(trackRate),
       reference_(referenceHz),
       seconds_(seconds),
-      detWeighted_(1),
-      detUnweighted_(1),
+      bandHigh_(BandHigh(referenceHz)),
       histWeighted_(referenceHz),
       histUnweighted_(referenceHz)
 {
     slowStep_ = std::max(1, static_cast<int>(std::lround(trackRate / kSlowRate)));
     slowRate_ = trackRate / slowStep_;
     antiAlias_ = ButterworthLowPass(6, std::min(kAntiAliasHz, 0.2 * trackRate), trackRate);
-    weighting_ = WeightingFilter(slowRate_);
-    unweighted_ = UnweightedFilter(slowRate_);
-    wow_ = ButterworthLowPass(8, kWowFlutterHz, slowRate_);
-    flutter_ = ButterworthHighPass(8, kWowFlutterHz, slowRate_);
-    detWeighted_ = PeakDetector(slowRate_);
-    detUnweighted_ = PeakDetector(slowRate_);
+    weighting_ = WeightedPath(slowRate_, bandHigh_);
+    unweighted_ = UnweightedFilter(slowRate_, bandHigh_);
+    wow_ = WowFilter(slowRate_);
+    flutter_ = FlutterFilter(slowRate_);
     segLength_ = std::max<int64_t>(1, std::llround(kDriftSegmentSeconds * trackRate));
+    settle_ = std::clamp(seconds / 5, kSettleSeconds, kLongestSettleSeconds);
+    taper_ = std::min(kTaperSeconds, std::max(0.0, seconds - settle_) / 4);
+    // Windowed-sinc phases at (p / kOversample) between the middle two of
+    // kInterpTaps points.
+    for (int p = 1; p < kOversample; ++p) {
+        std::vector<double> h(kInterpTaps);
+        double sum = 0;
+        for (int k = 0; k < kInterpTaps; ++k) {
+            const double t = k - (kInterpTaps / 2 - 1) - static_cast<double>(p) / kOversample;
+            const double x = std::numbers::pi * t;
+            const double r = t / (kInterpTaps / 2.0);
+            h[static_cast<size_t>(k)] = std::sin(x) / x * std::cos(std::numbers::pi / 2 * r) * std::cos(std::numbers::pi / 2 * r);
+            sum += h[static_cast<size_t>(k)];
+        }
+        for (double& v : h)
+            v /= sum;
+        interp_.push_back(std::move(h));
+    }
+    lead_.reserve(static_cast<size_t>(kLeadSeconds * slowRate_) + 1);
 
     // The longest power of two up to the spectrum's segment that the
     // measured part of the file fills.
     // The band ends at 200 Hz: about 1 kHz is enough for its spectrum.
     specStep_ = std::max(1, static_cast<int>(slowRate_ / 1000));
     const double specRate = slowRate_ / specStep_;
-    const double usable = std::max(0.0, seconds - kSettleSeconds) * specRate;
+    const double usable = std::max(0.0, seconds - std::clamp(seconds / 5, kSettleSeconds, kLongestSettleSeconds)) * specRate;
     size_t len = 64;
     while (static_cast<double>(len * 2) <= usable && static_cast<double>(len) < kSpectrumSeconds * specRate)
         len *= 2;
@@ -165,7 +226,15 @@ ChannelAnalyser::ChannelAnalyser(double trackRate, double referenceHz, double se
 
 void ChannelAnalyser::Add(double hz)
 {
-    const double x = hz - reference_;
+    // The frequency from the phase advance over one step reads a deviation
+    // at f as sin(pi f T) / (pi f T) of itself: [-1/24, 1 + 1/12, -1/24]
+    // gives it back within 0.1 % up to 200 Hz at 2 kHz.
+    const double raw = hz - reference_;
+    if (n_ == 0)
+        prev1_ = prev2_ = raw;
+    const double x = -prev2_ / 24 + prev1_ * (1 + 1.0 / 12) - raw / 24;
+    prev2_ = prev1_;
+    prev1_ = raw;
     if (n_ == 0)
         antiAlias_.SettleOn(x);
     sumHz_ += hz;
@@ -190,17 +259,46 @@ void ChannelAnalyser::Add(double hz)
 
 void ChannelAnalyser::AddSlow(double y)
 {
-    if (nSlow_ == 0) {
-        weighting_.SettleOn(y);
-        unweighted_.SettleOn(y);
+    if (started_) {
+        Run(y);
+        return;
     }
+    lead_.push_back(y);
+    if (static_cast<double>(lead_.size()) >= kLeadSeconds * slowRate_)
+        StartFilters();
+}
+
+// The filters start at rest on the held points' mean, taken under a Hann
+// window so that a slow modulation's part cycle hardly moves it: a filter
+// that started on the first point would take that point's offset from the
+// mean for a step, whose slow decay the statistics would carry for seconds.
+void ChannelAnalyser::StartFilters()
+{
+    if (started_)
+        return;
+    started_ = true;
+    double sum = 0, weight = 0;
+    const std::vector<double> w = HannWindow(lead_.size() + 1);
+    for (size_t i = 0; i < lead_.size(); ++i) {
+        sum += lead_[i] * w[i + 1];
+        weight += w[i + 1];
+    }
+    const double mean = weight > 0 ? sum / weight : 0;
+    weighting_.SettleOn(mean);
+    unweighted_.SettleOn(mean);
+    wow_.SettleOn(0);
+    flutter_.SettleOn(0);
+    for (double y : lead_)
+        Run(y);
+    lead_.clear();
+    lead_.shrink_to_fit();
+}
+
+void ChannelAnalyser::Run(double y)
+{
     const double t = static_cast<double>(nSlow_) / slowRate_;
     const double w = weighting_.Process(y);
     const double u = unweighted_.Process(y);
-    if (nSlow_ == 0) {
-        wow_.SettleOn(u);
-        flutter_.SettleOn(u);
-    }
     const double wo = wow_.Process(u);
     const double fl = flutter_.Process(u);
     ++nSlow_;
@@ -214,22 +312,57 @@ void ChannelAnalyser::AddSlow(double y)
         envMax_[b] = envSet_[b] ? std::max(envMax_[b], y) : y;
         envSet_[b] = 1;
     }
-    if (t < kSettleSeconds)
+    // The unweighted path's slow high-pass carries a start longest when it
+    // starts late: its two-sigma reads from the first second on, the
+    // weighting's (whose slow poles need longer) after the settling.
+    if (t >= kSettleSeconds)
+        AddLevels(histU_, u, histUnweighted_);
+    if (t < settle_)
         return;
-    // The detector starts with the statistics, so that it holds nothing of
-    // the filters' start.
-    histWeighted_.Add(detWeighted_.Process(w));
-    histUnweighted_.Add(detUnweighted_.Process(u));
-    sumW2_ += w * w;
-    sumU2_ += u * u;
-    sumWow2_ += wo * wo;
-    sumFl2_ += fl * fl;
+    // The two-sigma value is read from the deviation's magnitude itself, the
+    // level it exceeds 5 % of the time: a sinusoid of peak d reads
+    // d sin(0.95 x 90 deg) = 0.99692 d at any rate, where a quasi-peak
+    // detector's leak would let slow rates droop and hold a start transient.
+    AddLevels(histW_, w, histWeighted_);
+    // The rms sums fade in after the settling and out before the end.
+    double weight = 1;
+    if (taper_ > 0) {
+        const double in = std::min(1.0, (t - settle_) / taper_);
+        const double out = seconds_ > 0 ? std::clamp((seconds_ - t) / taper_, 0.0, 1.0) : 1.0;
+        weight = (0.5 - 0.5 * std::cos(std::numbers::pi * in)) * (0.5 - 0.5 * std::cos(std::numbers::pi * out));
+    }
+    sumW2_ += weight * w * w;
+    sumU2_ += weight * u * u;
+    sumWow2_ += weight * wo * wo;
+    sumFl2_ += weight * fl * fl;
+    sumWeight_ += weight;
     ++nStats_;
 
     if (nStats_ % specStep_ == 0)
         specBuf_.push_back(u);
     if (specBuf_.size() == specLength_)
         FoldSpectrum();
+}
+
+// Adds |v| and the magnitudes interpolated between the previous points,
+// once enough of them are there.
+void ChannelAnalyser::AddLevels(std::vector<double>& past, double v, LevelHistogram& hist)
+{
+    past.push_back(v);
+    if (past.size() < static_cast<size_t>(kInterpTaps)) {
+        hist.Add(std::abs(v));
+        return;
+    }
+    if (past.size() > static_cast<size_t>(kInterpTaps))
+        past.erase(past.begin());
+    // The points between the middle two of the window.
+    hist.Add(std::abs(past[kInterpTaps / 2 - 1]));
+    for (const std::vector<double>& h : interp_) {
+        double y = 0;
+        for (int k = 0; k < kInterpTaps; ++k)
+            y += h[static_cast<size_t>(k)] * past[static_cast<size_t>(k)];
+        hist.Add(std::abs(y));
+    }
 }
 
 void ChannelAnalyser::FoldSpectrum()
@@ -249,16 +382,18 @@ void ChannelAnalyser::FoldSpectrum()
     specBuf_.erase(specBuf_.begin(), specBuf_.begin() + static_cast<std::ptrdiff_t>(specLength_ / 2));
 }
 
-ChannelFigures ChannelAnalyser::Finish() const
+ChannelFigures ChannelAnalyser::Finish()
 {
+    StartFilters();
     ChannelFigures c;
     c.seconds = seconds_;
+    c.bandHighHz = bandHigh_;
     if (n_ == 0)
         return c;
     const double mean = sumHz_ / static_cast<double>(n_);
     c.carrierHz = mean;
     const double pct = 100 / mean;
-    const double stats = static_cast<double>(std::max<int64_t>(1, nStats_));
+    const double stats = sumWeight_ > 0 ? sumWeight_ : 1;
     c.weighted.twoSigmaPercent = histWeighted_.Exceeded(0.05) * pct;
     c.weighted.rmsPercent = std::sqrt(sumW2_ / stats) * pct;
     c.unweighted.twoSigmaPercent = histUnweighted_.Exceeded(0.05) * pct;
@@ -290,33 +425,59 @@ ChannelFigures ChannelAnalyser::Finish() const
         return c;
     // Spectrum: a line of peak deviation A gives the power A^2/4 * N * sum(w^2)
     // over its main lobe on the positive side (five bins of the Hann window).
+    // Each point of the plot is the power of the five bins around it, so that
+    // a line's peak reads its level whether it falls on a bin or between two,
+    // exactly as the list measures it; both are corrected for the band's own
+    // response.
     double w2 = 0;
     for (double v : hann_)
         w2 += v * v;
     const double norm = static_cast<double>(specSegments_) * static_cast<double>(specLength_) * w2 / 4;
     const double binHz = slowRate_ / specStep_ / static_cast<double>(specLength_);
-    const size_t top = std::min(specPower_.size() - 1, static_cast<size_t>(kBandHighHz / binHz) + 1);
-    for (size_t k = 0; k <= top; ++k) {
-        c.spectrumHz.push_back(static_cast<double>(k) * binHz);
-        c.spectrumPercent.push_back(std::sqrt(specPower_[k] / norm) * pct);
+    const Cascade path = UnweightedFilter(slowRate_, bandHigh_);
+    auto lobe = [&](size_t k) {
+        double sum = 0;
+        for (size_t j = k > 2 ? k - 2 : 0; j <= std::min(specPower_.size() - 1, k + 2); ++j)
+            sum += specPower_[j];
+        return sum;
+    };
+    auto level = [&](double power, double hz) {
+        const double gain = std::abs(path.Response(hz, slowRate_));
+        return gain < 0.1 ? 0.0 : std::sqrt(power / norm) / gain * pct;
+    };
+    const size_t top = std::min(specPower_.size() - 1, static_cast<size_t>(bandHigh_ / binHz) + 1);
+    for (size_t k = 1; k <= top; ++k) {
+        const double hz = static_cast<double>(k) * binHz;
+        if (hz < kBandLowHz)
+            continue;
+        c.spectrumHz.push_back(hz);
+        c.spectrumPercent.push_back(level(lobe(k), hz));
     }
 
-    // Lines: local maxima between 0.5 and 200 Hz that stand well above the
-    // spectrum's median, each measured over its main lobe and corrected for
-    // the band's own response.
-    const size_t first = std::max<size_t>(2, static_cast<size_t>(std::ceil(kBandLowHz / binHz)));
-    const size_t last = std::min(specPower_.size() - 3, static_cast<size_t>(kBandHighHz / binHz));
+    // Lines: local maxima between 0.2 Hz and the band's top whose peak bin
+    // stands well above the median power of the bins around it (an octave
+    // either side), each measured over its main lobe. The deviation's noise
+    // rises with frequency, so a floor taken over the whole band would let
+    // noise near the top pass for lines.
+    const size_t first = std::max<size_t>(3, static_cast<size_t>(std::ceil(kBandLowHz / binHz)));
+    const size_t last = std::min(specPower_.size() - 3, static_cast<size_t>(bandHigh_ / binHz));
     if (first >= last)
         return c;
-    std::vector<double> band(specPower_.begin() + static_cast<std::ptrdiff_t>(first),
-                             specPower_.begin() + static_cast<std::ptrdiff_t>(last) + 1);
-    std::nth_element(band.begin(), band.begin() + static_cast<std::ptrdiff_t>(band.size() / 2), band.end());
-    const double median = band[band.size() / 2];
-    const Cascade path = UnweightedFilter(slowRate_);
     std::vector<ModulationLine> lines;
+    std::vector<double> around;
     for (size_t k = first; k <= last; ++k) {
         const double p = specPower_[k];
-        if (!(p > specPower_[k - 1] && p >= specPower_[k + 1] && p > 20 * median))
+        if (!(p > specPower_[k - 1] && p >= specPower_[k + 1]))
+            continue;
+        around.clear();
+        const size_t from = std::max<size_t>(1, k / 2), to = std::min(specPower_.size() - 1, 2 * k + 8);
+        for (size_t j = from; j <= to; ++j)
+            if (j + 3 < k || j > k + 3)
+                around.push_back(specPower_[j]);
+        if (around.empty())
+            continue;
+        std::nth_element(around.begin(), around.begin() + static_cast<std::ptrdiff_t>(around.size() / 2), around.end());
+        if (!(p > kLineOverFloor * around[around.size() / 2]))
             continue;
         double sum = 0, moment = 0;
         for (size_t j = k - 2; j <= k + 2; ++j) {
@@ -324,16 +485,15 @@ ChannelFigures ChannelAnalyser::Finish() const
             moment += specPower_[j] * static_cast<double>(j);
         }
         const double hz = moment / sum * binHz;
-        const double gain = std::abs(path.Response(hz, slowRate_));
-        if (gain < 0.1)
-            continue;
-        lines.push_back({hz, std::sqrt(sum / norm) / gain * pct});
+        const double percent = level(sum, hz);
+        if (percent >= kLeastLinePercent)
+            lines.push_back({hz, percent});
     }
     std::sort(lines.begin(), lines.end(), [](const ModulationLine& a, const ModulationLine& b) {
         return a.percent > b.percent;
     });
     for (const ModulationLine& l : lines) {
-        if (c.modulation.size() == kMaxLines || l.percent < 0.1 * lines.front().percent)
+        if (c.modulation.size() == kMaxLines || l.percent < kLineShare * lines.front().percent)
             break;
         const bool near = std::any_of(c.modulation.begin(), c.modulation.end(), [&](const ModulationLine& m) {
             return std::abs(m.hz - l.hz) < 3 * binHz;

@@ -21,12 +21,20 @@ Demodulator::Demodulator(double rate, double carrierHz) : rate_(rate), carrier_(
 {
     decimation_ = std::max(1, static_cast<int>(std::lround(rate / kTrackRate)));
     outRate_ = rate / decimation_;
-    // Stopped: whatever would fold into +-kPassHz after decimation, and the
-    // tone's own image and harmonics, which land at multiples of the
-    // carrier after mixing.
-    const double stop = std::max(std::min(outRate_ - kPassHz, carrierHz), kPassHz + 100);
-    const std::vector<double> h = KaiserLowPass((kPassHz + stop) / 2, stop - kPassHz, kStopDb, rate);
+    // Passed: the band the meter reads (200 Hz, or a quarter of a low
+    // carrier) with a quarter to spare. Stopped: whatever would fold into
+    // the passband after decimation, and the tone's own image, its
+    // harmonics and any offset, which land at multiples of the carrier
+    // after mixing (the image at -2 fc, mirrored at the sample rate), each
+    // with the band's sidebands.
+    const double band = std::min(kPassHz / 1.25, carrierHz / 4);
+    const double pass = 1.25 * band;
+    const double image = std::min(2 * carrierHz, rate - 2 * carrierHz);
+    const double stop = std::max(std::min({outRate_ - pass, carrierHz - band, image - band}), pass + 10);
+    const std::vector<double> h = KaiserLowPass((pass + stop) / 2, stop - pass, kStopDb, rate);
     taps_ = h.size();
+    for (double v : h)
+        noiseGain_ += v * v;
     padded_ = (taps_ + kLanes - 1) / kLanes * kLanes;
     tapsRe_.assign(padded_, 0.f);
     tapsIm_.assign(padded_, 0.f);
@@ -49,9 +57,9 @@ void Demodulator::Push(const float* x, size_t n, size_t stride, std::vector<Samp
     float* w = window_.data() + old;
     for (size_t i = 0; i < n; ++i)
         w[i] = x[i * stride];
-    float power = 0;  // a block's worth: float holds it well
+    double power = 0;  // double: a float tone of amplitude 1e19 squares past float's range
     for (size_t i = 0; i < n; ++i)
-        power += w[i] * w[i];
+        power += static_cast<double>(w[i]) * w[i];
     inputPower_ += power;
     inputCount_ += n;
 

@@ -32,6 +32,10 @@ public:
     // track is appended to `out`.
     void Push(const float* x, size_t n, size_t stride, std::vector<Sample>& out);
 
+    // The share of white noise's power (its variance) the mixed-down output
+    // carries: the sum of the squared taps.
+    double NoiseGain() const { return noiseGain_; }
+
     // Mean square of the samples pushed so far.
     double InputPower() const { return inputCount_ ? inputPower_ / static_cast<double>(inputCount_) : 0; }
 
@@ -45,6 +49,7 @@ private:
     double stepPhase_;                    // the carrier's phase advance over one decimated step
     double prevRe_ = 0, prevIm_ = 0;
     bool havePrev_ = false;
+    double noiseGain_ = 0;
     double inputPower_ = 0;
     size_t inputCount_ = 0;
 };

@@ -33,15 +33,35 @@ std::string Fixed(double v, int decimals)
 
 std::string NameOf(const std::string& path) { return std::filesystem::path(path).filename().string(); }
 
-double HighestCarrier(int rate) { return std::min(kHighestCarrier, rate / 2.0 - 400); }
+constexpr size_t kLongestSearch = 65536;  // the carrier search's transform, whatever the rate
+constexpr double kSecondToneShare = 0.01;  // a second tone within 20 dB makes the reading meaningless
+constexpr double kQuietestTone = 0.25e-12;  // -120 dBFS (a full-scale tone gives 0.25)
+constexpr double kLoudNoisePercent = 0.005;
 
-// The strongest tone between the carrier limits in each selected channel,
-// from Hann spectra spread evenly over the file; 0 where there is none.
-std::vector<double> FindCarriers(SoundReader& in, const std::vector<int>& channels)
+std::string RangeText(int rate)
+{
+    return "between 50 and " + Fixed(HighestCarrier(rate), 0) + " Hz";
+}
+
+std::string NotFiniteMessage(const std::string& name)
+{
+    return "The meter cannot read " + name + ": it holds samples that are not finite numbers (NaN or infinity).";
+}
+
+struct Found {
+    bool notFinite = false;  // a sample looked at was NaN or infinite
+    double hz = 0;        // 0: no tone
+    double secondHz = 0;  // a second tone within the demodulator's band, within 20 dB; 0: none
+};
+
+// The strongest tone between the carrier limits in each selected channel
+// (near `near` when it is given: the tone a given carrier stands for), from
+// Hann spectra spread evenly over the file.
+std::vector<Found> FindCarriers(SoundReader& in, const std::vector<int>& channels, double near = 0)
 {
     const int rate = in.Rate(), nch = in.Channels();
     size_t n = 4096;
-    while (static_cast<double>(n) < rate / 4.0)  // bins of 4 Hz at most
+    while (static_cast<double>(n) < rate && n < kLongestSearch)  // bins of 1 Hz where the length allows
         n *= 2;
     while (n > 1024 && static_cast<int64_t>(n) > in.Frames())
         n /= 2;
@@ -50,6 +70,7 @@ std::vector<double> FindCarriers(SoundReader& in, const std::vector<int>& channe
     std::vector<std::vector<double>> power(channels.size(), std::vector<double>(n / 2 + 1, 0.0));
     std::vector<float> block(n * static_cast<size_t>(nch));
     std::vector<std::complex<double>> x(n);
+    std::vector<Found> carriers(channels.size());
     const FftPlan plan(n);
     for (int64_t l = 0; l < looks; ++l) {
         const int64_t at = looks > 1 ? l * (in.Frames() - static_cast<int64_t>(n)) / (looks - 1) : 0;
@@ -58,8 +79,12 @@ std::vector<double> FindCarriers(SoundReader& in, const std::vector<int>& channe
         const int64_t got = in.Read(block.data(), static_cast<int64_t>(n));
         for (size_t c = 0; c < channels.size(); ++c) {
             const size_t ch = static_cast<size_t>(channels[c] - 1);
-            for (size_t i = 0; i < n; ++i)
-                x[i] = static_cast<int64_t>(i) < got ? block[i * static_cast<size_t>(nch) + ch] * hann[i] : 0.0;
+            for (size_t i = 0; i < n; ++i) {
+                const double v = static_cast<int64_t>(i) < got ? block[i * static_cast<size_t>(nch) + ch] : 0.0;
+                if (!std::isfinite(v))
+                    carriers[c].notFinite = true;
+                x[i] = std::isfinite(v) ? v * hann[i] : 0.0;
+            }
             plan.Forward(x);
             for (size_t k = 0; k <= n / 2; ++k)
                 power[c][k] += std::norm(x[k]);
@@ -68,9 +93,9 @@ std::vector<double> FindCarriers(SoundReader& in, const std::vector<int>& channe
     in.Seek(0);
 
     const double bin = static_cast<double>(rate) / static_cast<double>(n);
-    const size_t lo = static_cast<size_t>(std::ceil(kLowestCarrier / bin));
-    const size_t hi = std::min(n / 2 - 3, static_cast<size_t>(HighestCarrier(rate) / bin));
-    std::vector<double> carriers(channels.size(), 0.0);
+    const double loHz = near > 0 ? near * 0.9 : kLowestCarrier, hiHz = near > 0 ? near * 1.1 : HighestCarrier(rate);
+    const size_t lo = std::max<size_t>(4, static_cast<size_t>(std::ceil(loHz / bin)));
+    const size_t hi = std::min(n / 2 - 4, static_cast<size_t>(hiHz / bin));
     if (lo + 8 >= hi)
         return carriers;
     for (size_t c = 0; c < channels.size(); ++c) {
@@ -89,8 +114,29 @@ std::vector<double> FindCarriers(SoundReader& in, const std::vector<int>& channe
         double total = 0;
         for (double v : p)
             total += v;
-        if (lobe > 0 && lobe > kToneOverFloor * median && lobe > kCarrierShare * total)
-            carriers[c] = moment / lobe * bin;
+        if (!(lobe > 0 && lobe > kToneOverFloor * median && lobe > kCarrierShare * total))
+            continue;
+        carriers[c].hz = moment / lobe * bin;
+        // A second tone inside the demodulator's band pulls the frequency the
+        // meter follows: the strongest other peak there, over its own lobe.
+        const double pass = 1.25 * std::min(200.0, carriers[c].hz / 4);
+        const size_t reach = static_cast<size_t>(pass / bin) + 1;
+        double strongest = 0;
+        for (size_t k = std::max<size_t>(3, peak > reach ? peak - reach : 0); k <= std::min(p.size() - 4, peak + reach); ++k) {
+            // The tone's own sidebands (a wow of 1 % spreads it over 2 % and more).
+            const double apart = std::abs(static_cast<double>(k) - static_cast<double>(peak)) * bin;
+            if (apart < 0.02 * carriers[c].hz + 20 || apart < 7 * bin)
+                continue;
+            if (!(p[k] > p[k - 1] && p[k] >= p[k + 1]))
+                continue;
+            double other = 0;
+            for (size_t j = k - 3; j <= k + 3; ++j)
+                other += p[j];
+            if (other > kSecondToneShare * lobe && other > strongest) {
+                strongest = other;
+                carriers[c].secondHz = static_cast<double>(k) * bin;
+            }
+        }
     }
     return carriers;
 }
@@ -109,7 +155,11 @@ std::string OpenChecked(SoundReader& in, const std::string& path, const MeterSet
 {
     const std::string name = NameOf(path);
     if (!in.Open(path))
-        return "The meter cannot read " + name + ": " + in.Error();
+        return in.Unopenable() ? in.Error() : "The meter cannot read " + name + ": " + in.Error();
+    if (in.Rate() <= 0)
+        return "The meter cannot read " + name + ": its header gives no sample rate.";
+    if (in.Rate() > kHighestRate)
+        return "The meter takes sample rates up to 768000 Hz; " + name + " gives " + std::to_string(in.Rate()) + " Hz.";
     if (in.Rate() < kLowestRate)
         return "The meter needs a sample rate of at least 8000 Hz; " + name + " has " + std::to_string(in.Rate()) +
                " Hz.";
@@ -124,12 +174,11 @@ std::string OpenChecked(SoundReader& in, const std::string& path, const MeterSet
         if (c < 1 || c > in.Channels())
             return name + " has no channel " + std::to_string(c) + "; it has " + std::to_string(in.Channels()) + ".";
     if (settings.carrierHz != 0 && !(settings.carrierHz >= kLowestCarrier && settings.carrierHz <= HighestCarrier(in.Rate())))
-        return "The carrier must lie between 500 Hz and " + Fixed(HighestCarrier(in.Rate()), 0) + " Hz for " + name +
-               ".";
+        return "The carrier must lie " + RangeText(in.Rate()) + " for " + name + ".";
     return {};
 }
 
-enum class Streamed { Whole, Cancelled, Short };
+enum class Streamed { Whole, Cancelled, Short, NotFinite };
 
 // Streams the file through the channels.
 Streamed Stream(SoundReader& in, std::vector<Channel>& chans, const MeterProgress& progress,
@@ -143,6 +192,10 @@ Streamed Stream(SoundReader& in, std::vector<Channel>& chans, const MeterProgres
         const int64_t got = in.Read(block.data(), kBlockFrames);
         if (got <= 0)
             break;
+        const size_t values = static_cast<size_t>(got) * static_cast<size_t>(nch);
+        if (!std::all_of(block.begin(), block.begin() + static_cast<std::ptrdiff_t>(values),
+                         [](float v) { return std::isfinite(v); }))
+            return Streamed::NotFinite;
         for (Channel& c : chans) {
             const float* x = block.data() + (c.number - 1);
             track.clear();
@@ -178,15 +231,29 @@ MeterResult RunMeter(const std::string& path, const MeterSettings& settings, con
     const std::string name = NameOf(path);
     const double seconds = static_cast<double>(in.Frames()) / in.Rate();
 
+    // A given carrier stands for the tone near it, whose frequency is found
+    // as closely as the automatic search finds it: the filters start on the
+    // deviation from it.
+    const std::vector<Found> found = FindCarriers(in, channels, settings.carrierHz);
     std::vector<double> carriers(channels.size(), settings.carrierHz);
-    if (settings.carrierHz == 0) {
-        carriers = FindCarriers(in, channels);
-        for (size_t i = 0; i < channels.size(); ++i)
-            if (carriers[i] == 0) {
-                r.message = "No tone between 500 and 10000 Hz in channel " + std::to_string(channels[i]) + " of " +
-                            name + ".";
-                return r;
-            }
+    for (size_t i = 0; i < channels.size(); ++i) {
+        if (found[i].notFinite) {
+            r.message = NotFiniteMessage(name);
+            return r;
+        }
+        if (found[i].hz == 0 && settings.carrierHz == 0) {
+            r.message = "No tone " + RangeText(in.Rate()) + " in channel " + std::to_string(channels[i]) + " of " +
+                        name + ".";
+            return r;
+        }
+        if (found[i].hz != 0)
+            carriers[i] = found[i].hz;
+        if (found[i].secondHz != 0) {
+            r.message = "A second tone at " + Fixed(found[i].secondHz, 0) + " Hz, within 20 dB of the carrier at " +
+                        Fixed(carriers[i], 0) + " Hz, pulls the frequency the meter follows in channel " +
+                        std::to_string(channels[i]) + " of " + name + ": no figures.";
+            return r;
+        }
     }
 
     std::vector<Channel> chans;
@@ -206,6 +273,9 @@ MeterResult RunMeter(const std::string& path, const MeterSettings& settings, con
         r.message = "The meter could not read all of " + name + ": the file breaks off before the " +
                     Fixed(seconds, 2) + " s its header gives.";
         return r;
+    case Streamed::NotFinite:
+        r.message = NotFiniteMessage(name);
+        return r;
     case Streamed::Whole:
         break;
     }
@@ -219,10 +289,28 @@ MeterResult RunMeter(const std::string& path, const MeterSettings& settings, con
                         " of " + name + ".";
             return r;
         }
+        if (!(tone > kQuietestTone)) {
+            r.message = "The tone in channel " + std::to_string(c.number) + " of " + name +
+                        " lies below -120 dBFS: too quiet to measure.";
+            return r;
+        }
         ChannelFigures f = c.analyser->Finish();
         f.channel = c.number;
-        const double noise = std::max(0.0, input - tone);
-        f.snrDb = noise > 0 ? 10 * std::log10(tone / noise) : 200;
+        // The mixed-down power m holds half the tone's power T and the share
+        // g of the noise N that the demodulator's filter passes; the input's
+        // mean square I is T + N. So T = (m - g I) / (1/2 - g).
+        const double g = c.demod->NoiseGain();
+        const double tonePower = std::max(0.0, (tone - g * input) / (0.5 - g));
+        const double noise = std::max(0.0, input - tonePower);
+        const double snr = noise > 0 ? tonePower / noise : 1e20;
+        f.snrDb = std::min(200.0, 10 * std::log10(snr));
+        f.noiseFloorPercent = NoiseFloorHz(snr, in.Rate(), f.bandHighHz) * 100 / f.carrierHz;
+        // A clean tone always reads about its noise: a message only where the
+        // noise is loud enough to pass for a deck's flutter.
+        if (f.weighted.twoSigmaPercent < 2 * f.noiseFloorPercent && f.noiseFloorPercent >= kLoudNoisePercent)
+            f.warnings.push_back("In channel " + std::to_string(c.number) + " of " + name +
+                                 " the weighted figure is less than twice the noise floor (" +
+                                 Fixed(f.noiseFloorPercent, 4) + " %): it is mostly noise.");
         if (settings.nominalHz > 0) {
             f.speedErrorPercent = SpeedError(f.carrierHz, settings.nominalHz);
             if (!f.speedErrorPercent)
@@ -305,6 +393,8 @@ bool WriteMeterCsv(const std::string& path, const MeterSettings& settings, const
         }
     };
     const Streamed streamed = Stream(in, chans, {}, flush);
+    for (Channel& c : chans)
+        c.analyser->Finish();  // lets out the points held while the filters start
     flush();
     if (streamed != Streamed::Whole) {
         error = "the file breaks off before its end";
@@ -317,6 +407,8 @@ bool WriteMeterCsv(const std::string& path, const MeterSettings& settings, const
     }
     return true;
 }
+
+double HighestCarrier(int rate) { return std::min(kHighestCarrier, (rate - 550) / 2.0); }
 
 std::optional<double> SpeedError(double carrierHz, double nominalHz)
 {
@@ -343,11 +435,11 @@ std::vector<std::pair<std::string, std::string>> FigureLines(const ChannelFigure
         {"weighted rms (%)", Fixed(c.weighted.rmsPercent, 4)},
         {"unweighted peak (2-sigma, +-%)", Fixed(c.unweighted.twoSigmaPercent, 4)},
         {"unweighted rms (%)", Fixed(c.unweighted.rmsPercent, 4)},
-        {"wow rms (0.5-6 Hz, %)", Fixed(c.wowRmsPercent, 4)},
-        {"flutter rms (6-200 Hz, %)", Fixed(c.flutterRmsPercent, 4)},
+        {"wow rms (0.2-6 Hz, %)", Fixed(c.wowRmsPercent, 4)},
+        {"flutter rms (6-" + Fixed(c.bandHighHz, 0) + " Hz, %)", Fixed(c.flutterRmsPercent, 4)},
         {"drift (spread of 2 s means, %)", Fixed(c.driftPercent, 4)},
         {"modulation (peak deviation)", lines.empty() ? std::string("none") : lines},
-        {"band top (Hz)", Fixed(c.bandHighHz, 1)},
+        {"band top (Hz)", Fixed(c.bandHighHz, 1) + (c.bandHighHz < 200 ? " (a quarter of the carrier)" : "")},
         {"signal-to-noise (dB)", Fixed(c.snrDb, 1)},
         {"noise floor (weighted 2-sigma, +-%)", Fixed(c.noiseFloorPercent, 4)},
     };
@@ -355,6 +447,8 @@ std::vector<std::pair<std::string, std::string>> FigureLines(const ChannelFigure
         const std::string sign = *c.speedErrorPercent > 0 ? "+" : "";
         out.insert(out.begin() + 1, {"speed error (%)", sign + Fixed(*c.speedErrorPercent, 3)});
     }
+    if (c.weighted.twoSigmaPercent < 2 * c.noiseFloorPercent)
+        out.push_back({"note", "the weighted figure is less than twice the noise floor: it is mostly noise"});
     for (const std::string& w : c.warnings)
         out.push_back({"warning", w});
     return out;

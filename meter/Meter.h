@@ -3,9 +3,9 @@
 //
 // The chain, per channel: the tone's instantaneous frequency (Demodulator),
 // its deviation weighted by the standard's curve (peak at 4 Hz) or band
-// limited to 0.5..200 Hz, a quasi-peak detector with the meter's time
-// response, and the level its reading exceeds 5 % of the time (the two-sigma
-// value). Wow (0.5..6 Hz) and flutter (6..200 Hz) are rms values; drift is
+// limited to 0.2..200 Hz (to a quarter of a carrier below 800 Hz), and the
+// level its magnitude exceeds 5 % of the time (the two-sigma value). Wow
+// (0.2..6 Hz) and flutter (6..200 Hz) are rms values; drift is
 // the spread of the 2-second mean frequencies; the modulation list names the
 // strongest lines of the deviation's spectrum.
 #pragma once
@@ -17,13 +17,14 @@
 
 namespace tarvo::meter {
 
-inline constexpr const char* kStandardName = "IEC 60386 / AES6 / DIN 45507 weighted, two-sigma quasi-peak";
-inline constexpr double kLowestCarrier = 500;
-inline constexpr double kHighestCarrier = 10000;
+inline constexpr const char* kStandardName = "IEC 60386 / AES6 / DIN 45507 weighted, two-sigma";
+inline constexpr double kLowestCarrier = 50;
+inline constexpr double kHighestCarrier = 20000;
+inline constexpr int kHighestRate = 768000;
 inline constexpr double kShortestSeconds = 2;
 
 struct MeterSettings {
-    double carrierHz = 0;       // 0: the strongest tone between 500 and 10000 Hz, for each channel
+    double carrierHz = 0;       // 0: the strongest tone between 50 and 20000 Hz, for each channel
     std::vector<int> channels;  // 1-based; empty: every channel
     double nominalHz = 0;       // the test tape's nominal tone; 0: none (no speed error)
 };
@@ -91,6 +92,11 @@ MeterResult RunMeter(const std::string& path, const MeterSettings& settings, con
 // run found. Returns false with a reason when it cannot.
 bool WriteMeterCsv(const std::string& path, const MeterSettings& settings, const MeterResult& result,
                    const std::string& csvPath, std::string& error);
+
+// The highest carrier the meter follows at a sample rate: the tone's mirror
+// image (at the rate less twice the carrier) and its sidebands must stay in
+// the demodulator's stop band.
+double HighestCarrier(int rate);
 
 // The speed error of a carrier against a nominal tone, in percent; empty
 // without a nominal or when the carrier lies more than 10 % from it.

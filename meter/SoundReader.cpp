@@ -2,17 +2,79 @@
 
 #include <sndfile.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
 namespace tarvo::meter {
 
 SoundReader::~SoundReader() { Close(); }
 
+namespace {
+
+// Opened without blocking, so that a FIFO cannot hold the meter up; only a
+// regular file is read ("-" is a file name like any other). -1 when not.
+int OpenRegular(const std::string& path)
+{
+    int fd;
+    do
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return -1;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// libsndfile gives a length it does not know (a FLAC written to a pipe) as
+// the largest count.
+constexpr int64_t kUnknownLength = SF_COUNT_MAX;
+
+}  // namespace
+
 bool SoundReader::Open(const std::string& path)
 {
+    if (!OpenOnce(path))
+        return false;
+    if (frames_ < kUnknownLength && frames_ >= 0)
+        return true;
+    // Counted by reading to the end in blocks of a fixed size, then opened again.
+    const size_t perBlock = std::max<size_t>(1, 65536 / static_cast<size_t>(channels_));
+    std::vector<float> block(perBlock * static_cast<size_t>(channels_));
+    int64_t count = 0;
+    for (int64_t got; (got = Read(block.data(), static_cast<int64_t>(perBlock))) > 0;)
+        count += got;
+    if (!OpenOnce(path))
+        return false;
+    frames_ = count;
+    return true;
+}
+
+bool SoundReader::OpenOnce(const std::string& path)
+{
     Close();
+    unopenable_ = false;
+    const int fd = OpenRegular(path);
+    if (fd < 0) {
+        unopenable_ = true;
+        error_ = "Cannot open the file \"" + path + "\".";
+        return false;
+    }
     SF_INFO info{};
-    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+    SNDFILE* f = sf_open_fd(fd, SFM_READ, &info, SF_TRUE);
     if (!f) {
         error_ = sf_strerror(nullptr);
+        // libsndfile's words for a header without a rate or channels.
+        if (error_.find("SF_INFO") != std::string::npos)
+            error_ = "its header gives no sample rate or no channels";
         return false;
     }
     file_ = f;

@@ -23,6 +23,9 @@ public:
     int Rate() const { return rate_; }
     int64_t Frames() const { return frames_; }
     const std::string& Error() const { return error_; }
+    // The file could not be opened at all (absent, not a regular file):
+    // Error() is then the whole message.
+    bool Unopenable() const { return unopenable_; }
 
     // Reads up to `frames` frames of interleaved samples (full scale +-1);
     // returns the frames read, 0 at the end or on an error.
@@ -30,11 +33,13 @@ public:
     bool Seek(int64_t frame);
 
 private:
+    bool OpenOnce(const std::string& path);
     void* file_ = nullptr;  // SNDFILE*
     int channels_ = 0;
     int rate_ = 0;
     int64_t frames_ = 0;
     std::string error_;
+    bool unopenable_ = false;
 };
 
 }  // namespace tarvo::meter

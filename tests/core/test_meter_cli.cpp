@@ -145,7 +145,7 @@ TEST_F(MeterCli, CsvAndPngAreWritten)
 TEST_F(MeterCli, FileTheMeterCannotUseGivesOneMessageAndNoFigures)
 {
     Tone low;
-    low.carrier = 300;
+    low.carrier = 30;
     const std::string path = (dir.Path() / "low.wav").string();
     ASSERT_TRUE(WriteTone(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 3, low));
     CliResult r = Run({"--json", "--meter", path});
@@ -154,12 +154,12 @@ TEST_F(MeterCli, FileTheMeterCannotUseGivesOneMessageAndNoFigures)
     EXPECT_FALSE(doc.contains("meter"));
     ASSERT_EQ(doc["messages"].size(), 1u);
     EXPECT_EQ(doc["messages"][0]["caption"], "Standards W&F");
-    EXPECT_EQ(doc["messages"][0]["text"], "No tone between 500 and 10000 Hz in channel 1 of low.wav.");
+    EXPECT_EQ(doc["messages"][0]["text"], "No tone between 50 and 20000 Hz in channel 1 of low.wav.");
 
     r = Run({"--meter", path});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "Standards W&F: No tone between 500 and 10000 Hz in channel 1 of low.wav.\n");
+    EXPECT_EQ(r.err, "Standards W&F: No tone between 50 and 20000 Hz in channel 1 of low.wav.\n");
 }
 
 TEST_F(MeterCli, UsageErrors)
@@ -167,7 +167,7 @@ TEST_F(MeterCli, UsageErrors)
     const std::vector<std::vector<std::string>> cases = {
         {"--meter"},
         {"--carrier", "3150", mono},
-        {"--meter", "--carrier", "100", mono},
+        {"--meter", "--carrier", "40", mono},
         {"--meter", "--carrier", "3k", mono},
         {"--meter", "--channel", "0", mono},
         {"--meter", "--channel", "left", mono},
