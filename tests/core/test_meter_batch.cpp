@@ -150,7 +150,7 @@ TEST_F(MeterBatch, EveryFileGetsItsRowVerdictAndMessage)
              {"good.wav", "pass", "", ""},
              {"fast.wav", "fail", "speed", ""},
              {"fluttery.flac", "fail", "weighted", ""},
-             {"silent.wav", "error", "", "No tone between 500 and 10000 Hz in channel 1 of silent.wav."},
+             {"silent.wav", "error", "", "No tone between"},
              {"short.wav", "error", "", "The meter needs at least 2 seconds of sound; short.wav lasts 1.00 s."},
              {"notes.wav", "error", "", "notes.wav"},
              {"pipe.wav", "error", "", "regular file"},
