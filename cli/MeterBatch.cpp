@@ -57,10 +57,11 @@ std::string Cell(const Json& j)
     return t == "-0" ? "0" : t;
 }
 
+const Json kNone;  // made before any job starts
+
 const Json& Member(const Json& j, const char* key)
 {
-    static const Json none;
-    return j.is_object() && j.contains(key) ? j[key] : none;
+    return j.is_object() && j.contains(key) ? j[key] : kNone;
 }
 
 // The limits a channel of a meter object fails, in the order of the options.
@@ -475,9 +476,7 @@ int RunMeterBatch(std::vector<std::string> files, const MeterRequest& meter, con
             struct stat st {};
             try {
                 // Only regular files: a FIFO or a device would hold its job for
-                // ever. A file that is not there is said here, in its own words:
-                // the sound library keeps the reason of a failed open in one
-                // place for every thread.
+                // ever. A file that is not there is said here, with its reason.
                 const std::string name = std::filesystem::path(todo[i]).filename().string();
                 if (::stat(todo[i].c_str(), &st) != 0)
                     o.messages.emplace_back(kMeterCaption,
