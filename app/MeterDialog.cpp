@@ -2,6 +2,7 @@
 
 #include "platform/MeterCharts.h"
 
+#include <QComboBox>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -29,7 +30,20 @@ CMeterDialog::CMeterDialog(const std::string& path, QWidget* parent) : QDialog(p
     row->addWidget(cancel_);
     layout_->addLayout(row);
     connect(cancel_, &QPushButton::clicked, this, &CMeterDialog::reject);
-    resize(560, 120);
+    // The nominal tone: the speed error follows it at once, without measuring again.
+    auto* nominalRow = new QHBoxLayout;
+    nominal_ = new QComboBox(this);
+    nominal_->setEditable(true);
+    nominal_->addItems({QStringLiteral("none"), QStringLiteral("3150"), QStringLiteral("3000"), QStringLiteral("1000")});
+    nominal_->setMinimumContentsLength(8);
+    auto* nominalLabel = new QLabel(QStringLiteral("Nominal tone (Hz):"), this);
+    nominalLabel->setBuddy(nominal_);
+    nominalRow->addWidget(nominalLabel);
+    nominalRow->addWidget(nominal_);
+    nominalRow->addStretch(1);
+    layout_->insertLayout(1, nominalRow);
+    connect(nominal_, &QComboBox::currentTextChanged, this, &CMeterDialog::NominalChanged);
+    resize(560, 150);
 
     worker_ = std::thread([this] {
         result_ = meter::RunMeter(path_, {}, [this](double f) {
@@ -98,16 +112,9 @@ void CMeterDialog::ShowResult()
     figures_ = new QLabel(this);
     figures_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     figures_->setAlignment(Qt::AlignTop | Qt::AlignLeft);
-    QStringList lines;
-    for (const meter::ChannelFigures& c : result_.channels) {
-        QStringList one;
-        one << QStringLiteral("<b>Channel %1</b>").arg(c.channel);
-        for (const auto& [label, text] : meter::FigureLines(c))
-            one << QStringLiteral("%1: <b>%2</b>").arg(QString::fromStdString(label).toHtmlEscaped(),
-                                                      QString::fromStdString(text).toHtmlEscaped());
-        lines << one.join(QStringLiteral("<br>"));
-    }
-    figures_->setText(lines.join(QStringLiteral("<br><br>")));
+    figures_->setWordWrap(true);
+    figures_->setMaximumWidth(420);
+    NominalChanged();
     auto* body = new QHBoxLayout;
     body->addWidget(figures_);
     auto* plots = new QVBoxLayout;
@@ -120,8 +127,35 @@ void CMeterDialog::ShowResult()
     plots->addWidget(deviation);
     plots->addWidget(spectrum);
     body->addLayout(plots, 1);
-    layout_->insertLayout(1, body, 1);
-    resize(980, 620);
+    layout_->insertLayout(2, body, 1);
+    resize(1000, 700);
+}
+
+void CMeterDialog::NominalChanged()
+{
+    if (!finished_ || !result_.ok)
+        return;
+    bool number = false;
+    const double hz = nominal_->currentText().trimmed().toDouble(&number);
+    for (meter::ChannelFigures& c : result_.channels)
+        meter::ApplyNominal(c, number && hz > 0 ? hz : 0);
+    ShowFigures();
+}
+
+void CMeterDialog::ShowFigures()
+{
+    if (!figures_)
+        return;
+    QStringList lines;
+    for (const meter::ChannelFigures& c : result_.channels) {
+        QStringList one;
+        one << QStringLiteral("<b>Channel %1</b>").arg(c.channel);
+        for (const auto& [label, text] : meter::FigureLines(c))
+            one << QStringLiteral("%1: <b>%2</b>").arg(QString::fromStdString(label).toHtmlEscaped(),
+                                                      QString::fromStdString(text).toHtmlEscaped());
+        lines << one.join(QStringLiteral("<br>"));
+    }
+    figures_->setText(lines.join(QStringLiteral("<br><br>")));
 }
 
 }  // namespace tarvo

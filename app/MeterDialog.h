@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+class QComboBox;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -31,6 +32,8 @@ public:
     QPushButton* CancelButton() const { return cancel_; }
     // The figures as shown, one "label: value" line each.
     QString FiguresText() const;
+    // The test tape's nominal tone: "none", 3150, 3000, 1000 or a value typed in.
+    QComboBox* NominalBox() const { return nominal_; }
 
 protected:
     void reject() override;
@@ -38,6 +41,8 @@ protected:
 private:
     void Poll();
     void ShowResult();
+    void ShowFigures();
+    void NominalChanged();
 
     std::string path_;
     std::thread worker_;
@@ -52,6 +57,7 @@ private:
     QPushButton* cancel_ = nullptr;
     QLabel* status_ = nullptr;
     QLabel* figures_ = nullptr;
+    QComboBox* nominal_ = nullptr;
     QTimer* timer_ = nullptr;
 };
 

@@ -1,6 +1,7 @@
 #include "app/Tarvo.h"
 
 #include "app/AboutDlg.h"
+#include "app/LiveMeterDialog.h"
 #include "app/MeterDialog.h"
 #include "app/MainFrm.h"
 #include "app/TemplateWidgets.h"
@@ -141,6 +142,9 @@ bool CTarvoApp::OnCmdMsg(int id)
     case ID_STANDARDSWF:
         OnStandardsMeter();
         return true;
+    case ID_LIVEWF:
+        OnLiveMeter();
+        return true;
     default:
         return false;
     }
@@ -206,6 +210,21 @@ void CTarvoApp::OnStandardsMeter()
         meterDialogHook(dlg);
     else
         dlg.exec();
+}
+
+void CTarvoApp::OnLiveMeter()
+{
+    if (liveDialog_ && liveDialog_->isVisible()) {
+        liveDialog_->raise();
+        liveDialog_->activateWindow();
+        return;
+    }
+    liveDialog_.reset();
+    auto open = liveInputFactory ? liveInputFactory : [this]() -> std::unique_ptr<BlockCapture> {
+        return sound_ ? sound_->OpenInputStream() : nullptr;
+    };
+    liveDialog_ = std::make_unique<CLiveMeterDialog>(open, frame_.get());
+    liveDialog_->show();
 }
 
 }  // namespace tarvo

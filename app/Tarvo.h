@@ -50,6 +50,10 @@ public:
     void OnAppAbout();
     // "Standards W&F...": the standards meter on the opened file.
     void OnStandardsMeter();
+    // "Live W&F...": the standards meter on the sound input, non-modal; a
+    // second call brings the open one forward.
+    void OnLiveMeter();
+    class CLiveMeterDialog* LiveMeterDialog() const { return liveDialog_.get(); }
 
     // --- Profile ----------------------------------------------------------
     // The application's profile: organisation "Tarvo", application "Quillon".
@@ -67,6 +71,8 @@ public:
     std::function<QString()> openFileDialog;
     // Given the meter's dialog in place of running it modally.
     std::function<void(class CMeterDialog&)> meterDialogHook;
+    // Asked for the live meter's input in place of the sound platform's.
+    std::function<std::unique_ptr<class BlockCapture>()> liveInputFactory;
 
 private:
     void SetDialogBkColor(const QColor& background, const QColor& text);
@@ -83,6 +89,7 @@ private:
     std::unique_ptr<CMainFrame> frame_;
     std::unique_ptr<CTarvoView> view_;
     std::unique_ptr<CSingleDocTemplate> docTemplate_;
+    std::unique_ptr<class CLiveMeterDialog> liveDialog_;
 };
 
 }  // namespace tarvo

@@ -3,6 +3,7 @@
 #include "cli/CliArgs.h"
 #include "cli/MeterCli.h"
 #include "cli/MeterBatch.h"
+#include "cli/MeterLive.h"
 #include "form/TarvoDoc.h"
 #include "cli/Png.h"
 #include "framework/Dialog.h"
@@ -64,6 +65,9 @@ constexpr const char* kUsage =
     "  --channel N|all    the channel the meter measures (else every channel)\n"
     "  --meter-csv OUT    the meter's deviation track as CSV\n"
     "  --meter-png OUT    the meter's deviation and its spectrum as a PNG\n"
+    "  --meter-live SECONDS  the meter on the sound input, live: a line ten times a\n"
+    "                     second, then the figures of the whole run (takes --nominal,\n"
+    "                     --channel, --carrier)\n"
     "\n"
     "The meter over many files (more than one FILE, or --files-from), one result\n"
     "per file as it finishes; the limits give one FILE its verdict too:\n"
@@ -112,6 +116,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
     MeterRequest meterReq;
     BatchOptions batch;
     std::vector<std::string> files;  // every FILE given: more than one makes a batch of the meter
+    LiveRequest liveReq;
     std::string file;
     bool haveFile = false, json = false, listAsked = false;
     std::string recFile;
@@ -126,10 +131,13 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
         const std::string& a = args[i];
         auto value = [&](std::string& v) { return TakeOptionValue(args, i, v); };
         std::string v;
-        if (std::string why; int taken = ParseMeterOption(args, i, meterReq, why)) {
+        if (std::string why; int taken = ParseLiveOption(args, i, liveReq, why)) {
             if (taken < 0)
                 return usage(why);
-        } else if (std::string why; int taken = ParseBatchOption(args, i, batch, why)) {
+        } else if (int taken = ParseMeterOption(args, i, meterReq, why)) {
+            if (taken < 0)
+                return usage(why);
+        } else if (int taken = ParseBatchOption(args, i, batch, why)) {
             if (taken < 0)
                 return usage(why);
         } else if (a == "--help" || a == "-h") {
@@ -204,14 +212,16 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
         haveFile = true;
     }
 
-    if (meterReq.optionsSeen && !meterReq.on)
-        return usage("--carrier, --channel, --meter-csv and --meter-png go with --meter");
+    if (liveReq.on && (meterReq.on || !meterReq.csv.empty() || !meterReq.png.empty() || haveFile))
+        return usage("--meter-live measures the sound input: it takes no FILE, --meter, --meter-csv or --meter-png");
+    if (meterReq.optionsSeen && !meterReq.on && !liveReq.on)
+        return usage("--carrier, --nominal, --channel, --meter-csv and --meter-png go with --meter");
     const bool recording = std::any_of(steps.begin(), steps.end(), [](const Step& st) { return st.kind == Kind::Rec; });
     if (meterReq.on && !haveFile && !recording)
         return usage("--meter needs a FILE or a --rec take");
     // The meter alone reads FILE itself: the form's reader may refuse what
     // the meter takes (16-bit, stereo, FLAC...), and its fields say nothing.
-    const bool meterOnly = meterReq.on && steps.empty();
+    const bool meterOnly = (meterReq.on || liveReq.on) && steps.empty();
 
     VirtualForm form(FormTemplate());
     CTarvoDoc doc;
@@ -296,6 +306,10 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
         }
         }
     }
+    MeterOutcome meterOut;
+    if (liveReq.on && opened && soundReady(true) && !noDevice)
+        // While a looping test sound still plays.
+        meterOut = RunMeterLive(*sound, liveReq, meterReq.settings, json, out);
     if (sound) {
         // A file played once is heard to its end; a loop stops here.
         sound->WaitForSound();
@@ -305,7 +319,6 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
     }
     form.onDialogOpened = nullptr;
 
-    MeterOutcome meterOut;
     if (meterReq.on && opened)
         // The document's file as the commands left it (a --rec take becomes
         // the document); FILE itself when the meter alone reads it.

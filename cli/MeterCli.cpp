@@ -66,10 +66,9 @@ int ParseMeterOption(const std::vector<std::string>& args, size_t& i, MeterReque
     return 1;
 }
 
-MeterOutcome RunMeterCommand(const std::string& file, const MeterRequest& req)
+MeterOutcome DescribeMeterResult(const meter::MeterResult& r)
 {
     MeterOutcome o;
-    const meter::MeterResult r = meter::RunMeter(file, req.settings);
     if (!r.ok) {
         o.messages.emplace_back(kMeterCaption, r.message);
         return o;
@@ -104,7 +103,15 @@ MeterOutcome RunMeterCommand(const std::string& file, const MeterRequest& req)
         for (const auto& [label, text] : meter::FigureLines(c))
             o.lines.push_back("Meter channel " + std::to_string(c.channel) + " " + label + ": " + text);
     }
+    return o;
+}
 
+MeterOutcome RunMeterCommand(const std::string& file, const MeterRequest& req)
+{
+    const meter::MeterResult r = meter::RunMeter(file, req.settings);
+    MeterOutcome o = DescribeMeterResult(r);
+    if (!r.ok)
+        return o;
     std::string error;
     if (!req.csv.empty() && !meter::WriteMeterCsv(file, req.settings, r, req.csv, error))
         o.messages.emplace_back(kMeterCaption, "The deviation track was not written: " + error + ".");

@@ -34,5 +34,7 @@ struct MeterOutcome {
 inline constexpr const char* kMeterCaption = "Standards W&F";
 
 MeterOutcome RunMeterCommand(const std::string& file, const MeterRequest& req);
+// The figures of a run, keyed and worded as RunMeterCommand gives them.
+MeterOutcome DescribeMeterResult(const meter::MeterResult& r);
 
 }  // namespace tarvo

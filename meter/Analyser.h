@@ -43,7 +43,7 @@ double NoiseFloorHz(double snr, double sampleRate, double bandHighHz);
 class LevelHistogram {
 public:
     explicit LevelHistogram(double fullScale);
-    void Add(double v);
+    void Add(double v, int64_t times = 1);
     double Exceeded(double fraction) const;
     int64_t Count() const { return count_; }
 
@@ -93,7 +93,7 @@ private:
     void Run(double y);
     void StartFilters();
     void FoldSpectrum();
-    void AddLevels(std::vector<double>& past, double v, LevelHistogram& hist);
+    void AddLevels(std::vector<double>& past, int64_t& count, double& largest, double v, LevelHistogram& hist);
 
     double trackRate_, slowRate_, reference_, seconds_, bandHigh_;
     int slowStep_;
@@ -113,6 +113,8 @@ private:
     double prev1_ = 0, prev2_ = 0;
     // The last points of the two paths, for the oversampled statistics.
     std::vector<double> histW_, histU_;
+    int64_t nLevelsW_ = 0, nLevelsU_ = 0;
+    double largestW_ = 0, largestU_ = 0;
     std::vector<std::vector<double>> interp_;  // kOversample - 1 phases of a windowed-sinc interpolator
 
     // Drift: means of consecutive segments.

@@ -37,6 +37,7 @@ constexpr size_t kLongestSearch = 65536;  // the carrier search's transform, wha
 constexpr double kSecondToneShare = 0.01;  // a second tone within 20 dB makes the reading meaningless
 constexpr double kQuietestTone = 0.25e-12;  // -120 dBFS (a full-scale tone gives 0.25)
 constexpr double kLoudNoisePercent = 0.005;
+constexpr double kBestSnr = 1e7;  // 70 dB
 
 std::string RangeText(int rate)
 {
@@ -302,8 +303,9 @@ MeterResult RunMeter(const std::string& path, const MeterSettings& settings, con
         const double g = c.demod->NoiseGain();
         const double tonePower = std::max(0.0, (tone - g * input) / (0.5 - g));
         const double noise = std::max(0.0, input - tonePower);
-        const double snr = noise > 0 ? tonePower / noise : 1e20;
-        f.snrDb = std::min(200.0, 10 * std::log10(snr));
+        // The power sums resolve noise down to about 70 dB under the tone.
+        const double snr = std::min(kBestSnr, noise > 0 ? tonePower / noise : kBestSnr);
+        f.snrDb = 10 * std::log10(snr);
         f.noiseFloorPercent = NoiseFloorHz(snr, in.Rate(), f.bandHighHz) * 100 / f.carrierHz;
         // A clean tone always reads about its noise: a message only where the
         // noise is loud enough to pass for a deck's flutter.
@@ -311,12 +313,7 @@ MeterResult RunMeter(const std::string& path, const MeterSettings& settings, con
             f.warnings.push_back("In channel " + std::to_string(c.number) + " of " + name +
                                  " the weighted figure is less than twice the noise floor (" +
                                  Fixed(f.noiseFloorPercent, 4) + " %): it is mostly noise.");
-        if (settings.nominalHz > 0) {
-            f.speedErrorPercent = SpeedError(f.carrierHz, settings.nominalHz);
-            if (!f.speedErrorPercent)
-                f.warnings.push_back("The tone at " + Fixed(f.carrierHz, 1) + " Hz lies more than 10 % from the nominal " +
-                                     Fixed(settings.nominalHz, 1) + " Hz: no speed error is given.");
-        }
+        ApplyNominal(f, settings.nominalHz);
         r.channels.push_back(std::move(f));
     }
     r.ok = true;
@@ -420,6 +417,21 @@ std::optional<double> SpeedError(double carrierHz, double nominalHz)
     return e;
 }
 
+namespace {
+const std::string kFarFromNominal = " Hz: no speed error is given.";
+}
+
+void ApplyNominal(ChannelFigures& c, double nominalHz)
+{
+    c.warnings.erase(std::remove_if(c.warnings.begin(), c.warnings.end(),
+                                    [](const std::string& w) { return w.ends_with(kFarFromNominal); }),
+                     c.warnings.end());
+    c.speedErrorPercent = SpeedError(c.carrierHz, nominalHz);
+    if (nominalHz > 0 && !c.speedErrorPercent)
+        c.warnings.push_back("The tone at " + Fixed(c.carrierHz, 1) + " Hz in channel " + std::to_string(c.channel) +
+                             " lies more than 10 % from the nominal " + Fixed(nominalHz, 1) + kFarFromNominal);
+}
+
 std::vector<std::pair<std::string, std::string>> FigureLines(const ChannelFigures& c)
 {
     std::string lines;
@@ -440,7 +452,7 @@ std::vector<std::pair<std::string, std::string>> FigureLines(const ChannelFigure
         {"drift (spread of 2 s means, %)", Fixed(c.driftPercent, 4)},
         {"modulation (peak deviation)", lines.empty() ? std::string("none") : lines},
         {"band top (Hz)", Fixed(c.bandHighHz, 1) + (c.bandHighHz < 200 ? " (a quarter of the carrier)" : "")},
-        {"signal-to-noise (dB)", Fixed(c.snrDb, 1)},
+        {"signal-to-noise (dB)", c.snrDb >= 70 ? std::string("70 or more") : Fixed(c.snrDb, 1)},
         {"noise floor (weighted 2-sigma, +-%)", Fixed(c.noiseFloorPercent, 4)},
     };
     if (c.speedErrorPercent) {

@@ -102,6 +102,9 @@ double HighestCarrier(int rate);
 // without a nominal or when the carrier lies more than 10 % from it.
 std::optional<double> SpeedError(double carrierHz, double nominalHz);
 inline constexpr double kFarthestNominalPercent = 10;
+// Sets a channel's speed error against the nominal tone (none for 0), with a
+// warning in place of a figure when the carrier lies too far from it.
+void ApplyNominal(ChannelFigures& c, double nominalHz);
 
 // The figures as text, one "label: value" line each, the convention in the label.
 std::vector<std::pair<std::string, std::string>> FigureLines(const ChannelFigures& c);

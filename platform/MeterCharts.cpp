@@ -91,7 +91,7 @@ QChart* NewSpectrumChart(const meter::MeterResult& r)
     x->setBase(10);
     x->setMinorTickCount(8);
     x->setLabelFormat(QStringLiteral("%g"));
-    x->setRange(0.25, 200);
+    x->setRange(0.2, 200);
     auto* y = new QValueAxis;
     y->setTitleText(QStringLiteral("Peak (%)"));
     y->setLabelFormat(QStringLiteral("%.3g"));
@@ -104,7 +104,7 @@ QChart* NewSpectrumChart(const meter::MeterResult& r)
         line->setName(ChannelName(c));
         line->setPen(QPen(ColourOf(i), 1.5));
         for (size_t k = 0; k < c.spectrumHz.size(); ++k) {
-            if (c.spectrumHz[k] < 0.25)
+            if (c.spectrumHz[k] < 0.2)
                 continue;
             line->append(c.spectrumHz[k], c.spectrumPercent[k]);
             hi = std::max(hi, c.spectrumPercent[k]);

@@ -21,6 +21,8 @@
 
 namespace tarvo {
 
+std::unique_ptr<BlockCapture> OpenQtInputStream();  // QtBlockCapture.cpp
+
 namespace {
 
 // Serves a sound's frames to the sink, from the start again when looping.
@@ -315,6 +317,7 @@ public:
     }
     void WaitForSound() override { playback_->WaitForSound(); }
     bool IsPlaying() const override { return playback_->IsPlaying(); }
+    std::unique_ptr<BlockCapture> OpenInputStream() override { return OpenQtInputStream(); }
 
 private:
     std::unique_ptr<QCoreApplication> app_;
@@ -336,6 +339,7 @@ public:
             real_->WaitForSound();
     }
     bool IsPlaying() const override { return real_ && real_->IsPlaying(); }
+    std::unique_ptr<BlockCapture> OpenInputStream() override { return Real().OpenInputStream(); }
 
 private:
     bool Play(const std::string& name, unsigned flags) override

@@ -3,6 +3,7 @@
 // Create.
 #pragma once
 
+#include "sound/BlockCapture.h"
 #include "sound/Mci.h"
 #include "sound/SoundService.h"
 
@@ -41,6 +42,9 @@ public:
     virtual void WaitForSound() = 0;
     // Whether a sound is playing now.
     virtual bool IsPlaying() const = 0;
+    // The default input as a stream of sample blocks, beside the recorder;
+    // null without an input device. Blocks arrive while events are processed.
+    virtual std::unique_ptr<BlockCapture> OpenInputStream() { return nullptr; }
 };
 
 }  // namespace tarvo

@@ -55,6 +55,7 @@ inline constexpr int ID_SAVEDATA = 32771;
 inline constexpr int ID_ADDCOMMENTS = 32774;
 inline constexpr int ID_SHOWFREQS = 32775;
 inline constexpr int ID_STANDARDSWF = 32776;  // the standards meter, handled by the window
+inline constexpr int ID_LIVEWF = 32777;       // the live standards meter, handled by the window
 
 // Standard framework commands.
 inline constexpr int ID_FILE_NEW = 57600;

@@ -135,6 +135,7 @@ const std::vector<MenuPopup>& MainMenu()
              {"Add comments", ID_ADDCOMMENTS, false},
              {"Show Freqs", ID_SHOWFREQS, false},
              {"Standards W&&F...", ID_STANDARDSWF, false},
+             {"Live W&&F...", ID_LIVEWF, false},
          }},
         {"&Help",
          {

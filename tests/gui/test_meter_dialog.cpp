@@ -5,6 +5,7 @@
 
 #include "app/MeterDialog.h"
 
+#include <QComboBox>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
@@ -29,8 +30,8 @@ TEST_F(MeterWindow, EditMenuGainsTheItemAfterShowFreqs)
         texts << a->text();
         ids << a->data().toInt();
     }
-    EXPECT_EQ(texts, (QStringList{"Add comments", "Show Freqs", "Standards W&&F..."}));
-    EXPECT_EQ(ids, (QList<int>{ID_ADDCOMMENTS, ID_SHOWFREQS, ID_STANDARDSWF}));
+    EXPECT_EQ(texts, (QStringList{"Add comments", "Show Freqs", "Standards W&&F...", "Live W&&F..."}));
+    EXPECT_EQ(ids, (QList<int>{ID_ADDCOMMENTS, ID_SHOWFREQS, ID_STANDARDSWF, ID_LIVEWF}));
 }
 
 TEST_F(MeterWindow, DialogShowsTheFiguresAndBothPlots)
@@ -50,6 +51,15 @@ TEST_F(MeterWindow, DialogShowsTheFiguresAndBothPlots)
         EXPECT_TRUE(text.contains("weighted peak (2-sigma, +-%): 0.09") || text.contains("weighted peak (2-sigma, +-%): 0.10"))
             << text.toStdString();
         EXPECT_TRUE(text.contains("carrier (mean, Hz): 3150.0")) << text.toStdString();
+        EXPECT_FALSE(text.contains("speed error")) << text.toStdString();
+        // A nominal gives the speed error at once; one far off gives a warning instead.
+        dlg.NominalBox()->setCurrentText("3000");
+        EXPECT_TRUE(dlg.FiguresText().contains("speed error (%): +5.000")) << dlg.FiguresText().toStdString();
+        dlg.NominalBox()->setCurrentText("1000");
+        EXPECT_FALSE(dlg.FiguresText().contains("speed error (%)"));
+        EXPECT_TRUE(dlg.FiguresText().contains("more than 10 % from the nominal 1000.0 Hz"));
+        dlg.NominalBox()->setCurrentText("none");
+        EXPECT_FALSE(dlg.FiguresText().contains("speed error"));
         EXPECT_EQ(dlg.findChildren<QChartView*>().size(), 2);
         EXPECT_EQ(dlg.CancelButton()->text(), "Close");
         dlg.CancelButton()->click();

@@ -1,0 +1,401 @@
+#include "app/LiveMeterDialog.h"
+
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QVBoxLayout>
+#include <QtCharts/QChart>
+#include <QtCharts/QChartView>
+#include <QtCharts/QLineSeries>
+#include <QtCharts/QValueAxis>
+
+#include <algorithm>
+#include <cmath>
+
+namespace tarvo {
+
+namespace {
+
+constexpr double kSpeedScale = 2;     // the speed bar's ends, percent
+constexpr double kFigureScale = 0.5;  // the figure bars' full scale, percent
+const char* const kFigureNames[3] = {"Weighted 2-sigma", "Wow rms", "Flutter rms"};
+
+QString Signed(double v, int decimals) { return (v > 0 ? QStringLiteral("+") : QString()) + QString::number(v, 'f', decimals); }
+
+}  // namespace
+
+// A horizontal bar from -2 % to +2 % with its zero in the middle: the
+// reading fills from the centre, red beyond the ends.
+class CenterZeroBar : public QWidget {
+public:
+    explicit CenterZeroBar(QWidget* parent) : QWidget(parent) { setMinimumSize(420, 56); }
+    void SetValue(std::optional<double> v)
+    {
+        value_ = v;
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        // Room at both ends for the end labels.
+        const QRectF track(32, 6, width() - 64, height() - 30);
+        p.fillRect(track, QColor(240, 240, 240));
+        p.setPen(QColor(90, 90, 90));
+        p.drawRect(track);
+        const double mid = track.center().x(), half = track.width() / 2;
+        if (value_) {
+            const double v = std::clamp(*value_, -kSpeedScale, kSpeedScale);
+            const double x = mid + v / kSpeedScale * half;
+            const QColor fill = std::abs(*value_) > kSpeedScale ? QColor(200, 40, 40)
+                                : std::abs(*value_) > 0.5     ? QColor(230, 150, 30)
+                                                              : QColor(40, 150, 60);
+            p.fillRect(QRectF(QPointF(std::min(mid, x), track.top() + 1), QPointF(std::max(mid, x), track.bottom() - 1)), fill);
+        }
+        QFont f = font();
+        f.setPointSizeF(f.pointSizeF() * 1.1);
+        p.setFont(f);
+        for (int k = -2; k <= 2; ++k) {
+            const double x = mid + k / kSpeedScale * half;
+            p.setPen(QPen(QColor(60, 60, 60), k == 0 ? 3 : 1));
+            p.drawLine(QPointF(x, track.top()), QPointF(x, track.bottom() + 4));
+            const QString label = (k > 0 ? QStringLiteral("+") : QString()) + QString::number(k) + QStringLiteral(" %");
+            p.drawText(QRectF(x - 40, track.bottom() + 4, 80, 20), Qt::AlignHCenter | Qt::AlignTop, label);
+        }
+    }
+
+private:
+    std::optional<double> value_;
+};
+
+CLiveMeterDialog::CLiveMeterDialog(InputFactory openInput, QWidget* parent)
+    : QDialog(parent), openInput_(std::move(openInput))
+{
+    setWindowTitle(QStringLiteral("Live W&F"));
+    setModal(false);
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    auto* layout = new QVBoxLayout(this);
+
+    status_ = new QLabel(this);
+    status_->setWordWrap(true);
+    layout->addWidget(status_);
+
+    // The speed error, large enough to read at arm's length.
+    auto* speedRow = new QHBoxLayout;
+    speed_ = new QLabel(this);
+    QFont big = speed_->font();
+    big.setPointSizeF(big.pointSizeF() * 3.2);
+    big.setBold(true);
+    speed_->setFont(big);
+    speed_->setMinimumWidth(speed_->fontMetrics().horizontalAdvance(QStringLiteral("+10.000 %")) + 8);
+    speedHz_ = new QLabel(this);
+    QFont mid = speedHz_->font();
+    mid.setPointSizeF(mid.pointSizeF() * 1.6);
+    speedHz_->setFont(mid);
+    speedHz_->setMinimumWidth(speedHz_->fontMetrics().horizontalAdvance(QStringLiteral("+1000.00 Hz")) + 8);
+    carrier_ = new QLabel(this);
+    carrier_->setFont(mid);
+    carrier_->setMinimumWidth(carrier_->fontMetrics().horizontalAdvance(QStringLiteral("Carrier 10000.00 Hz")) + 8);
+    carrier_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    speedRow->addWidget(speed_);
+    speedRow->addWidget(speedHz_);
+    speedRow->addStretch(1);
+    speedRow->addWidget(carrier_);
+    layout->addLayout(speedRow);
+    speedBar_ = new CenterZeroBar(this);
+    layout->addWidget(speedBar_);
+
+    // The window's figures, a bar each.
+    auto* grid = new QGridLayout;
+    QFont figureFont = mid;
+    figureFont.setPointSizeF(mid.pointSizeF() * 0.8);
+    for (int i = 0; i < 3; ++i) {
+        auto* name = new QLabel(QString::fromLatin1(kFigureNames[i]), this);
+        name->setFont(figureFont);
+        figureValue_[i] = new QLabel(this);
+        figureValue_[i]->setFont(figureFont);
+        figureValue_[i]->setMinimumWidth(figureValue_[i]->fontMetrics().horizontalAdvance(QStringLiteral("0.00000 %")) + 8);
+        figureValue_[i]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        figureBar_[i] = new QProgressBar(this);
+        figureBar_[i]->setRange(0, 1000);
+        figureBar_[i]->setTextVisible(false);
+        grid->addWidget(name, i, 0);
+        grid->addWidget(figureValue_[i], i, 1);
+        grid->addWidget(figureBar_[i], i, 2);
+    }
+    auto* scale = new QLabel(QStringLiteral("bars: 0 to %1 %").arg(kFigureScale), this);
+    grid->addWidget(scale, 3, 2, Qt::AlignRight);
+    grid->setColumnStretch(2, 1);
+    layout->addLayout(grid);
+    run_ = new QLabel(this);
+    run_->setWordWrap(true);
+    layout->addWidget(run_);
+
+    // The last ten seconds of the deviation.
+    auto* chart = new QChart;
+    chart->legend()->hide();
+    series_ = new QLineSeries;
+    chart->addSeries(series_);
+    timeAxis_ = new QValueAxis;
+    timeAxis_->setTitleText(QStringLiteral("Time (s)"));
+    timeAxis_->setLabelFormat(QStringLiteral("%.0f"));
+    // A label every second second, on whole seconds as the plot scrolls.
+    timeAxis_->setTickType(QValueAxis::TicksDynamic);
+    timeAxis_->setTickAnchor(0);
+    timeAxis_->setTickInterval(2);
+    timeAxis_->setRange(0, meter::LiveMeter::kTrackSeconds);
+    devAxis_ = new QValueAxis;
+    devAxis_->setTitleText(QStringLiteral("Deviation (%)"));
+    devAxis_->setLabelFormat(QStringLiteral("%.2f"));
+    devAxis_->setTickType(QValueAxis::TicksDynamic);
+    // Just above zero, so that the tick summed up to zero never prints as -0.00.
+    devAxis_->setTickAnchor(1e-9);
+    devAxis_->setTickInterval(0.05);
+    devAxis_->setRange(-0.2, 0.2);
+    chart->addAxis(timeAxis_, Qt::AlignBottom);
+    chart->addAxis(devAxis_, Qt::AlignLeft);
+    series_->attachAxis(timeAxis_);
+    series_->attachAxis(devAxis_);
+    chart->setMargins(QMargins(4, 4, 4, 4));
+    plot_ = new QChartView(chart, this);
+    plot_->setRenderHint(QPainter::Antialiasing);
+    plot_->setMinimumHeight(220);
+    layout->addWidget(plot_, 1);
+
+    // The settings and the buttons.
+    auto* controls = new QHBoxLayout;
+    controls->addWidget(new QLabel(QStringLiteral("Nominal:"), this));
+    nominal_ = new QComboBox(this);
+    nominal_->addItem(QStringLiteral("None"), 0.0);
+    nominal_->addItem(QStringLiteral("3150 Hz"), 3150.0);
+    nominal_->addItem(QStringLiteral("3000 Hz"), 3000.0);
+    nominal_->addItem(QStringLiteral("1000 Hz"), 1000.0);
+    nominal_->addItem(QStringLiteral("Other"), -1.0);
+    controls->addWidget(nominal_);
+    otherNominal_ = new QDoubleSpinBox(this);
+    otherNominal_->setRange(50, 20000);
+    otherNominal_->setDecimals(1);
+    otherNominal_->setSuffix(QStringLiteral(" Hz"));
+    otherNominal_->setValue(3150);
+    otherNominal_->setEnabled(false);
+    controls->addWidget(otherNominal_);
+    controls->addSpacing(8);
+    controls->addWidget(new QLabel(QStringLiteral("Channel:"), this));
+    channel_ = new QComboBox(this);
+    controls->addWidget(channel_);
+    controls->addSpacing(8);
+    controls->addWidget(new QLabel(QStringLiteral("Window:"), this));
+    window_ = new QSpinBox(this);
+    window_->setRange(static_cast<int>(meter::LiveMeter::kShortestWindow), static_cast<int>(meter::LiveMeter::kLongestWindow));
+    window_->setValue(5);
+    window_->setSuffix(QStringLiteral(" s"));
+    controls->addWidget(window_);
+    controls->addStretch(1);
+    reset_ = new QPushButton(QStringLiteral("Reset"), this);
+    pause_ = new QPushButton(QStringLiteral("Pause"), this);
+    pause_->setCheckable(true);
+    auto* close = new QPushButton(QStringLiteral("Close"), this);
+    controls->addWidget(reset_);
+    controls->addWidget(pause_);
+    controls->addWidget(close);
+    layout->addLayout(controls);
+
+    connect(nominal_, &QComboBox::currentIndexChanged, this, [this] { ApplyNominal(); });
+    connect(otherNominal_, &QDoubleSpinBox::valueChanged, this, [this] { ApplyNominal(); });
+    connect(window_, &QSpinBox::valueChanged, this, [this](int s) {
+        if (meter_)
+            meter_->SetWindowSeconds(s);
+    });
+    connect(channel_, &QComboBox::currentIndexChanged, this, [this] {
+        if (meter_ && !paused_)
+            Show(meter_->Latest());
+    });
+    connect(reset_, &QPushButton::clicked, this, [this] {
+        if (meter_)
+            meter_->Reset();
+        if (meter_)
+            Show(meter_->Latest());
+    });
+    connect(pause_, &QPushButton::toggled, this, [this](bool on) {
+        // The meter goes on measuring; only the display holds.
+        paused_ = on;
+        pause_->setText(on ? QStringLiteral("Resume") : QStringLiteral("Pause"));
+        if (!on && meter_)
+            Show(meter_->Latest());
+    });
+    connect(close, &QPushButton::clicked, this, &QDialog::reject);
+    resize(720, 640);
+    Open();
+}
+
+CLiveMeterDialog::~CLiveMeterDialog() { Release(); }
+
+void CLiveMeterDialog::done(int r)
+{
+    Release();
+    QDialog::done(r);
+}
+
+void CLiveMeterDialog::Release()
+{
+    if (input_)
+        input_->Stop();
+    input_.reset();
+}
+
+void CLiveMeterDialog::Open()
+{
+    input_ = openInput_ ? openInput_() : nullptr;
+    if (!input_) {
+        ShowNothing(QStringLiteral("No sound input device was found: the live meter needs one to listen to."));
+        return;
+    }
+    std::string why;
+    const bool started = input_->Start(
+        [this](const float* frames, size_t count) {
+            if (meter_)
+                meter_->Push(frames, count);
+        },
+        why);
+    if (!started) {
+        input_.reset();
+        ShowNothing(QStringLiteral("The sound input could not be opened: %1.").arg(QString::fromStdString(why)));
+        return;
+    }
+    const CaptureFormat f = input_->Format();
+    meter::LiveSettings s;
+    s.windowSeconds = window_->value();
+    meter_ = std::make_unique<meter::LiveMeter>(f.rate, f.channels, s);
+    if (!meter_->Ok()) {
+        const QString error = QString::fromStdString(meter_->Error());
+        meter_.reset();
+        Release();
+        ShowNothing(error);
+        return;
+    }
+    for (int c = 1; c <= f.channels; ++c)
+        channel_->addItem(QString::number(c));
+    ApplyNominal();
+    meter_->SetUpdateSink([this](const meter::LiveUpdate& u) {
+        if (!paused_)
+            Show(u);
+    });
+    ShowNothing(QStringLiteral("Listening: %1 Hz, %2 channel%3. Looking for the tone...")
+                    .arg(f.rate)
+                    .arg(f.channels)
+                    .arg(f.channels == 1 ? QString() : QStringLiteral("s")));
+}
+
+void CLiveMeterDialog::ApplyNominal()
+{
+    const double chosen = nominal_->currentData().toDouble();
+    otherNominal_->setEnabled(chosen < 0);
+    if (meter_)
+        meter_->SetNominalHz(chosen < 0 ? otherNominal_->value() : chosen);
+}
+
+void CLiveMeterDialog::ShowNothing(const QString& status)
+{
+    status_->setText(status);
+    speed_->setText(QStringLiteral("--"));
+    speedHz_->clear();
+    carrier_->clear();
+    speedBar_->SetValue(std::nullopt);
+    for (int i = 0; i < 3; ++i) {
+        figureValue_[i]->setText(QStringLiteral("--"));
+        figureBar_[i]->setValue(0);
+    }
+    run_->clear();
+    series_->clear();
+}
+
+void CLiveMeterDialog::Show(const meter::LiveUpdate& u)
+{
+    const int index = std::max(0, channel_->currentIndex());
+    if (static_cast<size_t>(index) >= u.channels.size())
+        return;
+    const meter::LiveChannel& c = u.channels[static_cast<size_t>(index)];
+    if (c.state != meter::LiveState::Locked) {
+        ShowNothing(c.state == meter::LiveState::NoTone
+                        ? QStringLiteral("No tone: play the test tape's tone into the input.")
+                        : QStringLiteral("Looking for the tone..."));
+        return;
+    }
+    QString status = QStringLiteral("Locked on %1 Hz.").arg(c.referenceHz, 0, 'f', 1);
+    if (c.relocks > 0)
+        status = QStringLiteral("Re-locked on %1 Hz (the tone moved; the figures started again).").arg(c.referenceHz, 0, 'f', 1);
+    status_->setText(status);
+
+    if (c.speedErrorPercent) {
+        speed_->setText(Signed(*c.speedErrorPercent, 3) + QStringLiteral(" %"));
+        speedHz_->setText(Signed(*c.speedErrorHz, 2) + QStringLiteral(" Hz"));
+    } else {
+        speed_->setText(QStringLiteral("--"));
+        speedHz_->setText(nominal_->currentData().toDouble() == 0 ? QStringLiteral("no nominal") : QString());
+    }
+    speedBar_->SetValue(c.speedErrorPercent);
+    carrier_->setText(c.carrierHz ? QStringLiteral("Carrier %1 Hz").arg(*c.carrierHz, 0, 'f', 2) : QStringLiteral("Carrier --"));
+
+    const std::optional<meter::ChannelFigures>& w = c.window;
+    const double values[3] = {w ? w->weighted.twoSigmaPercent : 0, w ? w->wowRmsPercent : 0, w ? w->flutterRmsPercent : 0};
+    for (int i = 0; i < 3; ++i) {
+        figureValue_[i]->setText(w ? QString::number(values[i], 'f', 4) + QStringLiteral(" %") : QStringLiteral("--"));
+        figureBar_[i]->setValue(w ? static_cast<int>(std::min(1.0, values[i] / kFigureScale) * 1000) : 0);
+    }
+    if (!w)
+        figureValue_[0]->setText(QStringLiteral("filling"));
+    if (c.run)
+        run_->setText(QStringLiteral("Since the last reset (%1 s): weighted 2-sigma %2 %, wow %3 %, flutter %4 %")
+                          .arg(c.run->seconds, 0, 'f', 1)
+                          .arg(c.run->weighted.twoSigmaPercent, 0, 'f', 4)
+                          .arg(c.run->wowRmsPercent, 0, 'f', 4)
+                          .arg(c.run->flutterRmsPercent, 0, 'f', 4));
+    else
+        run_->setText(QStringLiteral("Since the last reset: settling"));
+
+    QList<QPointF> points;
+    points.reserve(static_cast<qsizetype>(c.trackSeconds.size()));
+    double lo = -0.05, hi = 0.05;
+    for (size_t i = 0; i < c.trackSeconds.size(); ++i) {
+        points.append(QPointF(c.trackSeconds[i], c.trackPercent[i]));
+        lo = std::min(lo, c.trackPercent[i]);
+        hi = std::max(hi, c.trackPercent[i]);
+    }
+    series_->replace(points);
+    const double end = std::max(u.seconds, meter::LiveMeter::kTrackSeconds);
+    timeAxis_->setRange(end - meter::LiveMeter::kTrackSeconds, end);
+    // A symmetric scale in steps of 0.05 %, so that it does not jitter,
+    // labelled at a round interval.
+    const double span = std::ceil(std::max(-lo, hi) * 1.1 / 0.05) * 0.05;
+    devAxis_->setRange(-span, span + 2e-9);  // room for the top tick, which sits just above the anchor's grid
+    double interval = 0.05;
+    for (double nice : {0.05, 0.1, 0.2, 0.25, 0.5, 1.0, 2.0, 5.0})
+        if (nice * 3 >= span - 1e-9) {
+            interval = nice;
+            break;
+        }
+    devAxis_->setTickInterval(interval);
+}
+
+QString CLiveMeterDialog::ReadingsText() const
+{
+    QStringList lines;
+    lines << QStringLiteral("status: ") + status_->text();
+    lines << QStringLiteral("speed error: ") + speed_->text() + (speedHz_->text().isEmpty() ? QString() : QStringLiteral(" ") + speedHz_->text());
+    lines << QStringLiteral("carrier: ") + carrier_->text();
+    for (int i = 0; i < 3; ++i)
+        lines << QString::fromLatin1(kFigureNames[i]) + QStringLiteral(": ") + figureValue_[i]->text();
+    lines << QStringLiteral("run: ") + run_->text();
+    lines << QStringLiteral("plot points: ") + QString::number(series_->count());
+    return lines.join(QLatin1Char('\n'));
+}
+
+}  // namespace tarvo

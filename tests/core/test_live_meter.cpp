@@ -1,0 +1,431 @@
+// The live meter fed from a buffer played in blocks: the same figures as the
+// file meter on the same samples, a speed step shown at once, a jumping tone
+// locked again, silence read as no tone, Reset and the sliding window.
+#include "ToneFile.h"
+#include "WaveBuilder.h"
+
+#include "cli/Cli.h"
+#include "cli/MeterLive.h"
+#include "meter/LiveMeter.h"
+#include "meter/Meter.h"
+#include "sound/BlockCapture.h"
+
+#include <gtest/gtest.h>
+
+#include <sndfile.h>
+
+#include <cmath>
+#include <functional>
+#include <numbers>
+#include <random>
+#include <sstream>
+
+using namespace tarvo;
+using namespace tarvo::test;
+using meter::LiveMeter;
+using meter::LiveSettings;
+using meter::LiveState;
+using meter::LiveUpdate;
+
+namespace {
+
+constexpr int kRate = 48000;
+
+// A mono tone whose frequency at t is hz(t), its phase summed sample by sample.
+std::vector<float> Sweep(double seconds, const std::function<double(double)>& hz, double amplitude = 0.5)
+{
+    std::vector<float> x(static_cast<size_t>(std::lround(seconds * kRate)));
+    double phase = 0;
+    for (size_t i = 0; i < x.size(); ++i) {
+        x[i] = static_cast<float>(amplitude * std::sin(phase));
+        phase = std::remainder(phase + 2 * std::numbers::pi * hz(static_cast<double>(i) / kRate) / kRate,
+                               2 * std::numbers::pi);
+    }
+    return x;
+}
+
+// 3150 Hz, 0.1 % at 4 Hz, with a step of `step` (a fraction) at `at` seconds.
+double FmHz(double t, double step = 0, double at = 1e9)
+{
+    return 3150 * (1 + 0.001 * std::sin(2 * std::numbers::pi * 4 * t)) * (t >= at ? 1 + step : 1);
+}
+
+// Every update of the meter fed the frames through a BufferCapture in blocks.
+std::vector<LiveUpdate> Play(LiveMeter& m, std::vector<float> frames, int channels, size_t block)
+{
+    std::vector<LiveUpdate> updates;
+    m.SetUpdateSink([&](const LiveUpdate& u) { updates.push_back(u); });
+    BufferCapture source(std::move(frames), kRate, channels, block);
+    std::string why;
+    EXPECT_TRUE(source.Start([&](const float* x, size_t n) { m.Push(x, n); }, why)) << why;
+    source.Play();
+    return updates;
+}
+
+// The tone written as a float file and read back, so that both meters see the same samples.
+std::vector<float> WriteAndRead(const std::string& path, double seconds, int channels)
+{
+    Tone tone;
+    tone.mods = {{4, 0.001}};
+    Tone other = tone;
+    other.carrier = 1000;
+    std::vector<Tone> tones{tone};
+    if (channels == 2)
+        tones.push_back(other);
+    EXPECT_TRUE(WriteTones(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, kRate, seconds, tones));
+    SF_INFO info{};
+    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+    std::vector<float> x(static_cast<size_t>(info.frames * info.channels));
+    sf_readf_float(f, x.data(), info.frames);
+    sf_close(f);
+    return x;
+}
+
+void ExpectSameFigures(const meter::ChannelFigures& live, const meter::ChannelFigures& file, const std::string& what)
+{
+    auto near = [&](double a, double b, const char* name) {
+        EXPECT_NEAR(a, b, std::abs(b) * 0.005) << name << " " << what;
+    };
+    near(live.carrierHz, file.carrierHz, "carrier");
+    near(live.weighted.twoSigmaPercent, file.weighted.twoSigmaPercent, "weighted two-sigma");
+    near(live.weighted.rmsPercent, file.weighted.rmsPercent, "weighted rms");
+    near(live.unweighted.twoSigmaPercent, file.unweighted.twoSigmaPercent, "unweighted two-sigma");
+    near(live.unweighted.rmsPercent, file.unweighted.rmsPercent, "unweighted rms");
+    near(live.wowRmsPercent, file.wowRmsPercent, "wow");
+    EXPECT_NEAR(live.flutterRmsPercent, file.flutterRmsPercent, 0.0005) << "flutter " << what;
+}
+
+TEST(LiveMeter, BlocksOfAnySizeReadAsTheFileMeterReads)
+{
+    TempDir dir;
+    const std::string path = (dir.Path() / "fm.wav").string();
+    const std::vector<float> x = WriteAndRead(path, 8, 2);
+    const meter::MeterResult file = meter::RunMeter(path, {});
+    ASSERT_TRUE(file.ok) << file.message;
+    ASSERT_EQ(file.channels.size(), 2u);
+    EXPECT_NEAR(file.channels[0].weighted.twoSigmaPercent, 0.1, 0.002);
+
+    meter::ChannelFigures first;
+    for (size_t block : {1, 7, 480, 1000, 4096}) {
+        LiveSettings s;
+        s.runSeconds = 8;
+        LiveMeter m(kRate, 2, s);
+        ASSERT_TRUE(m.Ok()) << m.Error();
+        const auto updates = Play(m, x, 2, block);
+        EXPECT_EQ(updates.size(), 80u) << block;  // ten a second
+        const meter::MeterResult live = m.WholeRun();
+        ASSERT_TRUE(live.ok) << live.message;
+        ASSERT_EQ(live.channels.size(), 2u);
+        for (size_t c = 0; c < 2; ++c)
+            ExpectSameFigures(live.channels[c], file.channels[c], "block " + std::to_string(block));
+        // Cut differently, the input gives exactly the same figures.
+        if (block == 1)
+            first = live.channels[0];
+        EXPECT_EQ(live.channels[0].weighted.twoSigmaPercent, first.weighted.twoSigmaPercent) << block;
+        EXPECT_EQ(live.channels[0].carrierHz, first.carrierHz) << block;
+    }
+}
+
+TEST(LiveMeter, GivenCarrierLocksAtOnceAndReadsTheSame)
+{
+    TempDir dir;
+    const std::string path = (dir.Path() / "fm.wav").string();
+    const std::vector<float> x = WriteAndRead(path, 6, 1);
+    meter::MeterSettings fs;
+    fs.carrierHz = 3150;
+    const meter::MeterResult file = meter::RunMeter(path, fs);
+    ASSERT_TRUE(file.ok) << file.message;
+    LiveSettings s;
+    s.carrierHz = 3150;
+    s.runSeconds = 6;
+    LiveMeter m(kRate, 1, s);
+    const auto updates = Play(m, x, 1, 512);
+    ASSERT_FALSE(updates.empty());
+    EXPECT_EQ(updates.front().channels[0].state, LiveState::Locked);
+    ASSERT_TRUE(updates.front().channels[0].carrierHz.has_value());
+    const meter::MeterResult live = m.WholeRun();
+    ASSERT_TRUE(live.ok) << live.message;
+    ExpectSameFigures(live.channels[0], file.channels[0], "given carrier");
+}
+
+// The first update at or after `from` whose speed error lies within tol of want.
+double FirstReading(const std::vector<LiveUpdate>& updates, double from, double want, double tol)
+{
+    for (const LiveUpdate& u : updates) {
+        const auto& e = u.channels[0].speedErrorPercent;
+        if (u.seconds >= from && e && std::abs(*e - want) <= tol)
+            return u.seconds;
+    }
+    return 1e9;
+}
+
+TEST(LiveMeter, SpeedStepShowsWithinThreeHundredMilliseconds)
+{
+    struct Case {
+        const char* name;
+        double at;  // the step's time, anywhere in an update
+        bool fm;
+        double tol;
+    } cases[] = {
+        {"clean tone", 3.0, false, 0.05},
+        {"clean tone, mid-update", 3.037, false, 0.05},
+        {"clean tone, late in an update", 3.093, false, 0.05},
+        {"0.1 % at 4 Hz", 3.0, true, 0.15},
+        {"0.1 % at 4 Hz, mid-update", 3.061, true, 0.15},
+    };
+    for (const Case& c : cases) {
+        LiveSettings s;
+        s.nominalHz = 3150;
+        LiveMeter m(kRate, 1, s);
+        const auto x = Sweep(5, [&](double t) { return c.fm ? FmHz(t, 0.01, c.at) : t >= c.at ? 3181.5 : 3150.0; });
+        const auto updates = Play(m, x, 1, 256);
+        const double shown = FirstReading(updates, c.at, 1.0, c.tol);
+        EXPECT_LE(shown - c.at, 0.3) << c.name;
+        EXPECT_NEAR(*updates[25].channels[0].speedErrorPercent, 0.0, c.tol) << c.name;
+        EXPECT_NEAR(*updates.back().channels[0].speedErrorPercent, 1.0, c.fm ? 0.02 : 0.005) << c.name;
+        EXPECT_NEAR(*updates.back().channels[0].speedErrorHz, 31.5, c.fm ? 0.6 : 0.15) << c.name;
+        // A step of a percent is followed, not locked again.
+        EXPECT_EQ(updates.back().channels[0].relocks, 0) << c.name;
+    }
+}
+
+TEST(LiveMeter, ToneThatJumpsIsLockedAgainAndSaysSo)
+{
+    struct Case {
+        const char* name;
+        double to;  // the new frequency
+    } cases[] = {
+        {"5 % up", 3150 * 1.05},
+        {"5 % down", 3150 * 0.95},
+        {"out of the demodulator's band", 3150 * 1.3},
+    };
+    for (const Case& c : cases) {
+        LiveMeter m(kRate, 1, {});
+        const auto x = Sweep(6, [&](double t) { return t >= 3.02 ? c.to : 3150.0; });
+        const auto updates = Play(m, x, 1, 1024);
+        int announced = 0;
+        for (const LiveUpdate& u : updates) {
+            const auto& ch = u.channels[0];
+            announced += ch.relocked;
+            // Never a figure of neither tone.
+            if (ch.carrierHz) {
+                EXPECT_TRUE(std::abs(*ch.carrierHz - 3150) < 3 || std::abs(*ch.carrierHz - c.to) < 3)
+                    << c.name << " at " << u.seconds << " s: " << *ch.carrierHz;
+            }
+        }
+        EXPECT_EQ(announced, 1) << c.name;
+        const auto& last = updates.back().channels[0];
+        EXPECT_EQ(last.relocks, 1) << c.name;
+        ASSERT_TRUE(last.carrierHz.has_value()) << c.name;
+        EXPECT_NEAR(*last.carrierHz, c.to, c.to * 0.0005) << c.name;
+        EXPECT_TRUE(last.run.has_value()) << c.name;  // the statistics started again, and have two seconds
+        EXPECT_NEAR(last.run->carrierHz, c.to, c.to * 0.0005) << c.name;
+    }
+}
+
+TEST(LiveMeter, NoToneGivesNoFigures)
+{
+    std::mt19937 rng(7);
+    std::normal_distribution<float> noise(0, 0.1f);
+    std::vector<float> hiss(3 * kRate);
+    for (float& v : hiss)
+        v = noise(rng);
+    const std::pair<const char*, std::vector<float>> cases[] = {
+        {"silence", std::vector<float>(3 * kRate, 0.f)},
+        {"noise", hiss},
+    };
+    for (const auto& [name, x] : cases) {
+        LiveSettings s;
+        s.nominalHz = 3150;
+        LiveMeter m(kRate, 1, s);
+        const auto updates = Play(m, x, 1, 333);
+        ASSERT_EQ(updates.size(), 30u) << name;
+        for (const LiveUpdate& u : updates) {
+            const auto& ch = u.channels[0];
+            EXPECT_NE(ch.state, LiveState::Locked) << name << " at " << u.seconds;
+            EXPECT_FALSE(ch.carrierHz || ch.speedErrorPercent || ch.window || ch.run) << name;
+            EXPECT_TRUE(ch.trackSeconds.empty()) << name;
+        }
+        EXPECT_EQ(updates.back().channels[0].state, LiveState::NoTone) << name;
+        const meter::MeterResult r = m.WholeRun();
+        EXPECT_FALSE(r.ok) << name;
+        EXPECT_EQ(r.message, "No tone between 50 and 20000 Hz in channel 1 of the input.") << name;
+    }
+}
+
+TEST(LiveMeter, ToneThatStopsIsLostThenFoundAgain)
+{
+    LiveMeter m(kRate, 1, {});
+    const auto x = Sweep(7, [](double) { return 3150.0; });
+    std::vector<float> gap = x;
+    std::fill(gap.begin() + 3 * kRate, gap.begin() + 4 * kRate, 0.f);
+    const auto updates = Play(m, gap, 1, 4096);
+    EXPECT_EQ(updates[25].channels[0].state, LiveState::Locked);
+    EXPECT_EQ(updates[36].channels[0].state, LiveState::NoTone);
+    EXPECT_FALSE(updates[36].channels[0].carrierHz.has_value());
+    EXPECT_EQ(updates.back().channels[0].state, LiveState::Locked);
+    EXPECT_EQ(updates.back().channels[0].relocks, 1);
+    EXPECT_NEAR(*updates.back().channels[0].carrierHz, 3150, 0.05);
+}
+
+// The first update with window figures, and with whole-run figures, after `from`.
+std::pair<double, double> FirstFigures(const std::vector<LiveUpdate>& updates, double from)
+{
+    double window = 1e9, run = 1e9;
+    for (const LiveUpdate& u : updates) {
+        if (u.seconds < from)
+            continue;
+        if (u.channels[0].window && window > 1e8)
+            window = u.seconds;
+        if (u.channels[0].run && run > 1e8)
+            run = u.seconds;
+    }
+    return {window, run};
+}
+
+TEST(LiveMeter, WindowFillsAfterItsLengthAndResetStartsAgain)
+{
+    const auto x = Sweep(16, [](double t) { return FmHz(t); });
+    struct Case {
+        double window;
+        double full;  // the window's length and the filters' settling second
+    } cases[] = {{2, 3}, {5, 6}, {1, 2}};
+    for (const Case& c : cases) {
+        LiveSettings s;
+        s.windowSeconds = c.window;
+        LiveMeter m(kRate, 1, s);
+        std::vector<LiveUpdate> updates;
+        m.SetUpdateSink([&](const LiveUpdate& u) { updates.push_back(u); });
+        m.Push(x.data(), 8 * kRate);
+        m.Reset();
+        m.Push(x.data() + 8 * kRate, 8 * kRate);
+        const auto [window, run] = FirstFigures(updates, 0);
+        // At the update after the window's length (the demodulator's own
+        // delay keeps it from the very update at that time).
+        EXPECT_NEAR(window, c.full + 0.1, 0.051) << c.window;
+        EXPECT_NEAR(run, 2.1, 0.051) << c.window;
+        const auto [windowAgain, runAgain] = FirstFigures(updates, 8.05);
+        EXPECT_NEAR(windowAgain, 8 + c.full, 0.051) << c.window;
+        EXPECT_NEAR(runAgain, 10, 0.051) << c.window;
+        const auto& last = updates.back().channels[0];
+        ASSERT_TRUE(last.window && last.run);
+        EXPECT_GE(last.windowSpan, c.window);
+        EXPECT_LT(last.windowSpan, c.window + std::max(0.5, c.window / 10) + 0.01);
+        EXPECT_NEAR(last.run->seconds, 8, 0.01);  // since the reset
+        // A steady modulation reads the same over the window as over the run.
+        EXPECT_NEAR(last.window->weighted.twoSigmaPercent, 0.1, 0.004) << c.window;
+        EXPECT_NEAR(last.window->wowRmsPercent, 0.0707, 0.003) << c.window;
+        EXPECT_LT(last.window->flutterRmsPercent, 0.004) << c.window;  // 4 Hz a third of an octave below the flutter band
+        EXPECT_NEAR(last.run->weighted.twoSigmaPercent, 0.1, 0.003) << c.window;
+    }
+}
+
+TEST(LiveMeter, TrackKeepsTheLastTenSeconds)
+{
+    LiveMeter m(kRate, 1, {});
+    const auto updates = Play(m, Sweep(13, [](double t) { return FmHz(t); }), 1, 2048);
+    const auto& ch = updates.back().channels[0];
+    ASSERT_GT(ch.trackSeconds.size(), 400u);
+    EXPECT_GE(ch.trackSeconds.front(), 3.0);
+    EXPECT_LE(ch.trackSeconds.back(), 13.0);
+    EXPECT_GT(ch.trackSeconds.back(), 12.95);
+    const auto [lo, hi] = std::minmax_element(ch.trackPercent.begin(), ch.trackPercent.end());
+    EXPECT_NEAR(*hi, 0.1, 0.01);
+    EXPECT_NEAR(*lo, -0.1, 0.01);
+}
+
+TEST(LiveMeter, RefusesWhatItCannotMeasure)
+{
+    LiveSettings one;
+    one.channels = {3};
+    LiveSettings low;
+    low.carrierHz = 20;
+    const struct {
+        int rate, channels;
+        LiveSettings settings;
+        const char* error;
+    } cases[] = {
+        {4000, 1, {}, "The meter needs a sample rate of at least 8000 Hz; the input has 4000 Hz."},
+        {kRate, 2, one, "The input has no channel 3; it has 2."},
+        {kRate, 1, low, "The carrier must lie between 50 Hz and 20000 Hz at this rate."},
+    };
+    for (const auto& c : cases) {
+        LiveMeter m(c.rate, c.channels, c.settings);
+        EXPECT_FALSE(m.Ok());
+        EXPECT_EQ(m.Error(), c.error);
+    }
+}
+
+TEST(BlockCapture, SamplesOfEveryKindBecomeFloats)
+{
+    const unsigned char u8[] = {0, 128, 255};
+    const unsigned char s16[] = {0x00, 0x80, 0x00, 0x00, 0xff, 0x7f, 0x01};  // a trailing half sample
+    std::vector<float> out;
+    AppendSamples(u8, sizeof u8, SampleKind::UInt8, out);
+    AppendSamples(s16, sizeof s16, SampleKind::Int16, out);
+    const float f[] = {0.25f, -2.f};
+    AppendSamples(reinterpret_cast<const unsigned char*>(f), sizeof f, SampleKind::Float, out);
+    EXPECT_EQ(out, (std::vector<float>{-1.f, 0.f, 127 / 128.f, -1.f, 0.f, 32767 / 32768.f, 0.25f, -1.f}));
+}
+
+TEST(MeterLiveCli, UsageErrorsNeedNoSound)
+{
+    const struct {
+        std::vector<std::string> args;
+        std::string why;
+    } cases[] = {
+        {{"--meter-live"}, "--meter-live takes a number of seconds from 0 to 86400"},
+        {{"--meter-live", "0"}, "--meter-live takes a number of seconds from 0 to 86400, not \"0\""},
+        {{"--meter-live", "ten"}, "--meter-live takes a number of seconds from 0 to 86400, not \"ten\""},
+        {{"--meter-live", "5", "deck.wav"},
+         "--meter-live measures the sound input: it takes no FILE, --meter, --meter-csv or --meter-png"},
+        {{"--meter-live", "5", "--meter-png", "x.png"},
+         "--meter-live measures the sound input: it takes no FILE, --meter, --meter-csv or --meter-png"},
+        {{"--meter-live", "5", "--carrier", "20"}, "--carrier takes a frequency from 50 to 20000 Hz, not \"20\""},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args{"tarvo-cli"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        std::vector<char*> argv;
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        std::ostringstream out, err;
+        EXPECT_EQ(RunCli(static_cast<int>(argv.size()), argv.data(), out, err), kExitUsage) << c.args[0];
+        EXPECT_EQ(err.str().substr(0, err.str().find('\n')), "tarvo-cli: " + c.why);
+        EXPECT_EQ(out.str(), "");
+    }
+}
+
+TEST(MeterLiveCli, UpdateLinesGiveNullUntilAFigureIsThere)
+{
+    meter::LiveUpdate u;
+    u.seconds = 1.2;
+    meter::LiveChannel searching;
+    searching.channel = 1;
+    meter::LiveChannel locked;
+    locked.channel = 2;
+    locked.state = LiveState::Locked;
+    locked.referenceHz = 3150;
+    locked.carrierHz = 3150.23456;
+    locked.speedErrorPercent = 0.0074;
+    locked.speedErrorHz = 0.23456;
+    locked.window = meter::ChannelFigures{};
+    locked.window->weighted.twoSigmaPercent = 0.1;
+    locked.window->wowRmsPercent = 0.07;
+    locked.windowSpan = 5.25;
+    u.channels = {searching, locked};
+    EXPECT_EQ(LiveJson(u).dump(),
+              R"({"live":{"seconds":1.2,"channels":[)"
+              R"({"channel":1,"carrier_hz":null,"speed_error_percent":null,"weighted":{"two_sigma_percent":null},)"
+              R"("wow_rms_percent":null,"flutter_rms_percent":null,"state":"searching","relocked":false,)"
+              R"("speed_error_hz":null,"window_seconds":null,"run":{"seconds":null,"weighted":{"two_sigma_percent":null},)"
+              R"("wow_rms_percent":null,"flutter_rms_percent":null}},)"
+              R"({"channel":2,"carrier_hz":3150.2346,"speed_error_percent":0.0074,"weighted":{"two_sigma_percent":0.1},)"
+              R"("wow_rms_percent":0.07,"flutter_rms_percent":0.0,"state":"locked","relocked":false,)"
+              R"("speed_error_hz":0.2346,"window_seconds":5.25,"run":{"seconds":null,"weighted":{"two_sigma_percent":null},)"
+              R"("wow_rms_percent":null,"flutter_rms_percent":null}}]}})");
+    EXPECT_EQ(LiveText(u), "Live 1.2 s: channel 1 looking for the tone; channel 2 carrier 3150.23 Hz, speed error "
+                           "+0.007 % (+0.23 Hz), weighted 2-sigma 0.1000 %, wow 0.0700 %, flutter 0.0000 %");
+}
+
+}  // namespace

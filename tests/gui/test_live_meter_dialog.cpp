@@ -1,0 +1,144 @@
+// "Live W&F..." in the Edit menu: the non-modal dialog on a buffer played in
+// blocks in place of the sound input, its readings, Pause, Reset, the
+// nominal tone, and what it says without an input.
+#include "GuiTest.h"
+
+#include "app/LiveMeterDialog.h"
+
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QtCharts/QChartView>
+
+#include <cmath>
+#include <numbers>
+
+namespace tarvo::test {
+namespace {
+
+// 3150 Hz at 48 kHz, 0.1 % at 4 Hz, running 0.5 % fast; mono.
+std::vector<float> FmTone(double seconds)
+{
+    std::vector<float> x(static_cast<size_t>(seconds * 48000));
+    double phase = 0;
+    for (size_t i = 0; i < x.size(); ++i) {
+        x[i] = static_cast<float>(0.5 * std::sin(phase));
+        const double t = static_cast<double>(i) / 48000;
+        const double hz = 3150 * 1.005 * (1 + 0.001 * std::sin(2 * std::numbers::pi * 4 * t));
+        phase = std::remainder(phase + 2 * std::numbers::pi * hz / 48000, 2 * std::numbers::pi);
+    }
+    return x;
+}
+
+class LiveWindow : public AppTest {
+protected:
+    // Opens the dialog from the menu with a buffer of the tone as its input.
+    CLiveMeterDialog* Open(double seconds)
+    {
+        app->liveInputFactory = [this, seconds]() -> std::unique_ptr<BlockCapture> {
+            auto fake = std::make_unique<BufferCapture>(FmTone(seconds), 48000, 1, 960);
+            source = fake.get();
+            return fake;
+        };
+        Frame()->CommandAction(ID_LIVEWF)->trigger();
+        return app->LiveMeterDialog();
+    }
+    // The readings as a map of "label: value" lines.
+    static std::map<QString, QString> Readings(const CLiveMeterDialog& dlg)
+    {
+        std::map<QString, QString> m;
+        for (const QString& line : dlg.ReadingsText().split('\n')) {
+            const qsizetype at = line.indexOf(QStringLiteral(": "));
+            m[line.left(at)] = line.mid(at + 2);
+        }
+        return m;
+    }
+    BufferCapture* source = nullptr;
+};
+
+TEST_F(LiveWindow, ShowsTheSpeedErrorTheFiguresAndThePlot)
+{
+    Start();
+    CLiveMeterDialog* dlg = Open(9);
+    ASSERT_NE(dlg, nullptr);
+    EXPECT_TRUE(dlg->isVisible());
+    EXPECT_FALSE(dlg->isModal());
+    ASSERT_TRUE(dlg->Listening());
+    ASSERT_TRUE(source && source->Started());
+    dlg->NominalBox()->setCurrentIndex(1);  // 3150 Hz
+    source->Play(8 * 48000);
+    QApplication::processEvents();
+    auto r = Readings(*dlg);
+    EXPECT_TRUE(r["status"].startsWith("Locked on 316")) << r["status"].toStdString();
+    EXPECT_EQ(r["speed error"], "+0.500 % +15.75 Hz");
+    EXPECT_EQ(r["carrier"], "Carrier 3165.75 Hz");
+    EXPECT_TRUE(r["Weighted 2-sigma"] == "0.0997 %" || r["Weighted 2-sigma"].startsWith("0.100") ||
+                r["Weighted 2-sigma"].startsWith("0.099"))
+        << r["Weighted 2-sigma"].toStdString();
+    EXPECT_TRUE(r["Wow rms"].startsWith("0.07")) << r["Wow rms"].toStdString();
+    EXPECT_TRUE(r["Flutter rms"].startsWith("0.00")) << r["Flutter rms"].toStdString();
+    EXPECT_TRUE(r["run"].startsWith("Since the last reset (8.0 s): weighted 2-sigma 0.09") ||
+                r["run"].startsWith("Since the last reset (8.0 s): weighted 2-sigma 0.10"))
+        << r["run"].toStdString();
+    EXPECT_GE(r["plot points"].toInt(), 790);  // a hundred a second
+    EXPECT_EQ(dlg->findChildren<QChartView*>().size(), 1);
+
+    // The other nominal: the same carrier against 3000 Hz.
+    dlg->NominalBox()->setCurrentIndex(4);
+    EXPECT_TRUE(dlg->OtherNominalBox()->isEnabled());
+    dlg->OtherNominalBox()->setValue(3000);
+    source->Play(48000 / 5);
+    EXPECT_EQ(Readings(*dlg)["speed error"], "+5.525 % +165.75 Hz");
+    dlg->NominalBox()->setCurrentIndex(0);
+    source->Play(48000 / 5);
+    EXPECT_EQ(Readings(*dlg)["speed error"], "-- no nominal");
+
+    // Pause holds the display while the meter goes on; Resume shows it again.
+    dlg->PauseButton()->click();
+    EXPECT_EQ(dlg->PauseButton()->text(), "Resume");
+    const QString held = dlg->ReadingsText();
+    dlg->ResetButton()->click();
+    source->Play(48000 / 2);
+    EXPECT_EQ(dlg->ReadingsText(), held);
+    dlg->PauseButton()->click();
+    r = Readings(*dlg);
+    EXPECT_EQ(r["run"], "Since the last reset: settling");
+    EXPECT_EQ(r["Weighted 2-sigma"], "filling");
+
+    // Closing releases the input.
+    dlg->close();
+    EXPECT_FALSE(dlg->Listening());
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(LiveWindow, SaysSoWhenThereIsNoInputOrNoTone)
+{
+    Start();
+    app->liveInputFactory = [] { return std::unique_ptr<BlockCapture>(); };
+    Frame()->CommandAction(ID_LIVEWF)->trigger();
+    CLiveMeterDialog* dlg = app->LiveMeterDialog();
+    ASSERT_NE(dlg, nullptr);
+    EXPECT_FALSE(dlg->Listening());
+    auto r = Readings(*dlg);
+    EXPECT_EQ(r["status"], "No sound input device was found: the live meter needs one to listen to.");
+    EXPECT_EQ(r["speed error"], "--");
+    dlg->close();
+
+    app->liveInputFactory = [this]() -> std::unique_ptr<BlockCapture> {
+        auto fake = std::make_unique<BufferCapture>(std::vector<float>(2 * 48000, 0.f), 48000, 2, 512);
+        source = fake.get();
+        return fake;
+    };
+    Frame()->CommandAction(ID_LIVEWF)->trigger();
+    dlg = app->LiveMeterDialog();
+    EXPECT_EQ(dlg->ChannelBox()->count(), 2);
+    source->Play();
+    r = Readings(*dlg);
+    EXPECT_EQ(r["status"], "No tone: play the test tape's tone into the input.");
+    EXPECT_EQ(r["Weighted 2-sigma"], "--");
+    EXPECT_EQ(r["carrier"], "");
+}
+
+}  // namespace
+}  // namespace tarvo::test
