@@ -1,35 +1,70 @@
 #include "app/MeterDialog.h"
 
-#include "platform/MeterCharts.h"
+#include "platform/MeterReport.h"
+#include "platform/MeterViews.h"
 
 #include <QComboBox>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QSettings>
+#include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QtCharts/QChartView>
 
+#include <algorithm>
+
 namespace tarvo {
 
-CMeterDialog::CMeterDialog(const std::string& path, QWidget* parent) : QDialog(parent), path_(path)
+namespace {
+
+// The transport's fields: the profile's key, the caption, and the member.
+struct TransportField {
+    const char* key;
+    const char* caption;
+    bool tape;
+};
+const TransportField kFields[] = {
+    {"rpm", "Platter (rpm)", false},          {"driveRatio", "Motor turns per platter turn", false},
+    {"tapeSpeed", "Tape speed (cm/s)", true}, {"capstan", "Capstan (mm)", true},
+    {"pinchRoller", "Pinch roller (mm)", true}, {"motorRatio", "Motor turns per capstan turn", true},
+    {"reelMin", "Reel hub (mm)", true},       {"reelMax", "Reel full pack (mm)", true},
+    {"poles", "Motor poles", false},          {"slots", "Motor slots", false},
+};
+constexpr int kFieldCount = sizeof kFields / sizeof kFields[0];
+
+QSettings Profile()
+{
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Tarvo"), QStringLiteral("Quillon"));
+}
+
+double Value(const QLineEdit* e)
+{
+    bool ok = false;
+    const double v = e->text().trimmed().toDouble(&ok);
+    return ok && v > 0 ? v : 0;
+}
+
+}  // namespace
+
+CMeterDialog::CMeterDialog(const std::string& path, QWidget* parent, const std::string& comment)
+    : QDialog(parent), path_(path), comment_(comment)
 {
     setWindowTitle(QStringLiteral("Standards W&F - ") + QFileInfo(QString::fromStdString(path)).fileName());
     setModal(true);
     layout_ = new QVBoxLayout(this);
     status_ = new QLabel(QStringLiteral("Measuring..."), this);
+    status_->setWordWrap(true);
+    status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout_->addWidget(status_);
-    auto* row = new QHBoxLayout;
-    progress_ = new QProgressBar(this);
-    progress_->setRange(0, 1000);
-    progress_->setTextVisible(false);
-    cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
-    row->addWidget(progress_, 1);
-    row->addWidget(cancel_);
-    layout_->addLayout(row);
-    connect(cancel_, &QPushButton::clicked, this, &CMeterDialog::reject);
     // The nominal tone: the speed error follows it at once, without measuring again.
     auto* nominalRow = new QHBoxLayout;
     nominal_ = new QComboBox(this);
@@ -41,20 +76,42 @@ CMeterDialog::CMeterDialog(const std::string& path, QWidget* parent) : QDialog(p
     nominalRow->addWidget(nominalLabel);
     nominalRow->addWidget(nominal_);
     nominalRow->addStretch(1);
-    layout_->insertLayout(1, nominalRow);
+    layout_->addLayout(nominalRow);
     connect(nominal_, &QComboBox::currentTextChanged, this, &CMeterDialog::NominalChanged);
-    resize(560, 150);
+    tabs_ = new QTabWidget(this);
+    layout_->addWidget(tabs_, 1);
+    auto* row = new QHBoxLayout;
+    progress_ = new QProgressBar(this);
+    progress_->setRange(0, 1000);
+    progress_->setTextVisible(false);
+    save_ = new QPushButton(QStringLiteral("Save Report..."), this);
+    save_->setEnabled(false);
+    cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
+    row->addWidget(progress_, 1);
+    row->addStretch();
+    row->addWidget(save_);
+    row->addWidget(cancel_);
+    layout_->addLayout(row);
+    connect(cancel_, &QPushButton::clicked, this, &CMeterDialog::reject);
+    connect(save_, &QPushButton::clicked, this, &CMeterDialog::SaveReportAsked);
 
-    worker_ = std::thread([this] {
-        result_ = meter::RunMeter(path_, {}, [this](double f) {
-            permille_ = static_cast<int>(f * 1000);
-            return !cancel_requested_.load();
-        });
-        done_ = true;
-    });
+    auto* transport = new QWidget;
+    BuildTransportForm(transport);
+    settings_.transport = TransportOfForm();
+    auto* transportScroll = new QScrollArea;
+    transportScroll->setWidget(transport);
+    transportScroll->setWidgetResizable(true);
+    tabs_->addTab(transportScroll, QStringLiteral("Transport"));
+    tabs_->hide();
+
+    // No larger than the main window.
+    QSize size(760, 560);
+    if (parent)
+        size = size.boundedTo(parent->window()->size());
+    resize(size.width(), 120);
     timer_ = new QTimer(this);
     connect(timer_, &QTimer::timeout, this, &CMeterDialog::Poll);
-    timer_->start(50);
+    Measure();
 }
 
 CMeterDialog::~CMeterDialog()
@@ -62,6 +119,98 @@ CMeterDialog::~CMeterDialog()
     cancel_requested_ = true;
     if (worker_.joinable())
         worker_.join();
+}
+
+void CMeterDialog::BuildTransportForm(QWidget* page)
+{
+    auto* form = new QFormLayout;
+    kind_ = new QComboBox(page);
+    kind_->addItems({QStringLiteral("Not given"), QStringLiteral("Turntable"), QStringLiteral("Tape deck")});
+    form->addRow(QStringLiteral("Machine"), kind_);
+    QSettings profile = Profile();
+    profile.beginGroup(QStringLiteral("Meter transport"));
+    kind_->setCurrentIndex(std::clamp(profile.value(QStringLiteral("kind"), 0).toInt(), 0, 2));
+    for (int i = 0; i < kFieldCount; ++i) {
+        fields_[i] = new QLineEdit(page);
+        fields_[i]->setText(profile.value(QString::fromLatin1(kFields[i].key)).toString());
+        form->addRow(QString::fromLatin1(kFields[i].caption), fields_[i]);
+    }
+    auto enable = [this] {
+        for (int i = 0; i < kFieldCount; ++i) {
+            const bool motor = i >= 8;
+            fields_[i]->setEnabled(kind_->currentIndex() != 0 &&
+                                   (motor || kFields[i].tape == (kind_->currentIndex() == 2)));
+        }
+    };
+    connect(kind_, &QComboBox::currentIndexChanged, this, enable);
+    enable();
+    again_ = new QPushButton(QStringLiteral("Measure again"), page);
+    connect(again_, &QPushButton::clicked, this, [this] {
+        StoreTransport();
+        settings_.transport = TransportOfForm();
+        Measure();
+    });
+    auto* outer = new QVBoxLayout(page);
+    auto* note = new QLabel(QStringLiteral("The parts' rotation rates name the lines of the spectrum."), page);
+    note->setWordWrap(true);
+    outer->addWidget(note);
+    outer->addLayout(form);
+    outer->addWidget(again_, 0, Qt::AlignLeft);
+    outer->addStretch();
+}
+
+meter::Transport CMeterDialog::TransportOfForm() const
+{
+    meter::Transport t;
+    if (kind_->currentIndex() == 1) {
+        t.rpm = Value(fields_[0]);
+        t.driveRatio = Value(fields_[1]);
+    } else if (kind_->currentIndex() == 2) {
+        t.tapeSpeedCmS = Value(fields_[2]);
+        t.capstanMm = Value(fields_[3]);
+        t.pinchRollerMm = Value(fields_[4]);
+        t.motorRatio = Value(fields_[5]);
+        t.reelMinMm = Value(fields_[6]);
+        t.reelMaxMm = Value(fields_[7]);
+        if (!(t.reelMaxMm > t.reelMinMm))
+            t.reelMinMm = t.reelMaxMm = 0;
+    }
+    const int poles = static_cast<int>(Value(fields_[8]));
+    t.motorPoles = poles >= 2 ? poles / 2 * 2 : 0;
+    t.motorSlots = static_cast<int>(Value(fields_[9]));
+    return t;
+}
+
+void CMeterDialog::StoreTransport() const
+{
+    QSettings profile = Profile();
+    profile.beginGroup(QStringLiteral("Meter transport"));
+    profile.setValue(QStringLiteral("kind"), kind_->currentIndex());
+    for (int i = 0; i < kFieldCount; ++i)
+        profile.setValue(QString::fromLatin1(kFields[i].key), fields_[i]->text().trimmed());
+}
+
+void CMeterDialog::Measure()
+{
+    if (worker_.joinable())
+        worker_.join();
+    done_ = false;
+    finished_ = false;
+    permille_ = 0;
+    progress_->setValue(0);
+    progress_->show();
+    cancel_->setText(QStringLiteral("Cancel"));
+    save_->setEnabled(false);
+    again_->setEnabled(false);
+    status_->setText(QStringLiteral("Measuring..."));
+    worker_ = std::thread([this, settings = settings_] {
+        result_ = meter::RunMeter(path_, settings, [this](double f) {
+            permille_ = static_cast<int>(f * 1000);
+            return !cancel_requested_.load();
+        });
+        done_ = true;
+    });
+    timer_->start(50);
 }
 
 void CMeterDialog::reject()
@@ -100,35 +249,43 @@ QString CMeterDialog::FiguresText() const
 
 void CMeterDialog::ShowResult()
 {
-    delete progress_;
-    progress_ = nullptr;
+    progress_->hide();
     cancel_->setText(QStringLiteral("Close"));
+    again_->setEnabled(true);
+    // The transport tab stays last; the rest are made anew.
+    figures_ = nullptr;  // it goes with its tab
+    while (tabs_->count() > 1) {
+        QWidget* page = tabs_->widget(0);
+        tabs_->removeTab(0);
+        delete page;
+    }
+    const QSize size(width(), 560);
+    tabs_->show();
+    if (height() < 300)
+        resize(parentWidget() ? size.boundedTo(parentWidget()->window()->size()) : size);
     if (!result_.ok) {
         status_->setText(QString::fromStdString(result_.message));
-        status_->setWordWrap(true);
+        tabs_->setCurrentIndex(0);
         return;
     }
-    status_->setText(QString::fromStdString(result_.standard));
-    figures_ = new QLabel(this);
+    save_->setEnabled(true);
+    figures_ = new QLabel;
     figures_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     figures_->setAlignment(Qt::AlignTop | Qt::AlignLeft);
     figures_->setWordWrap(true);
-    figures_->setMaximumWidth(420);
     NominalChanged();
-    auto* body = new QHBoxLayout;
-    body->addWidget(figures_);
-    auto* plots = new QVBoxLayout;
-    auto* deviation = new QChartView(NewDeviationChart(result_), this);
-    auto* spectrum = new QChartView(NewSpectrumChart(result_), this);
-    deviation->setRenderHint(QPainter::Antialiasing);
-    spectrum->setRenderHint(QPainter::Antialiasing);
-    deviation->setMinimumSize(520, 250);
-    spectrum->setMinimumSize(520, 250);
-    plots->addWidget(deviation);
-    plots->addWidget(spectrum);
-    body->addLayout(plots, 1);
-    layout_->insertLayout(2, body, 1);
-    resize(1000, 700);
+    auto* scroll = new QScrollArea;
+    scroll->setWidget(figures_);
+    scroll->setWidgetResizable(true);
+    int at = 0;
+    tabs_->insertTab(at++, scroll, QStringLiteral("Figures"));
+    for (MeterView v : kMeterViews) {
+        auto* view = new QChartView(NewMeterView(v, result_));
+        view->setRenderHint(QPainter::Antialiasing);
+        view->setMinimumSize(200, 150);
+        tabs_->insertTab(at++, view, ViewName(v));
+    }
+    tabs_->setCurrentIndex(0);
 }
 
 void CMeterDialog::NominalChanged()
@@ -146,6 +303,7 @@ void CMeterDialog::ShowFigures()
 {
     if (!figures_)
         return;
+    status_->setText(TitleLines(result_, QFileInfo(QString::fromStdString(path_)).fileName()).join(QLatin1Char('\n')));
     QStringList lines;
     for (const meter::ChannelFigures& c : result_.channels) {
         QStringList one;
@@ -156,6 +314,26 @@ void CMeterDialog::ShowFigures()
         lines << one.join(QStringLiteral("<br>"));
     }
     figures_->setText(lines.join(QStringLiteral("<br><br>")));
+}
+
+bool CMeterDialog::SaveReport(const QString& path, std::string& error) const
+{
+    const MeterReportInfo info{path_, comment_, meter::DescribeTransport(settings_.transport), {}};
+    return WriteMeterReport(result_, info, path.toStdString(), error);
+}
+
+void CMeterDialog::SaveReportAsked()
+{
+    const QFileInfo measured(QString::fromStdString(path_));
+    const QString suggested = measured.absoluteDir().filePath(measured.completeBaseName() + QStringLiteral(".pdf"));
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save Report"), suggested,
+                                                      QStringLiteral("PDF (*.pdf)"));
+    if (path.isEmpty())
+        return;
+    std::string error;
+    if (!SaveReport(path, error))
+        QMessageBox::warning(this, QStringLiteral("Standards W&F"),
+                             QStringLiteral("The report was not written: %1.").arg(QString::fromStdString(error)));
 }
 
 }  // namespace tarvo

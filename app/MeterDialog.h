@@ -1,6 +1,7 @@
 // "Standards W&F...": the standards meter on the opened file, measured on a
 // worker thread behind a progress bar that can be cancelled, then its
-// figures and the two plots.
+// figures and the five views in tabs, the transport (remembered in the
+// profile) whose parts name the lines, and "Save Report...".
 #pragma once
 
 #include "meter/Meter.h"
@@ -13,8 +14,10 @@
 
 class QComboBox;
 class QLabel;
+class QLineEdit;
 class QProgressBar;
 class QPushButton;
+class QTabWidget;
 class QTimer;
 class QVBoxLayout;
 
@@ -24,7 +27,8 @@ class CMeterDialog : public QDialog {
     Q_OBJECT
 
 public:
-    CMeterDialog(const std::string& path, QWidget* parent = nullptr);
+    // comment: the form's comment, for the report.
+    CMeterDialog(const std::string& path, QWidget* parent = nullptr, const std::string& comment = {});
     ~CMeterDialog() override;
 
     bool Finished() const { return finished_; }
@@ -32,19 +36,28 @@ public:
     QPushButton* CancelButton() const { return cancel_; }
     // The figures as shown, one "label: value" line each.
     QString FiguresText() const;
+    // The transport the form describes.
+    meter::Transport TransportOfForm() const;
     // The test tape's nominal tone: "none", 3150, 3000, 1000 or a value typed in.
     QComboBox* NominalBox() const { return nominal_; }
+    // Writes the report to `path`; false with the reason.
+    bool SaveReport(const QString& path, std::string& error) const;
 
 protected:
     void reject() override;
 
 private:
+    void Measure();
     void Poll();
     void ShowResult();
     void ShowFigures();
     void NominalChanged();
+    void SaveReportAsked();
+    void BuildTransportForm(QWidget* page);
+    void StoreTransport() const;
 
-    std::string path_;
+    std::string path_, comment_;
+    meter::MeterSettings settings_;
     std::thread worker_;
     std::atomic<bool> cancel_requested_{false};
     std::atomic<bool> done_{false};
@@ -55,9 +68,14 @@ private:
     QVBoxLayout* layout_ = nullptr;
     QProgressBar* progress_ = nullptr;
     QPushButton* cancel_ = nullptr;
+    QPushButton* save_ = nullptr;
+    QPushButton* again_ = nullptr;
     QLabel* status_ = nullptr;
     QLabel* figures_ = nullptr;
+    QTabWidget* tabs_ = nullptr;
+    QComboBox* kind_ = nullptr;
     QComboBox* nominal_ = nullptr;
+    QLineEdit* fields_[10] = {};
     QTimer* timer_ = nullptr;
 };
 

@@ -205,7 +205,7 @@ void CTarvoApp::OnStandardsMeter()
         frame_->Form().MessageBox("Open a recording of a test tone first.", "Standards W&F", MB_OK | MB_ICONEXCLAMATION);
         return;
     }
-    CMeterDialog dlg(path, frame_.get());
+    CMeterDialog dlg(path, frame_.get(), view_ ? view_->m_strComment : std::string());
     if (meterDialogHook)
         meterDialogHook(dlg);
     else

@@ -3,6 +3,7 @@
 #include "cli/CliArgs.h"
 #include "cli/MeterCli.h"
 #include "cli/MeterBatch.h"
+#include "cli/TransportCli.h"
 #include "cli/MeterLive.h"
 #include "form/TarvoDoc.h"
 #include "cli/Png.h"
@@ -65,6 +66,10 @@ constexpr const char* kUsage =
     "  --channel N|all    the channel the meter measures (else every channel)\n"
     "  --meter-csv OUT    the meter's deviation track as CSV\n"
     "  --meter-png OUT    the meter's deviation and its spectrum as a PNG\n"
+    "  --meter-report OUT.pdf  a one-page report of the figures and plots (--meter-paper A4|Letter)\n"
+    "  --rpm R --drive-ratio R --motor-poles N --motor-slots N   a turntable's parts\n"
+    "  --tape-speed CM_S --capstan-mm D --pinch-roller-mm D --motor-ratio R --reel-mm MIN,MAX\n"
+    "                     a tape deck's parts: the meter names the lines they cause\n"
     "  --meter-live SECONDS  the meter on the sound input, live: a line ten times a\n"
     "                     second, then the figures of the whole run (takes --nominal,\n"
     "                     --channel, --carrier)\n"
@@ -165,6 +170,8 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
             int id = a == "--low" ? IDC_LOWFREQ : a == "--high" ? IDC_HIGHFREQ : a == "--high-amp" ? IDC_HIGHAMP
                    : IDC_COMMENT;
             steps.push_back({Kind::Type, id, v});
+            if (id == IDC_COMMENT)
+                meterReq.comment = v;
         } else if (a == "--header" || a == "--freqs" || a == "--wow" || a == "--spectrogram" || a == "--clear") {
             int id = a == "--header" ? IDC_GETHEADER : a == "--freqs" ? IDC_MAXFREQS : a == "--wow" ? IDC_WOWFLUTTER
                    : a == "--spectrogram" ? IDC_SPECTROGRAM : IDC_CLEAR;
@@ -205,8 +212,11 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
     }
     if (std::string why = CheckBatchUsage(batch, meterReq, files.size(), !steps.empty()); !why.empty())
         return usage(why);
-    if (batch.batchSeen || files.size() > 1)
+    if (batch.batchSeen || files.size() > 1) {
+        if (const std::string why = CheckTransport(meterReq.settings.transport); !why.empty())
+            return usage(why);
         return RunMeterBatch(files, meterReq, batch, json, out, err);
+    }
     if (!files.empty()) {
         file = files.front();
         haveFile = true;
@@ -217,6 +227,8 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
     if (meterReq.optionsSeen && !meterReq.on && !liveReq.on)
         return usage("--carrier, --nominal, --channel, --meter-csv and --meter-png go with --meter");
     const bool recording = std::any_of(steps.begin(), steps.end(), [](const Step& st) { return st.kind == Kind::Rec; });
+    if (const std::string why = CheckTransport(meterReq.settings.transport); !why.empty())
+        return usage(why);
     if (meterReq.on && !haveFile && !recording)
         return usage("--meter needs a FILE or a --rec take");
     // The meter alone reads FILE itself: the form's reader may refuse what

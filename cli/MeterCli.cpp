@@ -1,6 +1,7 @@
 #include "cli/MeterCli.h"
 
 #include "cli/CliArgs.h"
+#include "cli/TransportCli.h"
 #include "platform/QtModule.h"
 
 #include <cmath>
@@ -26,7 +27,12 @@ int ParseMeterOption(const std::vector<std::string>& args, size_t& i, MeterReque
         req.on = true;
         return 1;
     }
-    if (a != "--carrier" && a != "--channel" && a != "--meter-csv" && a != "--meter-png" && a != "--nominal")
+    if (const int taken = ParseTransportOption(args, i, req.settings.transport, why)) {
+        req.optionsSeen = true;
+        return taken;
+    }
+    if (a != "--carrier" && a != "--channel" && a != "--meter-csv" && a != "--meter-png" && a != "--meter-report" &&
+        a != "--meter-paper" && a != "--nominal")
         return 0;
     req.optionsSeen = true;
     if (!TakeOptionValue(args, i, v)) {
@@ -58,6 +64,14 @@ int ParseMeterOption(const std::vector<std::string>& args, size_t& i, MeterReque
             return -1;
         }
         req.settings.channels = {static_cast<int>(n)};
+    } else if (a == "--meter-paper") {
+        if (v != "A4" && v != "a4" && v != "Letter" && v != "letter") {
+            why = "--meter-paper takes A4 or Letter, not \"" + v + "\"";
+            return -1;
+        }
+        req.paper = v == "a4" ? "A4" : v == "letter" ? "Letter" : v;
+    } else if (a == "--meter-report") {
+        req.report = v;
     } else if (a == "--meter-csv") {
         req.csv = v;
     } else {
@@ -80,7 +94,7 @@ MeterOutcome DescribeMeterResult(const meter::MeterResult& r)
     for (const meter::ChannelFigures& c : r.channels) {
         nlohmann::ordered_json ch;
         ch["channel"] = c.channel;
-        ch["carrier_hz"] = Round(c.carrierHz, 4);
+        ch["carrier_hz"] = c.source == "audio" ? nlohmann::ordered_json(Round(c.carrierHz, 4)) : nullptr;
         ch["speed_error_percent"] =
             c.speedErrorPercent ? nlohmann::ordered_json(Round(*c.speedErrorPercent, 6)) : nlohmann::ordered_json();
         ch["seconds"] = Round(c.seconds, 6);
@@ -93,12 +107,18 @@ MeterOutcome DescribeMeterResult(const meter::MeterResult& r)
         ch["drift_percent"] = Round(c.driftPercent, 6);
         ch["modulation"] = nlohmann::ordered_json::array();
         for (const meter::ModulationLine& m : c.modulation)
-            ch["modulation"].push_back({{"hz", Round(m.hz, 3)}, {"percent", Round(m.percent, 6)}});
+            ch["modulation"].push_back({{"hz", Round(m.hz, 3)},
+                                        {"percent", Round(m.percent, 6)},
+                                        {"label", m.label ? nlohmann::ordered_json(*m.label) : nullptr},
+                                        {"am_percent", Round(m.amPercent, 6)},
+                                        {"am_fm_coherence", Round(m.amFmCoherence, 3)}});
         ch["band_high_hz"] = Round(c.bandHighHz, 3);
         ch["snr_db"] = Round(c.snrDb, 2);
         ch["noise_floor_percent"] = Round(c.noiseFloorPercent, 6);
         for (const std::string& w : c.warnings)
             o.messages.emplace_back(kMeterCaption, w);
+        ch["parts"] = PartsJson(c.parts);
+        ch["source"] = c.source;
         o.json["channels"].push_back(std::move(ch));
         for (const auto& [label, text] : meter::FigureLines(c))
             o.lines.push_back("Meter channel " + std::to_string(c.channel) + " " + label + ": " + text);
@@ -115,9 +135,14 @@ MeterOutcome RunMeterCommand(const std::string& file, const MeterRequest& req)
     std::string error;
     if (!req.csv.empty() && !meter::WriteMeterCsv(file, req.settings, r, req.csv, error))
         o.messages.emplace_back(kMeterCaption, "The deviation track was not written: " + error + ".");
-    const QtModule* qt = req.png.empty() ? nullptr : LoadQtModule(error);
+    const QtModule* qt = req.png.empty() && req.report.empty() ? nullptr : LoadQtModule(error);
     if (!req.png.empty() && !(qt && qt->writeMeterPng(r, req.png, error)))
         o.messages.emplace_back(kMeterCaption, "The plots were not written: " + error + ".");
+    if (!req.report.empty()) {
+        const MeterReportInfo info{file, req.comment, meter::DescribeTransport(req.settings.transport), req.paper};
+        if (!(qt && qt->writeMeterReport(r, info, req.report, error)))
+            o.messages.emplace_back(kMeterCaption, "The report was not written: " + error + ".");
+    }
     return o;
 }
 

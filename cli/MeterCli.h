@@ -17,6 +17,7 @@ struct MeterRequest {
     bool optionsSeen = false;  // any of the meter's own options
     meter::MeterSettings settings;
     std::string csv, png;
+    std::string report, paper, comment;  // --meter-report OUT.pdf, --meter-paper A4|Letter, the form's comment
 };
 
 // Takes the option at args[i] when it is one of the meter's (advancing i

@@ -43,7 +43,9 @@ const QtModule* LoadQtModule(std::string& why)
         if (handle) {
             module.createSound = reinterpret_cast<TarvoCreateSoundFn>(::dlsym(handle, kCreateSoundSymbol));
             module.writeMeterPng = reinterpret_cast<TarvoWriteMeterPngFn>(::dlsym(handle, kWriteMeterPngSymbol));
-            if (!module.createSound || !module.writeMeterPng)
+            module.writeMeterReport =
+                reinterpret_cast<TarvoWriteMeterReportFn>(::dlsym(handle, kWriteMeterReportSymbol));
+            if (!module.createSound || !module.writeMeterPng || !module.writeMeterReport)
                 failure = std::string(kQtModuleFile) + " lacks its entry points";
             else
                 failure.clear();

@@ -1,9 +1,12 @@
 #include "meter/Meter.h"
 
+#include "meter/AmFm.h"
 #include "meter/Analyser.h"
 #include "meter/Demodulator.h"
 #include "meter/Dsp.h"
 #include "meter/SoundReader.h"
+#include "meter/SpeedLog.h"
+#include "meter/Views.h"
 
 #include <algorithm>
 #include <cmath>
@@ -146,6 +149,8 @@ struct Channel {
     int number;
     std::unique_ptr<Demodulator> demod;
     std::unique_ptr<ChannelAnalyser> analyser;
+    std::unique_ptr<AmFmAnalyser> amfm;
+    std::unique_ptr<TrackCollector> views;
     double tonePower = 0;
     int64_t toneCount = 0;
 };
@@ -203,6 +208,8 @@ Streamed Stream(SoundReader& in, std::vector<Channel>& chans, const MeterProgres
             c.demod->Push(x, static_cast<size_t>(got), static_cast<size_t>(nch), track);
             for (const Demodulator::Sample& s : track) {
                 c.analyser->Add(s.hz);
+                if (c.amfm)
+                    c.amfm->Add(s.hz, s.power);
                 c.tonePower += s.power;
                 ++c.toneCount;
             }
@@ -218,11 +225,92 @@ Streamed Stream(SoundReader& in, std::vector<Channel>& chans, const MeterProgres
     return done < in.Frames() ? Streamed::Short : Streamed::Whole;
 }
 
+// The collector of the views' data for an analyser, fed by its sink.
+std::unique_ptr<TrackCollector> CollectViews(ChannelAnalyser& a, double referenceHz, const MeterSettings& settings)
+{
+    const double stretch = ZoomSeconds(RevolutionHz(PartRates(settings.transport)));
+    auto views = std::make_unique<TrackCollector>(referenceHz, a.SlowRate(), stretch, ChannelAnalyser::kSettleSeconds);
+    a.SetSink([v = views.get()](double t, double dev, double weighted) { v->Add(t, dev, weighted); });
+    return views;
+}
+
+// The transport's parts and the lines' labels; the resolution is the spectrum's bin.
+void LabelLines(ChannelFigures& f, const Transport& t)
+{
+    f.parts = PartRates(t);
+    f.revolutionHz = RevolutionHz(f.parts);
+    const double resolution = f.spectrumHz.size() > 1 ? f.spectrumHz[1] - f.spectrumHz[0] : 0.25;
+    for (ModulationLine& m : f.modulation)
+        m.label = LabelLine(m.hz, resolution, f.parts);
+}
+
+// A speed log's deviation through the same chain, as the frequency of a
+// virtual carrier.
+MeterResult RunSpeedLog(const SpeedLog& log, const std::string& name, const MeterSettings& settings,
+                        const MeterProgress& progress)
+{
+    constexpr double kRate = 2000, kReference = 1000;
+    MeterResult r;
+    const double seconds = log.seconds.back() - log.seconds.front();
+    if (seconds < kShortestSeconds) {
+        r.message = "The meter needs at least 2 seconds of speed log; " + name + " spans " + Fixed(seconds, 2) + " s.";
+        return r;
+    }
+    ChannelAnalyser analyser(kRate, kReference, seconds);
+    const std::unique_ptr<TrackCollector> views = CollectViews(analyser, kReference, settings);
+    const auto total = static_cast<int64_t>(seconds * kRate) + 1;
+    int64_t done = 0;
+    bool cancelled = false;
+    ResampleSpeedLog(log, kRate, [&](double percent) {
+        if (cancelled)
+            return;
+        analyser.Add(kReference * (1 + percent / 100));
+        if (++done % 65536 == 0 && progress && !progress(static_cast<double>(done) / static_cast<double>(total)))
+            cancelled = true;
+    });
+    if (cancelled) {
+        r.cancelled = true;
+        r.message = "The measurement of " + name + " was cancelled.";
+        return r;
+    }
+    ChannelFigures f = analyser.Finish();
+    views->Finish(f);
+    f.channel = 1;
+    f.source = "speed log";
+    LabelLines(f, settings.transport);
+    r.channels.push_back(std::move(f));
+    r.ok = true;
+    return r;
+}
+
 }  // namespace
+
+// The run itself, which RunMeter names with the file.
+static MeterResult RunFile(const std::string& path, const MeterSettings& settings, const MeterProgress& progress);
 
 MeterResult RunMeter(const std::string& path, const MeterSettings& settings, const MeterProgress& progress)
 {
+    MeterResult r = RunFile(path, settings, progress);
+    r.file = NameOf(path);
+    return r;
+}
+
+static MeterResult RunFile(const std::string& path, const MeterSettings& settings, const MeterProgress& progress)
+{
     MeterResult r;
+    {
+        // What libsndfile cannot open may be a speed log.
+        SoundReader probe;
+        if (!probe.Open(path) && !probe.Unopenable()) {
+            SpeedLog log;
+            std::string why;
+            if (ReadSpeedLog(path, log, why))
+                return RunSpeedLog(log, NameOf(path), settings, progress);
+            r.message = "The meter cannot read " + NameOf(path) + ": " + probe.Error() + " Nor is it a speed log: " +
+                        why + ".";
+            return r;
+        }
+    }
     SoundReader in;
     std::vector<int> channels;
     r.message = OpenChecked(in, path, settings, channels);
@@ -263,6 +351,8 @@ MeterResult RunMeter(const std::string& path, const MeterSettings& settings, con
         c.number = channels[i];
         c.demod = std::make_unique<Demodulator>(in.Rate(), carriers[i]);
         c.analyser = std::make_unique<ChannelAnalyser>(c.demod->OutputRate(), carriers[i], seconds);
+        c.amfm = std::make_unique<AmFmAnalyser>(c.demod->OutputRate(), seconds);
+        c.views = CollectViews(*c.analyser, carriers[i], settings);
         chans.push_back(std::move(c));
     }
     switch (Stream(in, chans, progress)) {
@@ -297,6 +387,9 @@ MeterResult RunMeter(const std::string& path, const MeterSettings& settings, con
         }
         ChannelFigures f = c.analyser->Finish();
         f.channel = c.number;
+        c.views->Finish(f);
+        c.amfm->Annotate(f.modulation);
+        LabelLines(f, settings.transport);
         // The mixed-down power m holds half the tone's power T and the share
         // g of the noise N that the demodulator's filter passes; the input's
         // mean square I is T + N. So T = (m - g I) / (1/2 - g).
@@ -439,9 +532,11 @@ std::vector<std::pair<std::string, std::string>> FigureLines(const ChannelFigure
         if (!lines.empty())
             lines += ", ";
         lines += Fixed(m.hz, 2) + " Hz " + Fixed(m.percent, 4) + " %";
+        lines += " (" + m.label.value_or("no part") + ", AM " + Fixed(m.amPercent, 3) + " %, coherence " +
+                 Fixed(m.amFmCoherence, 2) + ")";
     }
     std::vector<std::pair<std::string, std::string>> out = {
-        {"carrier (mean, Hz)", Fixed(c.carrierHz, 3)},
+        {"carrier (mean, Hz)", c.source == "audio" ? Fixed(c.carrierHz, 3) : "none (" + c.source + ")"},
         {"length (s)", Fixed(c.seconds, 3)},
         {"weighted peak (2-sigma, +-%)", Fixed(c.weighted.twoSigmaPercent, 4)},
         {"weighted rms (%)", Fixed(c.weighted.rmsPercent, 4)},

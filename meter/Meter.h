@@ -10,6 +10,8 @@
 // strongest lines of the deviation's spectrum.
 #pragma once
 
+#include "meter/Transport.h"
+
 #include <functional>
 #include <optional>
 #include <string>
@@ -26,12 +28,17 @@ inline constexpr double kShortestSeconds = 2;
 struct MeterSettings {
     double carrierHz = 0;       // 0: the strongest tone between 50 and 20000 Hz, for each channel
     std::vector<int> channels;  // 1-based; empty: every channel
+    Transport transport;        // the machine's parts, for the lines' labels and the polar view
     double nominalHz = 0;       // the test tape's nominal tone; 0: none (no speed error)
 };
 
 struct ModulationLine {
+    ModulationLine(double lineHz = 0, double linePercent = 0) : hz(lineHz), percent(linePercent) {}
     double hz = 0;
     double percent = 0;  // peak deviation of that line
+    std::optional<std::string> label;  // the transport's part it falls on ("platter x1")
+    double amPercent = 0;              // the tone's peak amplitude modulation at that rate
+    double amFmCoherence = 0;          // 0 to 1: how closely the level moves with the speed there
 };
 
 struct PathFigures {
@@ -63,6 +70,15 @@ struct ChannelFigures {
     // its spectrum (peak percent against Hz) from 0 to 200 Hz.
     std::vector<double> envelopeSeconds, envelopeMin, envelopeMax;
     std::vector<double> spectrumHz, spectrumPercent;
+
+    std::vector<PartRate> parts;   // the transport's part rates
+    std::string source = "audio";  // or "speed log" (no carrier)
+    // For the views (meter/Views.h): the first stretch of the deviation and
+    // weighted deviation (percent), one revolution's rate (0: none), and the
+    // histogram of the deviation (bin centres in percent, share of the time).
+    std::vector<double> trackSeconds, trackDeviation, trackWeighted;
+    double revolutionHz = 0;
+    std::vector<double> histogramPercent, histogramShare;
 };
 
 struct MeterResult {
@@ -71,6 +87,7 @@ struct MeterResult {
     std::string message;  // why there are no figures
     std::string standard = kStandardName;
     int rate = 0;
+    std::string file;  // the measured file's name
     std::vector<ChannelFigures> channels;
 };
 

@@ -1,6 +1,5 @@
-// The meter's two plots on Qt Charts, drawn by one code for the window's
-// dialog and for tarvo-cli --meter-png: the deviation against time and the
-// deviation's spectrum.
+// The meter's plots as a PNG for tarvo-cli --meter-png, drawn by the same
+// code as the window's dialog (platform/MeterViews.h).
 #pragma once
 
 #include "meter/Meter.h"
@@ -11,13 +10,14 @@ class QChart;
 
 namespace tarvo {
 
-// New charts of a run's channels (the caller owns them).
+// New charts of a run's channels (the caller owns them): the whole-file
+// deviation and the spectrum of MeterViews.
 QChart* NewDeviationChart(const meter::MeterResult& r);
 QChart* NewSpectrumChart(const meter::MeterResult& r);
 
-// Both plots, one above the other, as a PNG of width x height pixels. Makes
+// The title block and the five views as a PNG of width x height pixels. Makes
 // an offscreen QApplication for the call when the program has none.
-bool WriteMeterPng(const meter::MeterResult& r, const std::string& path, std::string& error, int width = 900,
-                   int height = 760);
+bool WriteMeterPng(const meter::MeterResult& r, const std::string& path, std::string& error, int width = 1200,
+                   int height = 1400);
 
 }  // namespace tarvo

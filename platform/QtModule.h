@@ -13,18 +13,30 @@ namespace meter {
 struct MeterResult;
 }
 
+// What a one-page report says beside the figures.
+struct MeterReportInfo {
+    std::string file;       // the measured file's path
+    std::string comment;    // free text; empty: none
+    std::string transport;  // the transport described in words
+    std::string paper;      // "A4", "Letter", or empty for the locale's
+};
+
 // The module's file name, and its two entry points.
 inline constexpr const char* kQtModuleFile = "libtarvo-qt.so";
 extern "C" {
 using TarvoCreateSoundFn = SoundPlatform* (*)();
 using TarvoWriteMeterPngFn = bool (*)(const meter::MeterResult& result, const std::string& path, std::string& error);
+using TarvoWriteMeterReportFn = bool (*)(const meter::MeterResult& result, const MeterReportInfo& info,
+                                         const std::string& path, std::string& error);
 }
 inline constexpr const char* kCreateSoundSymbol = "tarvo_qt_create_sound";
 inline constexpr const char* kWriteMeterPngSymbol = "tarvo_qt_write_meter_png";
+inline constexpr const char* kWriteMeterReportSymbol = "tarvo_qt_write_meter_report";
 
 struct QtModule {
     TarvoCreateSoundFn createSound = nullptr;
     TarvoWriteMeterPngFn writeMeterPng = nullptr;
+    TarvoWriteMeterReportFn writeMeterReport = nullptr;
 };
 
 // Loads the module once: beside the program, else in ../lib/tarvo from the

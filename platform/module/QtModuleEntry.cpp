@@ -1,5 +1,6 @@
 // The entry points of tarvo-cli's Qt module (see platform/QtModule.h).
 #include "platform/MeterCharts.h"
+#include "platform/MeterReport.h"
 #include "platform/QtModule.h"
 
 #include <type_traits>
@@ -16,6 +17,14 @@ extern "C" __attribute__((visibility("default"))) bool tarvo_qt_write_meter_png(
     return tarvo::WriteMeterPng(result, path, error);
 }
 
+extern "C" __attribute__((visibility("default"))) bool tarvo_qt_write_meter_report(
+    const tarvo::meter::MeterResult& result, const tarvo::MeterReportInfo& info, const std::string& path,
+    std::string& error)
+{
+    return tarvo::WriteMeterReport(result, info, path, error);
+}
+
 // The signatures the loader expects.
 static_assert(std::is_same_v<decltype(&tarvo_qt_create_sound), tarvo::TarvoCreateSoundFn>);
 static_assert(std::is_same_v<decltype(&tarvo_qt_write_meter_png), tarvo::TarvoWriteMeterPngFn>);
+static_assert(std::is_same_v<decltype(&tarvo_qt_write_meter_report), tarvo::TarvoWriteMeterReportFn>);

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <cmath>
+#include <filesystem>
 #include <fstream>
 
 using namespace tarvo::test;
@@ -52,12 +54,16 @@ TEST_F(MeterCli, JsonCarriesTheMeterObjectKeysInOrder)
     EXPECT_EQ(Keys(c), (std::vector<std::string>{"channel", "carrier_hz", "speed_error_percent", "seconds",
                                                  "weighted", "unweighted", "wow_rms_percent", "flutter_rms_percent",
                                                  "drift_percent", "modulation", "band_high_hz", "snr_db",
-                                                 "noise_floor_percent"}));
+                                                 "noise_floor_percent", "parts", "source"}));
     EXPECT_TRUE(c["speed_error_percent"].is_null());
     EXPECT_DOUBLE_EQ(c["band_high_hz"].get<double>(), 200.0);
     EXPECT_EQ(Keys(c["weighted"]), (std::vector<std::string>{"two_sigma_percent", "rms_percent"}));
     EXPECT_EQ(Keys(c["unweighted"]), (std::vector<std::string>{"two_sigma_percent", "rms_percent"}));
-    EXPECT_EQ(Keys(c["modulation"][0]), (std::vector<std::string>{"hz", "percent"}));
+    EXPECT_EQ(Keys(c["modulation"][0]),
+              (std::vector<std::string>{"hz", "percent", "label", "am_percent", "am_fm_coherence"}));
+    EXPECT_TRUE(c["modulation"][0]["label"].is_null());  // no transport given
+    EXPECT_TRUE(c["parts"].empty());
+    EXPECT_EQ(c["source"], "audio");
     EXPECT_EQ(c["channel"], 1);
     EXPECT_NEAR(c["carrier_hz"].get<double>(), 3150.0, 0.01);
     EXPECT_DOUBLE_EQ(c["seconds"].get<double>(), 6.0);
@@ -162,6 +168,72 @@ TEST_F(MeterCli, FileTheMeterCannotUseGivesOneMessageAndNoFigures)
     EXPECT_EQ(r.err, "Standards W&F: No tone between 50 and 20000 Hz in channel 1 of low.wav.\n");
 }
 
+TEST_F(MeterCli, TransportNamesTheLinesAndItsParts)
+{
+    CliResult r = Run({"--json", "--meter", "--channel", "1", "--rpm", "33.333", "--drive-ratio", "0.96",
+                       "--motor-poles", "4", mono});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto c = nlohmann::ordered_json::parse(r.out)["meter"]["channels"][0];
+    ASSERT_EQ(c["parts"].size(), 4u);
+    EXPECT_EQ(c["parts"][0]["name"], "platter");
+    EXPECT_NEAR(c["parts"][2]["hz"].get<double>(), 1.0667, 1e-3);  // 2 pole pairs x 0.96 x 0.5556 Hz
+    // 4 Hz is no harmonic of a 1.667 Hz platter nor of its 2.5 Hz motor.
+    r = Run({"--meter", "--channel", "1", "--rpm", "100", "--drive-ratio", "1.5", mono});
+    EXPECT_NE(r.out.find("4.00 Hz 0.1000 % (no part"), std::string::npos) << r.out;
+    r = Run({"--meter", "--channel", "1", "--rpm", "240", mono});  // a 4 Hz platter
+    EXPECT_NE(r.out.find("4.00 Hz 0.1000 % (platter x1"), std::string::npos) << r.out;
+}
+
+TEST_F(MeterCli, ReportIsOnePagePdf)
+{
+    for (const char* paper : {"A4", "Letter"}) {
+        const std::string pdf = (dir.Path() / (std::string(paper) + ".pdf")).string();
+        CliResult r = Run({"--meter", "--meter-report", pdf, "--meter-paper", paper, "--rpm", "33.333",
+                           stereo});
+        ASSERT_EQ(r.status, 0) << r.err;
+        std::ifstream in(pdf, std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(bytes.rfind("%PDF-", 0), 0u);
+        EXPECT_NE(bytes.find("%%EOF", bytes.size() - 16), std::string::npos);
+        size_t pages = 0;
+        for (size_t at = bytes.find("/Type /Page"); at != std::string::npos; at = bytes.find("/Type /Page", at + 1))
+            pages += bytes.compare(at, 12, "/Type /Pages") != 0;
+        EXPECT_EQ(pages, 1u) << paper;
+        // The page's size in points: A4 595 x 842, Letter 612 x 792.
+        EXPECT_NE(bytes.find(std::string(paper) == "A4" ? "/MediaBox [0 0 595" : "/MediaBox [0 0 612"),
+                  std::string::npos);
+        EXPECT_FALSE(std::filesystem::exists(pdf + ".part"));
+    }
+    const std::string nowhere = (dir.Path() / "missing" / "report.pdf").string();
+    CliResult r = Run({"--meter", "--meter-report", nowhere, mono});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_NE(r.err.find("Standards W&F: The report was not written: cannot write " + nowhere), std::string::npos)
+        << r.err;
+    r = Run({"--meter", "--meter-report", mono, mono});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("over the file measured"), std::string::npos) << r.err;
+}
+
+TEST_F(MeterCli, SpeedLogHasNoCarrier)
+{
+    const std::string log = (dir.Path() / "speed.csv").string();
+    {
+        std::ofstream out(log);
+        out << "Time (s),Speed (rpm)\n";
+        for (int i = 0; i < 3000; ++i)
+            out << i / 500.0 << "," << 45 * (1 + 0.002 * std::sin(2 * 3.14159265358979 * 1.5 * i / 500.0)) << "\n";
+    }
+    CliResult r = Run({"--json", "--meter", "--rpm", "45", log});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto c = nlohmann::ordered_json::parse(r.out)["meter"]["channels"][0];
+    EXPECT_TRUE(c["carrier_hz"].is_null());
+    EXPECT_EQ(c["source"], "speed log");
+    EXPECT_NEAR(c["modulation"][0]["hz"].get<double>(), 1.5, 0.05);
+    EXPECT_NEAR(c["modulation"][0]["percent"].get<double>(), 0.2, 0.01);
+    EXPECT_EQ(c["modulation"][0]["label"], "platter x2");
+}
+
 TEST_F(MeterCli, UsageErrors)
 {
     const std::vector<std::vector<std::string>> cases = {
@@ -172,6 +244,13 @@ TEST_F(MeterCli, UsageErrors)
         {"--meter", "--channel", "0", mono},
         {"--meter", "--channel", "left", mono},
         {"--meter", "--meter-png"},
+        {"--meter", "--rpm", "33.333", "--tape-speed", "4.76", mono},
+        {"--meter", "--rpm", "0", mono},
+        {"--meter", "--rpm", "45", "--motor-poles", "7", "--drive-ratio", "1", mono},
+        {"--meter", "--rpm", "45", "--motor-poles", "4", mono},
+        {"--meter", "--tape-speed", "4.76", "--reel-mm", "90", mono},
+        {"--meter", "--capstan-mm", "2.4", mono},
+        {"--meter", "--meter-paper", "A3", mono},
         {"--meter", "--nominal", "0", mono},
         {"--meter", "--nominal", "fast", mono},
     };

@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QFileInfo>
 #include <QtCharts/QChartView>
 
 namespace tarvo::test {
@@ -60,7 +61,15 @@ TEST_F(MeterWindow, DialogShowsTheFiguresAndBothPlots)
         EXPECT_TRUE(dlg.FiguresText().contains("more than 10 % from the nominal 1000.0 Hz"));
         dlg.NominalBox()->setCurrentText("none");
         EXPECT_FALSE(dlg.FiguresText().contains("speed error"));
-        EXPECT_EQ(dlg.findChildren<QChartView*>().size(), 2);
+        EXPECT_EQ(dlg.findChildren<QChartView*>().size(), 5);  // deviation, zoom, spectrum, histogram, polar
+        // No larger than the main window; the report is one call away.
+        EXPECT_LE(dlg.width(), Frame()->width());
+        EXPECT_LE(dlg.height(), Frame()->height());
+        std::string error;
+        const QString pdf = QString::fromStdString((dir.Path() / "deck.pdf").string());
+        EXPECT_TRUE(dlg.SaveReport(pdf, error)) << error;
+        EXPECT_GT(QFileInfo(pdf).size(), 1000);
+        EXPECT_FALSE(dlg.SaveReport(QString::fromStdString((dir.Path() / "no" / "deck.pdf").string()), error));
         EXPECT_EQ(dlg.CancelButton()->text(), "Close");
         dlg.CancelButton()->click();
         EXPECT_EQ(dlg.result(), QDialog::Rejected);

@@ -1,0 +1,109 @@
+#include "meter/AmFm.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace tarvo::meter {
+
+namespace {
+
+constexpr double kRate = 1000;           // aimed-at rate of the tracks compared
+constexpr double kSettleSeconds = 1.0;   // as the meter's statistics
+constexpr double kLongestSegment = 8.0;  // seconds: about 0.12 Hz resolution
+constexpr double kSegmentsWanted = 6;    // at half overlap, so that the coherence means something
+constexpr int kLobe = 2;                 // bins each side of a line (the Hann window's main lobe)
+
+}  // namespace
+
+AmFmAnalyser::AmFmAnalyser(double trackRate, double seconds)
+{
+    step_ = std::max(1, static_cast<int>(std::lround(trackRate / kRate)));
+    rate_ = trackRate / step_;
+    skip_ = static_cast<int64_t>(kSettleSeconds * trackRate);
+    const double usable = std::max(0.0, seconds - kSettleSeconds) * rate_;
+    size_t len = 64;
+    while (static_cast<double>(len * 2) * (kSegmentsWanted + 1) / 2 <= usable &&
+           static_cast<double>(len * 2) <= kLongestSegment * rate_)
+        len *= 2;
+    length_ = len;
+    plan_ = std::make_unique<FftPlan>(len);
+    hann_ = HannWindow(len);
+    bufHz_.reserve(len);
+    bufLevel_.reserve(len);
+    powHz_.assign(len / 2 + 1, 0.0);
+    powLevel_.assign(len / 2 + 1, 0.0);
+    cross_.assign(len / 2 + 1, 0.0);
+}
+
+void AmFmAnalyser::Add(double hz, double power)
+{
+    if (n_++ < skip_)
+        return;
+    accHz_ += hz;
+    accLevel_ += std::sqrt(std::max(0.0, power));
+    if (++acc_ < step_)
+        return;
+    const double level = accLevel_ / acc_;
+    bufHz_.push_back(accHz_ / acc_);
+    bufLevel_.push_back(level);
+    sumLevel_ += level;
+    ++levels_;
+    accHz_ = accLevel_ = 0;
+    acc_ = 0;
+    if (bufHz_.size() == length_)
+        Fold();
+}
+
+void AmFmAnalyser::Fold()
+{
+    auto spectrum = [this](const std::vector<double>& v) {
+        double mean = 0;
+        for (double x : v)
+            mean += x;
+        mean /= static_cast<double>(v.size());
+        std::vector<std::complex<double>> x(length_);
+        for (size_t i = 0; i < length_; ++i)
+            x[i] = (v[i] - mean) * hann_[i];
+        plan_->Forward(x);
+        return x;
+    };
+    const std::vector<std::complex<double>> f = spectrum(bufHz_), a = spectrum(bufLevel_);
+    for (size_t k = 0; k < powHz_.size(); ++k) {
+        powHz_[k] += std::norm(f[k]);
+        powLevel_[k] += std::norm(a[k]);
+        cross_[k] += a[k] * std::conj(f[k]);
+    }
+    ++segments_;
+    const auto half = static_cast<std::ptrdiff_t>(length_ / 2);
+    bufHz_.erase(bufHz_.begin(), bufHz_.begin() + half);
+    bufLevel_.erase(bufLevel_.begin(), bufLevel_.begin() + half);
+}
+
+void AmFmAnalyser::Annotate(std::vector<ModulationLine>& lines) const
+{
+    if (segments_ == 0 || levels_ == 0)
+        return;
+    double w2 = 0;
+    for (double v : hann_)
+        w2 += v * v;
+    const double norm = static_cast<double>(segments_) * static_cast<double>(length_) * w2 / 4;
+    const double meanLevel = sumLevel_ / static_cast<double>(levels_);
+    const double bin = BinHz();
+    const long last = static_cast<long>(powHz_.size()) - 1;
+    for (ModulationLine& m : lines) {
+        const long k = std::lround(m.hz / bin);
+        if (k < 1 || k > last)
+            continue;
+        double sf = 0, sa = 0;
+        std::complex<double> sx = 0;
+        for (long j = std::max(1L, k - kLobe); j <= std::min(last, k + kLobe); ++j) {
+            sf += powHz_[static_cast<size_t>(j)];
+            sa += powLevel_[static_cast<size_t>(j)];
+            sx += cross_[static_cast<size_t>(j)];
+        }
+        m.amPercent = meanLevel > 0 ? std::sqrt(sa / norm) / meanLevel * 100 : 0;
+        m.amFmCoherence = sf > 0 && sa > 0 ? std::min(1.0, std::norm(sx) / (sf * sa)) : 0;
+    }
+}
+
+}  // namespace tarvo::meter

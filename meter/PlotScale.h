@@ -1,0 +1,39 @@
+// Axis ticks a reader takes in at a glance: round values in 1, 2, 5 steps,
+// seconds as plain numbers or m:ss for long files, percent without
+// exponents, a deviation axis never narrower than +-0.01 %, and a log
+// frequency axis labelled at 0.2, 0.5, 1, 2, 5 ... 200 Hz.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace tarvo::meter {
+
+inline constexpr double kNarrowestDeviation = 0.01;  // percent each side of 0
+inline constexpr double kMinutesFrom = 120;          // seconds: longer spans are labelled m:ss
+
+struct Axis {
+    double lo = 0, hi = 1;
+    std::vector<double> ticks;
+    std::vector<std::string> labels;
+};
+
+// The smallest 1, 2, 5 step that divides span into at most maxSteps steps.
+double AxisStep(double span, int maxSteps);
+
+// The label of v on an axis whose ticks are `step` apart: as many decimals as
+// the step needs, never an exponent.
+std::string TickLabel(double v, double step);
+
+// A linear axis from lo to hi widened to whole steps.
+Axis LinearAxis(double lo, double hi, int maxSteps = 6);
+// The deviation in percent: at least +-kNarrowestDeviation, widened to whole steps.
+Axis DeviationAxis(double lo, double hi, int maxSteps = 6);
+// Time from 0 to seconds: plain seconds, or m:ss from kMinutesFrom on.
+Axis TimeAxis(double seconds, int maxSteps = 7);
+// Time from `from` to `to` (a stretch of a file), labelled as TimeAxis would.
+Axis TimeAxis(double from, double to, int maxSteps);
+// A log axis: ticks at the 1, 2, 5 values between lo and hi.
+Axis LogAxis(double lo, double hi);
+
+}  // namespace tarvo::meter

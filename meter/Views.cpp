@@ -1,0 +1,113 @@
+#include "meter/Views.h"
+
+#include "meter/PlotScale.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace tarvo::meter {
+
+namespace {
+
+constexpr double kViewRate = 500;           // points a second kept of the stretch
+constexpr double kFineRangePercent = 5;     // the fine histogram covers +-5 % of the reference
+constexpr size_t kFineBins = 20000;
+constexpr size_t kHistogramBins = 41;
+
+}  // namespace
+
+double ZoomSeconds(double revolutionHz)
+{
+    if (revolutionHz > 0)
+        return std::min(kLongestZoomSeconds, kZoomRevolutions / revolutionHz);
+    return kZoomSeconds;
+}
+
+TrackCollector::TrackCollector(double referenceHz, double slowRate, double stretchSeconds, double settleSeconds)
+    : reference_(referenceHz), stretch_(stretchSeconds), settle_(settleSeconds)
+{
+    step_ = std::max(1, static_cast<int>(std::lround(slowRate / kViewRate)));
+    fineStep_ = 2 * kFineRangePercent / 100 * referenceHz / kFineBins;
+    fine_.assign(kFineBins, 0);
+}
+
+void TrackCollector::Add(double seconds, double deviationHz, double weightedHz)
+{
+    if (seconds <= stretch_ && n_++ % step_ == 0) {
+        t_.push_back(seconds);
+        dev_.push_back(deviationHz);
+        weighted_.push_back(weightedHz);
+    }
+    if (seconds < settle_)
+        return;
+    const double at = (deviationHz + kFineRangePercent / 100 * reference_) / fineStep_;
+    const auto bin = static_cast<long>(std::floor(at));
+    fine_[static_cast<size_t>(std::clamp(bin, 0L, static_cast<long>(kFineBins) - 1))]++;
+    ++count_;
+}
+
+void TrackCollector::Finish(ChannelFigures& c) const
+{
+    if (!(c.carrierHz > 0))
+        return;
+    const double pct = 100 / c.carrierHz, offset = reference_ - c.carrierHz;
+    c.trackSeconds = t_;
+    c.trackDeviation.clear();
+    c.trackWeighted.clear();
+    for (size_t i = 0; i < t_.size(); ++i) {
+        c.trackDeviation.push_back((dev_[i] + offset) * pct);
+        c.trackWeighted.push_back(weighted_[i] * pct);
+    }
+    if (count_ == 0)
+        return;
+    // The occupied span of the fine bins, regrouped into the view's bins.
+    size_t first = 0, last = kFineBins - 1;
+    while (fine_[first] == 0)
+        ++first;
+    while (fine_[last] == 0)
+        --last;
+    auto percentAt = [&](double bin) { return (bin * fineStep_ - kFineRangePercent / 100 * reference_ + offset) * pct; };
+    const double lo = percentAt(static_cast<double>(first)), hi = percentAt(static_cast<double>(last + 1));
+    const double width = (hi - lo) / kHistogramBins;
+    c.histogramPercent.assign(kHistogramBins, 0.0);
+    c.histogramShare.assign(kHistogramBins, 0.0);
+    for (size_t b = 0; b < kHistogramBins; ++b)
+        c.histogramPercent[b] = lo + (static_cast<double>(b) + 0.5) * width;
+    for (size_t i = first; i <= last; ++i) {
+        const double centre = percentAt(static_cast<double>(i) + 0.5);
+        const auto b = std::min(kHistogramBins - 1, static_cast<size_t>(std::max(0.0, (centre - lo) / width)));
+        c.histogramShare[b] += static_cast<double>(fine_[i]) / static_cast<double>(count_);
+    }
+}
+
+PolarView MakePolar(const ChannelFigures& c)
+{
+    PolarView v;
+    if (!(c.revolutionHz > 0) || c.trackSeconds.empty())
+        return v;
+    double mean = 0;
+    for (double d : c.trackDeviation)
+        mean += d;
+    mean /= static_cast<double>(c.trackDeviation.size());
+    double reach = 0;
+    for (double d : c.trackDeviation)
+        reach = std::max(reach, std::abs(d - mean));
+    v.ringStep = AxisStep(std::max(reach, kNarrowestDeviation), 2);
+    v.base = 4 * v.ringStep;  // the deviation's reach is two rings at most
+    const double period = 1 / c.revolutionHz;
+    long turn = -1;
+    for (size_t i = 0; i < c.trackSeconds.size(); ++i) {
+        const double revolutions = c.trackSeconds[i] / period;
+        const auto k = static_cast<long>(std::floor(revolutions));
+        if (k != turn) {
+            v.angle.emplace_back();
+            v.radius.emplace_back();
+            turn = k;
+        }
+        v.angle.back().push_back(360 * (revolutions - static_cast<double>(k)));
+        v.radius.back().push_back(v.base + (c.trackDeviation[i] - mean));
+    }
+    return v;
+}
+
+}  // namespace tarvo::meter

@@ -1,0 +1,51 @@
+// What the meter's views draw, computed without any drawing: the first
+// stretch of the deviation track (the zoomed view and the polar plot), the
+// histogram of the deviation, and the polar plot's turns.
+#pragma once
+
+#include "meter/Meter.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace tarvo::meter {
+
+inline constexpr double kZoomRevolutions = 4;
+inline constexpr double kZoomSeconds = 10;  // without a revolution rate
+inline constexpr double kLongestZoomSeconds = 30;
+
+// The stretch the zoomed view shows: four revolutions, or 10 s.
+double ZoomSeconds(double revolutionHz);
+
+// Collects, from the analyser's slow track (deviation and weighted deviation
+// in Hz from a reference), the first stretch at up to about 500 points a
+// second, and a fine histogram of the deviation after the settling time.
+// Finish puts them into the figures in percent of the mean carrier.
+class TrackCollector {
+public:
+    TrackCollector(double referenceHz, double slowRate, double stretchSeconds, double settleSeconds);
+    void Add(double seconds, double deviationHz, double weightedHz);
+    void Finish(ChannelFigures& c) const;
+
+private:
+    double reference_, stretch_, settle_;
+    int step_;
+    int64_t n_ = 0;
+    std::vector<double> t_, dev_, weighted_;
+    double fineStep_;  // Hz
+    std::vector<int64_t> fine_;
+    int64_t count_ = 0;
+};
+
+// The deviation around one revolution: one trace for each revolution of
+// the stretch, as angle (degrees, 0 to 360) and radius. The radius is `base`
+// plus the deviation from the stretch's mean (percent), so a deviation that
+// repeats once a revolution draws a circle moved off the centre.
+struct PolarView {
+    double base = 0;      // the radius of 0 %
+    double ringStep = 0;  // percent between the rings drawn: the deviation stays within two rings of 0 %
+    std::vector<std::vector<double>> angle, radius;
+};
+PolarView MakePolar(const ChannelFigures& c);
+
+}  // namespace tarvo::meter

@@ -1,0 +1,124 @@
+#include "platform/MeterReport.h"
+
+#include "meter/Meter.h"
+#include "platform/MeterViews.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QPageLayout>
+#include <QPageSize>
+#include <QPainter>
+#include <QPdfWriter>
+
+#include <cstdio>
+
+namespace tarvo {
+
+namespace {
+
+// Pixels of the screen's size, so that the charts lay out as they do in the
+// PNG and the window (fonts in points keep their size either way).
+constexpr int kResolution = 96;
+
+QPageSize PaperOf(const std::string& paper)
+{
+    if (paper == "A4")
+        return QPageSize(QPageSize::A4);
+    if (paper == "Letter")
+        return QPageSize(QPageSize::Letter);
+    return QPageSize(QLocale::system().measurementSystem() == QLocale::ImperialUSSystem ? QPageSize::Letter
+                                                                                        : QPageSize::A4);
+}
+
+// The lines of text under the title block: the modulation lines with their
+// parts and AM, the transport, the comment and the date.
+QStringList DetailLines(const meter::MeterResult& r, const MeterReportInfo& info)
+{
+    QStringList lines;
+    lines << QStringLiteral("Transport: %1").arg(QString::fromStdString(info.transport));
+    for (const meter::ChannelFigures& c : r.channels) {
+        QStringList parts;
+        for (const meter::PartRate& p : c.parts)
+            parts << (p.hzHigh > p.hz ? QStringLiteral("%1 %2-%3 Hz").arg(QString::fromStdString(p.name))
+                                            .arg(p.hz, 0, 'f', 3)
+                                            .arg(p.hzHigh, 0, 'f', 3)
+                                      : QStringLiteral("%1 %2 Hz").arg(QString::fromStdString(p.name)).arg(p.hz, 0, 'f', 3));
+        if (!parts.isEmpty())
+            lines << QStringLiteral("Channel %1 parts: %2").arg(c.channel).arg(parts.join(QStringLiteral(", ")));
+        QStringList mods;
+        for (const meter::ModulationLine& m : c.modulation)
+            mods << QStringLiteral("%1 Hz %2 % (%3; AM %4 %, coherence %5)")
+                        .arg(m.hz, 0, 'f', 2)
+                        .arg(m.percent, 0, 'f', 4)
+                        .arg(QString::fromStdString(m.label.value_or("no part")))
+                        .arg(m.amPercent, 0, 'f', 3)
+                        .arg(m.amFmCoherence, 0, 'f', 2);
+        lines << QStringLiteral("Channel %1 lines: %2")
+                     .arg(c.channel)
+                     .arg(mods.isEmpty() ? QStringLiteral("none") : mods.join(QStringLiteral("; ")));
+    }
+    if (!info.comment.empty())
+        lines << QStringLiteral("Comment: %1").arg(QString::fromStdString(info.comment));
+    lines << QStringLiteral("Date: %1").arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")));
+    return lines;
+}
+
+}  // namespace
+
+bool WriteMeterReport(const meter::MeterResult& r, const MeterReportInfo& info, const std::string& path,
+                      std::string& error)
+{
+    if (!r.ok) {
+        error = r.message;
+        return false;
+    }
+    ChartsApplication app;
+    if (!app.Start(error))
+        return false;
+    const QString target = QString::fromStdString(path);
+    const QFileInfo where(target);
+    if (!QFileInfo(where.absolutePath()).isDir()) {
+        error = "cannot write " + path + ": no such folder";
+        return false;
+    }
+    if (where.exists() && !info.file.empty() && where.canonicalFilePath() == QFileInfo(QString::fromStdString(info.file)).canonicalFilePath()) {
+        error = "cannot write " + path + " over the file measured";
+        return false;
+    }
+    if (where.exists() && !where.isFile()) {
+        error = "cannot write " + path + ": not a regular file";
+        return false;
+    }
+    const QString temporary = where.absoluteFilePath() + QStringLiteral(".part");
+    {
+        QPdfWriter pdf(temporary);
+        pdf.setTitle(QStringLiteral("Wow and flutter report: %1").arg(QString::fromStdString(r.file)));
+        pdf.setCreator(QStringLiteral("Tarvo"));
+        pdf.setResolution(kResolution);
+        pdf.setPageLayout(QPageLayout(PaperOf(info.paper), QPageLayout::Portrait, QMarginsF(12, 12, 12, 12),
+                                      QPageLayout::Millimeter));
+        QPainter painter;
+        if (!painter.begin(&pdf)) {
+            QFile::remove(temporary);
+            error = "cannot write " + path;
+            return false;
+        }
+        const QRect page = pdf.pageLayout().paintRectPixels(pdf.resolution());
+        const double width = page.width(), height = page.height();
+        painter.setRenderHint(QPainter::Antialiasing);
+        DrawMeterViews(painter, QRectF(0, 0, width, height), r, QString::fromStdString(r.file), DetailLines(r, info));
+        painter.end();
+    }
+    QFile::remove(target);
+    if (!QFile::rename(temporary, target)) {
+        QFile::remove(temporary);
+        error = "cannot write " + path;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace tarvo

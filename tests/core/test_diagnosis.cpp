@@ -1,0 +1,359 @@
+// Which rotating part causes the flutter: the transport's part rates and the
+// lines' labels, the tone's AM beside its FM, the polar view's data, the
+// axis ticks, and speed logs read as the meter's input.
+#include "ToneFile.h"
+#include "WaveBuilder.h"
+
+#include "meter/AmFm.h"
+#include "meter/Meter.h"
+#include "meter/PlotScale.h"
+#include "meter/SpeedLog.h"
+#include "meter/Transport.h"
+#include "meter/Views.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <numbers>
+
+using namespace tarvo;
+using namespace tarvo::test;
+
+namespace {
+
+constexpr double kTwoPi = 2 * std::numbers::pi;
+constexpr double kPlatterHz = 33.333 / 60;
+
+meter::Transport Turntable()
+{
+    meter::Transport t;
+    t.rpm = 33.333;
+    t.driveRatio = 7.5;
+    t.motorPoles = 24;
+    return t;
+}
+
+meter::Transport TapeDeck()
+{
+    meter::Transport t;
+    t.tapeSpeedCmS = 4.76;
+    t.capstanMm = 2.4;
+    t.pinchRollerMm = 12;
+    t.reelMinMm = 50;
+    t.reelMaxMm = 250;
+    return t;
+}
+
+double RateOf(const std::vector<meter::PartRate>& parts, const std::string& name)
+{
+    for (const meter::PartRate& p : parts)
+        if (p.name == name)
+            return p.hz;
+    return -1;
+}
+
+TEST(Transport, PartRatesFollowFromTheMachine)
+{
+    const auto tt = meter::PartRates(Turntable());
+    EXPECT_NEAR(RateOf(tt, "platter"), 0.55555, 1e-4);
+    EXPECT_NEAR(RateOf(tt, "motor"), 4.16663, 1e-4);
+    EXPECT_NEAR(RateOf(tt, "motor electrical"), 49.9995, 1e-3);     // 12 pole pairs
+    EXPECT_NEAR(RateOf(tt, "motor torque ripple"), 149.9985, 1e-3);  // 3 x electrical
+    const auto tape = meter::PartRates(TapeDeck());
+    EXPECT_NEAR(RateOf(tape, "capstan"), 47.6 / (std::numbers::pi * 2.4), 1e-9);  // 6.313 Hz
+    EXPECT_NEAR(RateOf(tape, "pinch roller"), 47.6 / (std::numbers::pi * 12), 1e-9);
+    EXPECT_NEAR(meter::RevolutionHz(tape), 47.6 / (std::numbers::pi * 12), 1e-9);  // the reel's range is no revolution
+    EXPECT_TRUE(meter::PartRates({}).empty());
+}
+
+TEST(Transport, LinesAreLabelledByTheMostSpecificPart)
+{
+    struct Case {
+        const char* machine;
+        double hz;
+        const char* label;  // nullptr: nothing explains it
+    };
+    const double capstan = 47.6 / (std::numbers::pi * 2.4), pinch = 47.6 / (std::numbers::pi * 12);
+    const Case cases[] = {
+        {"tt", kPlatterHz, "platter x1"},
+        {"tt", 2 * kPlatterHz + 0.1, "platter x2"},
+        {"tt", 4.1666, "motor x1"},
+        {"tt", 8.3333, "motor x2"},  // the platter's 15th harmonic is beyond the 10th
+        {"tt", 50.0, "motor electrical"},
+        {"tt", 150.0, "motor torque ripple"},
+        {"tt", 33.0, nullptr},
+        {"tt", 90.0, nullptr},
+        {"tape", capstan, "capstan x1"},  // also the pinch roller's 5th: the lower harmonic wins
+        {"tape", 2 * capstan, "capstan x2"},
+        {"tape", pinch, "pinch roller x1"},
+        {"tape", 0.2, "reel x1"},  // within the reel's range from full pack to hub
+        {"tape", 17.0, nullptr},
+    };
+    const auto tt = meter::PartRates(Turntable()), tape = meter::PartRates(TapeDeck());
+    for (const Case& c : cases) {
+        const auto label = meter::LabelLine(c.hz, 0.25, std::string(c.machine) == "tt" ? tt : tape);
+        if (c.label)
+            EXPECT_EQ(label.value_or("none"), c.label) << c.machine << " " << c.hz;
+        else
+            EXPECT_FALSE(label) << c.machine << " " << c.hz << ": " << label.value_or("");
+    }
+}
+
+class Diagnosis : public ::testing::Test {
+protected:
+    // A tone whose frequency follows `mods` and whose amplitude is
+    // modulated by `am` (peak fraction) at amHz.
+    std::string Write(const std::string& name, const std::vector<Modulation>& mods, double amHz, double am,
+                      double seconds = 30, int rate = 16000)
+    {
+        const std::string path = (dir.Path() / name).string();
+        SF_INFO info{};
+        info.samplerate = rate;
+        info.channels = 1;
+        info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+        SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+        EXPECT_TRUE(f);
+        Tone tone;
+        tone.mods = mods;
+        std::vector<double> x(static_cast<size_t>(seconds * rate));
+        for (size_t i = 0; i < x.size(); ++i) {
+            const double t = static_cast<double>(i) / rate;
+            x[i] = 0.4 * (1 + am * std::cos(kTwoPi * amHz * t)) * std::sin(tone.Phase(t, seconds));
+        }
+        sf_writef_double(f, x.data(), static_cast<sf_count_t>(x.size()));
+        sf_close(f);
+        return path;
+    }
+    TempDir dir;
+};
+
+const meter::ModulationLine* LineNear(const meter::ChannelFigures& c, double hz, double within = 0.2)
+{
+    for (const meter::ModulationLine& m : c.modulation)
+        if (std::abs(m.hz - hz) < within)
+            return &m;
+    return nullptr;
+}
+
+TEST_F(Diagnosis, TurntableToneIsLabelledPartByPart)
+{
+    const double motor = kPlatterHz * 7.5;
+    const std::string path =
+        Write("turntable.wav", {{kPlatterHz, 0.0008}, {motor, 0.0003}, {motor * 12, 0.0002}, {33, 0.00015}}, 0, 0);
+    meter::MeterSettings s;
+    s.transport = Turntable();
+    const meter::MeterResult r = meter::RunMeter(path, s);
+    ASSERT_TRUE(r.ok) << r.message;
+    const meter::ChannelFigures& c = r.channels[0];
+    EXPECT_EQ(c.source, "audio");
+    EXPECT_EQ(c.parts.size(), 4u);
+    struct Expected {
+        double hz;
+        const char* label;
+    };
+    for (const Expected& e : {Expected{kPlatterHz, "platter x1"}, Expected{motor, "motor x1"},
+                              Expected{motor * 12, "motor electrical"}, Expected{33, nullptr}}) {
+        const meter::ModulationLine* m = LineNear(c, e.hz);
+        ASSERT_TRUE(m) << e.hz;
+        if (e.label)
+            EXPECT_EQ(m->label.value_or("none"), e.label) << e.hz;
+        else
+            EXPECT_FALSE(m->label) << e.hz << ": " << m->label.value_or("");
+    }
+}
+
+TEST_F(Diagnosis, TapeToneIsLabelledPartByPart)
+{
+    const double capstan = 47.6 / (std::numbers::pi * 2.4), pinch = 47.6 / (std::numbers::pi * 12);
+    const std::string path = Write("tape.wav", {{capstan, 0.001}, {pinch, 0.0006}, {2 * capstan, 0.0003}}, 0, 0, 20);
+    meter::MeterSettings s;
+    s.transport = TapeDeck();
+    const meter::MeterResult r = meter::RunMeter(path, s);
+    ASSERT_TRUE(r.ok) << r.message;
+    for (const auto& [hz, label] : {std::pair{capstan, "capstan x1"}, std::pair{pinch, "pinch roller x1"},
+                                    std::pair{2 * capstan, "capstan x2"}}) {
+        const meter::ModulationLine* m = LineNear(r.channels[0], hz);
+        ASSERT_TRUE(m) << hz;
+        EXPECT_EQ(m->label.value_or("none"), label);
+    }
+}
+
+TEST_F(Diagnosis, AmplitudeBesideFrequency)
+{
+    // AM with FM at one rate: the level moves with the speed.
+    meter::MeterResult r = meter::RunMeter(Write("both.wav", {{4, 0.001}}, 4, 0.05, 20), {});
+    ASSERT_TRUE(r.ok) << r.message;
+    const meter::ModulationLine* m = LineNear(r.channels[0], 4);
+    ASSERT_TRUE(m);
+    EXPECT_NEAR(m->amPercent, 5, 0.25);
+    EXPECT_GT(m->amFmCoherence, 0.9);
+
+    // FM alone: no AM there, and nothing in step with it.
+    r = meter::RunMeter(Write("fm.wav", {{4, 0.001}}, 0, 0, 20), {});
+    ASSERT_TRUE(r.ok) << r.message;
+    m = LineNear(r.channels[0], 4);
+    ASSERT_TRUE(m);
+    EXPECT_LT(m->amPercent, 0.05);
+
+    // AM alone, at the platter's rate and at 4 Hz: no FM line.
+    r = meter::RunMeter(Write("am.wav", {}, 4, 0.05, 20), {});
+    ASSERT_TRUE(r.ok) << r.message;
+    EXPECT_FALSE(LineNear(r.channels[0], 4));
+    r = meter::RunMeter(Write("am-platter.wav", {}, kPlatterHz, 0.05, 20), {});
+    ASSERT_TRUE(r.ok) << r.message;
+    EXPECT_FALSE(LineNear(r.channels[0], kPlatterHz));
+}
+
+TEST(AmFm, CoherenceAtThePlatterRate)
+{
+    // Tracks as the demodulator gives them: the level moves with the speed
+    // at the platter's rate in one case, against a level that wanders at
+    // another rate in the other.
+    const double rate = 2000, seconds = 40;
+    for (const bool together : {true, false}) {
+        meter::AmFmAnalyser a(rate, seconds);
+        for (int i = 0; i < static_cast<int>(rate * seconds); ++i) {
+            const double t = i / rate;
+            const double level = 0.3 * (1 + 0.04 * std::cos(kTwoPi * (together ? kPlatterHz : 3.1) * t));
+            a.Add(3150 * (1 + 0.0008 * std::sin(kTwoPi * kPlatterHz * t)), level * level);
+        }
+        std::vector<meter::ModulationLine> lines{{kPlatterHz, 0.08}};
+        a.Annotate(lines);
+        if (together) {
+            EXPECT_NEAR(lines[0].amPercent, 4, 0.2);
+            EXPECT_GT(lines[0].amFmCoherence, 0.95);
+        } else {
+            EXPECT_LT(lines[0].amPercent, 0.1);
+        }
+    }
+}
+
+TEST(MeterViews, OncePerRevolutionDeviationDrawsAnOffCentreCircle)
+{
+    meter::ChannelFigures c;
+    c.revolutionHz = kPlatterHz;
+    const double a = 0.05, phase = 0.7;
+    for (double t = 0; t < meter::ZoomSeconds(kPlatterHz); t += 0.002) {
+        c.trackSeconds.push_back(t);
+        c.trackDeviation.push_back(a * std::cos(kTwoPi * kPlatterHz * t - phase));
+    }
+    const meter::PolarView v = meter::MakePolar(c);
+    ASSERT_EQ(v.angle.size(), 4u);  // four revolutions overlaid
+    ASSERT_GT(v.base, 2 * a);
+    EXPECT_LE(a, 2 * v.ringStep);
+    double nearest = 1e9, farthest = 0;
+    for (size_t t = 0; t < v.angle.size(); ++t)
+        for (size_t k = 0; k < v.angle[t].size(); ++k) {
+            const double th = v.angle[t][k] * std::numbers::pi / 180, r = v.radius[t][k];
+            const double x = r * std::cos(th), y = r * std::sin(th);
+            // Every point lies on the circle of radius base around (a, phase).
+            EXPECT_NEAR(std::hypot(x - a * std::cos(phase), y - a * std::sin(phase)), v.base, a * a / v.base + 1e-4);
+            nearest = std::min(nearest, r);
+            farthest = std::max(farthest, r);
+        }
+    EXPECT_NEAR(farthest - nearest, 2 * a, 1e-3);  // off the centre by a
+}
+
+TEST(PlotScale, TicksForShortAndLongFiles)
+{
+    struct Case {
+        double seconds;
+        std::vector<std::string> labels;
+    };
+    const Case cases[] = {
+        {3, {"0.0", "0.5", "1.0", "1.5", "2.0", "2.5", "3.0"}},
+        {600, {"0:00", "2:00", "4:00", "6:00", "8:00", "10:00"}},
+        {3600, {"0:00", "10:00", "20:00", "30:00", "40:00", "50:00", "60:00"}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(meter::TimeAxis(c.seconds).labels, c.labels) << c.seconds;
+}
+
+TEST(PlotScale, CleanToneKeepsTheNarrowestDeviationAxis)
+{
+    const meter::Axis clean = meter::DeviationAxis(-0.0004, 0.0006);
+    EXPECT_DOUBLE_EQ(clean.lo, -0.01);
+    EXPECT_DOUBLE_EQ(clean.hi, 0.01);
+    EXPECT_EQ(clean.labels, (std::vector<std::string>{"-0.010", "-0.005", "0.000", "0.005", "0.010"}));
+    const meter::Axis wide = meter::DeviationAxis(-0.13, 0.14);
+    EXPECT_EQ(wide.labels, (std::vector<std::string>{"-0.15", "-0.10", "-0.05", "0.00", "0.05", "0.10", "0.15"}));
+    EXPECT_EQ(meter::LinearAxis(0, 1.5e-6, 5).labels.back(), "0.0000015");  // no exponent
+    EXPECT_EQ(meter::LogAxis(0.2, 200).labels, (std::vector<std::string>{"0.2", "0.5", "1", "2", "5", "10", "20",
+                                                                          "50", "100", "200"}));
+}
+
+// A speed log as a sensor writes it, of a platter whose speed wanders by
+// `peak` (fraction) at hz.
+std::string SpeedLogText(double hz, double peak, double seconds, double pointsPerSecond)
+{
+    std::string s = "Device:;SpeedSensor\nRecorded:;2026-12-07\n\nTime;Speed\n";
+    char buf[64];
+    for (int i = 0; i < static_cast<int>(seconds * pointsPerSecond); ++i) {
+        const double t = i / pointsPerSecond;
+        std::snprintf(buf, sizeof buf, "%.3f;%.6f\n", t * 1000, 33.3333 * (1 + peak * std::sin(kTwoPi * hz * t)));
+        s += buf;
+    }
+    return s;
+}
+
+TEST(SpeedLog, TablesAsSensorsWriteThem)
+{
+    struct Case {
+        const char* text;
+        double lastSeconds, firstPercent;
+    };
+    const Case cases[] = {
+        {"Time;Speed\n0;33\n10;33\n20;33\n30;33\n40;33\n50;33\n60;33\n70;34\n", 0.07, -100.0 / 33.125 * 0.125},
+        {"Key:;value\nTime (s),Speed (%)\n0,0.1\n1,0.2\n2,0.1\n3,0\n4,-0.1\n5,0\n6,0.1\n7,0\n", 7, 0.1},
+        {"t [s]\tdeviation %\n0\t0,5\n1\t0\n2\t0\n3\t0\n4\t0\n5\t0\n6\t0\n7\t0\n", 7, 0.5},
+    };
+    for (const Case& c : cases) {
+        meter::SpeedLog log;
+        std::string error;
+        ASSERT_TRUE(meter::ParseSpeedLog(c.text, log, error)) << c.text << error;
+        EXPECT_DOUBLE_EQ(log.seconds.back(), c.lastSeconds) << c.text;
+        EXPECT_NEAR(log.deviationPercent.front(), c.firstPercent, 1e-9) << c.text;
+    }
+    for (const char* bad : {"", "just some words\nand more\n", "Time;Speed\n0;33\n1;x\n", "Time;Speed\n5;33\n4;33\n"}) {
+        meter::SpeedLog log;
+        std::string error;
+        EXPECT_FALSE(meter::ParseSpeedLog(bad, log, error)) << bad;
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+TEST(SpeedLog, ReadsTheFiguresOfTheSameDeviationAsAudio)
+{
+    TempDir dir;
+    const std::string log = (dir.Path() / "speed.txt").string(), audio = (dir.Path() / "tone.wav").string();
+    std::ofstream(log) << SpeedLogText(4, 0.001, 12, 1000);
+    Tone tone;
+    tone.mods = {{4, 0.001}};
+    ASSERT_TRUE(WriteTone(audio, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 16000, 12, tone));
+    const meter::MeterResult fromLog = meter::RunMeter(log, {}), fromAudio = meter::RunMeter(audio, {});
+    ASSERT_TRUE(fromLog.ok) << fromLog.message;
+    ASSERT_TRUE(fromAudio.ok) << fromAudio.message;
+    const meter::ChannelFigures &l = fromLog.channels[0], &a = fromAudio.channels[0];
+    EXPECT_EQ(l.source, "speed log");
+    for (const auto& [fl, fa] : {std::pair{l.weighted.twoSigmaPercent, a.weighted.twoSigmaPercent},
+                                 std::pair{l.unweighted.twoSigmaPercent, a.unweighted.twoSigmaPercent},
+                                 std::pair{l.weighted.rmsPercent, a.weighted.rmsPercent},
+                                 std::pair{l.wowRmsPercent, a.wowRmsPercent}})
+        EXPECT_NEAR(fl, fa, 0.02 * fa);
+    ASSERT_FALSE(l.modulation.empty());
+    EXPECT_NEAR(l.modulation[0].hz, 4, 0.05);
+}
+
+TEST(SpeedLog, NeitherAudioNorLogIsOneMessage)
+{
+    TempDir dir;
+    const std::string path = (dir.Path() / "notes.txt").string();
+    std::ofstream(path) << "shopping list\nmilk\n";
+    const meter::MeterResult r = meter::RunMeter(path, {});
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.message.find("notes.txt"), std::string::npos) << r.message;
+    EXPECT_NE(r.message.find("Nor is it a speed log"), std::string::npos) << r.message;
+}
+
+}  // namespace
