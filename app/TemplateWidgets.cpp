@@ -224,6 +224,9 @@ QWidget* CreateTemplateControl(const ControlTemplate& c, const DialogTemplate& t
             l->setFrameStyle(QFrame::Box | QFrame::Plain);
         }
         l->setMargin(1);
+        // A framed label would otherwise indent its text by half an "x" on
+        // the aligned side, room the field's widest texts need.
+        l->setIndent(0);
         w = l;
         break;
     }

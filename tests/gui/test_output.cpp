@@ -141,8 +141,15 @@ int Room(QWidget* w)
                                                              : QStyle::SE_PushButtonContents;
         return b->style()->subElementRect(element, &opt, b).width();
     }
-    if (auto* l = qobject_cast<QLabel*>(w))
-        return l->contentsRect().width() - 2 * l->margin();
+    if (auto* l = qobject_cast<QLabel*>(w)) {
+        // A framed label with no indent set indents its text by half an "x"
+        // on the aligned side, as QLabel lays it out.
+        int indent = l->indent();
+        if (indent < 0)
+            indent = l->frameWidth() > 0 ? QFontMetrics(l->font()).horizontalAdvance(QLatin1Char('x')) / 2 : 0;
+        const bool aligned = (l->alignment() & (Qt::AlignLeft | Qt::AlignRight)) != 0;
+        return l->contentsRect().width() - 2 * l->margin() - (aligned ? indent : 0);
+    }
     return w->width();
 }
 
