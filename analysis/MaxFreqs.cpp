@@ -3,6 +3,7 @@
 #include "framework/NumberText.h"
 #include "form/TarvoView.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace tarvo {
@@ -68,6 +69,14 @@ void CTarvoView::OnMaxFreqs()
             }
             const double peakFreq = (p - 1) * m_dDeltaFreq;
             double f = InterpolatePeak(mag(p - 1), best, mag(p + 1), peakFreq, m_dDeltaFreq);
+            // Within one bin either side of the peak bin: in a band a few
+            // bins wide a neighbour outside it may exceed the peak (the
+            // quotient then passes 1), and a neighbour equal to the peak makes
+            // it infinite. Where the peak is a true maximum nothing changes.
+            // A band with no magnitude in it (an empty band) has no peak to
+            // stay near, and keeps what the quotient gives.
+            if (bestSq > 0 && !std::isnan(f))
+                f = std::clamp(f, peakFreq - m_dDeltaFreq, peakFreq + m_dDeltaFreq);
             if (!(f > 0))
                 f = peakFreq;
             m_pFreqs[static_cast<size_t>(c)] = static_cast<float>(f);

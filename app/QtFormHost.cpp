@@ -163,6 +163,7 @@ std::optional<std::string> QtFormHost::GetSaveFileName(const FileDialogRequest& 
     dlg.setDefaultSuffix(QString::fromStdString(request.defaultExt));
     dlg.setDirectory(QDir::currentPath());
     dlg.selectFile(QFile::decodeName(QByteArray::fromStdString(request.fileName)));
+    ShowEveryColumn(dlg);
     if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
         return std::nullopt;
     return QFile::encodeName(dlg.selectedFiles().first()).toStdString();

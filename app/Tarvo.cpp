@@ -164,7 +164,15 @@ void CTarvoApp::OnFileOpen()
     } else {
         const auto& strings = DocumentStrings();
         const QString filter = QString::fromStdString(strings[3]) + QStringLiteral(";;All Files (*)");
-        path = QFileDialog::getOpenFileName(frame_.get(), QStringLiteral("Open"), QString(), filter);
+        // Qt's own dialog, as the save dialog: the same look under any
+        // desktop, sized to show every column of its list.
+        QFileDialog dlg(frame_.get(), QStringLiteral("Open"), QString(), filter);
+        dlg.setOption(QFileDialog::DontUseNativeDialog);
+        dlg.setAcceptMode(QFileDialog::AcceptOpen);
+        dlg.setFileMode(QFileDialog::ExistingFile);
+        ShowEveryColumn(dlg);
+        if (dlg.exec() == QDialog::Accepted && !dlg.selectedFiles().isEmpty())
+            path = dlg.selectedFiles().first();
     }
     if (!path.isEmpty())
         OpenDocumentFile(QFile::encodeName(path).toStdString());

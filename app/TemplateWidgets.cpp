@@ -4,6 +4,10 @@
 #include "resources/Resources.h"
 
 #include <QApplication>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QScreen>
+#include <QTreeView>
 #include <QGroupBox>
 #include <QIcon>
 #include <QImage>
@@ -140,6 +144,24 @@ void FitTextToWidth(QWidget* w, const QFont& base)
         w->setFont(font);
 }
 
+void ShowEveryColumn(QFileDialog& dlg)
+{
+    const QFontMetrics fm(dlg.font());
+    QSize size(fm.averageCharWidth() * 130, fm.height() * 32);
+    if (const QScreen* screen = dlg.screen())
+        size = size.boundedTo(screen->availableGeometry().size());
+    dlg.resize(size);
+    // The name takes the room left; the other columns as much as their
+    // texts need ("72.5 KiB", "wav File", a whole date and time).
+    if (auto* tree = dlg.findChild<QTreeView*>(QStringLiteral("treeView"))) {
+        QHeaderView* header = tree->header();
+        header->setStretchLastSection(false);
+        header->setSectionResizeMode(0, QHeaderView::Stretch);
+        for (int i = 1; i < header->count(); ++i)
+            header->setSectionResizeMode(i, QHeaderView::ResizeToContents);
+    }
+}
+
 QString ButtonText(const std::string& caption) { return QString::fromStdString(caption); }
 
 QString EscapeMnemonics(const QString& text)
@@ -202,6 +224,9 @@ QWidget* CreateTemplateControl(const ControlTemplate& c, const DialogTemplate& t
             l->setFrameStyle(QFrame::Box | QFrame::Plain);
         }
         l->setMargin(1);
+        // A framed label would otherwise indent its text by half an "x" on
+        // the aligned side, room the field's widest texts need.
+        l->setIndent(0);
         w = l;
         break;
     }

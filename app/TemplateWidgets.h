@@ -11,6 +11,7 @@
 
 #include <string>
 
+class QFileDialog;
 class QIcon;
 class QImage;
 class QWidget;
@@ -37,6 +38,10 @@ double AverageCharWidth(const QFont& font);
 // Gives a label a narrower step of base when its text would not fit its
 // width otherwise, and base again when it does.
 void FitTextToWidth(QWidget* w, const QFont& base);
+
+// Sizes a file dialog (Qt's own) so that its list shows a long name beside
+// the Size, Type and Date Modified columns in full, within the screen.
+void ShowEveryColumn(QFileDialog& dlg);
 
 // A caption as a Qt button text. Both conventions mark a mnemonic with "&"
 // and write a literal "&" as "&&", so the template text carries over.

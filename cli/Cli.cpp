@@ -2,6 +2,7 @@
 
 #include "cli/CliArgs.h"
 #include "cli/MeterCli.h"
+#include "cli/MeterBatch.h"
 #include "cli/TransportCli.h"
 #include "cli/MeterLive.h"
 #include "form/TarvoDoc.h"
@@ -17,8 +18,6 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -73,6 +72,19 @@ constexpr const char* kUsage =
     "                     second, then the figures of the whole run (takes --nominal,\n"
     "                     --channel, --carrier)\n"
     "\n"
+    "The meter over many files (more than one FILE, or --files-from), one result\n"
+    "per file as it finishes; the limits give one FILE its verdict too:\n"
+    "  --files-from LIST  the files named in LIST, one a line; \"-\": standard input\n"
+    "  --jobs N           files measured at a time (else one a core)\n"
+    "  --summary-csv OUT  one row per file and channel, written as each file finishes\n"
+    "  --resume           skip the files the summary OUT already has\n"
+    "  --limit-weighted P   fail a channel whose weighted two-sigma exceeds P %\n"
+    "  --limit-unweighted P fail a channel whose unweighted two-sigma exceeds P %\n"
+    "  --limit-speed P    fail a channel whose speed error exceeds +-P % (--nominal)\n"
+    "With --json a batch prints JSON Lines, {\"file\", \"meter\"} or {\"file\",\n"
+    "\"messages\"} a file; without it a line per file and channel: path, channel,\n"
+    "carrier, speed error, weighted two-sigma, wow, flutter, verdict.\n"
+    "\n"
     "Output:\n"
     "  --json             one JSON object: {\"fields\", \"messages\", \"list\", \"meter\"}\n"
     "  --help             this text\n"
@@ -82,10 +94,14 @@ constexpr const char* kUsage =
     "--meter and no form command, FILE is read by the meter alone. The test sounds\n"
     "are looked for in the current folder, beside the program, then in share/tarvo.\n"
     "Every sound stops before the program exits; without an audio device a sound\n"
-    "command says so on standard error.\n"
+    "command says so on standard error; --rec without an input device ends the run\n"
+    "there, so no later command reads an old take. No output is written over FILE,\n"
+    "and each output is written whole or not at all.\n"
     "\n"
     "Exit status: 0; 1 when a message box was shown, an output could not be\n"
-    "written or no audio device was found; 2 for a usage error.\n";
+    "written, no audio device was found or a file of a batch could not be\n"
+    "measured; 2 for a usage error; 3 when a file failed a --limit (and none\n"
+    "of the above).\n";
 
 enum class Kind { Click, Type, Press, Png, SaveData, Sound, Rec };
 
@@ -103,6 +119,8 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
     std::vector<std::string> args(argv + 1, argv + argc);
     std::vector<Step> steps;
     MeterRequest meterReq;
+    BatchOptions batch;
+    std::vector<std::string> files;  // every FILE given: more than one makes a batch of the meter
     LiveRequest liveReq;
     std::string file;
     bool haveFile = false, json = false, listAsked = false;
@@ -122,6 +140,9 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
             if (taken < 0)
                 return usage(why);
         } else if (int taken = ParseMeterOption(args, i, meterReq, why)) {
+            if (taken < 0)
+                return usage(why);
+        } else if (int taken = ParseBatchOption(args, i, batch, why)) {
             if (taken < 0)
                 return usage(why);
         } else if (a == "--help" || a == "-h") {
@@ -181,21 +202,24 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
                 return usage("--rec-file needs a file name");
             haveRecFile = true;
         } else if (a == "--") {
-            if (i + 1 < args.size()) {
-                if (haveFile || i + 2 < args.size())
-                    return usage("only one FILE may be given");
-                file = args[i + 1];
-                haveFile = true;
-            }
+            files.insert(files.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
             break;
         } else if (a.size() > 1 && a[0] == '-') {
             return usage("unknown option " + a);
         } else {
-            if (haveFile)
-                return usage("only one FILE may be given");
-            file = a;
-            haveFile = true;
+            files.push_back(a);
         }
+    }
+    if (std::string why = CheckBatchUsage(batch, meterReq, files.size(), !steps.empty()); !why.empty())
+        return usage(why);
+    if (batch.batchSeen || files.size() > 1) {
+        if (const std::string why = CheckTransport(meterReq.settings.transport); !why.empty())
+            return usage(why);
+        return RunMeterBatch(files, meterReq, batch, json, out, err);
+    }
+    if (!files.empty()) {
+        file = files.front();
+        haveFile = true;
     }
 
     if (liveReq.on && (meterReq.on || !meterReq.csv.empty() || !meterReq.png.empty() || haveFile))
@@ -249,8 +273,9 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
         }
         return sound != nullptr;
     };
+    bool recFailed = false;  // a --rec that made no take ends the run
     for (const Step& s : steps) {
-        if (!opened)
+        if (!opened || recFailed)
             break;
         switch (s.kind) {
         case Kind::Click: form.Click(s.id); break;
@@ -265,13 +290,10 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
             view.OnCmdMsg(s.id);
             break;
         case Kind::Png:
-            errno = 0;
-            if (!WritePng(form.ClientSurface(), s.arg)) {
-                // The same words as SaveData's failure; a failure that set no
-                // error number counts as an input/output error.
-                const int error = errno ? errno : EIO;
-                err << "tarvo-cli: cannot write " << s.arg << ": " << std::strerror(error) << "\n";
-                outputFailures.push_back({SaveDataFailureText(false, s.arg, error), "tarvo-cli", 0});
+            if (std::string why; !WritePng(form.ClientSurface(), s.arg, {file, doc.GetPathName()}, &why)) {
+                // The same words as SaveData's failure.
+                err << "tarvo-cli: cannot write " << s.arg << ": " << why << "\n";
+                outputFailures.push_back({SaveDataFailureText(false, s.arg, why), "tarvo-cli", 0});
             }
             break;
         case Kind::Sound:
@@ -279,8 +301,13 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
                 view.OnCmdMsg(s.id);
             break;
         case Kind::Rec: {
-            if (!soundReady(true))
+            // Without an input device there is no take: no later command may
+            // run on an old file as if it were one.
+            if (!soundReady(true) || !sound->HasInput()) {
+                recFailed = true;
                 break;
+            }
+            const size_t messagesBefore = form.Messages().size();
             form.QueueDialogDriver([&](CDialog& dlg, VirtualForm& controls) {
                 if (haveRecFile)
                     controls.Type(IDC_FILENAME, recFile);
@@ -290,12 +317,13 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
                 VirtualForm::Press(dlg, IDOK);
             });
             view.OnCmdMsg(s.id);
+            recFailed = form.Messages().size() != messagesBefore;  // the take failed, and said why
             break;
         }
         }
     }
     MeterOutcome meterOut;
-    if (liveReq.on && opened && soundReady(true) && !noDevice)
+    if (liveReq.on && opened && !recFailed && soundReady(true) && !noDevice)
         // While a looping test sound still plays.
         meterOut = RunMeterLive(*sound, liveReq, meterReq.settings, json, out);
     if (sound) {
@@ -307,10 +335,18 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
     }
     form.onDialogOpened = nullptr;
 
-    if (meterReq.on && opened)
+    if (meterReq.on && opened && !recFailed)
         // The document's file as the commands left it (a --rec take becomes
         // the document); FILE itself when the meter alone reads it.
         meterOut = RunMeterCommand(meterOnly || doc.GetPathName().empty() ? file : doc.GetPathName(), meterReq);
+    // The limits give one file its verdict as they do each file of a batch.
+    const bool limitFailed = meterOut.ok && batch.limits.Any() &&
+                             ApplyLimits(batch.limits, meterOut.json) == Verdict::Fail;
+    if (meterOut.ok && batch.limits.Any())
+        for (const auto& ch : meterOut.json["channels"])
+            meterOut.lines.push_back("Meter channel " + ch["channel"].dump() + " verdict: " +
+                                     ch["verdict"].get<std::string>() +
+                                     (ch["failed_limits"].empty() ? "" : " (" + FailedLimitsText(ch) + ")"));
 
     // The fields as the form shows them, the checked chunk size first.
     std::vector<std::pair<std::string, std::string>> fields;
@@ -362,7 +398,8 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
             err << caption << ": " << text << "\n";
     }
     return !messages.empty() || !outputFailures.empty() || !meterOut.messages.empty() || noDevice ? kExitMessage
-                                                                                              : kExitOk;
+           : limitFailed                                                                           ? kExitLimit
+                                                                                                   : kExitOk;
 }
 
 }  // namespace tarvo

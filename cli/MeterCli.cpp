@@ -2,6 +2,7 @@
 
 #include "cli/CliArgs.h"
 #include "cli/TransportCli.h"
+#include "framework/SafeOutput.h"
 #include "platform/QtModule.h"
 
 #include <cmath>
@@ -128,13 +129,24 @@ MeterOutcome DescribeMeterResult(const meter::MeterResult& r)
 
 MeterOutcome RunMeterCommand(const std::string& file, const MeterRequest& req)
 {
+    // An output over the file measured would destroy it: one message, no run.
+    for (const std::string* output : {&req.csv, &req.png, &req.report}) {
+        if (!output->empty() && IsSameFile(*output, file)) {
+            MeterOutcome o;
+            o.messages.emplace_back(kMeterCaption, "Cannot write the file \"" + *output + "\": it is the input file.");
+            return o;
+        }
+    }
     const meter::MeterResult r = meter::RunMeter(file, req.settings);
     MeterOutcome o = DescribeMeterResult(r);
     if (!r.ok)
         return o;
     std::string error;
-    if (!req.csv.empty() && !meter::WriteMeterCsv(file, req.settings, r, req.csv, error))
+    if (!req.csv.empty() && !meter::WriteMeterCsv(file, req.settings, r, req.csv, error)) {
+        if (error.ends_with('.'))
+            error.pop_back();  // one full stop, not two
         o.messages.emplace_back(kMeterCaption, "The deviation track was not written: " + error + ".");
+    }
     const QtModule* qt = req.png.empty() && req.report.empty() ? nullptr : LoadQtModule(error);
     if (!req.png.empty() && !(qt && qt->writeMeterPng(r, req.png, error)))
         o.messages.emplace_back(kMeterCaption, "The plots were not written: " + error + ".");

@@ -5,7 +5,11 @@
 // trying Up as well (adaptive filtering) costs more for a larger file.
 #include "cli/Png.h"
 
+#include "framework/SafeOutput.h"
+
 #include <png.h>
+
+#include <cerrno>
 
 #include <cstdint>
 #include <cstdio>
@@ -18,15 +22,6 @@ namespace {
 // Deflate level 3: a moderate level; higher ones cost markedly more time
 // for a few kilobytes on a picture of this kind.
 constexpr int kCompressionLevel = 3;
-
-struct FileCloser {
-    std::FILE* f;
-    ~FileCloser()
-    {
-        if (f)
-            std::fclose(f);
-    }
-};
 
 // The colours of the raster as a palette, when there are at most 256 of
 // them (the picture has 16, the drawing adds a dozen): each pixel becomes its
@@ -114,22 +109,24 @@ bool Encode(std::FILE* f, const std::uint32_t* argb, const Palette* palette, std
 
 }  // namespace
 
-bool WritePng(const Surface& s, const std::string& path)
+bool WritePng(const Surface& s, const std::string& path, const std::vector<std::string>& inputs, std::string* reason)
 {
     std::vector<std::uint8_t> row(3 * static_cast<size_t>(Surface::kWidth));
     const std::uint32_t* argb = s.Argb();
     Palette palette;
     const bool indexed = palette.Build(argb, static_cast<size_t>(Surface::kWidth) * Surface::kHeight);
-    FileCloser file{std::fopen(path.c_str(), "wb")};
-    if (!file.f)
-        return false;
-    if (!Encode(file.f, argb, indexed ? &palette : nullptr, row.data()))
-        return false;
-    std::FILE* f = file.f;
-    file.f = nullptr;
-    // A full disk shows at the flush or the close, not before.
-    const bool flushed = std::fflush(f) == 0;
-    return std::fclose(f) == 0 && flushed;
+    SafeOutputFile out;
+    bool ok = out.Open(path, inputs);
+    if (ok) {
+        std::FILE* f = out.File();
+        if (f && !Encode(f, argb, indexed ? &palette : nullptr, row.data()))
+            out.Fail(errno);
+        // A full disk shows at the flush or the close, not before.
+        ok = out.Commit();
+    }
+    if (!ok && reason)
+        *reason = out.Reason();
+    return ok;
 }
 
 }  // namespace tarvo

@@ -1,12 +1,18 @@
 // Writes the seed corpus of the fuzz targets: OUT/wave holds small WAVE
 // files of every layout the reader knows (six setting bytes first), OUT/text
-// the field texts, NUL-separated.
+// the field texts, NUL-separated; OUT/meter sound files of every container
+// and sample format the meter reads (libsndfile writes them), OUT/sound
+// inputs of each part of the sound layer, OUT/cli argument lists.
+#include <sndfile.h>
+
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -77,6 +83,38 @@ void Write(const std::filesystem::path& p, const Bytes& b)
     f.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
 }
 
+// A 3 kHz tone with 0.1 % of 4 Hz flutter, written by libsndfile in the
+// given container and sample format.
+Bytes SoundFile(const std::filesystem::path& scratch, int format, int rate, int channels, double seconds)
+{
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = format;
+    SNDFILE* f = sf_open(scratch.c_str(), SFM_WRITE, &info);
+    if (!f) {
+        std::fprintf(stderr, "make-fuzz-seeds: %s\n", sf_strerror(nullptr));
+        std::exit(1);
+    }
+    const long frames = std::lround(seconds * rate);
+    std::vector<float> pcm(static_cast<size_t>(frames) * static_cast<size_t>(channels));
+    double phase = 0;
+    for (long i = 0; i < frames; ++i) {
+        const double t = static_cast<double>(i) / rate;
+        phase += 2 * M_PI * 3000 * (1 + 0.001 * std::sin(2 * M_PI * 4 * t)) / rate;
+        for (int c = 0; c < channels; ++c)
+            pcm[static_cast<size_t>(i * channels + c)] = static_cast<float>(0.5 * std::sin(phase + c));
+    }
+    sf_writef_float(f, pcm.data(), frames);
+    sf_close(f);
+    std::ifstream in(scratch, std::ios::binary);
+    Bytes b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::filesystem::remove(scratch);
+    return b;
+}
+
+Bytes Text(const std::string& t) { return Bytes(t.begin(), t.end()); }
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -144,5 +182,87 @@ int main(int argc, char** argv)
     n = 0;
     for (const std::string& t : texts)
         Write(out / "text" / ("seed-" + std::to_string(n++)), Bytes(t.begin(), t.end()));
+
+    // The meter: every container and sample format it reads, 8 and 192 kHz,
+    // stereo, and files too short to measure.
+    fs::create_directories(out / "meter");
+    const fs::path scratch = out / "meter" / ".scratch";
+    const struct {
+        const char* name;
+        int format, rate, channels;
+        double seconds;
+    } sounds[] = {
+        {"wav-u8", SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 8000, 1, 2.1},
+        {"wav-16", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8000, 1, 2.1},
+        {"wav-24", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 8000, 1, 2.1},
+        {"wav-32", SF_FORMAT_WAV | SF_FORMAT_PCM_32, 8000, 1, 2.1},
+        {"wav-float", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 8000, 1, 2.1},
+        {"wavex-16", SF_FORMAT_WAVEX | SF_FORMAT_PCM_16, 8000, 1, 2.1},
+        {"flac-16", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 8000, 1, 2.1},
+        {"aiff-16", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 8000, 1, 2.1},
+        {"au-16", SF_FORMAT_AU | SF_FORMAT_PCM_16, 8000, 1, 2.1},
+        {"stereo-16", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8000, 2, 2.1},
+        {"rate-192k", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 192000, 1, 0.05},
+        {"short-u8", SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 8000, 1, 0.01},
+        {"short-flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 8000, 1, 0.01},
+        {"empty", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8000, 1, 0},
+    };
+    for (const auto& snd : sounds)
+        Write(out / "meter" / snd.name, SoundFile(scratch, snd.format, snd.rate, snd.channels, snd.seconds));
+    Write(out / "meter" / "riff-only", Bytes{'R', 'I', 'F', 'F'});
+
+    // The sound layer: a part byte, then its input.
+    fs::create_directories(out / "sound");
+    auto part = [](std::uint8_t p, Bytes rest) {
+        rest.insert(rest.begin(), p);
+        return rest;
+    };
+    const Bytes pcm = Tone(200, 1000, 8000);
+    Bytes pcmWave = Riff({Chunk("fmt ", Fmt(8000, 2, 16)), Chunk("data", pcm)});
+    const std::vector<std::pair<const char*, Bytes>> soundSeeds = {
+        {"convert-u8", part(0, [&] { Bytes b{0x40, 0x1F, 0, 0, 0x22, 0x56}; b.insert(b.end(), pcm.begin(), pcm.end()); return b; }())},
+        {"convert-float-stereo", part(0, [&] { Bytes b{0x80, 0xBB, 1, 3, 0x22, 0x56}; b.insert(b.end(), pcm.begin(), pcm.end()); return b; }())},
+        {"writer", part(1, [&] { Bytes b{0x22, 0x56}; b.insert(b.end(), pcm.begin(), pcm.end()); return b; }())},
+        {"reader-8", part(2, Riff({Chunk("fmt ", Fmt(8000)), Chunk("data", pcm)}))},
+        {"reader-16-stereo", part(2, pcmWave)},
+        {"commands", part(3, [&] {
+             Bytes b{0, 0x22, 0x56, 1, 1};
+             const Bytes t = Text("open new type waveaudio alias capture\nset capture samplespersec to 22050 wait\n"
+                                  "record capture\nsave capture take.wav\nclose capture wait\n\n");
+             b.insert(b.end(), t.begin(), t.end());
+             b.insert(b.end(), pcm.begin(), pcm.end());
+             return b;
+         }())},
+        {"commands-failing-start", part(3, [&] {
+             Bytes b{1, 0x22, 0x56, 0, 0};
+             const Bytes t = Text("open new type waveaudio alias capture\nrecord capture\nsave capture a.wav\n"
+                                  "record capture\nsave capture b.wav\nclose capture wait\n\n");
+             b.insert(b.end(), t.begin(), t.end());
+             b.insert(b.end(), pcm.begin(), pcm.end());
+             return b;
+         }())},
+    };
+    for (const auto& [name, bytes] : soundSeeds)
+        Write(out / "sound" / name, bytes);
+
+    // tarvo-cli's arguments, NUL-separated; a.wav (8-bit mono) and b.wav
+    // (16-bit stereo) are there when they run.
+    fs::create_directories(out / "cli");
+    const std::vector<std::string> cliSeeds = {
+        join({"--header", "--freqs", "--wow", "a.wav"}),
+        join({"--json", "--chunk", "512", "--low", "2000", "--high", "4000", "--freqs", "--list", "a.wav"}),
+        join({"--spectrogram", "--png", "out.png", "--save-data", "out.txt", "a.wav"}),
+        join({"--save-data", "a.wav", "a.wav"}),
+        join({"--meter", "--meter-csv", "a.wav", "a.wav"}),
+        join({"--meter", "--carrier", "3000", "--channel", "all", "--json", "b.wav"}),
+        join({"--3khz", "--rec", "3", "--stop", "--freqs", "--wow"}),
+        join({"--rec-file", "take.wav", "--rec", "0", "--meter"}),
+        join({"--comment", "\xC0\x80", "--add-comments", "--json"}),
+        join({"--help"}),
+        join({"--", "--header"}),
+    };
+    n = 0;
+    for (const std::string& t : cliSeeds)
+        Write(out / "cli" / ("seed-" + std::to_string(n++)), Bytes(t.begin(), t.end()));
     return 0;
 }

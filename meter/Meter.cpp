@@ -7,8 +7,10 @@
 #include "meter/SoundReader.h"
 #include "meter/SpeedLog.h"
 #include "meter/Views.h"
+#include "framework/SafeOutput.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <deque>
@@ -420,7 +422,14 @@ bool WriteMeterCsv(const std::string& path, const MeterSettings& settings, const
         error = result.message;
         return false;
     }
-    std::ofstream out(csvPath, std::ios::binary);
+    // Never over the file measured; written beside csvPath and renamed into
+    // place, so a failure leaves an old file whole.
+    SafeOutputFile file;
+    if (!file.Open(csvPath, {path})) {
+        error = "cannot write " + csvPath + ": " + file.Reason();
+        return false;
+    }
+    std::ofstream out(file.TempPath(), std::ios::binary);
     if (!out) {
         error = "cannot write " + csvPath;
         return false;
@@ -491,8 +500,11 @@ bool WriteMeterCsv(const std::string& path, const MeterSettings& settings, const
         return false;
     }
     out.flush();
-    if (!out) {
-        error = "cannot write " + csvPath;
+    if (!out)
+        file.Fail(EIO);
+    out.close();
+    if (!file.Commit()) {
+        error = "cannot write " + csvPath + ": " + file.Reason();
         return false;
     }
     return true;

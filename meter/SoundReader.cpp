@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -38,6 +39,10 @@ int OpenRegular(const std::string& path)
 // the largest count.
 constexpr int64_t kUnknownLength = SF_COUNT_MAX;
 
+// libsndfile keeps the reason of a failed open in variables every thread
+// shares: files opened at once (a batch's jobs) open one at a time.
+std::mutex opening;
+
 }  // namespace
 
 bool SoundReader::Open(const std::string& path)
@@ -69,9 +74,11 @@ bool SoundReader::OpenOnce(const std::string& path)
         return false;
     }
     SF_INFO info{};
+    std::unique_lock<std::mutex> hold(opening);
     SNDFILE* f = sf_open_fd(fd, SFM_READ, &info, SF_TRUE);
     if (!f) {
         error_ = sf_strerror(nullptr);
+        hold.unlock();
         // libsndfile's words for a header without a rate or channels.
         if (error_.find("SF_INFO") != std::string::npos)
             error_ = "its header gives no sample rate or no channels";

@@ -30,6 +30,11 @@ void CTarvoView::OnShowFreqs()
     dlg.DoModal(m_host);
 }
 
-void CTarvoView::OnAddComments() { m_host.ShowControl(IDC_COMMENT, true); }
+void CTarvoView::OnAddComments()
+{
+    // The field takes the keyboard: typing right after the menu goes there.
+    m_host.ShowControl(IDC_COMMENT, true);
+    m_host.SetFocus(IDC_COMMENT);
+}
 
 }  // namespace tarvo

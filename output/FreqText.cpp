@@ -73,8 +73,13 @@ std::string FreqListText(double deltaFreq, const float* freqs, int chunks)
 
 std::string SaveDataFailureText(bool creating, const std::string& path, int error)
 {
-    return std::string(creating ? "Cannot create the file \"" : "Cannot write the file \"") + path + "\": " +
-           std::strerror(error) + ".";
+    return SaveDataFailureText(creating, path, std::string(std::strerror(error)));
+}
+
+std::string SaveDataFailureText(bool creating, const std::string& path, const std::string& reason)
+{
+    return std::string(creating ? "Cannot create the file \"" : "Cannot write the file \"") + path + "\": " + reason +
+           ".";
 }
 
 }  // namespace tarvo

@@ -44,5 +44,7 @@ std::string FreqListText(double deltaFreq, const float* freqs, int chunks);
 // The one message of a frequency file that cannot be created or written:
 // the path and the system's reason for the error number.
 std::string SaveDataFailureText(bool creating, const std::string& path, int error);
+// The same with the reason in words (no full stop at its end).
+std::string SaveDataFailureText(bool creating, const std::string& path, const std::string& reason);
 
 }  // namespace tarvo

@@ -3,13 +3,12 @@
 #include "form/TarvoView.h"
 #include "framework/FileDialog.h"
 #include "framework/MsgBox.h"
+#include "framework/SafeOutput.h"
 #include "output/FreqText.h"
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 
 namespace tarvo {
 
@@ -23,24 +22,6 @@ std::tm SystemLocalTime()
     std::tm local{};
     localtime_r(&now, &local);
     return local;
-}
-
-// Writes all of text; false with errno set when a write fails.
-bool WriteAll(int fd, const std::string& text)
-{
-    const char* p = text.data();
-    size_t left = text.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
-    return true;
 }
 
 }  // namespace
@@ -70,19 +51,19 @@ void CTarvoView::OnSaveData()
         content.chunks = std::clamp(m_nChunks, 0, kMaxChunks);
     }
 
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        MessageBox(SaveDataFailureText(true, path, errno), kAppTitle, MB_OK | MB_ICONEXCLAMATION);
+    // Never over the WAVE file it describes; a file that cannot be written
+    // whole leaves the old one as it was.
+    SafeOutputFile out;
+    if (!out.Open(path, {m_szWavePath, m_doc.GetPathName()})) {
+        MessageBox(SaveDataFailureText(!out.IsInput(), path, out.Reason()), kAppTitle, MB_OK | MB_ICONEXCLAMATION);
         return;
     }
-    bool ok = WriteAll(fd, FreqFileText(content));
-    int error = ok ? 0 : errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        error = errno;
-    }
-    if (!ok)
-        MessageBox(SaveDataFailureText(false, path, error), kAppTitle, MB_OK | MB_ICONEXCLAMATION);
+    const std::string text = FreqFileText(content);
+    std::FILE* f = out.File();
+    if (f && std::fwrite(text.data(), 1, text.size(), f) != text.size())
+        out.Fail(errno);
+    if (!out.Commit())
+        MessageBox(SaveDataFailureText(false, path, out.Reason()), kAppTitle, MB_OK | MB_ICONEXCLAMATION);
 }
 
 }  // namespace tarvo

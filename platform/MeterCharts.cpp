@@ -1,9 +1,12 @@
 #include "platform/MeterCharts.h"
 
+#include "framework/SafeOutput.h"
 #include "platform/MeterViews.h"
 
 #include <QImage>
 #include <QPainter>
+
+#include <cerrno>
 
 namespace tarvo {
 
@@ -23,8 +26,15 @@ bool WriteMeterPng(const meter::MeterResult& r, const std::string& path, std::st
         painter.setRenderHint(QPainter::Antialiasing);
         DrawMeterViews(painter, QRectF(0, 0, width, height), r, QString::fromStdString(r.file));
     }
-    if (!image.save(QString::fromStdString(path), "PNG")) {
-        error = "cannot write " + path;
+    // Written beside path and renamed into place: a failure leaves an old
+    // file whole.
+    SafeOutputFile out;
+    bool saved = out.Open(path);
+    if (saved && !image.save(QString::fromStdString(out.TempPath()), "PNG"))
+        out.Fail(EIO);
+    saved = saved && out.Commit();
+    if (!saved) {
+        error = "cannot write " + path + ": " + out.Reason();
         return false;
     }
     return true;

@@ -409,8 +409,11 @@ void DrawMeterViews(QPainter& painter, const QRectF& area, const meter::MeterRes
         QFont f = font;
         f.setBold(i == 0);
         painter.setFont(f);
-        painter.drawText(line, Qt::AlignLeft | Qt::AlignVCenter, title[i]);
-        line.translate(0, lineHeight);
+        // A channel's figures wrap rather than run off a narrow page.
+        QRectF used;
+        painter.drawText(QRectF(line.left(), line.top(), line.width(), area.bottom() - line.top()),
+                         Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, title[i], &used);
+        line.translate(0, std::max(lineHeight, used.height()));
     }
     if (!more.isEmpty()) {
         painter.setFont(font);

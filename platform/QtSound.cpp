@@ -296,7 +296,7 @@ public:
             if (device.isNull())
                 return nullptr;
             return std::make_unique<QtCaptureSource>(device);
-        });
+        }, [] { return !QMediaDevices::defaultAudioInput().isNull(); });
     }
     ~QtSoundPlatform() override
     {
@@ -352,6 +352,7 @@ private:
     {
         return Real().Recorder().SendString(command, reply);
     }
+    bool HasInputDevice() const override { return Real().HasInput(); }
     SoundPlatform& Real() const
     {
         if (!real_)

@@ -18,6 +18,7 @@ packages=(
   help2man lintian desktop-file-utils appstream man-db
   fonts-liberation
   sox time
+  parallel
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -44,6 +44,7 @@ unsigned CommandRecorder::SendString(const std::string& command, std::string* re
 {
     const std::string_view c = command;
     unsigned result = MCIERR_UNRECOGNIZED_COMMAND;
+    m_strSaveError.clear();
     if (c == kOpen)
         result = Open();
     else if (c.starts_with(kSetPrefix) && c.ends_with(kSetSuffix) &&
@@ -56,7 +57,7 @@ unsigned CommandRecorder::SendString(const std::string& command, std::string* re
     else if (c == kClose)
         result = Close();
     if (reply)
-        *reply = MciErrorText(result);
+        *reply = m_strSaveError.empty() ? MciErrorText(result) : m_strSaveError + ".";
     return result;
 }
 
@@ -95,7 +96,10 @@ unsigned CommandRecorder::Record()
         return MCIERR_DEVICE_NOT_OPEN;
     if (m_bRecording)
         return MCI_OK;
+    // A new take replaces the last one, even when it fails to start: a
+    // failed start leaves no take to save.
     m_captured.clear();
+    m_bHaveTake = false;
     if (!m_source->Start(m_nRate))
         return MCIERR_HARDWARE;
     m_format = m_source->Format();
@@ -115,7 +119,12 @@ unsigned CommandRecorder::Save(const std::string& name)
     if (!m_bHaveTake)
         return MCIERR_FILE_NOT_SAVED;
     const std::vector<unsigned char> samples = ConvertToMono8(m_captured, m_format, m_nRate);
-    return WriteWave8MonoFile(name, m_nRate, samples) ? MCI_OK : MCIERR_FILE_NOT_SAVED;
+    if (!WriteWave8MonoFile(name, m_nRate, samples, &m_strSaveError)) {
+        if (m_strSaveError.empty())
+            m_strSaveError = "The file was not saved";
+        return MCIERR_FILE_NOT_SAVED;
+    }
+    return MCI_OK;
 }
 
 unsigned CommandRecorder::Close()

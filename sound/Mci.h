@@ -28,6 +28,8 @@ public:
     // Runs one command; the reply text (empty, or the reason of a failure)
     // goes to *reply when given.
     virtual unsigned SendString(const std::string& command, std::string* reply = nullptr) = 0;
+    // Whether there is an input device to record from at all.
+    virtual bool HasInputDevice() const { return true; }
 };
 
 // Accepts every command and does nothing: the recorder of a host without
@@ -40,6 +42,7 @@ public:
             reply->clear();
         return MCI_OK;
     }
+    bool HasInputDevice() const override { return false; }
 };
 
 // How the captured bytes are laid out, frames of interleaved channels.
@@ -75,10 +78,19 @@ using CaptureFactory = std::function<std::unique_ptr<CaptureSource>()>;
 // converted from whatever the capture source delivered.
 class CommandRecorder : public MciDevice {
 public:
-    explicit CommandRecorder(CaptureFactory factory) : m_factory(std::move(factory)) {}
+    // hasInput tells whether an input device is there now (without it,
+    // always).
+    explicit CommandRecorder(CaptureFactory factory, std::function<bool()> hasInput = {})
+        : m_factory(std::move(factory)), m_hasInput(std::move(hasInput))
+    {
+    }
     ~CommandRecorder() override;
 
+    // A save that fails answers MCIERR_FILE_NOT_SAVED with the system's
+    // reason as the reply; the take stays until it is saved, recorded over
+    // or the device is closed.
     unsigned SendString(const std::string& command, std::string* reply = nullptr) override;
+    bool HasInputDevice() const override { return !m_hasInput || m_hasInput(); }
 
     bool IsOpen() const { return m_source != nullptr; }
     bool IsRecording() const { return m_bRecording; }
@@ -95,12 +107,14 @@ private:
     unsigned Close();
 
     CaptureFactory m_factory;
+    std::function<bool()> m_hasInput;
+    std::string m_strSaveError;  // the system's reason of the last failed save
     std::unique_ptr<CaptureSource> m_source;
     CaptureFormat m_format;
     std::vector<unsigned char> m_captured;
     int m_nRate = kDefaultRate;
     bool m_bRecording = false;
-    bool m_bHaveTake = false;  // a take was started since the device opened
+    bool m_bHaveTake = false;  // a take was made since the device opened (and is kept)
 };
 
 // Words of a command's result, for the reply.

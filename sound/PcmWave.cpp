@@ -1,5 +1,7 @@
 #include "sound/PcmWave.h"
 
+#include "framework/SafeOutput.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -185,17 +187,13 @@ std::vector<unsigned char> Wave8MonoBytes(int rate, const std::vector<unsigned c
     return b;
 }
 
-bool WriteWave8MonoFile(const std::string& path, int rate, const std::vector<unsigned char>& samples)
+bool WriteWave8MonoFile(const std::string& path, int rate, const std::vector<unsigned char>& samples,
+                        std::string* reason)
 {
-    if (path.empty())
-        return false;
     const std::vector<unsigned char> bytes = Wave8MonoBytes(rate, samples);
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f)
-        return false;
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    ok = std::fclose(f) == 0 && ok;
-    return ok;
+    // Written beside path and renamed into place: a failure leaves an old
+    // file whole.
+    return WriteFileSafely(path, std::string(bytes.begin(), bytes.end()), {}, reason);
 }
 
 std::vector<unsigned char> ConvertToMono8(const std::vector<unsigned char>& bytes, const CaptureFormat& format,

@@ -31,7 +31,10 @@ std::optional<PcmSound> ReadPcmWaveFile(const std::string& path);
 
 // A RIFF WAVE of 8-bit mono samples at rate.
 std::vector<unsigned char> Wave8MonoBytes(int rate, const std::vector<unsigned char>& samples);
-bool WriteWave8MonoFile(const std::string& path, int rate, const std::vector<unsigned char>& samples);
+// False, with the system's reason in *reason when given, when it cannot be
+// written whole; an old file of that name is then left as it was.
+bool WriteWave8MonoFile(const std::string& path, int rate, const std::vector<unsigned char>& samples,
+                        std::string* reason = nullptr);
 
 // Captured bytes in any format, mixed down to one channel, brought to
 // outRate by linear interpolation and quantised to 8-bit unsigned samples.

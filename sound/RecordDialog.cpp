@@ -14,16 +14,38 @@ CRecordDialog::~CRecordDialog()
 {
     // Never leave the device recording: a take still running when the
     // dialog goes away is saved under the last name exchanged and closed.
-    if (m_bRecording) {
+    if (m_bRecording)
         Send("save capture " + m_strFileName);
+    if (m_bRecording || m_bUnsaved)
         Send("close capture wait");
-    }
 }
 
-void CRecordDialog::Send(const std::string& command)
+unsigned CRecordDialog::Send(const std::string& command, std::string* reply)
 {
-    std::string reply;
-    m_mci.SendString(command, &reply);  // neither the result nor the reply is looked at
+    std::string ignored;
+    return m_mci.SendString(command, reply ? reply : &ignored);
+}
+
+void CRecordDialog::Report(const std::string& text)
+{
+    if (FormHost* host = Host())
+        host->MessageBox(text, kAppTitle, MB_OK | MB_ICONEXCLAMATION);
+}
+
+bool CRecordDialog::SaveTake()
+{
+    std::string reason;
+    if (Send("save capture " + m_strFileName, &reason) != MCI_OK) {
+        m_bUnsaved = true;
+        if (reason.ends_with('.'))
+            reason.pop_back();
+        Report("The recording was not saved as \"" + m_strFileName + "\": " + reason +
+               ". Type another name and press OK to save it.");
+        return false;
+    }
+    Send("close capture wait");
+    m_bUnsaved = false;
+    return true;
 }
 
 void CRecordDialog::DoDataExchange(CDataExchange* pDX)
@@ -44,23 +66,38 @@ bool CRecordDialog::OnInitDialog()
 
 void CRecordDialog::OnRecord()
 {
+    // Recording again gives up a take that could not be saved.
+    if (m_bUnsaved)
+        Send("close capture wait");
+    m_bUnsaved = false;
+    std::string reason;
+    unsigned result = Send("open new type waveaudio alias capture", &reason);
+    if (result == MCI_OK) {
+        char set[64];
+        std::snprintf(set, sizeof set, "set capture samplespersec to %i wait", kSampleRate);
+        result = Send(set, &reason);
+        if (result == MCI_OK)
+            result = Send("record capture", &reason);
+        if (result != MCI_OK)
+            Send("close capture wait");
+    }
+    if (result != MCI_OK) {
+        // Nothing is recording: the dialog stays as it was, with nothing to
+        // save that OK could mistake for a new take.
+        Report("The recording could not be started: " + reason);
+        return;
+    }
     EnableItem(IDC_STOPRECORD, true);
     EnableItem(IDC_RECORD, false);
     EnableItem(IDCANCEL, false);
-    Send("open new type waveaudio alias capture");
-    char set[64];
-    std::snprintf(set, sizeof set, "set capture samplespersec to %i wait", kSampleRate);
-    Send(set);
-    Send("record capture");
     m_bRecording = true;
 }
 
 void CRecordDialog::OnStopRecord()
 {
     UpdateData(true);
-    Send("save capture " + m_strFileName);
-    Send("close capture wait");
     m_bRecording = false;
+    SaveTake();
     EnableItem(IDC_STOPRECORD, false);
     EnableItem(IDC_RECORD, true);
     EnableItem(IDOK, true);
@@ -68,8 +105,14 @@ void CRecordDialog::OnStopRecord()
 
 void CRecordDialog::OnOK()
 {
-    if (m_bRecording)
+    if (m_bRecording) {
         OnStopRecord();
+        if (m_bUnsaved)
+            return;  // the message is shown; the take waits for another name
+    } else if (m_bUnsaved) {
+        if (!UpdateData(true) || !SaveTake())
+            return;
+    }
     CDialog::OnOK();
 }
 

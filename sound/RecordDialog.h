@@ -26,20 +26,30 @@ public:
     void OnStopRecord();
 
     // A take that is still running when the dialog ends (OK in a later
-    // take, the owner closing) is stopped and saved first.
+    // take, the owner closing) is stopped and saved first. A take that could
+    // not be saved is kept: OK saves it under the name now in the field, and
+    // the dialog stays open while that fails too.
     void OnOK() override;
     void OnOwnerClosing() override;
 
     bool IsRecording() const { return m_bRecording; }
+    // A take is held that no save has written yet.
+    bool HasUnsavedTake() const { return m_bUnsaved; }
 
 protected:
     bool OnDialogCommand(int id) override;
 
 private:
-    void Send(const std::string& command);
+    unsigned Send(const std::string& command, std::string* reply = nullptr);
+    // Saves the take under m_strFileName and closes the device; when the
+    // save fails, one message with the path and the reason, and the device
+    // stays open with the take.
+    bool SaveTake();
+    void Report(const std::string& text);
 
     MciDevice& m_mci;
     bool m_bRecording = false;
+    bool m_bUnsaved = false;
 };
 
 }  // namespace tarvo

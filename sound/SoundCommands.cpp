@@ -47,6 +47,12 @@ void CTarvoView::OnTone3Khz() { Playback(m_pSound).Play("3khz.wav", SND_ASYNC | 
 
 void CTarvoView::OnRec()
 {
+    // Without an input device no take can be made: saying so once beats a
+    // dialog whose OK would load an old file as if it were the new take.
+    if (!Recorder(m_pMci).HasInputDevice()) {
+        MessageBox(MciErrorText(MCIERR_NO_DEVICE), kAppTitle, MB_OK | MB_ICONEXCLAMATION);
+        return;
+    }
     CRecordDialog dlg(Recorder(m_pMci));
     if (dlg.DoModal(m_host) == IDCANCEL)
         return;

@@ -1,5 +1,6 @@
 // tarvo-cli as users script it: field lines, JSON, exit statuses.
 #include "CliRunner.h"
+#include "ToneFile.h"
 #include "WaveBuilder.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +8,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <cstdio>
@@ -233,6 +235,65 @@ TEST_F(Cli, PngIsWrittenOrReported)
         EXPECT_EQ(r.err.rfind("tarvo-cli: cannot write " + out + ": ", 0), 0u) << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     }
+}
+
+TEST_F(Cli, NoOutputGoesOverTheInput)
+{
+    // Each output named as the input itself, or by a hard link to it: one
+    // message, exit 1, and the recording is left whole. The meter measures
+    // nothing then.
+    WriteTones((dir.Path() / "v.wav").string(), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8000, 2.5, {Tone{3000, {}}});
+    const std::string before = dir.Read("v.wav");
+    ASSERT_GT(before.size(), 40000u);
+    ASSERT_EQ(::link((dir.Path() / "v.wav").c_str(), (dir.Path() / "same.wav").c_str()), 0);
+    const std::string meterMessage = "Cannot write the file \"v.wav\": it is the input file.";
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;  // the one message, as --json gives it
+    } cases[] = {
+        {{"--meter", "--meter-csv", "v.wav", "v.wav"}, meterMessage},
+        {{"--meter", "--meter-png", "v.wav", "v.wav"}, "Cannot write the file \"v.wav\": it is the input file."},
+        {{"--meter", "--meter-csv", "same.wav", "v.wav"}, "Cannot write the file \"same.wav\": it is the input file."},
+        {{"--png", "v.wav", "v.wav"}, "Cannot write the file \"v.wav\": it is the input file."},
+        // The save dialog's answer, as it names it: in the folder it shows.
+        {{"--save-data", "./v.wav", "v.wav"},
+         "Cannot write the file \"" + (dir.Path() / "." / "v.wav").string() + "\": it is the input file."},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.begin(), "--json");
+        CliResult r = Run(args);
+        EXPECT_EQ(r.status, 1) << c.args[1];
+        const auto json = nlohmann::ordered_json::parse(r.out);
+        ASSERT_EQ(json.at("messages").size(), 1u) << r.out;
+        EXPECT_EQ(json.at("messages")[0].at("text"), c.message);
+        EXPECT_FALSE(json.contains("meter"));
+        EXPECT_EQ(dir.Read("v.wav"), before) << c.args[1];
+    }
+    // Without --json the same one message, and no doubled full stop.
+    CliResult r = Run({"--meter", "--meter-csv", "v.wav", "v.wav"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(r.err.find(".."), std::string::npos) << r.err;
+    EXPECT_EQ(dir.Read("v.wav"), before);
+}
+
+TEST_F(Cli, AnOutputThatFailsLeavesTheOldFileWholeAndNoTemporaryFile)
+{
+    // The track CSV of a file the meter refuses (too short): the old CSV
+    // stays as it was, and no temporary file is left beside it.
+    WriteTones((dir.Path() / "short.wav").string(), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8000, 0.5, {Tone{3000, {}}});
+    dir.Write("old.csv", std::string("old,track\n"));
+    CliResult r = Run({"--meter", "--meter-csv", "old.csv", "short.wav"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(dir.Read("old.csv"), "old,track\n");
+    for (const auto& e : std::filesystem::directory_iterator(dir.Path()))
+        EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
+    // A good run replaces it whole.
+    WriteTones((dir.Path() / "long.wav").string(), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8000, 2.5, {Tone{3000, {}}});
+    r = Run({"--meter", "--meter-csv", "old.csv", "long.wav"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(dir.Read("old.csv").starts_with("# Tarvo")) << dir.Read("old.csv").substr(0, 40);
 }
 
 }  // namespace

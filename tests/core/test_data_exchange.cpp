@@ -126,6 +126,8 @@ TEST_F(FormState, CommentLimitCountsCharacters)
     } rows[] = {
         {std::string(10000, '\x80'), 10000},
         {"\xF5\xFF\xC0\xC1", 4},
+        {"\xC0\x80", 2},  // overlong NUL: two invalid bytes, not one character
+        {"\xC1\xBF", 2},
         {"\xE0\x80\x80", 3},
         {"\xED\xA0\x80", 3},
         {"\xF4\x90\x80\x80", 4},

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -195,7 +196,38 @@ TEST_F(FreqOutput, AddCommentsOnlyShowsTheField)
     view.OnCmdMsg(ID_ADDCOMMENTS);
     EXPECT_TRUE(form.IsControlVisible(IDC_COMMENT));
     EXPECT_EQ(form.GetDlgItemText(IDC_COMMENT), "kept");
-    EXPECT_EQ(form.Focus(), 0);
+    // The field takes the keyboard when it is shown.
+    EXPECT_EQ(form.Focus(), IDC_COMMENT);
+}
+
+TEST_F(FreqOutput, NoOutputGoesOverTheWaveFileItDescribes)
+{
+    // The WAVE file under its own name, another spelling and a hard link:
+    // refused with one message, and the file is left whole.
+    const std::string wave = Open(Wave8(11025, Sine(2048, 3000, 11025)), "in.wav");
+    const std::string before = Slurp(wave);
+    const std::string link = (dir.Path() / "link.wav").string();
+    ASSERT_EQ(::link(wave.c_str(), link.c_str()), 0);
+    for (const std::string& path : {wave, (dir.Path() / "." / "in.wav").string(), link}) {
+        form.ClearMessages();
+        form.QueueSaveFileAnswer(path);
+        view.OnSaveData();
+        ASSERT_EQ(MessageTexts(), std::vector<std::string>{"Cannot write the file \"" + path + "\": it is the input file."});
+        EXPECT_EQ(Slurp(wave), before);
+    }
+}
+
+TEST_F(FreqOutput, AFileThatCannotBeWrittenWholeLeavesTheOldOneAndNoTemporaryFile)
+{
+    ThreeChunkTrack();
+    const std::string path = dir.Write("track.txt", std::string("old track"));
+    ::chmod(path.c_str(), 0640);
+    const std::string saved = Save(path);
+    EXPECT_NE(saved.find("3000"), std::string::npos) << saved;
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);  // the old file's permissions stay
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
 }
 
 TEST_F(FreqOutput, FailureIsOneMessageNamingPathAndReason)

@@ -164,6 +164,33 @@ TEST_F(MaxFreqs, BandLimitsOfThePeakSearch)
     }
 }
 
+TEST_F(MaxFreqs, ANarrowBandKeepsTheRefinedFrequencyWithinABinOfThePeak)
+{
+    // Chunk 256, band 2900 to 3100 Hz on a 3000 Hz tone: at 22050 Hz (bins
+    // of 86.13 Hz) the band holds two bins, and the 3014.6 Hz bin just above
+    // it exceeds the peak in it. The refined frequency stays within one bin
+    // either side of the peak bin, so the track and its spread stay near the
+    // tone (it read 3723.8 Hz and 9 %rms).
+    struct Row {
+        std::uint32_t rate;
+        double hz;
+    } rows[] = {{22050, 3000}, {11025, 3000}, {11025, 2930}, {11025, 3090}};
+    for (const auto& [rate, hz] : rows) {
+        const double delta = rate / 256.0;
+        Run(Wave8(rate, Sine(256 * 40, hz, rate)), IDC_CHUNK256, "2900", "3100");
+        ASSERT_TRUE(form.Messages().empty());
+        ASSERT_EQ(view.m_nChunks, 40);
+        for (int c = 1; c <= 40; ++c) {
+            const double f = view.m_pFreqs[static_cast<size_t>(c)];
+            EXPECT_GE(f, 2900 - 2 * delta) << hz << " Hz, chunk " << c;
+            EXPECT_LE(f, 3100 + delta) << hz << " Hz, chunk " << c;
+            EXPECT_NEAR(f, hz, 2 * delta) << hz << " Hz, chunk " << c;
+        }
+        view.OnWowFlutter();
+        EXPECT_LT(std::stod(Field(IDC_WOWFLUTTER_TEXT)), 1.0) << hz << " Hz: " << Field(IDC_WOWFLUTTER_TEXT);
+    }
+}
+
 TEST_F(MaxFreqs, HighBinFromALargerChunkIsBounded)
 {
     Open(Wave8(22050, Sine(22050, 1000, 22050)));

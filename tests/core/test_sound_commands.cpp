@@ -3,6 +3,7 @@
 #include "CliRunner.h"
 #include "FakeSound.h"
 #include "ViewFixture.h"
+#include "sound/PcmWave.h"
 #include "sound/RecordDialog.h"
 
 #include <gtest/gtest.h>
@@ -109,9 +110,105 @@ TEST_F(SoundCommands, WithoutSoundServicesTheButtonsDoNothing)
     });
     for (int id : {IDC_PLY, IDC_STOP, IDC_WHITENOISE, IDC_TONE3KHZ, IDC_REC})
         EXPECT_TRUE(view.OnCmdMsg(id));
-    // Nothing was recorded, so the header command finds no temp.wav.
-    EXPECT_EQ(MessageTexts(), std::vector<std::string>{"Cannot read input WAVE file"});
+    // No recorder is no input device: Rec says so and opens no dialog.
+    EXPECT_EQ(MessageTexts(), std::vector<std::string>{"No audio input device was found."});
+    EXPECT_TRUE(form.DialogsRun().empty());
     EXPECT_TRUE(playback.calls.empty());
+}
+
+TEST_F(SoundCommands, RecWithoutAnInputDeviceSaysSoOnceAndLoadsNoOldTake)
+{
+    // An earlier take lies in the folder; the device has gone.
+    const std::string old = dir.Write("temp.wav", Wave8(22050, Sine(22050, 3000, 22050)));
+    CommandRecorder deviceless{FakeCaptureFactory(log), [] { return false; }};
+    RecordingMci noInput{&deviceless};
+    view.SetSoundServices(&playback, &noInput);
+    view.OnCmdMsg(IDC_REC);
+    ASSERT_EQ(form.Messages().size(), 1u);
+    EXPECT_EQ(form.Messages()[0].text, "No audio input device was found.");
+    EXPECT_EQ(form.Messages()[0].caption, "Quillon");
+    EXPECT_TRUE(form.DialogsRun().empty());
+    EXPECT_TRUE(noInput.sent.empty());
+    EXPECT_EQ(doc.GetTitle(), "Untitled");
+    EXPECT_EQ(Field(IDC_SAMPLERATE), "");
+}
+
+TEST_F(SoundCommands, ATakeThatCannotBeSavedIsKeptUntilAnotherNameIsTyped)
+{
+    // A folder that does not exist: one message with the path and the
+    // system's reason, the dialog stays open with the take, and OK saves it
+    // under the name typed next.
+    const std::string missing = "no such folder/take.wav";
+    std::vector<std::string> messagesAfterStop;
+    bool openAfterFailedOk = false;
+    form.QueueDialogDriver([&](CDialog& d, VirtualForm& c) {
+        c.Type(IDC_FILENAME, missing);
+        VirtualForm::Press(d, IDC_RECORD);
+        VirtualForm::Press(d, IDC_STOPRECORD);
+        messagesAfterStop = MessageTexts();
+        VirtualForm::Press(d, IDOK);  // the same name fails again
+        openAfterFailedOk = !d.IsEnded();
+        c.Type(IDC_FILENAME, "kept.wav");
+        EXPECT_TRUE(VirtualForm::Press(d, IDOK));
+    });
+    view.OnCmdMsg(IDC_REC);
+    const std::string failure = "The recording was not saved as \"" + missing +
+                                "\": No such file or directory. Type another name and press OK to save it.";
+    EXPECT_EQ(messagesAfterStop, std::vector<std::string>{failure});
+    EXPECT_TRUE(openAfterFailedOk);
+    EXPECT_EQ(MessageTexts(), (std::vector<std::string>{failure, failure}));
+    EXPECT_EQ(mci.sent, Join({kTake, {"save capture " + missing, "save capture " + missing}, Saved("kept.wav")}));
+    EXPECT_EQ(log.startedAt.size(), 1u);  // one take, saved at the third try
+    EXPECT_FALSE(recorder.IsOpen());
+    EXPECT_EQ(doc.GetTitle(), "kept.wav");
+    EXPECT_EQ(Field(IDC_SAMPLERATE), "22050");
+    EXPECT_EQ(Field(IDC_DATASIZE), "44100");  // the whole two-second take
+}
+
+// A capture device that starts once and then fails.
+class OnceCapture : public CaptureSource {
+public:
+    bool Start(int) override { return starts++ == 0; }
+    CaptureFormat Format() const override { return {22050, 1, SampleKind::UInt8}; }
+    std::vector<unsigned char> Stop() override { return std::vector<unsigned char>(22050, 128); }
+    int starts = 0;
+};
+
+TEST(CommandRecorder, AFailedRecordLeavesNothingToSave)
+{
+    TempDir dir;
+    CommandRecorder recorder([] { return std::make_unique<OnceCapture>(); });
+    const std::string name = (dir.Path() / "take.wav").string();
+    ASSERT_EQ(recorder.SendString("open new type waveaudio alias capture"), MCI_OK);
+    ASSERT_EQ(recorder.SendString("record capture"), MCI_OK);
+    ASSERT_EQ(recorder.SendString("save capture " + name), MCI_OK);
+    const std::string good = dir.Read("take.wav");
+    EXPECT_EQ(good.size(), Wave8MonoBytes(11025, std::vector<unsigned char>(11025, 128)).size());
+    // The device fails now: the next save answers "file not saved", as before
+    // any take, and leaves the good take's file as it was.
+    std::string reply;
+    EXPECT_EQ(recorder.SendString("record capture", &reply), MCIERR_HARDWARE);
+    EXPECT_EQ(recorder.SendString("save capture " + name, &reply), MCIERR_FILE_NOT_SAVED);
+    EXPECT_EQ(reply, "The file was not saved.");
+    EXPECT_EQ(dir.Read("take.wav"), good);
+    EXPECT_EQ(recorder.SendString("save capture " + (dir.Path() / "other.wav").string()), MCIERR_FILE_NOT_SAVED);
+    EXPECT_FALSE(std::filesystem::exists(dir.Path() / "other.wav"));
+}
+
+TEST(CommandRecorder, AFailedSaveAnswersTheSystemsReasonAndKeepsTheTake)
+{
+    TempDir dir;
+    CommandRecorder recorder([] { return std::make_unique<OnceCapture>(); });
+    ASSERT_EQ(recorder.SendString("open new type waveaudio alias capture"), MCI_OK);
+    ASSERT_EQ(recorder.SendString("record capture"), MCI_OK);
+    std::string reply;
+    EXPECT_EQ(recorder.SendString("save capture " + (dir.Path() / "none" / "a.wav").string(), &reply),
+              MCIERR_FILE_NOT_SAVED);
+    EXPECT_EQ(reply, "No such file or directory.");
+    EXPECT_EQ(recorder.SendString("save capture " + (dir.Path() / "b.wav").string(), &reply), MCI_OK);
+    EXPECT_EQ(reply, "");
+    EXPECT_EQ(dir.Read("b.wav").size(), Wave8MonoBytes(11025, std::vector<unsigned char>(11025, 128)).size());
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);  // no temporary file left
 }
 
 TEST_F(SoundCommands, CancelAtOnceSendsNothingAndLeavesTheDocument)
@@ -275,6 +372,7 @@ TEST(SoundCli, RecordingOptionsNeedTheirValues)
     TempDir dir;
     const std::vector<std::vector<std::string>> wrong = {
         {"--rec"}, {"--rec", "-1"}, {"--rec", "abc"}, {"--rec", "nan"}, {"--rec", "3601"}, {"--rec", ""},
+        {"--rec", "3600.5"},
         {"--rec-file"},
     };
     for (const auto& args : wrong) {

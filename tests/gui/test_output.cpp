@@ -8,7 +8,10 @@
 #include "resources/Resources.h"
 
 #include <QAction>
+#include <QDir>
 #include <QFileDialog>
+#include <QHeaderView>
+#include <QTreeView>
 #include <QLineEdit>
 #include <QFontMetrics>
 #include <QGroupBox>
@@ -138,12 +141,61 @@ int Room(QWidget* w)
                                                              : QStyle::SE_PushButtonContents;
         return b->style()->subElementRect(element, &opt, b).width();
     }
-    if (auto* l = qobject_cast<QLabel*>(w))
-        return l->contentsRect().width() - 2 * l->margin();
+    if (auto* l = qobject_cast<QLabel*>(w)) {
+        // A framed label with no indent set indents its text by half an "x"
+        // on the aligned side, as QLabel lays it out.
+        int indent = l->indent();
+        if (indent < 0)
+            indent = l->frameWidth() > 0 ? QFontMetrics(l->font()).horizontalAdvance(QLatin1Char('x')) / 2 : 0;
+        const bool aligned = (l->alignment() & (Qt::AlignLeft | Qt::AlignRight)) != 0;
+        return l->contentsRect().width() - 2 * l->margin() - (aligned ? indent : 0);
+    }
     return w->width();
 }
 
 int TextWidth(QWidget* w, const QString& text) { return QFontMetrics(w->font()).horizontalAdvance(text); }
+
+// Every column of a file dialog's list shows its texts whole: Size, Type
+// and Date Modified as wide as their widest text, the name column wider still.
+void ExpectEveryColumnWhole(QFileDialog* dlg)
+{
+    ASSERT_NE(dlg, nullptr);
+    auto* tree = dlg->findChild<QTreeView*>(QStringLiteral("treeView"));
+    ASSERT_NE(tree, nullptr);
+    // The folder is read in the background.
+    for (int i = 0; i < 100 && tree->model()->rowCount(tree->rootIndex()) == 0; ++i)
+        QTest::qWait(30);
+    QTest::qWait(100);
+    ASSERT_GT(tree->model()->rowCount(tree->rootIndex()), 0);
+    QHeaderView* header = tree->header();
+    ASSERT_EQ(header->count(), 4);
+    for (int i = 1; i < header->count(); ++i) {
+        EXPECT_FALSE(header->isSectionHidden(i)) << i;
+        const QAbstractItemView* view = tree;  // the widest text of the column's rows
+        EXPECT_GE(header->sectionSize(i), view->sizeHintForColumn(i)) << i;
+        EXPECT_GE(header->sectionSize(i), header->sectionSizeHint(i)) << i;  // the column's title
+    }
+    EXPECT_GE(header->sectionSize(0), 30 * QFontMetrics(tree->font()).averageCharWidth());
+}
+
+void CheckAndClose(QWidget* w)
+{
+    auto* dlg = qobject_cast<QFileDialog*>(w);
+    ExpectEveryColumnWhole(dlg);
+    if (dlg)
+        dlg->reject();
+}
+
+TEST_F(Output, OpenAndSaveDialogsShowEveryColumn)
+{
+    Start(ToneArgs());
+    // A file of some size beside the tone, so the Size column has a text.
+    dir.Write("big.wav", Wave8(22050, Sine(74240, 1000, 22050)));
+    dir.Write("big track.txt", std::string(74240, 'x'));  // what the save dialog lists
+    QDir::setCurrent(QString::fromStdString(dir.Path().string()));
+    WithModal(CheckAndClose, [&] { Frame()->CommandAction(ID_SAVEDATA)->trigger(); });
+    WithModal(CheckAndClose, [&] { Frame()->OnCommand(ID_FILE_OPEN); });
+}
 
 TEST_F(Output, WidestTextsFitTheirControls)
 {
@@ -165,6 +217,13 @@ TEST_F(Output, WidestTextsFitTheirControls)
         {IDC_DELTAT, "2.05e+006 msec", false},    {IDC_DELTAFREQ, "43.066 Hz", true},
         {IDC_WOWFLUTTER_TEXT, "1.335e-002 %rms", true},
         {IDC_DURATION, "1.25e-002 sec", false},  {IDC_DISPLAYED, "1.25e-002 sec", false},
+        // The widest texts each field can hold: ten digits of Data Size (a
+        // 32-bit size), the three-digit _gcvt forms with an exponent.
+        {IDC_DATASIZE, "13230000", false},        {IDC_DATASIZE, "4294967295", false},
+        {IDC_DATASIZE, "8888888888", false},
+        {IDC_DURATION, "8.88e+008 sec", false},  {IDC_DURATION, "4.29e+009 sec", false},
+        {IDC_DISPLAYED, "8.88e+008 sec", false}, {IDC_DISPLAYED, "8.88e-008 sec", false},
+        {IDC_DELTAT, "8.88e+006 msec", false},   {IDC_DELTAT, "8.88e-001 msec", false},
     };
     for (const Case& c : cases) {
         Form().SetDlgItemText(c.id, c.text.toStdString());

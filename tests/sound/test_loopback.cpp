@@ -8,7 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -68,6 +72,67 @@ TEST_F(Loopback, RecordingGoesToTheNameTyped)
     EXPECT_TRUE(std::filesystem::exists(dir.Path() / "take one.wav"));
     EXPECT_FALSE(std::filesystem::exists(dir.Path() / "temp.wav"));
     EXPECT_EQ(Fields(r.out)["Sample Rate"], "22050");
+}
+
+TEST_F(Loopback, AOneSecondTakeHoldsOneSecondOfSamples)
+{
+    // Data Size is the take's byte count: 22050 for one second at 8-bit mono,
+    // give or take the few hundred bytes the device starts and stops in.
+    CliResult r = RunCli({"--3khz", "--rec", "1", "--stop"}, dir.Path().string());
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string size = Fields(r.out)["Data Size"];
+    ASSERT_NE(size, "") << r.out;
+    EXPECT_NEAR(std::stod(size), 22050.0, 600.0) << size;
+}
+
+TEST_F(Loopback, ASixteenBitFilePlayedDuringATakeReadsBackAtItsFrequency)
+{
+    // Ply plays the document (16-bit stereo at 44100 Hz, 2000 Hz) while Rec
+    // records it; the take becomes the document, and Max Freqs reads it.
+    Bytes pcm;
+    for (int i = 0; i < 44100 * 4; ++i) {
+        const auto v = static_cast<std::uint16_t>(
+            static_cast<std::int16_t>(std::lround(16000 * std::sin(2 * M_PI * 2000 * i / 44100.0))));
+        for (int c = 0; c < 2; ++c)
+            PutU16(pcm, v);
+    }
+    dir.Write("tone16.wav", Riff({Chunk("fmt ", FmtData(44100, 2, 16)), Chunk("data", pcm)}));
+    CliResult r = RunCli({"--ply", "--rec", "2", "--stop", "--freqs", "tone16.wav"}, dir.Path().string());
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto f = Fields(r.out);
+    EXPECT_EQ(f["Sample Rate"], "22050");
+    ASSERT_NE(f["Aver Freq"], "") << r.out;
+    EXPECT_NEAR(std::stod(f["Aver Freq"]), 2000.0, 22050.0 / 256) << f["Aver Freq"];
+}
+
+TEST_F(Loopback, AnInstalledCopyFindsItsTestSoundsAndPlaysThemBack)
+{
+    // Installed under a prefix of its own and run from an empty folder:
+    // bin/tarvo-cli finds its Qt module in lib/tarvo and 3khz.wav in
+    // share/tarvo, plays it, and records it back at its frequency.
+    namespace fs = std::filesystem;
+    const fs::path prefix = dir.Path() / "installed";
+    const std::string install = ShellQuote(TARVO_CMAKE_COMMAND) + " --install " + ShellQuote(TARVO_BUILD_DIR) +
+                                " --prefix " + ShellQuote(prefix.string()) + " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(install.c_str()), 0) << install;
+    ASSERT_TRUE(fs::exists(prefix / "bin" / "tarvo-cli"));
+    ASSERT_TRUE(fs::exists(prefix / "share" / "tarvo" / "3khz.wav"));
+    ASSERT_TRUE(fs::is_directory(prefix / "lib" / "tarvo"));
+    const fs::path work = dir.Path() / "empty";
+    fs::create_directories(work);
+    const std::string out = (dir.Path() / "installed.out").string(), err = (dir.Path() / "installed.err").string();
+    const std::string run = "cd " + ShellQuote(work.string()) + " && " + ShellQuote((prefix / "bin" / "tarvo-cli").string()) +
+                            " --3khz --rec 2 --stop --freqs >" + ShellQuote(out) + " 2>" + ShellQuote(err) + " </dev/null";
+    const int rc = std::system(run.c_str());
+    std::ifstream o(out), e(err);
+    const std::string text((std::istreambuf_iterator<char>(o)), std::istreambuf_iterator<char>());
+    const std::string errors((std::istreambuf_iterator<char>(e)), std::istreambuf_iterator<char>());
+    ASSERT_TRUE(WIFEXITED(rc) && WEXITSTATUS(rc) == 0) << errors;
+    EXPECT_EQ(errors, "");
+    auto f = Fields(text);
+    ASSERT_NE(f["Aver Freq"], "") << text;
+    EXPECT_NEAR(std::stod(f["Aver Freq"]), 3000.0, 22050.0 / 256) << f["Aver Freq"];
+    EXPECT_FALSE(fs::exists(work / "3khz.wav"));
 }
 
 TEST_F(Loopback, PlatformPlaysEveryKindOfNameAndRecords)
@@ -136,6 +201,23 @@ CliResult RunWithoutServer(const std::vector<std::string>& args, const TempDir& 
     return r;
 }
 
+TEST(NoSoundServer, RecEndsTheRunAndNoLaterCommandReadsAnOldTake)
+{
+    // A take of an earlier run lies in the folder. --rec 3600 is accepted,
+    // and with no device ends the run at once: nothing reads temp.wav, the
+    // meter included, and the one line says why.
+    TempDir dir;
+    dir.Write("temp.wav", Wave8(22050, Sine(22050 * 3, 3000, 22050)));
+    CliResult r = RunWithoutServer({"--3khz", "--rec", "3600", "--stop", "--freqs", "--wow", "--meter"}, dir);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "tarvo-cli: no audio device was found\n");
+    auto f = Fields(r.out);
+    EXPECT_EQ(f["Aver Freq"], "No WAV file");  // as at start-up: nothing was read
+    EXPECT_EQ(f["Sample Rate"], "");
+    EXPECT_EQ(r.out.find("Meter"), std::string::npos) << r.out;
+    EXPECT_EQ(f["Wow&Flutter"], "");
+}
+
 TEST(NoSoundServer, SoundCommandsSayOnceThatNoAudioDeviceWasFound)
 {
     TempDir dir;
@@ -146,8 +228,9 @@ TEST(NoSoundServer, SoundCommandsSayOnceThatNoAudioDeviceWasFound)
     } cases[] = {
         {{"--3khz"}, 1, "tarvo-cli: no audio device was found\n"},
         {{"--wn", "--ply", "--stop", "--stop"}, 1, "tarvo-cli: no audio device was found\n"},
-        {{"--rec", "0"}, 1,
-         "tarvo-cli: no audio device was found\nError: Cannot read input WAVE file\n"},
+        // No input device: the run ends there, without waiting and without
+        // loading any file as if it were the take.
+        {{"--rec", "0"}, 1, "tarvo-cli: no audio device was found\n"},
         {{"--clear"}, 0, ""},  // no sound command: the server is never asked
     };
     for (const Case& c : cases) {

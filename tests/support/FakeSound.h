@@ -36,6 +36,7 @@ public:
         sent.push_back(command);
         return inner_ ? inner_->SendString(command, reply) : MCI_OK;
     }
+    bool HasInputDevice() const override { return !inner_ || inner_->HasInputDevice(); }
     std::vector<std::string> sent;
 
 private:

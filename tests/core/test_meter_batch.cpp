@@ -1,0 +1,446 @@
+// tarvo-cli --meter over many files: verdicts and messages in the summary,
+// the exit status, JSON Lines, --resume after a run killed part-way,
+// --files-from -, the usage errors, and the several-machine recipe run on
+// this machine with GNU parallel.
+#include "CliRunner.h"
+#include "ToneFile.h"
+#include "WaveBuilder.h"
+
+#include "cli/MeterBatch.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <sstream>
+#include <utility>
+#include <thread>
+
+using namespace tarvo::test;
+using tarvo::ParseCsv;
+
+namespace {
+
+using Rows = std::vector<std::vector<std::string>>;
+
+Rows CsvRows(const std::string& text)
+{
+    size_t complete = 0;
+    Rows rows = ParseCsv(text, complete);
+    EXPECT_EQ(complete, text.size());
+    return rows;
+}
+
+// The summary's rows by path (each path once), the header checked.
+std::map<std::string, std::vector<std::string>> ByPath(const std::string& text)
+{
+    const Rows rows = CsvRows(text);
+    std::map<std::string, std::vector<std::string>> by;
+    EXPECT_FALSE(rows.empty());
+    if (rows.empty())
+        return by;
+    EXPECT_EQ(rows.front(), tarvo::SummaryColumns());
+    for (size_t i = 1; i < rows.size(); ++i) {
+        EXPECT_EQ(rows[i].size(), tarvo::SummaryColumns().size());
+        EXPECT_TRUE(by.emplace(rows[i].front(), rows[i]).second) << rows[i].front() << " twice";
+    }
+    return by;
+}
+
+size_t Column(const std::string& name)
+{
+    const auto& c = tarvo::SummaryColumns();
+    return static_cast<size_t>(std::find(c.begin(), c.end(), name) - c.begin());
+}
+
+class MeterBatch : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Tone good, fast, fluttery, silent;
+        fast.carrier = 3150 * 1.02;
+        fluttery.mods = {{4, 0.003}};
+        silent.amplitude = 0;
+        const int wav = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+        ASSERT_TRUE(WriteTone(Path("good.wav"), wav, 44100, 4, good));
+        ASSERT_TRUE(WriteTone(Path("fast.wav"), wav, 44100, 4, fast));
+        ASSERT_TRUE(WriteTone(Path("fluttery.flac"), SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 48000, 4, fluttery));
+        ASSERT_TRUE(WriteTone(Path("silent.wav"), wav, 44100, 4, silent));
+        ASSERT_TRUE(WriteTone(Path("short.wav"), wav, 44100, 1, good));
+        dir.Write("notes.wav", std::string("not a sound, only text\n"));
+        ASSERT_EQ(::mkfifo(Path("pipe.wav").c_str(), 0600), 0);
+    }
+    std::string Path(const std::string& name) const { return (dir.Path() / name).string(); }
+    CliResult Run(const std::vector<std::string>& args) { return RunCli(args, dir.Path().string()); }
+    // tarvo-cli with `input` on its standard input.
+    CliResult RunWithInput(const std::vector<std::string>& args, const std::string& input)
+    {
+        dir.Write("stdin.txt", input);
+        std::string cmd = ShellQuote(TARVO_CLI_PATH);
+        for (const auto& a : args)
+            cmd += " " + ShellQuote(a);
+        return Shell(cmd + " <stdin.txt");
+    }
+    CliResult Shell(const std::string& cmd)
+    {
+        CliResult r;
+        const int rc = std::system(("cd " + ShellQuote(dir.Path().string()) + " && (" + cmd +
+                                    ") >cli.out 2>cli.err")
+                                       .c_str());
+        r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+        r.out = dir.Read("cli.out");
+        r.err = dir.Read("cli.err");
+        return r;
+    }
+    const std::vector<std::string> measured = {"good.wav", "fast.wav", "fluttery.flac"};
+    const std::vector<std::string> unmeasured = {"silent.wav", "short.wav", "notes.wav", "pipe.wav", "missing.wav"};
+    TempDir dir;
+};
+
+TEST(MeterBatchCsv, FieldsAreQuotedAsRfc4180Says)
+{
+    struct Case {
+        std::string text, field;
+    };
+    for (const Case& c : std::vector<Case>{{"plain.wav", "plain.wav"},
+                                           {"", ""},
+                                           {"a,b.wav", "\"a,b.wav\""},
+                                           {"say \"hi\".wav", "\"say \"\"hi\"\".wav\""},
+                                           {"two\nlines", "\"two\nlines\""},
+                                           {"cr\r", "\"cr\r\""}})
+        EXPECT_EQ(tarvo::CsvField(c.text), c.field) << c.text;
+
+    const std::vector<std::string> awkward = {"a,b", "q\"uote", "line\r\nbreak", "", "x"};
+    const std::string text = tarvo::CsvRecord(awkward) + tarvo::CsvRecord({"1", "2"});
+    size_t complete = 0;
+    EXPECT_EQ(ParseCsv(text, complete), (Rows{awkward, {"1", "2"}}));
+    EXPECT_EQ(complete, text.size());
+    // A record cut off (by a power failure, say) is not a record: the text up
+    // to the last whole one is what a resumed run keeps.
+    for (const std::string& cut : {std::string("good.wav,1,4.0"), std::string("\"open, quote\r\n")}) {
+        EXPECT_EQ(ParseCsv(text + cut, complete), (Rows{awkward, {"1", "2"}})) << cut;
+        EXPECT_EQ(complete, text.size()) << cut;
+    }
+}
+
+TEST_F(MeterBatch, EveryFileGetsItsRowVerdictAndMessage)
+{
+    std::vector<std::string> args = {"--meter", "--nominal", "3150", "--limit-weighted", "0.1", "--limit-speed",
+                                     "1", "--summary-csv", "out.csv", "--jobs", "2"};
+    args.insert(args.end(), measured.begin(), measured.end());
+    args.insert(args.end(), unmeasured.begin(), unmeasured.end());
+    CliResult r = Run(args);
+    EXPECT_EQ(r.status, 1) << r.err;  // files that could not be measured outweigh a failed limit
+    EXPECT_EQ(r.err, "");
+
+    auto rows = ByPath(dir.Read("out.csv"));
+    ASSERT_EQ(rows.size(), 8u);
+    struct Expect {
+        std::string path, verdict, failed, message;
+    };
+    for (const Expect& e : std::vector<Expect>{
+             {"good.wav", "pass", "", ""},
+             {"fast.wav", "fail", "speed", ""},
+             {"fluttery.flac", "fail", "weighted", ""},
+             {"silent.wav", "error", "", "No tone between"},
+             {"short.wav", "error", "", "The meter needs at least 2 seconds of sound; short.wav lasts 1.00 s."},
+             {"notes.wav", "error", "", "notes.wav"},
+             {"pipe.wav", "error", "", "regular file"},
+             {"missing.wav", "error", "", "missing.wav"}}) {
+        const auto& row = rows[e.path];
+        ASSERT_EQ(row.size(), tarvo::SummaryColumns().size()) << e.path;
+        EXPECT_EQ(row[Column("verdict")], e.verdict) << e.path;
+        EXPECT_EQ(row[Column("failed_limits")], e.failed) << e.path;
+        if (e.verdict == "error") {
+            EXPECT_NE(row[Column("message")].find(e.message), std::string::npos) << row[Column("message")];
+            EXPECT_EQ(row[Column("channel")], "") << e.path;
+            EXPECT_EQ(row[Column("carrier_hz")], "") << e.path;
+        } else {
+            EXPECT_EQ(row[Column("channel")], "1");
+            EXPECT_EQ(row[Column("seconds")], "4");
+        }
+    }
+    EXPECT_NEAR(std::stod(rows["fast.wav"][Column("speed_error_percent")]), 2.0, 0.01);
+    EXPECT_NEAR(std::stod(rows["fast.wav"][Column("carrier_hz")]), 3213.0, 0.05);
+    EXPECT_NEAR(std::stod(rows["fluttery.flac"][Column("weighted_two_sigma_percent")]), 0.3, 0.01);
+    EXPECT_NEAR(std::stod(rows["fluttery.flac"][Column("strongest_line_hz")]), 4.0, 0.1);
+    EXPECT_LT(std::stod(rows["good.wav"][Column("weighted_two_sigma_percent")]), 0.01);
+
+    // One line per file and channel on standard output.
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 8);
+    EXPECT_NE(r.out.find("fluttery.flac\tchannel 1\tcarrier 3150.0"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\tfail (weighted)\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("pipe.wav\t-\terror: "), std::string::npos) << r.out;
+}
+
+TEST_F(MeterBatch, ExitStatusSaysPassFailOrError)
+{
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+    };
+    for (const Case& c : std::vector<Case>{
+             {{"--meter", "good.wav", "fluttery.flac"}, 0},
+             {{"--meter", "--limit-weighted", "0.1", "good.wav", "fast.wav"}, 0},
+             {{"--meter", "--limit-weighted", "0.1", "good.wav", "fluttery.flac"}, 3},
+             {{"--meter", "--limit-unweighted", "0.1", "fluttery.flac", "good.wav"}, 3},
+             {{"--meter", "--nominal", "3150", "--limit-speed", "1", "good.wav", "fast.wav"}, 3},
+             {{"--meter", "--nominal", "3150", "--limit-speed", "2.5", "good.wav", "fast.wav"}, 0},
+             {{"--meter", "--limit-weighted", "0.1", "fluttery.flac", "silent.wav"}, 1},
+             {{"--meter", "good.wav", "notes.wav"}, 1},
+             // The limits give one FILE its verdict too.
+             {{"--meter", "--limit-weighted", "0.1", "fluttery.flac"}, 3},
+             {{"--meter", "--limit-weighted", "0.5", "fluttery.flac"}, 0},
+         }) {
+        CliResult r = Run(c.args);
+        std::string all;
+        for (const auto& a : c.args)
+            all += a + " ";
+        EXPECT_EQ(r.status, c.status) << all << r.err;
+    }
+}
+
+TEST_F(MeterBatch, JsonLinesEachParse)
+{
+    std::vector<std::string> args = {"--json", "--meter", "--nominal", "3150", "--limit-weighted", "0.1"};
+    args.insert(args.end(), measured.begin(), measured.end());
+    args.insert(args.end(), unmeasured.begin(), unmeasured.end());
+    CliResult r = Run(args);
+    EXPECT_EQ(r.status, 1);
+    std::map<std::string, nlohmann::ordered_json> byFile;
+    size_t start = 0;
+    for (size_t end; (end = r.out.find('\n', start)) != std::string::npos; start = end + 1) {
+        const auto line = nlohmann::ordered_json::parse(r.out.substr(start, end - start));
+        byFile[line.at("file").get<std::string>()] = line;
+    }
+    EXPECT_EQ(start, r.out.size());
+    ASSERT_EQ(byFile.size(), 8u);
+    for (const std::string& f : measured) {
+        const auto& m = byFile[f]["meter"];
+        ASSERT_TRUE(m.is_object()) << f;
+        const auto& ch = m["channels"][0];
+        EXPECT_TRUE(ch.contains("speed_error_percent")) << f;
+        EXPECT_EQ(ch["verdict"], f == "fluttery.flac" ? "fail" : "pass") << f;
+        EXPECT_EQ(ch["failed_limits"], f == "fluttery.flac" ? nlohmann::json::array({"weighted"})
+                                                            : nlohmann::json::array())
+            << f;
+    }
+    for (const std::string& f : unmeasured) {
+        EXPECT_FALSE(byFile[f].contains("meter")) << f;
+        ASSERT_EQ(byFile[f]["messages"].size(), 1u) << f;
+        EXPECT_EQ(byFile[f]["messages"][0]["caption"], "Standards W&F");
+    }
+
+    // One FILE with a limit: the same keys in the one JSON object.
+    CliResult one = Run({"--json", "--meter", "--limit-weighted", "0.1", "fluttery.flac"});
+    EXPECT_EQ(one.status, 3);
+    const auto doc = nlohmann::ordered_json::parse(one.out);
+    EXPECT_EQ(doc["meter"]["channels"][0]["verdict"], "fail");
+    EXPECT_EQ(doc["meter"]["channels"][0]["failed_limits"], nlohmann::json::array({"weighted"}));
+}
+
+TEST_F(MeterBatch, FilesFromStandardInputAndEachPathOnce)
+{
+    CliResult r = RunWithInput({"--meter", "--files-from", "-", "--summary-csv", "s.csv", "good.wav"},
+                               "fast.wav\r\n\nfluttery.flac\ngood.wav\nfast.wav\n");
+    EXPECT_EQ(r.status, 0) << r.err;
+    const auto rows = ByPath(dir.Read("s.csv"));
+    EXPECT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows.count("fast.wav") + rows.count("fluttery.flac") + rows.count("good.wav"), 3u);
+
+    EXPECT_EQ(Run({"--meter", "--files-from", "missing-list.txt"}).status, 1);
+}
+
+TEST_F(MeterBatch, ResumeAfterARunKilledPartWay)
+{
+    // Enough files that a run can be caught part-way.
+    std::vector<std::string> files;
+    for (int i = 0; i < 32; ++i) {
+        Tone t;
+        t.mods = {{4, 0.0001 * (i + 1)}};
+        files.push_back("take" + std::to_string(i) + ".wav");
+        ASSERT_TRUE(WriteTone(Path(files.back()), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 20, t));
+    }
+    std::string list;
+    for (const auto& f : files)
+        list += f + "\n";
+    dir.Write("list.txt", list);
+
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        if (::chdir(dir.Path().c_str()) == 0 && null >= 0 && ::dup2(null, STDOUT_FILENO) >= 0)
+            ::execl(TARVO_CLI_PATH, TARVO_CLI_PATH, "--meter", "--jobs", "1", "--files-from", "list.txt",
+                    "--summary-csv", "s.csv", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    // Killed (as by a power failure) once a few rows are in.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    size_t rowsIn = 0;
+    while (rowsIn < 3 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        size_t complete = 0;
+        rowsIn = ParseCsv(dir.Read("s.csv"), complete).size();
+    }
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    const size_t before = ByPath(dir.Read("s.csv")).size();
+    EXPECT_GE(before, 2u);
+    EXPECT_LT(before, files.size()) << "the run ended before it was killed";
+
+    // And a row a cut-off write left half-written.
+    {
+        std::ofstream s(Path("s.csv"), std::ios::app | std::ios::binary);
+        s << "take31.wav,1,20,3150.0";
+    }
+    CliResult r = Run({"--meter", "--resume", "--files-from", "list.txt", "--summary-csv", "s.csv"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), static_cast<std::ptrdiff_t>(files.size() - before));
+    const auto rows = ByPath(dir.Read("s.csv"));
+    EXPECT_EQ(rows.size(), files.size());
+    for (const auto& f : files)
+        EXPECT_EQ(rows.count(f), 1u) << f;
+
+    // Nothing left to do: the summary stays as it is.
+    const std::string whole = dir.Read("s.csv");
+    EXPECT_EQ(Run({"--meter", "--resume", "--files-from", "list.txt", "--summary-csv", "s.csv"}).status, 0);
+    EXPECT_EQ(dir.Read("s.csv"), whole);
+}
+
+TEST_F(MeterBatch, UsageErrors)
+{
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"--header", "good.wav", "fast.wav"},
+             {"--meter", "--wow", "good.wav", "fast.wav"},
+             {"--meter", "--header", "--files-from", "list.txt"},
+             {"--meter", "--limit-speed", "1", "good.wav", "fast.wav"},
+             {"--meter", "--limit-speed", "1", "good.wav"},
+             {"--meter", "--jobs", "0", "good.wav", "fast.wav"},
+             {"--meter", "--jobs", "1.5", "good.wav"},
+             {"--meter", "--limit-weighted", "-1", "good.wav"},
+             {"--meter", "--resume", "good.wav", "fast.wav"},
+             {"--meter", "--meter-csv", "t.csv", "good.wav", "fast.wav"},
+             {"--jobs", "2", "good.wav"},
+             {"--limit-weighted", "0.1", "good.wav"},
+             {"--meter", "--jobs", "2"},
+         }) {
+        CliResult r = Run(args);
+        EXPECT_EQ(r.status, 2) << args[1];
+        EXPECT_NE(r.err.find("usage: tarvo-cli"), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+    // A summary is never written over an input.
+    const std::string before = dir.Read("good.wav");
+    CliResult r = Run({"--meter", "--summary-csv", "good.wav", "good.wav", "fast.wav"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("good.wav is one of the inputs"), std::string::npos) << r.err;
+    EXPECT_EQ(dir.Read("good.wav"), before);
+}
+
+// A stream that removes a file the first time anything is written to it.
+class RemovingBuf : public std::stringbuf {
+public:
+    explicit RemovingBuf(std::string path) : path_(std::move(path)) {}
+
+protected:
+    std::streamsize xsputn(const char* s, std::streamsize n) override
+    {
+        if (!path_.empty())
+            std::filesystem::remove(std::exchange(path_, std::string()));
+        return std::stringbuf::xsputn(s, n);
+    }
+
+private:
+    std::string path_;
+};
+
+TEST_F(MeterBatch, AFileDeletedMidRunGetsItsErrorRow)
+{
+    ASSERT_TRUE(WriteTone(Path("gone.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 4, Tone()));
+    // One job: the first file's line is printed before the second file is
+    // opened, and printing it deletes the second.
+    RemovingBuf buf(Path("gone.wav"));
+    std::ostream out(&buf);
+    std::ostringstream err;
+    tarvo::MeterRequest req;
+    req.on = true;
+    tarvo::BatchOptions opt;
+    opt.jobs = 1;
+    opt.summaryCsv = Path("s.csv");
+    EXPECT_EQ(tarvo::RunMeterBatch({Path("good.wav"), Path("gone.wav")}, req, opt, false, out, err), 1);
+    EXPECT_FALSE(std::filesystem::exists(Path("gone.wav")));
+    auto rows = ByPath(dir.Read("s.csv"));
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[Path("good.wav")][Column("verdict")], "pass");
+    EXPECT_EQ(rows[Path("gone.wav")][Column("verdict")], "error");
+    EXPECT_NE(rows[Path("gone.wav")][Column("message")].find("gone.wav"), std::string::npos);
+}
+
+TEST_F(MeterBatch, HelpGivesEveryBatchOptionAndTheExitStatus)
+{
+    CliResult help = Run({"--help"});
+    EXPECT_EQ(help.status, 0);
+    for (const char* opt : {"--files-from", "--jobs", "--summary-csv", "--resume", "--limit-weighted",
+                            "--limit-unweighted", "--limit-speed"}) {
+        const std::string line = "\n  " + std::string(opt) + " ";
+        const size_t at = help.out.find(line);
+        EXPECT_NE(at, std::string::npos) << opt;
+        EXPECT_EQ(help.out.find(line, at + 1), std::string::npos) << opt;
+    }
+    EXPECT_NE(help.out.find("3 when a file failed a --limit"), std::string::npos);
+}
+
+// The README's several-machine recipe, on this machine alone: GNU parallel
+// with two job slots here, each share its own summary, then joined.
+TEST_F(MeterBatch, ParallelRecipeJoinsToTheSingleRunsRows)
+{
+    if (std::system("command -v parallel >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "GNU parallel is not installed";
+    std::string list;
+    for (int i = 0; i < 9; ++i) {
+        Tone t;
+        t.mods = {{4.0 + i, 0.0004 * (i + 1)}};
+        t.carrier = 3150 * (1 + 0.004 * (i - 4));
+        const std::string name = "part " + std::to_string(i) + (i == 4 ? ",\"odd\".wav" : ".wav");
+        ASSERT_TRUE(WriteTone(Path(name), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 22050, 3, t));
+        list += name + "\n";
+    }
+    list += "notes.wav\nshort.wav\n";
+    dir.Write("list.txt", list);
+    dir.Write("hosts.txt", std::string("2/:\n"));
+
+    const std::string cli = ShellQuote(TARVO_CLI_PATH);
+    CliResult one = Shell(cli + " --meter --nominal 3150 --limit-weighted 0.1 --files-from list.txt "
+                                "--summary-csv single.csv > /dev/null");
+    EXPECT_EQ(one.status, 1) << one.err;
+    CliResult shares = Shell("HOME=" + ShellQuote(dir.Path().string()) +
+                             " parallel --sshloginfile hosts.txt --workdir . --pipepart -a list.txt --block -1 '" +
+                             std::string(TARVO_CLI_PATH) +
+                             " --meter --nominal 3150 --limit-weighted 0.1 --files-from - --summary-csv "
+                             "summary-{#}.csv --resume > /dev/null'");
+    EXPECT_NE(shares.status, 0);  // the shares with the unmeasurable files
+    EXPECT_TRUE(std::filesystem::exists(Path("summary-1.csv")));
+    EXPECT_TRUE(std::filesystem::exists(Path("summary-2.csv")));
+    CliResult join = Shell(ShellQuote(std::string(TARVO_SOURCE_DIR) + "/scripts/join-summaries") +
+                           " joined.csv summary-*.csv");
+    ASSERT_EQ(join.status, 0) << join.err;
+
+    Rows single = CsvRows(dir.Read("single.csv")), joined = CsvRows(dir.Read("joined.csv"));
+    ASSERT_EQ(single.size(), 12u);
+    EXPECT_EQ(single.front(), joined.front());
+    std::sort(single.begin() + 1, single.end());
+    std::sort(joined.begin() + 1, joined.end());
+    EXPECT_EQ(joined, single);
+}
+
+}  // namespace
