@@ -1,6 +1,7 @@
 // The default sound input as a stream of blocks, on QAudioSource in push
 // mode: whatever arrives is handed over as floats at once.
 #include "platform/SoundPlatform.h"
+#include "platform/QtSampleKind.h"
 
 #include "sound/BlockCapture.h"
 
@@ -19,16 +20,6 @@ namespace {
 // The device's buffer: short, since the reading must follow a turned screw
 // at once, long enough that a busy window loses nothing.
 constexpr int kBufferMs = 100;
-
-SampleKind KindOf(QAudioFormat::SampleFormat f)
-{
-    switch (f) {
-    case QAudioFormat::Int16: return SampleKind::Int16;
-    case QAudioFormat::Int32: return SampleKind::Int32;
-    case QAudioFormat::Float: return SampleKind::Float;
-    default: return SampleKind::UInt8;
-    }
-}
 
 // 16-bit or float, 48000 or 44100 Hz, the device's own channel count (one or
 // two), in that order of preference; else whatever the device prefers.

@@ -1,5 +1,6 @@
 // Playback on QAudioSink and capture on QAudioSource.
 #include "platform/SoundPlatform.h"
+#include "platform/QtSampleKind.h"
 
 #include "sound/PcmWave.h"
 
@@ -165,16 +166,6 @@ private:
     bool finished_ = true;
     std::function<void()> onFinished_;
 };
-
-SampleKind KindOf(QAudioFormat::SampleFormat f)
-{
-    switch (f) {
-    case QAudioFormat::Int16: return SampleKind::Int16;
-    case QAudioFormat::Int32: return SampleKind::Int32;
-    case QAudioFormat::Float: return SampleKind::Float;
-    default: return SampleKind::UInt8;
-    }
-}
 
 // The default input device, asked for 8-bit mono at the rate; whatever it
 // delivers instead is converted when the recording is saved.
