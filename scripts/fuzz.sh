@@ -29,10 +29,13 @@ for t in "${targets[@]}"; do
   max_len=16384
   [ "$t" = meter ] && max_len=131072
   mkdir -p "build-fuzz/corpus/$t"
+  # The mended inputs of a target, where it has any (git keeps no empty folder).
+  regressions=()
+  [ -d "fuzz/regressions/$t" ] && regressions=("fuzz/regressions/$t")
   echo "== fuzz_$t for ${seconds} s"
   if ! build-fuzz/fuzz/fuzz_$t -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -max_len=$max_len \
       -print_final_stats=1 -artifact_prefix="build-fuzz/artifacts/$t-" \
-      "build-fuzz/corpus/$t" "build-fuzz/seeds/$t" "fuzz/regressions/$t"; then
+      "build-fuzz/corpus/$t" "build-fuzz/seeds/$t" "${regressions[@]}"; then
     echo "fuzz_$t failed: the input is in build-fuzz/artifacts/" >&2
     status=1
   fi
