@@ -112,11 +112,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             arg.push_back(static_cast<char>(data[i]));
         }
     }
-    bool json = false;
+    bool json = false, operands = false;
     for (const std::string& a : args) {
         if (a.find('/') != std::string::npos || a == "--meter-live" || args.size() > 40)
             return 0;
-        json = json || a == "--json";
+        // After "--" a "--json" is a file's name, not the option.
+        json = json || (a == "--json" && !operands);
+        operands = operands || a == "--";
     }
     std::vector<char*> argv;
     for (std::string& a : args)
@@ -135,7 +137,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (status == 2 && !out.str().empty())
         Fail("a usage error with output");
     const bool helpOrVersion = out.str().rfind("usage:", 0) == 0 || out.str().rfind("tarvo-cli ", 0) == 0;
-    // One JSON object a line (a batch prints JSON Lines).
+    // One JSON object a line (a batch prints JSON Lines). A "--json" may
+    // also be another option's value (--comment --json): the form's plain
+    // lines then follow, which never start with a brace.
+    json = json && out.str().rfind('{', 0) == 0;
     std::istringstream lines(out.str());
     for (std::string line; json && status != 2 && !helpOrVersion && std::getline(lines, line);)
         if (!nlohmann::json::accept(line))
