@@ -494,23 +494,12 @@ MeterResult LiveMeter::WholeRun() const
         ChannelFigures f = c->run->Finish();
         f.channel = c->number;
         f.seconds = age;
-        // The tone against the rest of the input, worked out as the file
-        // meter does: the mixed-down power holds half the tone's and the
-        // share of the noise the demodulator's filter passes.
+        // The tone against the rest of the input and the nominal tone, as the
+        // file meter works them out.
         const double tone = c->runTone / static_cast<double>(std::max<int64_t>(1, c->runToneCount));
         const double input = c->runInput / static_cast<double>(std::max<int64_t>(1, c->runInputCount));
-        const double g = c->demod->NoiseGain();
-        const double tonePower = std::max(0.0, (tone - g * input) / (0.5 - g));
-        const double noise = std::max(0.0, input - tonePower);
-        const double snr = noise > 0 ? tonePower / noise : 1e20;
-        f.snrDb = std::min(200.0, 10 * std::log10(snr));
-        f.noiseFloorPercent = NoiseFloorHz(snr, rate_, f.bandHighHz) * 100 / f.carrierHz;
-        if (settings_.nominalHz > 0) {
-            f.speedErrorPercent = SpeedError(f.carrierHz, settings_.nominalHz);
-            if (!f.speedErrorPercent)
-                f.warnings.push_back("The tone at " + Fixed(f.carrierHz, 1) + " Hz lies more than 10 % from the nominal " +
-                                     Fixed(settings_.nominalHz, 1) + " Hz: no speed error is given.");
-        }
+        ApplyToneAndNoise(f, tone, input, c->demod->NoiseGain(), rate_);
+        ApplyNominal(f, settings_.nominalHz);
         r.channels.push_back(std::move(f));
     }
     r.ok = true;

@@ -392,16 +392,7 @@ static MeterResult RunFile(const std::string& path, const MeterSettings& setting
         c.views->Finish(f);
         c.amfm->Annotate(f.modulation);
         LabelLines(f, settings.transport);
-        // The mixed-down power m holds half the tone's power T and the share
-        // g of the noise N that the demodulator's filter passes; the input's
-        // mean square I is T + N. So T = (m - g I) / (1/2 - g).
-        const double g = c.demod->NoiseGain();
-        const double tonePower = std::max(0.0, (tone - g * input) / (0.5 - g));
-        const double noise = std::max(0.0, input - tonePower);
-        // The power sums resolve noise down to about 70 dB under the tone.
-        const double snr = std::min(kBestSnr, noise > 0 ? tonePower / noise : kBestSnr);
-        f.snrDb = 10 * std::log10(snr);
-        f.noiseFloorPercent = NoiseFloorHz(snr, in.Rate(), f.bandHighHz) * 100 / f.carrierHz;
+        ApplyToneAndNoise(f, tone, input, c.demod->NoiseGain(), in.Rate());
         // A clean tone always reads about its noise: a message only where the
         // noise is loud enough to pass for a deck's flutter.
         if (f.weighted.twoSigmaPercent < 2 * f.noiseFloorPercent && f.noiseFloorPercent >= kLoudNoisePercent)
@@ -524,6 +515,19 @@ std::optional<double> SpeedError(double carrierHz, double nominalHz)
 
 namespace {
 const std::string kFarFromNominal = " Hz: no speed error is given.";
+}
+
+void ApplyToneAndNoise(ChannelFigures& c, double mixedPower, double inputPower, double noiseGain, double rate)
+{
+    // The mixed-down power m holds half the tone's power T and the share
+    // g of the noise N that the demodulator's filter passes; the input's
+    // mean square I is T + N. So T = (m - g I) / (1/2 - g).
+    const double tonePower = std::max(0.0, (mixedPower - noiseGain * inputPower) / (0.5 - noiseGain));
+    const double noise = std::max(0.0, inputPower - tonePower);
+    // The power sums resolve noise down to about 70 dB under the tone.
+    const double snr = std::min(kBestSnr, noise > 0 ? tonePower / noise : kBestSnr);
+    c.snrDb = 10 * std::log10(snr);
+    c.noiseFloorPercent = NoiseFloorHz(snr, rate, c.bandHighHz) * 100 / c.carrierHz;
 }
 
 void ApplyNominal(ChannelFigures& c, double nominalHz)

@@ -122,6 +122,10 @@ inline constexpr double kFarthestNominalPercent = 10;
 // Sets a channel's speed error against the nominal tone (none for 0), with a
 // warning in place of a figure when the carrier lies too far from it.
 void ApplyNominal(ChannelFigures& c, double nominalHz);
+// Sets a channel's signal-to-noise ratio and noise floor from the mean
+// mixed-down power of the tone, the input's mean square, the share of the
+// noise the demodulator's filter passes and the sample rate.
+void ApplyToneAndNoise(ChannelFigures& c, double mixedPower, double inputPower, double noiseGain, double rate);
 
 // The figures as text, one "label: value" line each, the convention in the label.
 std::vector<std::pair<std::string, std::string>> FigureLines(const ChannelFigures& c);
