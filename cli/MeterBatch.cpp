@@ -2,6 +2,7 @@
 
 #include "cli/Cli.h"
 #include "cli/CliArgs.h"
+#include "framework/SafeOutput.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -222,8 +223,6 @@ private:
     std::chrono::steady_clock::time_point start_;
 };
 
-bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
-
 }  // namespace
 
 int ParseBatchOption(const std::vector<std::string>& args, size_t& i, BatchOptions& opt, std::string& why)
@@ -410,17 +409,13 @@ int RunMeterBatch(std::vector<std::string> files, const MeterRequest& meter, con
     std::set<std::string> done;
     if (!opt.summaryCsv.empty()) {
         const std::string& path = opt.summaryCsv;
-        struct stat st {};
-        if (::stat(path.c_str(), &st) == 0) {
-            // The summary is an output: never one of the inputs.
-            struct stat in {};
-            bool input = haveListStat && SameFile(st, listStat);
-            for (size_t i = 0; i < files.size() && !input; ++i)
-                input = ::stat(files[i].c_str(), &in) == 0 && SameFile(st, in);
-            if (input) {
-                err << "tarvo-cli: the summary " << path << " is one of the inputs; it is not written over\n";
-                return kExitUsage;
-            }
+        // The summary is an output: never one of the inputs.
+        bool input = haveListStat && IsSameFile(path, *opt.filesFrom);
+        for (size_t i = 0; i < files.size() && !input; ++i)
+            input = IsSameFile(path, files[i]);
+        if (input) {
+            err << "tarvo-cli: the summary " << path << " is one of the inputs; it is not written over\n";
+            return kExitUsage;
         }
         std::string previous;
         if (opt.resume) {
