@@ -150,6 +150,23 @@ double LevelHistogram::Exceeded(double fraction) const
     return 0;
 }
 
+double LevelHistogram::SafeFloor(double fraction, int64_t finalCount, double from) const
+{
+    if (!(from > lowest_))
+        return 0;
+    const double target = fraction * static_cast<double>(finalCount);
+    // Bins above `from` are taken as empty: counting fewer only lowers the floor.
+    int64_t above = 0;
+    for (size_t i = BinIndex(from / lowest_); i > 0; --i) {
+        above += bins_[i];
+        // One bin lower again: a reading just under an edge may round into
+        // the bin above it.
+        if (static_cast<double>(above) >= target)
+            return Edge(i - 1);
+    }
+    return 0;
+}
+
 ChannelAnalyser::ChannelAnalyser(double trackRate, double referenceHz, double seconds)
     : trackRate_(trackRate),
       reference_(referenceHz),
@@ -181,9 +198,18 @@ ChannelAnalyser::ChannelAnalyser(double trackRate, double referenceHz, double se
             h[static_cast<size_t>(k)] = std::sin(x) / x * std::cos(std::numbers::pi / 2 * r) * std::cos(std::numbers::pi / 2 * r);
             sum += h[static_cast<size_t>(k)];
         }
-        for (int k = 0; k < kInterpTaps; ++k)
-            interp_[static_cast<size_t>(k * kOversample + p - 1)] = h[static_cast<size_t>(k)] / sum;
+        double mid = 0, outer = 0;
+        for (int k = 0; k < kInterpTaps; ++k) {
+            const double tap = h[static_cast<size_t>(k)] / sum;
+            interp_[static_cast<size_t>(k * kOversample + p - 1)] = tap;
+            (k == kInterpTaps / 2 - 1 || k == kInterpTaps / 2 ? mid : outer) += std::abs(tap);
+        }
+        interpMid_ = std::max(interpMid_, mid);
+        interpOuter_ = std::max(interpOuter_, outer);
     }
+    // A little over: the sums' own rounding.
+    interpMid_ *= 1 + 1e-9;
+    interpOuter_ *= 1 + 1e-9;
     lead_.reserve(static_cast<size_t>(kLeadSeconds * slowRate_) + 1);
 
     // The longest power of two up to the spectrum's segment that the
@@ -238,6 +264,8 @@ void ChannelAnalyser::Add(double hz)
     }
     ++n_;
 }
+
+void ChannelAnalyser::ExpectAtMost(int64_t points) { expected_ = std::max<int64_t>(0, points); }
 
 void ChannelAnalyser::AddSlow(double y)
 {
@@ -300,14 +328,16 @@ void ChannelAnalyser::Run(double y)
     // starts late: its two-sigma reads from the first second on, the
     // weighting's (whose slow poles need longer) after the settling.
     if (t >= kSettleSeconds)
-        AddLevels(histU_, nLevelsU_, largestU_, u, histUnweighted_);
+        AddLevels(levelsU_, u);
+    if (expected_ > 0 && nSlow_ % 1024 == 0)
+        RaiseFloors();
     if (t < settle_)
         return;
     // The two-sigma value is read from the deviation's magnitude itself, the
     // level it exceeds 5 % of the time: a sinusoid of peak d reads
     // d sin(0.95 x 90 deg) = 0.99692 d at any rate, where a quasi-peak
     // detector's leak would let slow rates droop and hold a start transient.
-    AddLevels(histW_, nLevelsW_, largestW_, w, histWeighted_);
+    AddLevels(levelsW_, w);
     // The rms sums fade in after the settling and out before the end.
     double weight = 1;
     if (taper_ > 0) {
@@ -330,19 +360,30 @@ void ChannelAnalyser::Run(double y)
         FoldSpectrum();
 }
 
+// Raises the level under which the paths' points no longer matter (see
+// LevelHistogram::SafeFloor): each point adds at most kOversample readings.
+void ChannelAnalyser::RaiseFloors()
+{
+    const int64_t readings = kOversample * (expected_ / slowStep_ + 2);
+    for (LevelPath* p : {&levelsW_, &levelsU_})
+        p->floor = std::max(p->floor, p->hist.SafeFloor(0.05, readings, (interpMid_ + interpOuter_) * p->largest));
+}
+
 // Adds |v| and the magnitudes interpolated between the previous points,
 // once enough of them are there.
-void ChannelAnalyser::AddLevels(std::vector<double>& past, int64_t& count, double& largest, double v, LevelHistogram& hist)
+void ChannelAnalyser::AddLevels(LevelPath& path, double v)
 {
     // The window is kept twice over, so that its last kInterpTaps points
     // always lie in one run: past[at .. at + kInterpTaps).
+    std::vector<double>& past = path.past;
     if (past.empty())
         past.assign(2 * kInterpTaps, 0.0);
     const size_t n = kInterpTaps;
-    const size_t slot = static_cast<size_t>(count % static_cast<int64_t>(n));
+    const size_t slot = static_cast<size_t>(path.count % static_cast<int64_t>(n));
     past[slot] = past[slot + n] = v;
-    ++count;
-    if (count < static_cast<int64_t>(n)) {
+    ++path.count;
+    LevelHistogram& hist = path.hist;
+    if (path.count < static_cast<int64_t>(n)) {
         hist.Add(std::abs(v));
         return;
     }
@@ -352,8 +393,26 @@ void ChannelAnalyser::AddLevels(std::vector<double>& past, int64_t& count, doubl
     // count at the first one's level: they lie far under any two-sigma
     // level (which the interpolation is for) and cost nothing to count.
     const double a = std::abs(w[n / 2 - 1]), b = std::abs(w[n / 2]);
-    largest = std::max(largest, std::max(a, b));
-    if (std::max(a, b) < largest / 4) {
+    path.largest = std::max(path.largest, std::max(a, b));
+    // The largest magnitude in the window, kept as it slides.
+    if (const double m = std::abs(v); m >= path.recent) {
+        path.recent = m;
+        path.recentAge = 0;
+    } else if (++path.recentAge >= kInterpTaps) {
+        path.recent = 0;
+        for (size_t k = 0; k < n; ++k)
+            if (std::abs(w[k]) >= path.recent) {
+                path.recent = std::abs(w[k]);
+                path.recentAge = static_cast<int>(n - 1 - k);
+            }
+    }
+    // Under the floor, the points between only need counting: each is a
+    // sum of the window's points, the middle two (a and b) weighing most.
+    if (interpMid_ * std::max(a, b) + interpOuter_ * path.recent < path.floor) {
+        hist.AddBelow(kOversample);
+        return;
+    }
+    if (std::max(a, b) < path.largest / 4) {
         hist.Add(a, kOversample);
         return;
     }
@@ -392,7 +451,6 @@ void ChannelAnalyser::AddLevels(std::vector<double>& past, int64_t& count, doubl
     }
     hist.AddEach<kOversample - 1>(between);
 }
-
 
 void ChannelAnalyser::FoldSpectrum()
 {

@@ -66,8 +66,21 @@ public:
         for (size_t i = 0; i < N; ++i)
             AddQuotient(std::abs(v[i]), q[i]);
     }
+    // n readings known to lie under a level that cannot matter: counted,
+    // and nothing else.
+    void AddBelow(int64_t n)
+    {
+        count_ += n;
+        below_ += n;
+    }
     double Exceeded(double fraction) const;
     int64_t Count() const { return count_; }
+    // The lowest level that still matters once the count will end at no
+    // more than `finalCount`: while `fraction` of that count already lie at
+    // or above the edge of the bin returned, the level exceeded that
+    // fraction of the time lies in that bin or above, whatever comes. Starts
+    // the search at `from`, the largest reading so far; 0 while none does.
+    double SafeFloor(double fraction, int64_t finalCount, double from) const;
 
 private:
     // v and v / lowest_.
@@ -82,12 +95,13 @@ private:
     // The bin of q = v / lowest: q = 1.f 2^e gives the octave e, and f's
     // place in it on a linear scale its leading bits (read from the
     // number's own bits: frexp is a call).
-    int64_t& Bin(double q)
+    int64_t& Bin(double q) { return bins_[BinIndex(q)]; }
+    size_t BinIndex(double q) const
     {
         const uint64_t bits = std::bit_cast<uint64_t>(q);
         const uint64_t e = (bits >> 52) - 1023;
         const size_t i = static_cast<size_t>(e) * kBinsPerOctave + static_cast<size_t>((bits >> 43) & (kBinsPerOctave - 1));
-        return bins_[std::min(bins_.size() - 1, i)];
+        return std::min(bins_.size() - 1, i);
     }
     static constexpr int kOctaves = 30;
     static constexpr size_t kBinsPerOctave = 512;
@@ -105,6 +119,11 @@ public:
     ChannelAnalyser(double trackRate, double referenceHz, double seconds);
 
     void Add(double hz);
+    // Promises no more than this many points in all (a file of known
+    // length): the two-sigma statistics may then count the points far
+    // under the level that decides them without placing them exactly, which
+    // gives the same figures to the bit in a fraction of the time.
+    void ExpectAtMost(int64_t points);
     // The figures, in percent of the mean carrier. May be called again after
     // more points (a live meter's updates).
     ChannelFigures Finish();
@@ -136,7 +155,8 @@ private:
     void Run(double y);
     void StartFilters();
     void FoldSpectrum();
-    void AddLevels(std::vector<double>& past, int64_t& count, double& largest, double v, LevelHistogram& hist);
+    struct LevelPath;
+    void AddLevels(LevelPath& path, double v);
 
     double trackRate_, slowRate_, reference_, seconds_, bandHigh_;
     int slowStep_;
@@ -157,10 +177,26 @@ private:
     // The phase-difference demodulator's sin(x)/x droop, undone by a 3-tap
     // filter (one point of delay).
     double prev1_ = 0, prev2_ = 0;
-    // The last points of the two paths, for the oversampled statistics.
-    std::vector<double> histW_, histU_;
-    int64_t nLevelsW_ = 0, nLevelsU_ = 0;
-    double largestW_ = 0, largestU_ = 0;
+    // The last points of each path, for the oversampled statistics, and
+    // the level under which its points no longer matter.
+    struct LevelPath {
+        explicit LevelPath(LevelHistogram& h) : hist(h) {}
+        LevelHistogram& hist;
+        std::vector<double> past;
+        int64_t count = 0;
+        double largest = 0;
+        // The largest magnitude among the last kInterpTaps points, and how
+        // many points ago it came.
+        double recent = 0;
+        int recentAge = 0;
+        double floor = 0;
+    };
+    LevelPath levelsW_{histWeighted_}, levelsU_{histUnweighted_};
+    int64_t expected_ = 0;  // points promised at most; 0: not known
+    // Bounds of the interpolator's sums: its two middle taps' magnitudes
+    // (at least 1, the weight of a point itself) and the others'.
+    double interpMid_ = 1, interpOuter_ = 0;
+    void RaiseFloors();
     // kOversample - 1 phases of a windowed-sinc interpolator, tap by tap:
     // interp_[k * kOversample + p - 1] is phase p's tap k (the last lane 0),
     // so that the phases are worked out together, lane by lane.

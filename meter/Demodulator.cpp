@@ -52,6 +52,26 @@ Demodulator::DotFn ChooseDot() { return DotPairPlain; }
 
 }  // namespace
 
+namespace {
+
+// atan(t) for |t| <= 1/8: the series to the ninth term leaves less than
+// 1e-17 of the angle, as close as atan2 and several times faster.
+inline double AtanSmall(double t)
+{
+    constexpr double c[] = {1.0, -1.0 / 3, 1.0 / 5, -1.0 / 7, 1.0 / 9, -1.0 / 11, 1.0 / 13, -1.0 / 15, 1.0 / 17};
+    const double t2 = t * t;
+    double sum = c[8];
+    for (int k = 7; k >= 0; --k)
+        sum = c[k] + t2 * sum;
+    return t * sum;
+}
+
+inline bool IsSmall(double y, double x) { return x > 0 && std::abs(y) <= 0.125 * x; }
+
+}  // namespace
+
+double SmallAngle(double y, double x) { return IsSmall(y, x) ? AtanSmall(y / x) : std::atan2(y, x); }
+
 Demodulator::Demodulator(double rate, double carrierHz) : rate_(rate), carrier_(carrierHz)
 {
     decimation_ = std::max(1, static_cast<int>(std::lround(rate / kTrackRate)));
@@ -81,44 +101,98 @@ Demodulator::Demodulator(double rate, double carrierHz) : rate_(rate), carrier_(
         tapsIm_[j] = static_cast<float>(h[k] * std::sin(w * static_cast<double>(k)));
     }
     stepPhase_ = std::remainder(w * decimation_, 2 * std::numbers::pi);
+    stepCos_ = std::cos(stepPhase_);
+    stepSin_ = std::sin(stepPhase_);
     window_.assign(padded_ - 1, 0.f);
     dot_ = ChooseDot();
     next_ = padded_ - 1 + (taps_ - 1);  // the first output with every tap on real samples
 }
 
-void Demodulator::Push(const float* x, size_t n, size_t stride, std::vector<Sample>& out)
+float* Demodulator::Grow(size_t n)
 {
     const size_t old = window_.size();
     window_.resize(old + n);
-    float* w = window_.data() + old;
-    for (size_t i = 0; i < n; ++i)
-        w[i] = x[i * stride];
+    return window_.data() + old;
+}
+
+void Demodulator::Push(const float* x, size_t n, size_t stride, std::vector<Sample>& out)
+{
+    float* w = Grow(n);
+    if (stride == 1)
+        std::copy(x, x + n, w);
+    else
+        for (size_t i = 0; i < n; ++i)
+            w[i] = x[i * stride];
+    Demodulate(n, out);
+}
+
+void Demodulator::Push(const int16_t* x, size_t n, size_t stride, std::vector<Sample>& out)
+{
+    constexpr float kScale = 1.0f / 32768;
+    float* w = Grow(n);
+    if (stride == 1)
+        for (size_t i = 0; i < n; ++i)
+            w[i] = static_cast<float>(x[i]) * kScale;
+    else
+        for (size_t i = 0; i < n; ++i)
+            w[i] = static_cast<float>(x[i * stride]) * kScale;
+    Demodulate(n, out);
+}
+
+void Demodulator::Demodulate(size_t n, std::vector<Sample>& out)
+{
+    const float* w = window_.data() + window_.size() - n;
     double power = 0;  // double: a float tone of amplitude 1e19 squares past float's range
     for (size_t i = 0; i < n; ++i)
         power += static_cast<double>(w[i]) * w[i];
     inputPower_ += power;
     inputCount_ += n;
 
+    // The mixed-down outputs first, then their phase advances in a second
+    // loop the compiler can run several lanes at a time.
     const float* tr = tapsRe_.data();
     const float* ti = tapsIm_.data();
+    mixed_.clear();
+    if (havePrev_)
+        mixed_.push_back({prevRe_, prevIm_});
     for (; next_ < window_.size(); next_ += static_cast<size_t>(decimation_)) {
         const float* s = window_.data() + next_ + 1 - padded_;
         float sumRe, sumIm;
         dot_(tr, ti, s, padded_, sumRe, sumIm);
-        const double re = sumRe, im = sumIm;
-        if (havePrev_) {
-            // arg(u[m] conj u[m-1]) less the carrier's own advance.
-            double dphi = std::atan2(im * prevRe_ - re * prevIm_, re * prevRe_ + im * prevIm_) - stepPhase_;
-            if (dphi > std::numbers::pi)
-                dphi -= 2 * std::numbers::pi;
-            else if (dphi < -std::numbers::pi)
-                dphi += 2 * std::numbers::pi;
-            out.push_back({carrier_ + dphi * outRate_ / (2 * std::numbers::pi), re * re + im * im});
-        }
-        prevRe_ = re;
-        prevIm_ = im;
-        havePrev_ = true;
+        mixed_.push_back({sumRe, sumIm});
     }
+    if (mixed_.empty())
+        return Keep();
+    const size_t m = mixed_.size() - 1;
+    angles_.resize(m);
+    // arg(u[k] conj u[k-1]) less the carrier's own advance: the product
+    // turned back by that advance, whose angle is small.
+    ys_.resize(m);
+    xs_.resize(m);
+    for (size_t k = 0; k < m; ++k) {
+        const double pr = mixed_[k].re, pi = mixed_[k].im, re = mixed_[k + 1].re, im = mixed_[k + 1].im;
+        const double dot = re * pr + im * pi, cross = im * pr - re * pi;
+        ys_[k] = cross * stepCos_ - dot * stepSin_;
+        xs_[k] = dot * stepCos_ + cross * stepSin_;
+        angles_[k] = AtanSmall(ys_[k] / xs_[k]);
+    }
+    // The few that are not small (noise, a dropout) by atan2.
+    for (size_t k = 0; k < m; ++k)
+        if (!IsSmall(ys_[k], xs_[k]))
+            angles_[k] = std::atan2(ys_[k], xs_[k]);
+    const double toHz = outRate_ / (2 * std::numbers::pi);
+    for (size_t k = 0; k < m; ++k) {
+        const double re = mixed_[k + 1].re, im = mixed_[k + 1].im;
+        out.push_back({carrier_ + angles_[k] * toHz, re * re + im * im});
+    }
+    prevRe_ = mixed_.back().re;
+    prevIm_ = mixed_.back().im;
+    havePrev_ = true;
+    Keep();
+}
+
+void Demodulator::Keep()
+{
     // Keep the samples the next outputs still reach back to.
     const size_t keep = padded_ - 1;
     const size_t drop = window_.size() - keep;

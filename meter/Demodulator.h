@@ -5,9 +5,13 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 namespace tarvo::meter {
+
+// atan2(y, x), quicker where the angle is small (a step's phase advance).
+double SmallAngle(double y, double x);
 
 class Demodulator {
 public:
@@ -31,6 +35,9 @@ public:
     // Feeds n samples taken every `stride` floats; every new point of the
     // track is appended to `out`.
     void Push(const float* x, size_t n, size_t stride, std::vector<Sample>& out);
+    // The same for 16-bit samples, each read as x / 32768: exactly the float
+    // a reader gives for it, without a pass to convert them.
+    void Push(const int16_t* x, size_t n, size_t stride, std::vector<Sample>& out);
 
     // The share of white noise's power (its variance) the mixed-down output
     // carries: the sum of the squared taps.
@@ -42,6 +49,12 @@ public:
     using DotFn = void (*)(const float*, const float*, const float*, size_t, float&, float&);
 
 private:
+    // Room for n more samples at the end of the window.
+    float* Grow(size_t n);
+    // Takes the n samples just placed at the window's end.
+    void Demodulate(size_t n, std::vector<Sample>& out);
+    void Keep();
+
     DotFn dot_ = nullptr;
     double rate_, carrier_, outRate_;
     int decimation_;
@@ -50,6 +63,14 @@ private:
     std::vector<float> window_;           // the last padded_-1 samples, then the new block
     size_t next_ = 0;                     // index in window_ of the next output's newest sample
     double stepPhase_;                    // the carrier's phase advance over one decimated step
+    double stepCos_, stepSin_;
+    // One block's mixed-down outputs (after the last of the block before)
+    // and their phase advances.
+    struct Mixed {
+        double re, im;
+    };
+    std::vector<Mixed> mixed_;
+    std::vector<double> ys_, xs_, angles_;
     double prevRe_ = 0, prevIm_ = 0;
     bool havePrev_ = false;
     double noiseGain_ = 0;

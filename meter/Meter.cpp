@@ -188,26 +188,33 @@ std::string OpenChecked(SoundReader& in, const std::string& path, const MeterSet
 
 enum class Streamed { Whole, Cancelled, Short, NotFinite };
 
-// Streams the file through the channels.
+// Streams the file through the channels: 16-bit files as they are stored
+// (the demodulator scales them as a float read would), others as floats,
+// checked for NaN and infinity unless they are stored as integers.
 Streamed Stream(SoundReader& in, std::vector<Channel>& chans, const MeterProgress& progress,
                 const std::function<void()>& afterBlock = {})
 {
     const int nch = in.Channels();
-    std::vector<float> block(static_cast<size_t>(kBlockFrames * nch));
+    const bool shorts = in.Holds16Bit(), finite = in.HoldsIntegers();
+    std::vector<float> block(shorts ? 0 : static_cast<size_t>(kBlockFrames * nch));
+    std::vector<int16_t> block16(shorts ? static_cast<size_t>(kBlockFrames * nch) : 0);
     std::vector<Demodulator::Sample> track;
     int64_t done = 0;
     for (;;) {
-        const int64_t got = in.Read(block.data(), kBlockFrames);
+        const int64_t got = shorts ? in.Read(block16.data(), kBlockFrames) : in.Read(block.data(), kBlockFrames);
         if (got <= 0)
             break;
         const size_t values = static_cast<size_t>(got) * static_cast<size_t>(nch);
-        if (!std::all_of(block.begin(), block.begin() + static_cast<std::ptrdiff_t>(values),
-                         [](float v) { return std::isfinite(v); }))
+        if (!finite && !std::all_of(block.begin(), block.begin() + static_cast<std::ptrdiff_t>(values),
+                                    [](float v) { return std::isfinite(v); }))
             return Streamed::NotFinite;
         for (Channel& c : chans) {
-            const float* x = block.data() + (c.number - 1);
+            const size_t first = static_cast<size_t>(c.number - 1);
             track.clear();
-            c.demod->Push(x, static_cast<size_t>(got), static_cast<size_t>(nch), track);
+            if (shorts)
+                c.demod->Push(block16.data() + first, static_cast<size_t>(got), static_cast<size_t>(nch), track);
+            else
+                c.demod->Push(block.data() + first, static_cast<size_t>(got), static_cast<size_t>(nch), track);
             for (const Demodulator::Sample& s : track) {
                 c.analyser->Add(s.hz);
                 if (c.amfm)
@@ -353,6 +360,7 @@ static MeterResult RunFile(const std::string& path, const MeterSettings& setting
         c.number = channels[i];
         c.demod = std::make_unique<Demodulator>(in.Rate(), carriers[i]);
         c.analyser = std::make_unique<ChannelAnalyser>(c.demod->OutputRate(), carriers[i], seconds);
+        c.analyser->ExpectAtMost(in.Frames() / c.demod->Decimation() + 1);
         c.amfm = std::make_unique<AmFmAnalyser>(c.demod->OutputRate(), seconds);
         c.views = CollectViews(*c.analyser, carriers[i], settings);
         chans.push_back(std::move(c));

@@ -88,6 +88,10 @@ bool SoundReader::OpenOnce(const std::string& path)
     channels_ = info.channels;
     rate_ = info.samplerate;
     frames_ = info.frames;
+    const int sub = info.format & SF_FORMAT_SUBMASK;
+    pcm16_ = sub == SF_FORMAT_PCM_16;
+    integers_ = sub == SF_FORMAT_PCM_S8 || sub == SF_FORMAT_PCM_U8 || sub == SF_FORMAT_PCM_16 ||
+                sub == SF_FORMAT_PCM_24 || sub == SF_FORMAT_PCM_32 || sub == SF_FORMAT_ULAW || sub == SF_FORMAT_ALAW;
     // Integer samples read as float run from -1 to just under +1.
     sf_command(f, SFC_SET_NORM_FLOAT, nullptr, SF_TRUE);
     return true;
@@ -100,6 +104,7 @@ void SoundReader::Close()
     file_ = nullptr;
     channels_ = rate_ = 0;
     frames_ = 0;
+    pcm16_ = integers_ = false;
 }
 
 int64_t SoundReader::Read(float* interleaved, int64_t frames)
@@ -107,6 +112,13 @@ int64_t SoundReader::Read(float* interleaved, int64_t frames)
     if (!file_ || frames <= 0)
         return 0;
     return sf_readf_float(static_cast<SNDFILE*>(file_), interleaved, frames);
+}
+
+int64_t SoundReader::Read(int16_t* interleaved, int64_t frames)
+{
+    if (!file_ || frames <= 0)
+        return 0;
+    return sf_readf_short(static_cast<SNDFILE*>(file_), interleaved, frames);
 }
 
 bool SoundReader::Seek(int64_t frame)

@@ -30,6 +30,12 @@ public:
     // Reads up to `frames` frames of interleaved samples (full scale +-1);
     // returns the frames read, 0 at the end or on an error.
     int64_t Read(float* interleaved, int64_t frames);
+    // The file holds 16-bit samples: they may be read as they are stored,
+    // x / 32768 being exactly the float Read gives.
+    bool Holds16Bit() const { return pcm16_; }
+    int64_t Read(int16_t* interleaved, int64_t frames);
+    // The samples are stored as integers, so every one read is finite.
+    bool HoldsIntegers() const { return integers_; }
     bool Seek(int64_t frame);
 
 private:
@@ -40,6 +46,7 @@ private:
     int64_t frames_ = 0;
     std::string error_;
     bool unopenable_ = false;
+    bool pcm16_ = false, integers_ = false;
 };
 
 }  // namespace tarvo::meter
