@@ -56,22 +56,23 @@ void AmFmAnalyser::Add(double hz, double power)
 
 void AmFmAnalyser::Fold()
 {
-    auto spectrum = [this](const std::vector<double>& v) {
+    // Both tracks less their means, under the window, in one transform.
+    auto windowed = [this](const std::vector<double>& v, std::vector<double>& out) {
         double mean = 0;
         for (double x : v)
             mean += x;
         mean /= static_cast<double>(v.size());
-        std::vector<std::complex<double>> x(length_);
+        out.resize(length_);
         for (size_t i = 0; i < length_; ++i)
-            x[i] = (v[i] - mean) * hann_[i];
-        plan_->Forward(x);
-        return x;
+            out[i] = (v[i] - mean) * hann_[i];
     };
-    const std::vector<std::complex<double>> f = spectrum(bufHz_), a = spectrum(bufLevel_);
+    windowed(bufHz_, winHz_);
+    windowed(bufLevel_, winLevel_);
+    TransformPair(*plan_, winHz_.data(), winLevel_.data(), work_, specHz_, specLevel_);
     for (size_t k = 0; k < powHz_.size(); ++k) {
-        powHz_[k] += std::norm(f[k]);
-        powLevel_[k] += std::norm(a[k]);
-        cross_[k] += a[k] * std::conj(f[k]);
+        powHz_[k] += std::norm(specHz_[k]);
+        powLevel_[k] += std::norm(specLevel_[k]);
+        cross_[k] += specLevel_[k] * std::conj(specHz_[k]);
     }
     ++segments_;
     const auto half = static_cast<std::ptrdiff_t>(length_ / 2);

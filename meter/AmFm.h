@@ -45,6 +45,8 @@ private:
     std::vector<double> hann_, bufHz_, bufLevel_;
     std::vector<double> powHz_, powLevel_;
     std::vector<std::complex<double>> cross_;
+    std::vector<double> winHz_, winLevel_;
+    std::vector<std::complex<double>> work_, specHz_, specLevel_;
     int segments_ = 0;
 };
 

@@ -222,7 +222,7 @@ ChannelAnalyser::ChannelAnalyser(double trackRate, double referenceHz, double se
     while (static_cast<double>(len * 2) <= usable && static_cast<double>(len) < kSpectrumSeconds * specRate)
         len *= 2;
     specLength_ = len;
-    plan_ = std::make_unique<FftPlan>(len);
+    plan_ = std::make_unique<RealFftPlan>(len);
     specBuf_.reserve(len);
     specPower_.assign(len / 2 + 1, 0.0);
     hann_ = HannWindow(len);
@@ -406,9 +406,16 @@ void ChannelAnalyser::AddLevels(LevelPath& path, double v)
                 path.recentAge = static_cast<int>(n - 1 - k);
             }
     }
-    // Under the floor, the points between only need counting: each is a
-    // sum of the window's points, the middle two (a and b) weighing most.
-    if (interpMid_ * std::max(a, b) + interpOuter_ * path.recent < path.floor) {
+    // Where the track rises or falls steadily through the interval and
+    // either side of it, the points between lie on the straight line; only
+    // an interval that may hold a turn needs the windowed sinc.
+    const double s0 = w[n / 2 - 1] - w[n / 2 - 2], s1 = w[n / 2] - w[n / 2 - 1], s2 = w[n / 2 + 1] - w[n / 2];
+    const bool straight = s0 * s1 > 0 && s1 * s2 > 0;
+    // Under the floor, the points between only need counting. On the line
+    // none exceeds the larger end; a turn's are sums of the window's
+    // points, the middle two (a and b) weighing most.
+    const double bound = straight ? std::max(a, b) : interpMid_ * std::max(a, b) + interpOuter_ * path.recent;
+    if (bound < path.floor) {
         hist.AddBelow(kOversample);
         return;
     }
@@ -417,12 +424,8 @@ void ChannelAnalyser::AddLevels(LevelPath& path, double v)
         return;
     }
     hist.Add(a);
-    // Where the track rises or falls steadily through the interval and
-    // either side of it, the points between lie on the straight line; only
-    // an interval that may hold a turn needs the windowed sinc.
-    const double s0 = w[n / 2 - 1] - w[n / 2 - 2], s1 = w[n / 2] - w[n / 2 - 1], s2 = w[n / 2 + 1] - w[n / 2];
     double between[kOversample] = {};
-    if (s0 * s1 > 0 && s1 * s2 > 0) {
+    if (straight) {
         for (int p = 1; p < kOversample; ++p)
             between[p - 1] = w[n / 2 - 1] + s1 * p / kOversample;
     } else {
@@ -454,16 +457,16 @@ void ChannelAnalyser::AddLevels(LevelPath& path, double v)
 
 void ChannelAnalyser::FoldSpectrum()
 {
-    std::vector<std::complex<double>> x(specLength_);
     double mean = 0;
     for (double v : specBuf_)
         mean += v;
     mean /= static_cast<double>(specLength_);
+    specWin_.resize(specLength_);
     for (size_t i = 0; i < specLength_; ++i)
-        x[i] = (specBuf_[i] - mean) * hann_[i];
-    plan_->Forward(x);
+        specWin_[i] = (specBuf_[i] - mean) * hann_[i];
+    plan_->Forward(specWin_.data(), specOut_);
     for (size_t k = 0; k < specPower_.size(); ++k)
-        specPower_[k] += std::norm(x[k]);
+        specPower_[k] += std::norm(specOut_[k]);
     ++specSegments_;
     // Half overlap: the second half starts the next segment.
     specBuf_.erase(specBuf_.begin(), specBuf_.begin() + static_cast<std::ptrdiff_t>(specLength_ / 2));

@@ -210,8 +210,9 @@ private:
     // The modulation spectrum: Hann segments at half overlap.
     size_t specLength_;
     int specStep_;  // the spectrum takes every specStep_-th point of the band
-    std::unique_ptr<FftPlan> plan_;
-    std::vector<double> specBuf_, specPower_, hann_;
+    std::unique_ptr<RealFftPlan> plan_;
+    std::vector<double> specBuf_, specPower_, hann_, specWin_;
+    std::vector<std::complex<double>> specOut_;
     int specSegments_ = 0;
 
     // The plot's envelope buckets.

@@ -245,6 +245,46 @@ void FftPlan::Forward(std::vector<cplx>& data) const
     }
 }
 
+RealFftPlan::RealFftPlan(size_t n) : n_(n), half_(n / 2), twiddle_(n / 2 + 1), work_(n / 2)
+{
+    for (size_t k = 0; k <= n / 2; ++k)
+        twiddle_[k] = std::polar(1.0, -2 * std::numbers::pi * static_cast<double>(k) / static_cast<double>(n));
+}
+
+void RealFftPlan::Forward(const double* x, std::vector<cplx>& out) const
+{
+    const size_t h = n_ / 2;
+    for (size_t i = 0; i < h; ++i)
+        work_[i] = cplx(x[2 * i], x[2 * i + 1]);
+    half_.Forward(work_);
+    out.resize(h + 1);
+    // Z[k] = E[k] + i O[k], where E and O are the transforms of the even
+    // and odd values; X[k] = E[k] + e^{-2 pi i k / n} O[k].
+    for (size_t k = 0; k <= h; ++k) {
+        const cplx z = work_[k % h], zc = std::conj(work_[(h - k) % h]);
+        const cplx even = 0.5 * (z + zc);
+        const cplx odd = cplx(0, -0.5) * (z - zc);
+        out[k] = even + twiddle_[k] * odd;
+    }
+}
+
+void TransformPair(const FftPlan& plan, const double* a, const double* b, std::vector<cplx>& work,
+                   std::vector<cplx>& outA, std::vector<cplx>& outB)
+{
+    const size_t n = plan.Size();
+    work.resize(n);
+    for (size_t i = 0; i < n; ++i)
+        work[i] = cplx(a[i], b[i]);
+    plan.Forward(work);
+    outA.resize(n / 2 + 1);
+    outB.resize(n / 2 + 1);
+    for (size_t k = 0; k <= n / 2; ++k) {
+        const cplx z = work[k], zc = std::conj(work[(n - k) % n]);
+        outA[k] = 0.5 * (z + zc);
+        outB[k] = cplx(0, -0.5) * (z - zc);
+    }
+}
+
 std::vector<double> HannWindow(size_t n)
 {
     std::vector<double> w(n);

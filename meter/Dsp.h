@@ -117,6 +117,28 @@ private:
     std::vector<size_t> reversed_;
 };
 
+// The transform of n real values (n a power of two, at least 4) through one
+// complex transform of half the length: the even values as real parts, the
+// odd as imaginary, the halves then parted and joined. Gives bins 0 to n/2.
+class RealFftPlan {
+public:
+    explicit RealFftPlan(size_t n);
+    size_t Size() const { return n_; }
+    // x: n values; out: resized to n/2 + 1 bins.
+    void Forward(const double* x, std::vector<std::complex<double>>& out) const;
+
+private:
+    size_t n_;
+    FftPlan half_;
+    std::vector<std::complex<double>> twiddle_;  // e^{-2 pi i k / n}, k <= n/2
+    mutable std::vector<std::complex<double>> work_;
+};
+
+// The transforms of two real sequences of the plan's length at once, as the
+// real and imaginary parts of one complex transform: bins 0 to n/2 of each.
+void TransformPair(const FftPlan& plan, const double* a, const double* b, std::vector<std::complex<double>>& work,
+                   std::vector<std::complex<double>>& outA, std::vector<std::complex<double>>& outB);
+
 // The Hann window of length n (periodic form, for spectra).
 std::vector<double> HannWindow(size_t n);
 

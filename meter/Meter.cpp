@@ -75,9 +75,10 @@ std::vector<Found> FindCarriers(SoundReader& in, const std::vector<int>& channel
     const std::vector<double> hann = HannWindow(n);
     std::vector<std::vector<double>> power(channels.size(), std::vector<double>(n / 2 + 1, 0.0));
     std::vector<float> block(n * static_cast<size_t>(nch));
-    std::vector<std::complex<double>> x(n);
+    std::vector<double> x(n);
+    std::vector<std::complex<double>> spectrum;
     std::vector<Found> carriers(channels.size());
-    const FftPlan plan(n);
+    const RealFftPlan plan(n);
     for (int64_t l = 0; l < looks; ++l) {
         const int64_t at = looks > 1 ? l * (in.Frames() - static_cast<int64_t>(n)) / (looks - 1) : 0;
         if (!in.Seek(at))
@@ -91,9 +92,9 @@ std::vector<Found> FindCarriers(SoundReader& in, const std::vector<int>& channel
                     carriers[c].notFinite = true;
                 x[i] = std::isfinite(v) ? v * hann[i] : 0.0;
             }
-            plan.Forward(x);
+            plan.Forward(x.data(), spectrum);
             for (size_t k = 0; k <= n / 2; ++k)
-                power[c][k] += std::norm(x[k]);
+                power[c][k] += std::norm(spectrum[k]);
         }
     }
     in.Seek(0);
