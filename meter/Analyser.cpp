@@ -120,7 +120,7 @@ double NoiseFloorHz(double snr, double sampleRate, double bandHighHz)
 }
 
 LevelHistogram::LevelHistogram(double fullScale)
-    : lowest_(std::ldexp(fullScale, -kOctaves)), bins_(kOctaves * kBinsPerOctave, 0)
+    : lowest_(std::ldexp(fullScale, -kOctaves)), inverse_(1 / lowest_), bins_(kOctaves * kBinsPerOctave, 0)
 {
 }
 
@@ -198,18 +198,15 @@ ChannelAnalyser::ChannelAnalyser(double trackRate, double referenceHz, double se
             h[static_cast<size_t>(k)] = std::sin(x) / x * std::cos(std::numbers::pi / 2 * r) * std::cos(std::numbers::pi / 2 * r);
             sum += h[static_cast<size_t>(k)];
         }
-        double mid = 0, outer = 0;
+        double gain = 0;
         for (int k = 0; k < kInterpTaps; ++k) {
-            const double tap = h[static_cast<size_t>(k)] / sum;
-            interp_[static_cast<size_t>(k * kOversample + p - 1)] = tap;
-            (k == kInterpTaps / 2 - 1 || k == kInterpTaps / 2 ? mid : outer) += std::abs(tap);
+            interp_[static_cast<size_t>(k * kOversample + p - 1)] = h[static_cast<size_t>(k)] / sum;
+            gain += std::abs(h[static_cast<size_t>(k)] / sum);
         }
-        interpMid_ = std::max(interpMid_, mid);
-        interpOuter_ = std::max(interpOuter_, outer);
+        interpGain_ = std::max(interpGain_, gain);
     }
     // A little over: the sums' own rounding.
-    interpMid_ *= 1 + 1e-9;
-    interpOuter_ *= 1 + 1e-9;
+    interpGain_ *= 1 + 1e-9;
     lead_.reserve(static_cast<size_t>(kLeadSeconds * slowRate_) + 1);
 
     // The longest power of two up to the spectrum's segment that the
@@ -270,7 +267,9 @@ void ChannelAnalyser::ExpectAtMost(int64_t points) { expected_ = std::max<int64_
 void ChannelAnalyser::AddSlow(double y)
 {
     if (started_) {
-        Run(y);
+        pending_.push_back(y);
+        if (pending_.size() == kBlock)
+            RunPending();
         return;
     }
     lead_.push_back(y);
@@ -300,19 +299,43 @@ void ChannelAnalyser::StartFilters()
     flutter_.SettleOn(0);
     paths_ = CascadePair(weighting_, unweighted_);
     split_ = CascadePair(wow_, flutter_);
-    for (double y : lead_)
-        Run(y);
+    for (double y : lead_) {
+        pending_.push_back(y);
+        if (pending_.size() == kBlock)
+            RunPending();
+    }
     lead_.clear();
     lead_.shrink_to_fit();
 }
 
-void ChannelAnalyser::Run(double y)
+// The points held: the filters over the whole block first, each cascade in
+// a loop of its own (so that one point's sections overlap the next one's),
+// then the statistics point by point.
+void ChannelAnalyser::RunPending()
+{
+    const size_t m = pending_.size();
+    blockW_.resize(m);
+    blockU_.resize(m);
+    blockWow_.resize(m);
+    blockFlutter_.resize(m);
+    for (size_t i = 0; i < m; ++i) {
+        const CascadePair::Lanes wu = paths_.Process(CascadePair::Lanes{pending_[i], pending_[i]});
+        blockW_[i] = wu[0];
+        blockU_[i] = wu[1];
+    }
+    for (size_t i = 0; i < m; ++i) {
+        const CascadePair::Lanes split = split_.Process(CascadePair::Lanes{blockU_[i], blockU_[i]});
+        blockWow_[i] = split[0];
+        blockFlutter_[i] = split[1];
+    }
+    for (size_t i = 0; i < m; ++i)
+        Run(pending_[i], blockW_[i], blockU_[i], blockWow_[i], blockFlutter_[i]);
+    pending_.clear();
+}
+
+void ChannelAnalyser::Run(double y, double w, double u, double wo, double fl)
 {
     const double t = static_cast<double>(nSlow_) / slowRate_;
-    const CascadePair::Lanes wu = paths_.Process(CascadePair::Lanes{y, y});
-    const double w = wu[0], u = wu[1];
-    const CascadePair::Lanes split = split_.Process(CascadePair::Lanes{u, u});
-    const double wo = split[0], fl = split[1];
     ++nSlow_;
 
     if (sink_)
@@ -366,7 +389,7 @@ void ChannelAnalyser::RaiseFloors()
 {
     const int64_t readings = kOversample * (expected_ / slowStep_ + 2);
     for (LevelPath* p : {&levelsW_, &levelsU_})
-        p->floor = std::max(p->floor, p->hist.SafeFloor(0.05, readings, (interpMid_ + interpOuter_) * p->largest));
+        p->floor = std::max(p->floor, p->hist.SafeFloor(0.05, readings, interpGain_ * p->largest));
 }
 
 // Adds |v| and the magnitudes interpolated between the previous points,
@@ -387,45 +410,34 @@ void ChannelAnalyser::AddLevels(LevelPath& path, double v)
         hist.Add(std::abs(v));
         return;
     }
+    // Readings under the floor only need counting (see RaiseFloors).
+    const double floor = path.floor;
     const double* w = past.data() + (slot + 1) % n;
     // The points between the middle two of the window. Where both lie
     // under a quarter of the largest magnitude so far, the points between
     // count at the first one's level: they lie far under any two-sigma
     // level (which the interpolation is for) and cost nothing to count.
     const double a = std::abs(w[n / 2 - 1]), b = std::abs(w[n / 2]);
-    path.largest = std::max(path.largest, std::max(a, b));
-    // The largest magnitude in the window, kept as it slides.
-    if (const double m = std::abs(v); m >= path.recent) {
-        path.recent = m;
-        path.recentAge = 0;
-    } else if (++path.recentAge >= kInterpTaps) {
-        path.recent = 0;
-        for (size_t k = 0; k < n; ++k)
-            if (std::abs(w[k]) >= path.recent) {
-                path.recent = std::abs(w[k]);
-                path.recentAge = static_cast<int>(n - 1 - k);
-            }
+    const double ends = std::max(a, b);
+    path.largest = std::max(path.largest, ends);
+    if (ends < path.largest / 4) {
+        if (a < floor)
+            hist.AddBelow(kOversample);
+        else
+            hist.Add(a, kOversample);
+        return;
     }
     // Where the track rises or falls steadily through the interval and
     // either side of it, the points between lie on the straight line; only
     // an interval that may hold a turn needs the windowed sinc.
     const double s0 = w[n / 2 - 1] - w[n / 2 - 2], s1 = w[n / 2] - w[n / 2 - 1], s2 = w[n / 2 + 1] - w[n / 2];
-    const bool straight = s0 * s1 > 0 && s1 * s2 > 0;
-    // Under the floor, the points between only need counting. On the line
-    // none exceeds the larger end; a turn's are sums of the window's
-    // points, the middle two (a and b) weighing most.
-    const double bound = straight ? std::max(a, b) : interpMid_ * std::max(a, b) + interpOuter_ * path.recent;
-    if (bound < path.floor) {
-        hist.AddBelow(kOversample);
-        return;
-    }
-    if (std::max(a, b) < path.largest / 4) {
-        hist.Add(a, kOversample);
-        return;
-    }
-    hist.Add(a);
     double between[kOversample] = {};
-    if (straight) {
+    if (s0 * s1 > 0 && s1 * s2 > 0) {
+        // None on the line exceeds the larger end.
+        if (ends < floor) {
+            hist.AddBelow(kOversample);
+            return;
+        }
         for (int p = 1; p < kOversample; ++p)
             between[p - 1] = w[n / 2 - 1] + s1 * p / kOversample;
     } else {
@@ -451,7 +463,15 @@ void ChannelAnalyser::AddLevels(LevelPath& path, double v)
         std::memcpy(between + 2, &y1, sizeof y1);
         std::memcpy(between + 4, &y2, sizeof y2);
         std::memcpy(between + 6, &y3, sizeof y3);
+        double top = a;
+        for (int p = 0; p < kOversample - 1; ++p)
+            top = std::max(top, std::abs(between[p]));
+        if (top < floor) {
+            hist.AddBelow(kOversample);
+            return;
+        }
     }
+    hist.Add(a);
     hist.AddEach<kOversample - 1>(between);
 }
 
@@ -475,6 +495,7 @@ void ChannelAnalyser::FoldSpectrum()
 ChannelFigures ChannelAnalyser::Finish()
 {
     StartFilters();
+    RunPending();
     ChannelFigures c;
     c.seconds = seconds_;
     c.bandHighHz = bandHigh_;

@@ -54,17 +54,17 @@ public:
             below_ += times;
             return;
         }
-        Bin(v / lowest_) += times;
+        bins_[BinIndex(Quotient(v))] += times;
     }
-    // The magnitudes of N values at once: the divisions side by side.
+    // The magnitudes of N values at once: the products side by side.
     template <size_t N>
     void AddEach(const double* v)
     {
         double q[N];
         for (size_t i = 0; i < N; ++i)
-            q[i] = std::abs(v[i]) / lowest_;
+            q[i] = std::abs(v[i]) * inverse_;
         for (size_t i = 0; i < N; ++i)
-            AddQuotient(std::abs(v[i]), q[i]);
+            AddQuotient(std::abs(v[i]), Checked(std::abs(v[i]), q[i]));
     }
     // n readings known to lie under a level that cannot matter: counted,
     // and nothing else.
@@ -92,6 +92,16 @@ private:
         else
             ++Bin(q);
     }
+    // v / lowest_, as the division gives it. A product by the reciprocal
+    // (much quicker) is within an ulp of it, so it can only fall in another
+    // bin when it lies within an ulp of a bin's edge: the division then.
+    double Checked(double v, double product) const
+    {
+        constexpr uint64_t kLow = (uint64_t{1} << 43) - 1;  // the bits under a bin's
+        const uint64_t low = std::bit_cast<uint64_t>(product) & kLow;
+        return low <= 1 || low >= kLow - 1 ? v / lowest_ : product;
+    }
+    double Quotient(double v) const { return Checked(v, v * inverse_); }
     // The bin of q = v / lowest: q = 1.f 2^e gives the octave e, and f's
     // place in it on a linear scale its leading bits (read from the
     // number's own bits: frexp is a call).
@@ -105,7 +115,7 @@ private:
     }
     static constexpr int kOctaves = 30;
     static constexpr size_t kBinsPerOctave = 512;
-    double lowest_;
+    double lowest_, inverse_;
     std::vector<int64_t> bins_;
     double Edge(size_t i) const;
     int64_t below_ = 0, count_ = 0;
@@ -152,7 +162,10 @@ public:
 
 private:
     void AddSlow(double y);
-    void Run(double y);
+    // y: a point of the slow track; w, u, wo, fl: the weighted, unweighted,
+    // wow and flutter paths' outputs for it.
+    void Run(double y, double w, double u, double wo, double fl);
+    void RunPending();
     void StartFilters();
     void FoldSpectrum();
     struct LevelPath;
@@ -164,6 +177,9 @@ private:
     double sumHz_ = 0;
 
     std::vector<double> lead_;  // the held first points
+    // Points waiting to be run through the filters as one block.
+    static constexpr size_t kBlock = 256;
+    std::vector<double> pending_, blockW_, blockU_, blockWow_, blockFlutter_;
     bool started_ = false;
 
     Cascade antiAlias_, weighting_, unweighted_, wow_, flutter_;
@@ -185,17 +201,13 @@ private:
         std::vector<double> past;
         int64_t count = 0;
         double largest = 0;
-        // The largest magnitude among the last kInterpTaps points, and how
-        // many points ago it came.
-        double recent = 0;
-        int recentAge = 0;
         double floor = 0;
     };
     LevelPath levelsW_{histWeighted_}, levelsU_{histUnweighted_};
     int64_t expected_ = 0;  // points promised at most; 0: not known
-    // Bounds of the interpolator's sums: its two middle taps' magnitudes
-    // (at least 1, the weight of a point itself) and the others'.
-    double interpMid_ = 1, interpOuter_ = 0;
+    // The interpolator's largest sum of |taps|: no point between exceeds
+    // the largest of the window's by more.
+    double interpGain_ = 1;
     void RaiseFloors();
     // kOversample - 1 phases of a windowed-sinc interpolator, tap by tap:
     // interp_[k * kOversample + p - 1] is phase p's tap k (the last lane 0),
