@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <numbers>
 
 namespace tarvo::meter {
@@ -185,6 +186,9 @@ ChannelAnalyser::ChannelAnalyser(double trackRate, double referenceHz, double se
     segLength_ = std::max<int64_t>(1, std::llround(kDriftSegmentSeconds * trackRate));
     settle_ = std::clamp(seconds / 5, kSettleSeconds, kLongestSettleSeconds);
     taper_ = std::min(kTaperSeconds, std::max(0.0, seconds - settle_) / 4);
+    // Times well inside both fades' ends, where the weight is surely 1.
+    fullFrom_ = settle_ + taper_ * (1 + 1e-9);
+    fullTo_ = seconds > 0 ? seconds - taper_ * (1 + 1e-9) : std::numeric_limits<double>::infinity();
     // Windowed-sinc phases at (p / kOversample) between the middle two of
     // kInterpTaps points.
     interp_.assign(kInterpTaps * kOversample, 0.0);
@@ -213,6 +217,7 @@ ChannelAnalyser::ChannelAnalyser(double trackRate, double referenceHz, double se
     // measured part of the file fills.
     // The band ends at 200 Hz: about 1 kHz is enough for its spectrum.
     specStep_ = std::max(1, static_cast<int>(slowRate_ / 1000));
+    specCountdown_ = specStep_;
     const double specRate = slowRate_ / specStep_;
     const double usable = std::max(0.0, seconds - std::clamp(seconds / 5, kSettleSeconds, kLongestSettleSeconds)) * specRate;
     size_t len = 64;
@@ -297,8 +302,7 @@ void ChannelAnalyser::StartFilters()
     unweighted_.SettleOn(mean);
     wow_.SettleOn(0);
     flutter_.SettleOn(0);
-    paths_ = CascadePair(weighting_, unweighted_);
-    split_ = CascadePair(wow_, flutter_);
+    chain_ = FilterChain(weighting_, unweighted_, wow_, flutter_);
     for (double y : lead_) {
         pending_.push_back(y);
         if (pending_.size() == kBlock)
@@ -308,29 +312,49 @@ void ChannelAnalyser::StartFilters()
     lead_.shrink_to_fit();
 }
 
-// The points held: the filters over the whole block first, each cascade in
-// a loop of its own (so that one point's sections overlap the next one's),
-// then the statistics point by point.
+// The points held: the filters over the whole block first (wow and flutter
+// come FilterChain::kLag points behind), then the statistics of every point
+// whose four outputs are out, in order.
 void ChannelAnalyser::RunPending()
 {
     const size_t m = pending_.size();
+    if (m == 0)
+        return;
     blockW_.resize(m);
     blockU_.resize(m);
     blockWow_.resize(m);
     blockFlutter_.resize(m);
+    const int64_t first = chain_.Points();
+    chain_.Run(pending_.data(), m, blockW_.data(), blockU_.data(), blockWow_.data(), blockFlutter_.data());
     for (size_t i = 0; i < m; ++i) {
-        const CascadePair::Lanes wu = paths_.Process(CascadePair::Lanes{pending_[i], pending_[i]});
-        blockW_[i] = wu[0];
-        blockU_[i] = wu[1];
+        awaiting_.push_back({pending_[i], blockW_[i], blockU_[i]});
+        // The wow and flutter out at this point are the lagging point's;
+        // a point taken by RunLast has had its statistics.
+        const int64_t point = first + static_cast<int64_t>(i) - static_cast<int64_t>(FilterChain::kLag);
+        if (point >= ranUpTo_) {
+            const std::array<double, 3> p = awaiting_.front();
+            awaiting_.pop_front();
+            Run(p[0], p[1], p[2], blockWow_[i], blockFlutter_[i]);
+            ranUpTo_ = point + 1;
+        }
     }
-    for (size_t i = 0; i < m; ++i) {
-        const CascadePair::Lanes split = split_.Process(CascadePair::Lanes{blockU_[i], blockU_[i]});
-        blockWow_[i] = split[0];
-        blockFlutter_[i] = split[1];
-    }
-    for (size_t i = 0; i < m; ++i)
-        Run(pending_[i], blockW_[i], blockU_[i], blockWow_[i], blockFlutter_[i]);
     pending_.clear();
+}
+
+// The statistics of the points still waiting for their wow and flutter.
+void ChannelAnalyser::RunLast()
+{
+    double wo[FilterChain::kLag], fl[FilterChain::kLag];
+    const size_t owed = chain_.Flush(wo, fl);
+    const int64_t first = chain_.Points() - static_cast<int64_t>(owed);
+    for (size_t j = 0; j < owed; ++j) {
+        if (first + static_cast<int64_t>(j) < ranUpTo_)
+            continue;
+        const std::array<double, 3> p = awaiting_.front();
+        awaiting_.pop_front();
+        Run(p[0], p[1], p[2], wo[j], fl[j]);
+    }
+    ranUpTo_ = chain_.Points();
 }
 
 void ChannelAnalyser::Run(double y, double w, double u, double wo, double fl)
@@ -341,8 +365,14 @@ void ChannelAnalyser::Run(double y, double w, double u, double wo, double fl)
     if (sink_)
         sink_(t, y, w);
 
+    // The bucket is worked out afresh only where the time may have passed
+    // into the next one.
+    if (seconds_ > 0 && t >= envNext_) {
+        envBucket_ = std::min<size_t>(kEnvelopeBuckets - 1, static_cast<size_t>(t / seconds_ * kEnvelopeBuckets));
+        envNext_ = static_cast<double>(envBucket_ + 1) * seconds_ / kEnvelopeBuckets * (1 - 1e-9);
+    }
     if (seconds_ > 0) {
-        const size_t b = std::min<size_t>(kEnvelopeBuckets - 1, static_cast<size_t>(t / seconds_ * kEnvelopeBuckets));
+        const size_t b = envBucket_;
         envMin_[b] = envSet_[b] ? std::min(envMin_[b], y) : y;
         envMax_[b] = envSet_[b] ? std::max(envMax_[b], y) : y;
         envSet_[b] = 1;
@@ -363,10 +393,10 @@ void ChannelAnalyser::Run(double y, double w, double u, double wo, double fl)
     AddLevels(levelsW_, w);
     // The rms sums fade in after the settling and out before the end.
     double weight = 1;
-    if (taper_ > 0) {
+    // Between the fades the weight is 1 exactly: nothing to work out.
+    if (taper_ > 0 && !(t >= fullFrom_ && t <= fullTo_)) {
         const double in = std::min(1.0, (t - settle_) / taper_);
         const double out = seconds_ > 0 ? std::clamp((seconds_ - t) / taper_, 0.0, 1.0) : 1.0;
-        // Between the fades the weight is 1 exactly: no cosine to work out.
         if (in < 1 || out < 1)
             weight = (0.5 - 0.5 * std::cos(std::numbers::pi * in)) * (0.5 - 0.5 * std::cos(std::numbers::pi * out));
     }
@@ -377,10 +407,12 @@ void ChannelAnalyser::Run(double y, double w, double u, double wo, double fl)
     sumWeight_ += weight;
     ++nStats_;
 
-    if (nStats_ % specStep_ == 0)
+    if (--specCountdown_ == 0) {
+        specCountdown_ = specStep_;
         specBuf_.push_back(u);
-    if (specBuf_.size() == specLength_)
-        FoldSpectrum();
+        if (specBuf_.size() == specLength_)
+            FoldSpectrum();
+    }
 }
 
 // Raises the level under which the paths' points no longer matter (see
@@ -496,6 +528,7 @@ ChannelFigures ChannelAnalyser::Finish()
 {
     StartFilters();
     RunPending();
+    RunLast();
     ChannelFigures c;
     c.seconds = seconds_;
     c.bandHighHz = bandHigh_;

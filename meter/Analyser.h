@@ -7,6 +7,8 @@
 #include "meter/Meter.h"
 
 #include <algorithm>
+#include <array>
+#include <deque>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -166,6 +168,7 @@ private:
     // wow and flutter paths' outputs for it.
     void Run(double y, double w, double u, double wo, double fl);
     void RunPending();
+    void RunLast();
     void StartFilters();
     void FoldSpectrum();
     struct LevelPath;
@@ -183,13 +186,18 @@ private:
     bool started_ = false;
 
     Cascade antiAlias_, weighting_, unweighted_, wow_, flutter_;
-    // Once started: the weighted and unweighted paths side by side, then
+    // Once started: the weighted and unweighted paths side by side, and
     // the wow and flutter filters on the unweighted path.
-    CascadePair paths_, split_;
+    FilterChain chain_;
+    // Points run through it whose statistics wait for their wow and
+    // flutter (y, w, u), and the number of points whose statistics are in.
+    std::deque<std::array<double, 3>> awaiting_;
+    int64_t ranUpTo_ = 0;
     LevelHistogram histWeighted_, histUnweighted_;
     double sumW2_ = 0, sumU2_ = 0, sumWow2_ = 0, sumFl2_ = 0, sumWeight_ = 0;
     int64_t nStats_ = 0;
     double settle_, taper_;
+    double fullFrom_ = 0, fullTo_ = 0;  // between these the rms weight is 1
     // The phase-difference demodulator's sin(x)/x droop, undone by a 3-tap
     // filter (one point of delay).
     double prev1_ = 0, prev2_ = 0;
@@ -222,6 +230,7 @@ private:
     // The modulation spectrum: Hann segments at half overlap.
     size_t specLength_;
     int specStep_;  // the spectrum takes every specStep_-th point of the band
+    int specCountdown_;  // points until the next it takes
     std::unique_ptr<RealFftPlan> plan_;
     std::vector<double> specBuf_, specPower_, hann_, specWin_;
     std::vector<std::complex<double>> specOut_;
@@ -230,6 +239,8 @@ private:
     // The plot's envelope buckets.
     std::vector<double> envMin_, envMax_;
     std::vector<char> envSet_;
+    size_t envBucket_ = 0;
+    double envNext_ = 0;  // from this time on the bucket is worked out again
 
     Sink sink_;
 };

@@ -1,6 +1,7 @@
 #include "meter/Dsp.h"
 
 #include <algorithm>
+#include <stdexcept>
 #include <cmath>
 #include <numbers>
 
@@ -63,6 +64,162 @@ CascadePair::CascadePair(const Cascade& a, const Cascade& b)
         s.s2 = Lanes{p.s2, q.s2};
         sections_.push_back(s);
     }
+}
+
+FilterChain::FilterChain(const Cascade& a, const Cascade& b, const Cascade& c, const Cascade& d)
+    : fifo_(kLag, 0.0)
+{
+    const Cascade* all[] = {&a, &b, &c, &d};
+    size_t n = 0;
+    for (const Cascade* k : all)
+        n = std::max(n, k->Sections().size());
+    if (n > 16)
+        throw std::invalid_argument("FilterChain: more than 16 sections");
+    const Biquad pass;  // y = x, its state zero
+    for (size_t i = 0; i < n; ++i) {
+        const Biquad* q[4];
+        for (size_t l = 0; l < 4; ++l)
+            q[l] = i < all[l]->Sections().size() ? &all[l]->Sections()[i] : &pass;
+        Section s;
+        s.b0 = Lanes{q[0]->b0, q[1]->b0, q[2]->b0, q[3]->b0};
+        s.b1 = Lanes{q[0]->b1, q[1]->b1, q[2]->b1, q[3]->b1};
+        s.b2 = Lanes{q[0]->b2, q[1]->b2, q[2]->b2, q[3]->b2};
+        s.a1 = Lanes{q[0]->a1, q[1]->a1, q[2]->a1, q[3]->a1};
+        s.a2 = Lanes{q[0]->a2, q[1]->a2, q[2]->a2, q[3]->a2};
+        s.s1 = Lanes{q[0]->s1, q[1]->s1, q[2]->s1, q[3]->s1};
+        s.s2 = Lanes{q[0]->s2, q[1]->s2, q[2]->s2, q[3]->s2};
+        sections_.push_back(s);
+    }
+#if defined(__x86_64__) && defined(__GNUC__)
+    avx_ = __builtin_cpu_supports("avx");
+#endif
+}
+
+namespace {
+
+using ChainLanes = FilterChain::Lanes;
+constexpr size_t kLagMask = FilterChain::kLag - 1;
+static_assert((FilterChain::kLag & kLagMask) == 0, "a power of two");
+
+// n points through the sections (S of them, or `count` when S is 0), the
+// state held in locals for the block: in registers where S is known. The
+// last two lanes take fifo[(first + i) % kLag], which the second lane's
+// output then replaces.
+template <size_t S>
+__attribute__((always_inline)) inline void ChainBlock(FilterChain::Section* sec, size_t count, double* fifo,
+                                                     int64_t first, const double* x, size_t n, double* a, double* b,
+                                                     double* c, double* d)
+{
+    constexpr size_t kMost = 16;
+    ChainLanes s1[S ? S : kMost], s2[S ? S : kMost];
+    const size_t m = S ? S : count;
+#pragma GCC unroll 16
+    for (size_t k = 0; k < m; ++k) {
+        s1[k] = sec[k].s1;
+        s2[k] = sec[k].s2;
+    }
+    for (size_t i = 0; i < n; ++i) {
+        double& slot = fifo[static_cast<size_t>(first + static_cast<int64_t>(i)) & kLagMask];
+        ChainLanes v = {x[i], x[i], slot, slot};
+#pragma GCC unroll 16
+        for (size_t k = 0; k < m; ++k) {
+            const ChainLanes y = sec[k].b0 * v + s1[k];
+            s1[k] = sec[k].b1 * v - sec[k].a1 * y + s2[k];
+            s2[k] = sec[k].b2 * v - sec[k].a2 * y;
+            v = y;
+        }
+        a[i] = v[0];
+        b[i] = v[1];
+        c[i] = v[2];
+        d[i] = v[3];
+        slot = v[1];
+    }
+#pragma GCC unroll 16
+    for (size_t k = 0; k < m; ++k) {
+        sec[k].s1 = s1[k];
+        sec[k].s2 = s2[k];
+    }
+}
+
+using ChainFn = void (*)(FilterChain::Section*, size_t, double*, int64_t, const double*, size_t, double*, double*,
+                         double*, double*);
+
+template <size_t S>
+void ChainPlain(FilterChain::Section* sec, size_t count, double* fifo, int64_t first, const double* x, size_t n,
+                double* a, double* b, double* c, double* d)
+{
+    ChainBlock<S>(sec, count, fifo, first, x, n, a, b, c, d);
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// The same sums four lanes at a time (no fused multiply-add: the same
+// roundings as the plain build).
+template <size_t S>
+__attribute__((target("avx"))) void ChainAvx(FilterChain::Section* sec, size_t count, double* fifo, int64_t first,
+                                            const double* x, size_t n, double* a, double* b, double* c, double* d)
+{
+    ChainBlock<S>(sec, count, fifo, first, x, n, a, b, c, d);
+}
+#endif
+
+// The meter's chain has seven sections: that count runs unrolled.
+constexpr size_t kUnrolled = 7;
+
+ChainFn ChooseChain(size_t sections, bool avx)
+{
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (avx)
+        return sections == kUnrolled ? ChainAvx<kUnrolled> : ChainAvx<0>;
+#else
+    (void)avx;
+#endif
+    return sections == kUnrolled ? ChainPlain<kUnrolled> : ChainPlain<0>;
+}
+
+}  // namespace
+
+void FilterChain::Run(const double* x, size_t n, double* outA, double* outB, double* outC, double* outD)
+{
+    if (sections_.empty())
+        return;
+    const ChainFn chain = ChooseChain(sections_.size(), avx_);
+    size_t i = 0;
+    // The first kLag points: the last two cascades have no input yet, so
+    // their state is put back after each.
+    for (; i < n && count_ < static_cast<int64_t>(kLag); ++i, ++count_) {
+        std::vector<Section> kept = sections_;
+        chain(sections_.data(), sections_.size(), fifo_.data(), count_, x + i, 1, outA + i, outB + i, outC + i,
+              outD + i);
+        for (size_t k = 0; k < sections_.size(); ++k)
+            for (int l : {2, 3}) {
+                sections_[k].s1[l] = kept[k].s1[l];
+                sections_[k].s2[l] = kept[k].s2[l];
+            }
+    }
+    if (i < n)
+        chain(sections_.data(), sections_.size(), fifo_.data(), count_, x + i, n - i, outA + i, outB + i, outC + i,
+              outD + i);
+    count_ += static_cast<int64_t>(n - i);
+}
+
+size_t FilterChain::Flush(double* outC, double* outD) const
+{
+    const size_t owed = static_cast<size_t>(std::min<int64_t>(count_, kLag));
+    if (owed == 0)
+        return 0;
+    std::vector<Section> copy = sections_;
+    std::vector<double> fifo = fifo_;
+    // The owed points' outputs go through the last two lanes; the first two
+    // run on them too, but only in the copy.
+    const int64_t first = count_ - static_cast<int64_t>(owed);
+    std::vector<double> in(owed), a(owed), b(owed);
+    for (size_t j = 0; j < owed; ++j)
+        in[j] = fifo[static_cast<size_t>(first + static_cast<int64_t>(j)) & kLagMask];
+    // Within the copy the fifo is read kLag points on: start where the
+    // owed points' slots come round again.
+    ChooseChain(copy.size(), avx_)(copy.data(), copy.size(), fifo.data(), first, in.data(), owed, a.data(), b.data(),
+                                   outC, outD);
+    return owed;
 }
 
 namespace {

@@ -80,6 +80,42 @@ private:
     std::vector<Section> sections_;
 };
 
+// Four cascades in the four lanes of one vector, the same sums in the same
+// order as each alone (so the same results to the bit): the first two take
+// the input, the last two the second one's output kLag points later. Each
+// point then costs one pass through the longest cascade, and the points
+// overlap each other (nothing waits on the point just before). The shorter
+// cascades are padded with sections that pass their input unchanged.
+class FilterChain {
+public:
+    static constexpr size_t kLag = 64;
+    FilterChain() = default;
+    // Takes the cascades' coefficients and present state.
+    FilterChain(const Cascade& a, const Cascade& b, const Cascade& c, const Cascade& d);
+
+    // Runs n points. outA[i], outB[i]: the first two cascades' outputs for
+    // x[i]; outC[i], outD[i]: the last two's for the point kLag before it
+    // (nothing while Points() - n + i < kLag).
+    void Run(const double* x, size_t n, double* outA, double* outB, double* outC, double* outD);
+    // The last two cascades' outputs for the last min(kLag, Points())
+    // points, oldest first, worked out on a copy of the state, so that the
+    // chain goes on as if not asked. Returns how many.
+    size_t Flush(double* outC, double* outD) const;
+    int64_t Points() const { return count_; }
+
+    // Aligned as a double only: a vector's storage need not be aligned more.
+    using Lanes = double __attribute__((vector_size(32), aligned(8)));
+    struct Section {
+        Lanes b0, b1, b2, a1, a2, s1, s2;
+    };
+
+private:
+    std::vector<Section> sections_;
+    std::vector<double> fifo_;  // the second cascade's last kLag outputs, by point number modulo kLag
+    int64_t count_ = 0;
+    bool avx_ = false;
+};
+
 // An analogue prototype as real poles and zeros (in rad/s, negative real
 // parts) and complex pairs, turned into sections by the bilinear transform.
 struct AnaloguePrototype {
