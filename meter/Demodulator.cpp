@@ -123,28 +123,37 @@ void Demodulator::Push(const float* x, size_t n, size_t stride, std::vector<Samp
     else
         for (size_t i = 0; i < n; ++i)
             w[i] = x[i * stride];
-    Demodulate(n, out);
+    double power = 0;  // double: a float tone of amplitude 1e19 squares past float's range
+    for (size_t i = 0; i < n; ++i)
+        power += static_cast<double>(w[i]) * w[i];
+    Demodulate(n, power, out);
 }
 
 void Demodulator::Push(const int16_t* x, size_t n, size_t stride, std::vector<Sample>& out)
 {
     constexpr float kScale = 1.0f / 32768;
     float* w = Grow(n);
-    if (stride == 1)
+    // The sum of the squares in integers: (x / 32768)^2 and every partial
+    // sum of a block are exact in double, so this is the very sum the
+    // floats give, in a fraction of the time.
+    int64_t squares = 0;
+    if (stride == 1) {
         for (size_t i = 0; i < n; ++i)
             w[i] = static_cast<float>(x[i]) * kScale;
-    else
         for (size_t i = 0; i < n; ++i)
-            w[i] = static_cast<float>(x[i * stride]) * kScale;
-    Demodulate(n, out);
+            squares += static_cast<int32_t>(x[i]) * x[i];
+    } else {
+        for (size_t i = 0; i < n; ++i) {
+            const int32_t v = x[i * stride];
+            w[i] = static_cast<float>(v) * kScale;
+            squares += v * v;
+        }
+    }
+    Demodulate(n, std::ldexp(static_cast<double>(squares), -30), out);
 }
 
-void Demodulator::Demodulate(size_t n, std::vector<Sample>& out)
+void Demodulator::Demodulate(size_t n, double power, std::vector<Sample>& out)
 {
-    const float* w = window_.data() + window_.size() - n;
-    double power = 0;  // double: a float tone of amplitude 1e19 squares past float's range
-    for (size_t i = 0; i < n; ++i)
-        power += static_cast<double>(w[i]) * w[i];
     inputPower_ += power;
     inputCount_ += n;
 

@@ -51,8 +51,9 @@ public:
 private:
     // Room for n more samples at the end of the window.
     float* Grow(size_t n);
-    // Takes the n samples just placed at the window's end.
-    void Demodulate(size_t n, std::vector<Sample>& out);
+    // Takes the n samples just placed at the window's end, whose squares
+    // sum to `power`.
+    void Demodulate(size_t n, double power, std::vector<Sample>& out);
     void Keep();
 
     DotFn dot_ = nullptr;

@@ -151,6 +151,10 @@ private:
     size_t n_;
     std::vector<std::complex<double>> twiddle_;  // e^{-2 pi i k / n}, k < n/2
     std::vector<size_t> reversed_;
+    // Each stage's twiddle factors in a run of their own, real and
+    // imaginary parts apart: the stage of length L (half h = L/2) has
+    // e^{-2 pi i k / L}, k < h, from h - 1 on.
+    std::vector<double> stageRe_, stageIm_;
 };
 
 // The transform of n real values (n a power of two, at least 4) through one

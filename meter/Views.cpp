@@ -41,8 +41,10 @@ void TrackCollector::Add(double seconds, double deviationHz, double weightedHz)
     if (seconds < settle_)
         return;
     const double at = (deviationHz + kFineRangePercent / 100 * reference_) / fineStep_;
-    const auto bin = static_cast<long>(std::floor(at));
-    fine_[static_cast<size_t>(std::clamp(bin, 0L, static_cast<long>(kFineBins) - 1))]++;
+    // The bin floor(at) gives, clamped to the range, without a call to floor:
+    // from 0 up, truncation is the floor.
+    const double within = at < 0 ? 0.0 : at < static_cast<double>(kFineBins) ? at : static_cast<double>(kFineBins - 1);
+    fine_[static_cast<size_t>(within)]++;
     ++count_;
 }
 
