@@ -339,6 +339,7 @@ void ChannelAnalyser::RunPending()
         }
     }
     pending_.clear();
+    AddLevels();
 }
 
 // The statistics of the points still waiting for their wow and flutter.
@@ -355,6 +356,7 @@ void ChannelAnalyser::RunLast()
         Run(p[0], p[1], p[2], wo[j], fl[j]);
     }
     ranUpTo_ = chain_.Points();
+    AddLevels();
 }
 
 void ChannelAnalyser::Run(double y, double w, double u, double wo, double fl)
@@ -381,16 +383,14 @@ void ChannelAnalyser::Run(double y, double w, double u, double wo, double fl)
     // starts late: its two-sigma reads from the first second on, the
     // weighting's (whose slow poles need longer) after the settling.
     if (t >= kSettleSeconds)
-        AddLevels(levelsU_, u);
-    if (expected_ > 0 && nSlow_ % 1024 == 0)
-        RaiseFloors();
+        levelsU_.queue.push_back(u);
     if (t < settle_)
         return;
     // The two-sigma value is read from the deviation's magnitude itself, the
     // level it exceeds 5 % of the time: a sinusoid of peak d reads
     // d sin(0.95 x 90 deg) = 0.99692 d at any rate, where a quasi-peak
     // detector's leak would let slow rates droop and hold a start transient.
-    AddLevels(levelsW_, w);
+    levelsW_.queue.push_back(w);
     // The rms sums fade in after the settling and out before the end.
     double weight = 1;
     // Between the fades the weight is 1 exactly: nothing to work out.
@@ -424,57 +424,83 @@ void ChannelAnalyser::RaiseFloors()
         p->floor = std::max(p->floor, p->hist.SafeFloor(0.05, readings, interpGain_ * p->largest));
 }
 
-// Adds |v| and the magnitudes interpolated between the previous points,
-// once enough of them are there.
-void ChannelAnalyser::AddLevels(LevelPath& path, double v)
+void ChannelAnalyser::AddLevels()
 {
-    // The window is kept twice over, so that its last kInterpTaps points
-    // always lie in one run: past[at .. at + kInterpTaps).
-    std::vector<double>& past = path.past;
-    if (past.empty())
-        past.assign(2 * kInterpTaps, 0.0);
-    const size_t n = kInterpTaps;
-    const size_t slot = static_cast<size_t>(path.count % static_cast<int64_t>(n));
-    past[slot] = past[slot + n] = v;
-    ++path.count;
+    for (LevelPath* p : {&levelsU_, &levelsW_})
+        if (!p->queue.empty())
+            AddLevels(*p);
+    if (expected_ > 0)
+        RaiseFloors();
+}
+
+// Adds the magnitudes of the points queued on the path and those
+// interpolated between them. Each point's interval (between the middle two
+// of the last kInterpTaps points) gives kOversample readings: where both
+// its ends lie under a quarter of the largest magnitude so far, all count
+// at the first one's level (they lie far under any two-sigma level, which
+// the interpolation is for); where the track rises or falls steadily
+// through the interval and either side of it, the readings lie on the
+// straight line; otherwise (a turn) a windowed sinc gives them. Readings
+// under the floor are only counted. The order of additions does not change
+// a histogram, so the intervals go by kind, with no guessing which way each
+// goes; only the largest magnitude so far must go in order.
+void ChannelAnalyser::AddLevels(LevelPath& path)
+{
+    constexpr size_t n = kInterpTaps;
+    std::vector<double>& x = path.window;  // the last n - 1 points before the queue, then the queue
+    if (x.empty())
+        x.assign(n - 1, 0.0);
+    x.insert(x.end(), path.queue.begin(), path.queue.end());
+    path.queue.clear();
     LevelHistogram& hist = path.hist;
-    if (path.count < static_cast<int64_t>(n)) {
-        hist.Add(std::abs(v));
-        return;
-    }
-    // Readings under the floor only need counting (see RaiseFloors).
     const double floor = path.floor;
-    const double* w = past.data() + (slot + 1) % n;
-    // The points between the middle two of the window. Where both lie
-    // under a quarter of the largest magnitude so far, the points between
-    // count at the first one's level: they lie far under any two-sigma
-    // level (which the interpolation is for) and cost nothing to count.
-    const double a = std::abs(w[n / 2 - 1]), b = std::abs(w[n / 2]);
-    const double ends = std::max(a, b);
-    path.largest = std::max(path.largest, ends);
-    if (ends < path.largest / 4) {
-        if (a < floor)
-            hist.AddBelow(kOversample);
-        else
-            hist.Add(a, kOversample);
-        return;
-    }
-    // Where the track rises or falls steadily through the interval and
-    // either side of it, the points between lie on the straight line; only
-    // an interval that may hold a turn needs the windowed sinc.
-    const double s0 = w[n / 2 - 1] - w[n / 2 - 2], s1 = w[n / 2] - w[n / 2 - 1], s2 = w[n / 2 + 1] - w[n / 2];
-    double between[kOversample] = {};
-    if (s0 * s1 > 0 && s1 * s2 > 0) {
-        // None on the line exceeds the larger end.
-        if (ends < floor) {
-            hist.AddBelow(kOversample);
-            return;
+    std::vector<size_t>& straight = path.straight;
+    std::vector<size_t>& turns = path.turns;
+    straight.clear();
+    turns.clear();
+    // In order: the warm-up's points alone, the largest magnitude, and the
+    // quiet intervals counted at once. x[j - n + 1 .. j] is point j's window.
+    for (size_t j = n - 1; j < x.size(); ++j) {
+        ++path.count;
+        if (path.count < static_cast<int64_t>(n)) {
+            hist.Add(std::abs(x[j]));
+            continue;
         }
+        const double* w = x.data() + j + 1 - n;
+        const double a = std::abs(w[n / 2 - 1]), b = std::abs(w[n / 2]);
+        const double ends = std::max(a, b);
+        path.largest = std::max(path.largest, ends);
+        if (ends < path.largest / 4) {
+            if (a < floor)
+                hist.AddBelow(kOversample);
+            else
+                hist.Add(a, kOversample);
+            continue;
+        }
+        const double s0 = w[n / 2 - 1] - w[n / 2 - 2], s1 = w[n / 2] - w[n / 2 - 1], s2 = w[n / 2 + 1] - w[n / 2];
+        if (s0 * s1 > 0 && s1 * s2 > 0) {
+            // None on the line exceeds the larger end.
+            if (ends < floor)
+                hist.AddBelow(kOversample);
+            else
+                straight.push_back(j);
+        } else {
+            turns.push_back(j);
+        }
+    }
+    double between[kOversample];
+    for (size_t j : straight) {
+        const double* w = x.data() + j + 1 - n;
+        between[0] = w[n / 2 - 1];
+        const double s1 = w[n / 2] - w[n / 2 - 1];
         for (int p = 1; p < kOversample; ++p)
-            between[p - 1] = w[n / 2 - 1] + s1 * p / kOversample;
-    } else {
+            between[p] = w[n / 2 - 1] + s1 * p / kOversample;
+        AddAboveFloor(hist, between, floor);
+    }
+    for (size_t j : turns) {
         // Every phase's sum in the order of its taps, the phases side by
         // side in four pairs of lanes held in registers.
+        const double* w = x.data() + j + 1 - n;
         using Lanes = CascadePair::Lanes;
         static_assert(kOversample == 8);
         auto load = [](const double* at) {
@@ -485,26 +511,34 @@ void ChannelAnalyser::AddLevels(LevelPath& path, double v)
         Lanes y0 = {0, 0}, y1 = {0, 0}, y2 = {0, 0}, y3 = {0, 0};
         for (size_t k = 0; k < n; ++k) {
             const double* h = interp_.data() + k * kOversample;
-            const Lanes x = {w[k], w[k]};
-            y0 += load(h) * x;
-            y1 += load(h + 2) * x;
-            y2 += load(h + 4) * x;
-            y3 += load(h + 6) * x;
+            const Lanes v = {w[k], w[k]};
+            y0 += load(h) * v;
+            y1 += load(h + 2) * v;
+            y2 += load(h + 4) * v;
+            y3 += load(h + 6) * v;
         }
-        std::memcpy(between, &y0, sizeof y0);
-        std::memcpy(between + 2, &y1, sizeof y1);
-        std::memcpy(between + 4, &y2, sizeof y2);
-        std::memcpy(between + 6, &y3, sizeof y3);
-        double top = a;
-        for (int p = 0; p < kOversample - 1; ++p)
-            top = std::max(top, std::abs(between[p]));
-        if (top < floor) {
-            hist.AddBelow(kOversample);
-            return;
-        }
+        between[0] = w[n / 2 - 1];
+        std::memcpy(between + 1, &y0, sizeof y0);
+        std::memcpy(between + 3, &y1, sizeof y1);
+        std::memcpy(between + 5, &y2, sizeof y2);
+        between[7] = y3[0];
+        AddAboveFloor(hist, between, floor);
     }
-    hist.Add(a);
-    hist.AddEach<kOversample - 1>(between);
+    // The last n - 1 points stay for the next queue's windows.
+    x.erase(x.begin(), x.end() - static_cast<std::ptrdiff_t>(n - 1));
+}
+
+// Adds the magnitudes of an interval's kOversample readings, those under the
+// floor only counted.
+void ChannelAnalyser::AddAboveFloor(LevelHistogram& hist, const double* readings, double floor)
+{
+    for (int p = 0; p < kOversample; ++p) {
+        const double v = std::abs(readings[p]);
+        if (v < floor)
+            hist.AddBelow(1);
+        else
+            hist.Add(v);
+    }
 }
 
 void ChannelAnalyser::FoldSpectrum()

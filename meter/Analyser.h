@@ -172,7 +172,9 @@ private:
     void StartFilters();
     void FoldSpectrum();
     struct LevelPath;
-    void AddLevels(LevelPath& path, double v);
+    void AddLevels();
+    void AddLevels(LevelPath& path);
+    static void AddAboveFloor(LevelHistogram& hist, const double* readings, double floor);
 
     double trackRate_, slowRate_, reference_, seconds_, bandHigh_;
     int slowStep_;
@@ -206,7 +208,9 @@ private:
     struct LevelPath {
         explicit LevelPath(LevelHistogram& h) : hist(h) {}
         LevelHistogram& hist;
-        std::vector<double> past;
+        std::vector<double> queue;   // points not yet added
+        std::vector<double> window;  // the points before them that their windows reach
+        std::vector<size_t> straight, turns;  // intervals of each kind, while adding
         int64_t count = 0;
         double largest = 0;
         double floor = 0;
