@@ -28,6 +28,7 @@ TrackCollector::TrackCollector(double referenceHz, double slowRate, double stret
 {
     step_ = std::max(1, static_cast<int>(std::lround(slowRate / kViewRate)));
     fineStep_ = 2 * kFineRangePercent / 100 * referenceHz / kFineBins;
+    fineInverse_ = 1 / fineStep_;
     fine_.assign(kFineBins, 0);
 }
 
@@ -40,7 +41,7 @@ void TrackCollector::Add(double seconds, double deviationHz, double weightedHz)
     }
     if (seconds < settle_)
         return;
-    const double at = (deviationHz + kFineRangePercent / 100 * reference_) / fineStep_;
+    const double at = FineQuotient(deviationHz + kFineRangePercent / 100 * reference_);
     // The bin floor(at) gives, clamped to the range, without a call to floor:
     // from 0 up, truncation is the floor.
     const double within = at < 0 ? 0.0 : at < static_cast<double>(kFineBins) ? at : static_cast<double>(kFineBins - 1);

@@ -6,6 +6,7 @@
 #include "meter/Meter.h"
 
 #include <cstdint>
+#include <cmath>
 #include <vector>
 
 namespace tarvo::meter {
@@ -33,6 +34,19 @@ private:
     int64_t n_ = 0;
     std::vector<double> t_, dev_, weighted_;
     double fineStep_;  // Hz
+    double fineInverse_;
+    // v / fineStep_ as far as its floor goes: the product by the reciprocal
+    // (much quicker) is within an ulp of the quotient, so its floor can
+    // only differ next to a whole number, where the division is done.
+    double FineQuotient(double v) const
+    {
+        const double q = v * fineInverse_;
+        if (!(std::abs(q) < 1e15))
+            return v / fineStep_;
+        const double part = std::abs(q - static_cast<double>(static_cast<int64_t>(q)));
+        const double near = 1e-9 * (1 + std::abs(q));
+        return part < near || part > 1 - near ? v / fineStep_ : q;
+    }
     std::vector<int64_t> fine_;
     int64_t count_ = 0;
 };
