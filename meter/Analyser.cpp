@@ -326,17 +326,18 @@ void ChannelAnalyser::RunPending()
     blockFlutter_.resize(m);
     const int64_t first = chain_.Points();
     chain_.Run(pending_.data(), m, blockW_.data(), blockU_.data(), blockWow_.data(), blockFlutter_.data());
+    constexpr size_t kMask = FilterChain::kLag - 1;
     for (size_t i = 0; i < m; ++i) {
-        awaiting_.push_back({pending_[i], blockW_[i], blockU_[i]});
-        // The wow and flutter out at this point are the lagging point's;
-        // a point taken by RunLast has had its statistics.
+        // The wow and flutter out at this point are those of the point kLag
+        // before, whose y, w and u this point's slot holds; a point taken
+        // by RunLast has had its statistics.
         const int64_t point = first + static_cast<int64_t>(i) - static_cast<int64_t>(FilterChain::kLag);
+        std::array<double, 3>& slot = awaiting_[static_cast<size_t>(first + static_cast<int64_t>(i)) & kMask];
         if (point >= ranUpTo_) {
-            const std::array<double, 3> p = awaiting_.front();
-            awaiting_.pop_front();
-            Run(p[0], p[1], p[2], blockWow_[i], blockFlutter_[i]);
+            Run(slot[0], slot[1], slot[2], blockWow_[i], blockFlutter_[i]);
             ranUpTo_ = point + 1;
         }
+        slot = {pending_[i], blockW_[i], blockU_[i]};
     }
     pending_.clear();
     AddLevels();
@@ -349,10 +350,10 @@ void ChannelAnalyser::RunLast()
     const size_t owed = chain_.Flush(wo, fl);
     const int64_t first = chain_.Points() - static_cast<int64_t>(owed);
     for (size_t j = 0; j < owed; ++j) {
-        if (first + static_cast<int64_t>(j) < ranUpTo_)
+        const int64_t point = first + static_cast<int64_t>(j);
+        if (point < ranUpTo_)
             continue;
-        const std::array<double, 3> p = awaiting_.front();
-        awaiting_.pop_front();
+        const std::array<double, 3>& p = awaiting_[static_cast<size_t>(point) & (FilterChain::kLag - 1)];
         Run(p[0], p[1], p[2], wo[j], fl[j]);
     }
     ranUpTo_ = chain_.Points();
@@ -429,8 +430,12 @@ void ChannelAnalyser::AddLevels()
     for (LevelPath* p : {&levelsU_, &levelsW_})
         if (!p->queue.empty())
             AddLevels(*p);
-    if (expected_ > 0)
+    // A floor raised every second or so is as good as one raised at every
+    // block, at a fraction of the cost.
+    if (expected_ > 0 && nSlow_ - floorsAt_ >= 2048) {
         RaiseFloors();
+        floorsAt_ = nSlow_;
+    }
 }
 
 // Adds the magnitudes of the points queued on the path and those

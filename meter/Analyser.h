@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <array>
-#include <deque>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -191,9 +190,10 @@ private:
     // Once started: the weighted and unweighted paths side by side, and
     // the wow and flutter filters on the unweighted path.
     FilterChain chain_;
-    // Points run through it whose statistics wait for their wow and
-    // flutter (y, w, u), and the number of points whose statistics are in.
-    std::deque<std::array<double, 3>> awaiting_;
+    // The last kLag points run through it (y, w, u), by point number
+    // modulo kLag: their statistics wait for their wow and flutter. And the
+    // number of points whose statistics are in.
+    std::array<std::array<double, 3>, FilterChain::kLag> awaiting_{};
     int64_t ranUpTo_ = 0;
     LevelHistogram histWeighted_, histUnweighted_;
     double sumW2_ = 0, sumU2_ = 0, sumWow2_ = 0, sumFl2_ = 0, sumWeight_ = 0;
@@ -217,6 +217,7 @@ private:
     };
     LevelPath levelsW_{histWeighted_}, levelsU_{histUnweighted_};
     int64_t expected_ = 0;  // points promised at most; 0: not known
+    int64_t floorsAt_ = 0;  // the slow point at which the floors were last raised
     // The interpolator's largest sum of |taps|: no point between exceeds
     // the largest of the window's by more.
     double interpGain_ = 1;
