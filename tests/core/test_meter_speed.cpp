@@ -1,12 +1,24 @@
 // The meter's faster forms give the same numbers to the bit as the plain
-// ones: two cascades side by side against each alone (padding the shorter
-// one included), and the histogram's batched additions against one by one.
+// ones: cascades side by side against each alone (padding the shorter
+// one included), the histogram's batched additions against one by one, the
+// level statistics counting far-under readings against placing every one,
+// 16-bit samples against the same samples as floats; and the quicker
+// transforms and phase angle within rounding of the plain ones.
+#include "ToneFile.h"
+#include "WaveBuilder.h"
+
 #include "meter/Analyser.h"
+#include "meter/Demodulator.h"
 #include "meter/Dsp.h"
+#include "meter/Meter.h"
+#include "meter/SoundReader.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <complex>
+#include <functional>
+#include <numbers>
 #include <random>
 
 using namespace tarvo;
@@ -64,6 +76,232 @@ TEST(MeterSpeed, HistogramAddEachCountsAsAddOneByOne)
     ASSERT_EQ(one.Count(), batch.Count());
     for (double fraction : {0.01, 0.05, 0.5, 0.9, 0.99})
         EXPECT_EQ(one.Exceeded(fraction), batch.Exceeded(fraction)) << fraction;
+}
+
+// The chain's four lanes against the four cascades one by one, the last two
+// on the second one's output: every output to the bit, whatever the blocks,
+// and the lagging outputs Flush gives (the chain going on unmoved by it).
+TEST(MeterSpeed, FilterChainMatchesTheCascadesOneByOneToTheBit)
+{
+    const double rate = 2004.5;
+    meter::Cascade a = meter::WeightedPath(rate), b = meter::UnweightedFilter(rate), c = meter::WowFilter(rate),
+                   d = meter::FlutterFilter(rate);
+    a.SettleOn(0.5);
+    b.SettleOn(0.5);
+    meter::FilterChain chain(a, b, c, d);
+    std::mt19937 gen(3);
+    std::normal_distribution<double> noise(0, 1);
+    std::vector<double> x;
+    for (int i = 0; i < 6000; ++i)
+        x.push_back(0.5 + std::sin(0.01 * i) + 0.3 * noise(gen));
+    std::vector<double> wantA, wantB, wantC, wantD;
+    for (double v : x) {
+        wantA.push_back(a.Process(v));
+        wantB.push_back(b.Process(v));
+        wantC.push_back(c.Process(wantB.back()));
+        wantD.push_back(d.Process(wantB.back()));
+    }
+    const size_t lag = meter::FilterChain::kLag;
+    const size_t sizes[] = {1, 7, 63, 1, 256, 1000, 5, 300};
+    size_t at = 0;
+    for (int block = 0; at < x.size(); ++block) {
+        const size_t n = std::min(sizes[block % 8], x.size() - at);
+        std::vector<double> oa(n), ob(n), oc(n), od(n);
+        chain.Run(x.data() + at, n, oa.data(), ob.data(), oc.data(), od.data());
+        for (size_t i = 0; i < n; ++i) {
+            ASSERT_EQ(oa[i], wantA[at + i]) << at + i;
+            ASSERT_EQ(ob[i], wantB[at + i]) << at + i;
+            if (at + i >= lag) {
+                ASSERT_EQ(oc[i], wantC[at + i - lag]) << at + i;
+                ASSERT_EQ(od[i], wantD[at + i - lag]) << at + i;
+            }
+        }
+        at += n;
+        if (block % 3 == 0) {
+            double fc[meter::FilterChain::kLag], fd[meter::FilterChain::kLag];
+            const size_t owed = chain.Flush(fc, fd);
+            ASSERT_EQ(owed, std::min(at, lag));
+            for (size_t j = 0; j < owed; ++j) {
+                ASSERT_EQ(fc[j], wantC[at - owed + j]) << at;
+                ASSERT_EQ(fd[j], wantD[at - owed + j]) << at;
+            }
+        }
+    }
+    EXPECT_EQ(at, x.size());
+}
+
+// A frequency track at the demodulator's rate: a carrier with the given
+// deviation added point by point.
+std::vector<double> Track(double seconds, const std::function<double(double)>& deviationHz)
+{
+    const double rate = 2004.5;
+    std::vector<double> hz;
+    for (int64_t i = 0; i < static_cast<int64_t>(seconds * rate); ++i)
+        hz.push_back(3150 + deviationHz(static_cast<double>(i) / rate));
+    return hz;
+}
+
+meter::ChannelFigures Analyse(const std::vector<double>& hz, double seconds, bool promised)
+{
+    meter::ChannelAnalyser a(2004.5, 3150, seconds);
+    if (promised)
+        a.ExpectAtMost(static_cast<int64_t>(hz.size()));
+    for (double v : hz)
+        a.Add(v);
+    return a.Finish();
+}
+
+// Promised the file's length, the two-sigma statistics count the readings
+// that lie far under the level deciding them without placing them: the same
+// figures to the bit, for a steady flutter, for noise (whose intervals turn
+// all the time), and for a flutter that falls to a tenth halfway through
+// (the level that decides falls late, under what the early part suggests).
+TEST(MeterSpeed, CountingFarUnderReadingsGivesTheSameFiguresToTheBit)
+{
+    const double seconds = 120;
+    std::mt19937 gen(5);
+    std::normal_distribution<double> noise(0, 0.5);
+    const std::vector<std::vector<double>> tracks = {
+        Track(seconds, [](double t) { return 3.15 * std::sin(2 * std::numbers::pi * 4 * t); }),
+        Track(seconds, [&](double) { return noise(gen); }),
+        Track(seconds,
+              [](double t) {
+                  const double depth = t < 60 ? 3.15 : 0.315;
+                  return depth * std::sin(2 * std::numbers::pi * 10 * t) + 0.5 * std::sin(2 * std::numbers::pi * 0.7 * t);
+              }),
+    };
+    for (size_t k = 0; k < tracks.size(); ++k) {
+        SCOPED_TRACE(k);
+        const meter::ChannelFigures plain = Analyse(tracks[k], seconds, false);
+        const meter::ChannelFigures quick = Analyse(tracks[k], seconds, true);
+        EXPECT_GT(plain.weighted.twoSigmaPercent, 0);
+        EXPECT_EQ(quick.weighted.twoSigmaPercent, plain.weighted.twoSigmaPercent);
+        EXPECT_EQ(quick.unweighted.twoSigmaPercent, plain.unweighted.twoSigmaPercent);
+        EXPECT_EQ(quick.weighted.rmsPercent, plain.weighted.rmsPercent);
+        EXPECT_EQ(quick.wowRmsPercent, plain.wowRmsPercent);
+        EXPECT_EQ(quick.flutterRmsPercent, plain.flutterRmsPercent);
+    }
+}
+
+// The half-length real transform and the two-for-one transform against
+// the complex transform of the same values.
+TEST(MeterSpeed, RealTransformsMatchTheComplexOne)
+{
+    std::mt19937 gen(9);
+    std::normal_distribution<double> noise(0, 1);
+    for (size_t n : {4, 8, 64, 4096}) {
+        SCOPED_TRACE(n);
+        std::vector<double> a(n), b(n);
+        for (size_t i = 0; i < n; ++i) {
+            a[i] = noise(gen);
+            b[i] = noise(gen) + 0.5;
+        }
+        const meter::FftPlan plan(n);
+        auto complexOf = [&](const std::vector<double>& v) {
+            std::vector<std::complex<double>> z(v.begin(), v.end());
+            plan.Forward(z);
+            return z;
+        };
+        const std::vector<std::complex<double>> wantA = complexOf(a), wantB = complexOf(b);
+        std::vector<std::complex<double>> gotA, gotB, work;
+        meter::RealFftPlan(n).Forward(a.data(), gotA);
+        ASSERT_EQ(gotA.size(), n / 2 + 1);
+        for (size_t k = 0; k <= n / 2; ++k)
+            EXPECT_LT(std::abs(gotA[k] - wantA[k]), 1e-12 * std::sqrt(static_cast<double>(n))) << k;
+        meter::TransformPair(plan, a.data(), b.data(), work, gotA, gotB);
+        for (size_t k = 0; k <= n / 2; ++k) {
+            EXPECT_LT(std::abs(gotA[k] - wantA[k]), 1e-12 * std::sqrt(static_cast<double>(n))) << k;
+            EXPECT_LT(std::abs(gotB[k] - wantB[k]), 1e-12 * std::sqrt(static_cast<double>(n))) << k;
+        }
+    }
+}
+
+// The series for a small phase advance and atan2 elsewhere: within an ulp
+// or two of atan2 on either side of the change-over and in every quadrant.
+TEST(MeterSpeed, SmallAngleMatchesAtan2)
+{
+    std::mt19937 gen(13);
+    std::uniform_real_distribution<double> any(-1, 1);
+    std::vector<std::pair<double, double>> cases = {{0, 1}, {0.125, 1}, {-0.125, 1}, {0.12500001, 1}, {1, 0},
+                                                   {0, -1}, {-1e-300, 1}, {1, 1e-300}, {0.1, -1}};
+    for (int i = 0; i < 20000; ++i)
+        cases.push_back({any(gen) * (i % 2 ? 0.2 : 3), any(gen) + 0.5});
+    for (const auto& [y, x] : cases) {
+        const double want = std::atan2(y, x);
+        EXPECT_NEAR(meter::SmallAngle(y, x), want, 4e-16 * std::max(1e-300, std::abs(want))) << y << " " << x;
+    }
+}
+
+// A 16-bit file is read as it is stored and scaled in the demodulator: the
+// same track, power and figures as its samples read as floats (here written
+// to a float file), mono and every channel of a stereo file.
+TEST(MeterSpeed, SixteenBitSamplesGiveTheFiguresOfTheSameFloats)
+{
+    test::TempDir dir;
+    const std::string pcm = (dir.Path() / "pcm16.wav").string(), flt = (dir.Path() / "float.wav").string();
+    test::Tone a, b;
+    a.mods = {{4, 0.001}, {33, 0.0002}};
+    b.carrier = 3000;
+    b.mods = {{0.8, 0.002}};
+    ASSERT_TRUE(test::WriteTones(pcm, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 12, {a, b}));
+    {
+        meter::SoundReader in;
+        ASSERT_TRUE(in.Open(pcm));
+        EXPECT_TRUE(in.Holds16Bit());
+        EXPECT_TRUE(in.HoldsIntegers());
+        std::vector<float> samples(static_cast<size_t>(in.Frames() * 2));
+        ASSERT_EQ(in.Read(samples.data(), in.Frames()), in.Frames());
+        SF_INFO info{};
+        info.samplerate = 44100;
+        info.channels = 2;
+        info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+        SNDFILE* f = sf_open(flt.c_str(), SFM_WRITE, &info);
+        ASSERT_NE(f, nullptr);
+        sf_writef_float(f, samples.data(), in.Frames());
+        sf_close(f);
+    }
+    meter::SoundReader check;
+    ASSERT_TRUE(check.Open(flt));
+    EXPECT_FALSE(check.Holds16Bit());
+    EXPECT_FALSE(check.HoldsIntegers());
+
+    const meter::MeterResult r16 = meter::RunMeter(pcm, {}), rf = meter::RunMeter(flt, {});
+    ASSERT_TRUE(r16.ok) << r16.message;
+    ASSERT_TRUE(rf.ok) << rf.message;
+    ASSERT_EQ(r16.channels.size(), 2u);
+    for (size_t c = 0; c < 2; ++c) {
+        SCOPED_TRACE(c);
+        const meter::ChannelFigures &x = r16.channels[c], &y = rf.channels[c];
+        EXPECT_EQ(x.carrierHz, y.carrierHz);
+        EXPECT_EQ(x.weighted.twoSigmaPercent, y.weighted.twoSigmaPercent);
+        EXPECT_EQ(x.unweighted.rmsPercent, y.unweighted.rmsPercent);
+        EXPECT_EQ(x.flutterRmsPercent, y.flutterRmsPercent);
+        EXPECT_EQ(x.snrDb, y.snrDb);
+        EXPECT_EQ(x.noiseFloorPercent, y.noiseFloorPercent);
+    }
+
+    // The demodulator alone, in blocks, strided as a stereo file's channel.
+    std::vector<int16_t> shorts;
+    std::mt19937 gen(17);
+    std::uniform_int_distribution<int> any(-32768, 32767);
+    for (int i = 0; i < 2 * 30000; ++i)
+        shorts.push_back(static_cast<int16_t>(i % 2 ? any(gen) : std::lround(16000 * std::sin(0.45 * i))));
+    std::vector<float> floats;
+    for (int16_t v : shorts)
+        floats.push_back(static_cast<float>(v) / 32768);
+    meter::Demodulator d16(44100, 3150), df(44100, 3150);
+    std::vector<meter::Demodulator::Sample> o16, of;
+    for (size_t at = 0; at < 30000; at += 1000) {
+        d16.Push(shorts.data() + 2 * at, 1000, 2, o16);
+        df.Push(floats.data() + 2 * at, 1000, 2, of);
+    }
+    ASSERT_EQ(o16.size(), of.size());
+    ASSERT_FALSE(o16.empty());
+    for (size_t i = 0; i < o16.size(); ++i) {
+        ASSERT_EQ(o16[i].hz, of[i].hz) << i;
+        ASSERT_EQ(o16[i].power, of[i].power) << i;
+    }
+    EXPECT_EQ(d16.InputPower(), df.InputPower());
 }
 
 }  // namespace
