@@ -13,42 +13,7 @@ namespace {
 constexpr double kTrackRate = 2000;   // aimed-at rate of the frequency track
 constexpr double kPassHz = 250;       // the tone's sidebands that must pass untouched
 constexpr double kStopDb = 80;
-constexpr size_t kLanes = 8;  // the taps are padded to a multiple of it
-
-// The two dot products of one output, over n taps (a multiple of kLanes).
-// Built with reassociation allowed (see CMakeLists.txt), so that the sums
-// vectorise; a second build for processors with AVX2 and FMA takes eight
-// lanes at a time, chosen once at run time.
-inline void DotPair(const float* tr, const float* ti, const float* s, size_t n, float& re, float& im)
-{
-    float sumRe = 0, sumIm = 0;
-    for (size_t j = 0; j < n; ++j) {
-        sumRe += tr[j] * s[j];
-        sumIm += ti[j] * s[j];
-    }
-    re = sumRe;
-    im = sumIm;
-}
-
-void DotPairPlain(const float* tr, const float* ti, const float* s, size_t n, float& re, float& im)
-{
-    DotPair(tr, ti, s, n, re, im);
-}
-
-#if defined(__x86_64__) && defined(__GNUC__)
-__attribute__((target("avx2,fma"))) void DotPairAvx2(const float* tr, const float* ti, const float* s, size_t n,
-                                                    float& re, float& im)
-{
-    DotPair(tr, ti, s, n, re, im);
-}
-
-Demodulator::DotFn ChooseDot()
-{
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") ? DotPairAvx2 : DotPairPlain;
-}
-#else
-Demodulator::DotFn ChooseDot() { return DotPairPlain; }
-#endif
+constexpr size_t kLanes = 8;  // the taps are padded to a multiple of it (see ComplexDots)
 
 }  // namespace
 
@@ -116,7 +81,6 @@ Demodulator::Demodulator(double rate, double carrierHz) : rate_(rate), carrier_(
     stepCos_ = std::cos(stepPhase_);
     stepSin_ = std::sin(stepPhase_);
     window_.assign(padded_ - 1, 0.f);
-    dot_ = ChooseDot();
     next_ = padded_ - 1 + (taps_ - 1);  // the first output with every tap on real samples
 }
 
@@ -173,12 +137,14 @@ void Demodulator::Demodulate(size_t n, double power, std::vector<Sample>& out)
     mixed_.clear();
     if (havePrev_)
         mixed_.push_back({prevRe_, prevIm_});
-    for (; next_ < window_.size(); next_ += static_cast<size_t>(decimation_)) {
-        const float* s = window_.data() + next_ + 1 - padded_;
-        float sumRe, sumIm;
-        dot_(tr, ti, s, padded_, sumRe, sumIm);
-        mixed_.push_back({sumRe, sumIm});
-    }
+    const size_t step = static_cast<size_t>(decimation_);
+    const size_t count = next_ < window_.size() ? (window_.size() - next_ + step - 1) / step : 0;
+    dotsRe_.resize(count);
+    dotsIm_.resize(count);
+    ComplexDots(tr, ti, padded_, window_.data() + next_ + 1 - padded_, step, count, dotsRe_.data(), dotsIm_.data());
+    next_ += count * step;
+    for (size_t k = 0; k < count; ++k)
+        mixed_.push_back({dotsRe_[k], dotsIm_[k]});
     if (mixed_.empty())
         return Keep();
     const size_t m = mixed_.size() - 1;

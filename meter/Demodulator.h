@@ -46,8 +46,6 @@ public:
     // Mean square of the samples pushed so far.
     double InputPower() const { return inputCount_ ? inputPower_ / static_cast<double>(inputCount_) : 0; }
 
-    using DotFn = void (*)(const float*, const float*, const float*, size_t, float&, float&);
-
 private:
     // Room for n more samples at the end of the window.
     float* Grow(size_t n);
@@ -56,7 +54,6 @@ private:
     void Demodulate(size_t n, double power, std::vector<Sample>& out);
     void Keep();
 
-    DotFn dot_ = nullptr;
     double rate_, carrier_, outRate_;
     int decimation_;
     size_t taps_ = 0, padded_ = 0;
@@ -72,6 +69,7 @@ private:
     };
     std::vector<Mixed> mixed_;
     std::vector<double> ys_, xs_, angles_;
+    std::vector<float> dotsRe_, dotsIm_;
     double prevRe_ = 0, prevIm_ = 0;
     bool havePrev_ = false;
     double noiseGain_ = 0;

@@ -116,6 +116,15 @@ private:
     bool avx_ = false;
 };
 
+// The dot products of two rows of n taps (n a multiple of 8) with `count`
+// runs of samples, the k-th starting at s + k * step: re[k] = sum tr[j]
+// s[k step + j], im[k] likewise with ti. Each sum is taken in eight lanes
+// (lane l the taps l, l + 8, ...) and the lanes then added in one fixed
+// order, so that every processor gives the same sums; four runs go side by
+// side, sharing the taps and not waiting on each other's additions.
+void ComplexDots(const float* tr, const float* ti, size_t n, const float* s, size_t step, size_t count, float* re,
+                 float* im);
+
 // An analogue prototype as real poles and zeros (in rad/s, negative real
 // parts) and complex pairs, turned into sections by the bilinear transform.
 struct AnaloguePrototype {
