@@ -81,13 +81,18 @@ Demodulator::Demodulator(double rate, double carrierHz) : rate_(rate), carrier_(
     stepCos_ = std::cos(stepPhase_);
     stepSin_ = std::sin(stepPhase_);
     window_.assign(padded_ - 1, 0.f);
+    used_ = padded_ - 1;
     next_ = padded_ - 1 + (taps_ - 1);  // the first output with every tap on real samples
 }
 
 float* Demodulator::Grow(size_t n)
 {
-    const size_t old = window_.size();
-    window_.resize(old + n);
+    // The storage only grows (and is filled with zeros) when a larger block
+    // than before comes.
+    const size_t old = used_;
+    if (window_.size() < old + n)
+        window_.resize(old + n);
+    used_ = old + n;
     return window_.data() + old;
 }
 
@@ -138,7 +143,7 @@ void Demodulator::Demodulate(size_t n, double power, std::vector<Sample>& out)
     if (havePrev_)
         mixed_.push_back({prevRe_, prevIm_});
     const size_t step = static_cast<size_t>(decimation_);
-    const size_t count = next_ < window_.size() ? (window_.size() - next_ + step - 1) / step : 0;
+    const size_t count = next_ < used_ ? (used_ - next_ + step - 1) / step : 0;
     dotsRe_.resize(count);
     dotsIm_.resize(count);
     ComplexDots(tr, ti, padded_, window_.data() + next_ + 1 - padded_, step, count, dotsRe_.data(), dotsIm_.data());
@@ -179,9 +184,10 @@ void Demodulator::Keep()
 {
     // Keep the samples the next outputs still reach back to.
     const size_t keep = padded_ - 1;
-    const size_t drop = window_.size() - keep;
-    std::copy(window_.end() - static_cast<std::ptrdiff_t>(keep), window_.end(), window_.begin());
-    window_.resize(keep);
+    const size_t drop = used_ - keep;
+    std::copy(window_.begin() + static_cast<std::ptrdiff_t>(drop), window_.begin() + static_cast<std::ptrdiff_t>(used_),
+              window_.begin());
+    used_ = keep;
     next_ -= drop;
 }
 

@@ -59,6 +59,7 @@ private:
     size_t taps_ = 0, padded_ = 0;
     std::vector<float> tapsRe_, tapsIm_;  // reversed, zero-padded at the oldest end
     std::vector<float> window_;           // the last padded_-1 samples, then the new block
+    size_t used_ = 0;                     // of window_'s storage
     size_t next_ = 0;                     // index in window_ of the next output's newest sample
     double stepPhase_;                    // the carrier's phase advance over one decimated step
     double stepCos_, stepSin_;
