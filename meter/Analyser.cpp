@@ -459,53 +459,65 @@ void ChannelAnalyser::AddLevels(LevelPath& path)
     path.queue.clear();
     LevelHistogram& hist = path.hist;
     const double floor = path.floor;
+    // In order: the warm-up's points alone, then for each interval the
+    // largest magnitude so far and its kind. An interval's kind and whether
+    // it lies under the floor are a guess for the processor with noise, so
+    // they are worked out without branches: the quiet intervals and those
+    // under the floor are only counted, the others listed by kind.
+    // x[j - n + 1 .. j] is point j's window.
+    size_t j = n - 1;
+    for (; j < x.size() && path.count + 1 < static_cast<int64_t>(n); ++j) {
+        ++path.count;
+        hist.Add(std::abs(x[j]));
+    }
+    const size_t rest = x.size() - j;
+    path.count += static_cast<int64_t>(rest);
+    std::vector<size_t>& quiet = path.quiet;
     std::vector<size_t>& straight = path.straight;
     std::vector<size_t>& turns = path.turns;
-    straight.clear();
-    turns.clear();
-    // In order: the warm-up's points alone, the largest magnitude, and the
-    // quiet intervals counted at once. x[j - n + 1 .. j] is point j's window.
-    for (size_t j = n - 1; j < x.size(); ++j) {
-        ++path.count;
-        if (path.count < static_cast<int64_t>(n)) {
-            hist.Add(std::abs(x[j]));
-            continue;
-        }
+    quiet.resize(rest);
+    straight.resize(rest);
+    turns.resize(rest);
+    size_t nq = 0, ns = 0, nt = 0;
+    int64_t under = 0;
+    double largest = path.largest;
+    for (; j < x.size(); ++j) {
         const double* w = x.data() + j + 1 - n;
         const double a = std::abs(w[n / 2 - 1]), b = std::abs(w[n / 2]);
         const double ends = std::max(a, b);
-        path.largest = std::max(path.largest, ends);
-        if (ends < path.largest / 4) {
-            if (a < floor)
-                hist.AddBelow(kOversample);
-            else
-                hist.Add(a, kOversample);
-            continue;
-        }
+        largest = std::max(largest, ends);
         const double s0 = w[n / 2 - 1] - w[n / 2 - 2], s1 = w[n / 2] - w[n / 2 - 1], s2 = w[n / 2 + 1] - w[n / 2];
-        if (s0 * s1 > 0 && s1 * s2 > 0) {
-            // None on the line exceeds the larger end.
-            if (ends < floor)
-                hist.AddBelow(kOversample);
-            else
-                straight.push_back(j);
-        } else {
-            turns.push_back(j);
-        }
+        const bool isQuiet = ends < largest / 4;
+        const bool isStraight = (s0 * s1 > 0) & (s1 * s2 > 0);
+        // Quiet: all count at a. Straight: none exceeds the larger end.
+        const bool isUnder = isQuiet ? a < floor : isStraight & (ends < floor);
+        under += isUnder;
+        quiet[nq] = j;
+        nq += isQuiet & !isUnder;
+        straight[ns] = j;
+        ns += !isQuiet & isStraight & !isUnder;
+        turns[nt] = j;
+        nt += !isQuiet & !isStraight;
     }
+    path.largest = largest;
+    hist.AddBelow(under * kOversample);
     double between[kOversample];
-    for (size_t j : straight) {
-        const double* w = x.data() + j + 1 - n;
+    for (size_t q = 0; q < nq; ++q) {
+        std::fill(between, between + kOversample, x[quiet[q] + 1 - n + n / 2 - 1]);
+        hist.AddAbove(between, kOversample, floor);
+    }
+    for (size_t q = 0; q < ns; ++q) {
+        const double* w = x.data() + straight[q] + 1 - n;
         between[0] = w[n / 2 - 1];
         const double s1 = w[n / 2] - w[n / 2 - 1];
         for (int p = 1; p < kOversample; ++p)
             between[p] = w[n / 2 - 1] + s1 * p / kOversample;
-        AddAboveFloor(hist, between, floor);
+        hist.AddAbove(between, kOversample, floor);
     }
-    for (size_t j : turns) {
+    for (size_t q = 0; q < nt; ++q) {
         // Every phase's sum in the order of its taps, the phases side by
         // side in four pairs of lanes held in registers.
-        const double* w = x.data() + j + 1 - n;
+        const double* w = x.data() + turns[q] + 1 - n;
         using Lanes = CascadePair::Lanes;
         static_assert(kOversample == 8);
         auto load = [](const double* at) {
@@ -527,23 +539,10 @@ void ChannelAnalyser::AddLevels(LevelPath& path)
         std::memcpy(between + 3, &y1, sizeof y1);
         std::memcpy(between + 5, &y2, sizeof y2);
         between[7] = y3[0];
-        AddAboveFloor(hist, between, floor);
+        hist.AddAbove(between, kOversample, floor);
     }
     // The last n - 1 points stay for the next queue's windows.
     x.erase(x.begin(), x.end() - static_cast<std::ptrdiff_t>(n - 1));
-}
-
-// Adds the magnitudes of an interval's kOversample readings, those under the
-// floor only counted.
-void ChannelAnalyser::AddAboveFloor(LevelHistogram& hist, const double* readings, double floor)
-{
-    for (int p = 0; p < kOversample; ++p) {
-        const double v = std::abs(readings[p]);
-        if (v < floor)
-            hist.AddBelow(1);
-        else
-            hist.Add(v);
-    }
 }
 
 void ChannelAnalyser::FoldSpectrum()

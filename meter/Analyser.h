@@ -67,6 +67,23 @@ public:
         for (size_t i = 0; i < N; ++i)
             AddQuotient(std::abs(v[i]), Checked(std::abs(v[i]), q[i]));
     }
+    // n magnitudes at once, those under `floor` (a level that cannot
+    // matter, see SafeFloor) only counted; without a branch on either test,
+    // which noise would make a guess.
+    void AddAbove(const double* v, size_t n, double floor)
+    {
+        count_ += static_cast<int64_t>(n);
+        int64_t under = 0;
+        int64_t* bins = bins_.data();
+        for (size_t i = 0; i < n; ++i) {
+            const double m = std::abs(v[i]);
+            const bool placed = m >= floor && m > lowest_;
+            // Under lowest_ the bin is the last one, which gets nothing.
+            bins[placed ? BinIndex(Quotient(m)) : bins_.size() - 1] += placed;
+            under += !placed;
+        }
+        below_ += under;
+    }
     // n readings known to lie under a level that cannot matter: counted,
     // and nothing else.
     void AddBelow(int64_t n)
@@ -173,7 +190,6 @@ private:
     struct LevelPath;
     void AddLevels();
     void AddLevels(LevelPath& path);
-    static void AddAboveFloor(LevelHistogram& hist, const double* readings, double floor);
 
     double trackRate_, slowRate_, reference_, seconds_, bandHigh_;
     int slowStep_;
@@ -210,7 +226,7 @@ private:
         LevelHistogram& hist;
         std::vector<double> queue;   // points not yet added
         std::vector<double> window;  // the points before them that their windows reach
-        std::vector<size_t> straight, turns;  // intervals of each kind, while adding
+        std::vector<size_t> quiet, straight, turns;  // intervals of each kind, while adding
         int64_t count = 0;
         double largest = 0;
         double floor = 0;
