@@ -202,15 +202,22 @@ ChannelAnalyser::ChannelAnalyser(double trackRate, double referenceHz, double se
             h[static_cast<size_t>(k)] = std::sin(x) / x * std::cos(std::numbers::pi / 2 * r) * std::cos(std::numbers::pi / 2 * r);
             sum += h[static_cast<size_t>(k)];
         }
-        double gain = 0;
+        double gain = 0, mid = 0;
         for (int k = 0; k < kInterpTaps; ++k) {
-            interp_[static_cast<size_t>(k * kOversample + p - 1)] = h[static_cast<size_t>(k)] / sum;
-            gain += std::abs(h[static_cast<size_t>(k)] / sum);
+            const double tap = h[static_cast<size_t>(k)] / sum;
+            interp_[static_cast<size_t>(k * kOversample + p - 1)] = tap;
+            gain += std::abs(tap);
+            if (k == kInterpTaps / 2 - 1 || k == kInterpTaps / 2)
+                mid += std::abs(tap);
         }
         interpGain_ = std::max(interpGain_, gain);
+        interpMid_ = std::max(interpMid_, mid);
+        interpOuter_ = std::max(interpOuter_, gain - mid);
     }
     // A little over: the sums' own rounding.
     interpGain_ *= 1 + 1e-9;
+    interpMid_ *= 1 + 1e-9;
+    interpOuter_ *= 1 + 1e-9;
     lead_.reserve(static_cast<size_t>(kLeadSeconds * slowRate_) + 1);
 
     // The longest power of two up to the spectrum's segment that the
@@ -515,9 +522,19 @@ void ChannelAnalyser::AddLevels(LevelPath& path)
         hist.AddAbove(between, kOversample, floor);
     }
     for (size_t q = 0; q < nt; ++q) {
+        const double* w = x.data() + turns[q] + 1 - n;
+        // A turn's readings are sums of the window's points, the middle two
+        // weighing most: where even the sums' bound lies under the floor,
+        // they are only counted.
+        double outer = 0;
+        for (size_t k = 0; k < n; ++k)
+            outer = std::max(outer, std::abs(w[k]));
+        if (interpMid_ * std::max(std::abs(w[n / 2 - 1]), std::abs(w[n / 2])) + interpOuter_ * outer < floor) {
+            hist.AddBelow(kOversample);
+            continue;
+        }
         // Every phase's sum in the order of its taps, the phases side by
         // side in four pairs of lanes held in registers.
-        const double* w = x.data() + turns[q] + 1 - n;
         using Lanes = CascadePair::Lanes;
         static_assert(kOversample == 8);
         auto load = [](const double* at) {

@@ -237,6 +237,9 @@ private:
     // The interpolator's largest sum of |taps|: no point between exceeds
     // the largest of the window's by more.
     double interpGain_ = 1;
+    // The same for its two middle taps (at least 1, a point's own weight)
+    // and for the others.
+    double interpMid_ = 1, interpOuter_ = 0;
     void RaiseFloors();
     // kOversample - 1 phases of a windowed-sinc interpolator, tap by tap:
     // interp_[k * kOversample + p - 1] is phase p's tap k (the last lane 0),
