@@ -535,7 +535,7 @@ void ChannelAnalyser::AddLevels(LevelPath& path)
         }
         // Every phase's sum in the order of its taps, the phases side by
         // side in four pairs of lanes held in registers.
-        using Lanes = CascadePair::Lanes;
+        using Lanes = double __attribute__((vector_size(16)));
         static_assert(kOversample == 8);
         auto load = [](const double* at) {
             Lanes v;

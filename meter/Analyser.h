@@ -57,16 +57,6 @@ public:
         }
         bins_[BinIndex(Quotient(v))] += times;
     }
-    // The magnitudes of N values at once: the products side by side.
-    template <size_t N>
-    void AddEach(const double* v)
-    {
-        double q[N];
-        for (size_t i = 0; i < N; ++i)
-            q[i] = std::abs(v[i]) * inverse_;
-        for (size_t i = 0; i < N; ++i)
-            AddQuotient(std::abs(v[i]), Checked(std::abs(v[i]), q[i]));
-    }
     // n magnitudes at once, those under `floor` (a level that cannot
     // matter, see SafeFloor) only counted; without a branch on either test,
     // which noise would make a guess.
@@ -101,15 +91,6 @@ public:
     double SafeFloor(double fraction, int64_t finalCount, double from) const;
 
 private:
-    // v and v / lowest_.
-    void AddQuotient(double v, double q)
-    {
-        ++count_;
-        if (!(v > lowest_))
-            ++below_;
-        else
-            ++Bin(q);
-    }
     // v / lowest_, as the division gives it. A product by the reciprocal
     // (much quicker) is within an ulp of it, so it can only fall in another
     // bin when it lies within an ulp of a bin's edge: the division then.
@@ -123,7 +104,6 @@ private:
     // The bin of q = v / lowest: q = 1.f 2^e gives the octave e, and f's
     // place in it on a linear scale its leading bits (read from the
     // number's own bits: frexp is a call).
-    int64_t& Bin(double q) { return bins_[BinIndex(q)]; }
     size_t BinIndex(double q) const
     {
         const uint64_t bits = std::bit_cast<uint64_t>(q);

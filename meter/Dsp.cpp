@@ -48,25 +48,6 @@ void Cascade::Scale(double gain)
     sections_.front().b2 *= gain;
 }
 
-CascadePair::CascadePair(const Cascade& a, const Cascade& b)
-{
-    const size_t n = std::max(a.Sections().size(), b.Sections().size());
-    const Biquad pass;  // y = x, its state zero
-    for (size_t i = 0; i < n; ++i) {
-        const Biquad& p = i < a.Sections().size() ? a.Sections()[i] : pass;
-        const Biquad& q = i < b.Sections().size() ? b.Sections()[i] : pass;
-        Section s;
-        s.b0 = Lanes{p.b0, q.b0};
-        s.b1 = Lanes{p.b1, q.b1};
-        s.b2 = Lanes{p.b2, q.b2};
-        s.a1 = Lanes{p.a1, q.a1};
-        s.a2 = Lanes{p.a2, q.a2};
-        s.s1 = Lanes{p.s1, q.s1};
-        s.s2 = Lanes{p.s2, q.s2};
-        sections_.push_back(s);
-    }
-}
-
 FilterChain::FilterChain(const Cascade& a, const Cascade& b, const Cascade& c, const Cascade& d)
     : fifo_(kLag, 0.0)
 {

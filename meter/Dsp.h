@@ -51,35 +51,6 @@ private:
     std::vector<Biquad> sections_;
 };
 
-// Two cascades run side by side, the same sums in the same order as each
-// alone (so the same results to the bit), in the two lanes of one vector:
-// half the instructions of running them one after the other. The shorter
-// one is padded with sections that pass their input unchanged.
-class CascadePair {
-public:
-    using Lanes = double __attribute__((vector_size(16)));
-    CascadePair() = default;
-    // Takes both cascades' coefficients and present state.
-    CascadePair(const Cascade& a, const Cascade& b);
-
-    Lanes Process(Lanes x)
-    {
-        for (Section& s : sections_) {
-            const Lanes y = s.b0 * x + s.s1;
-            s.s1 = s.b1 * x - s.a1 * y + s.s2;
-            s.s2 = s.b2 * x - s.a2 * y;
-            x = y;
-        }
-        return x;
-    }
-
-private:
-    struct Section {
-        Lanes b0, b1, b2, a1, a2, s1, s2;
-    };
-    std::vector<Section> sections_;
-};
-
 // Four cascades in the four lanes of one vector, the same sums in the same
 // order as each alone (so the same results to the bit): the first two take
 // the input, the last two the second one's output kLag points later. Each

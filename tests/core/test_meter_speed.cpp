@@ -1,6 +1,6 @@
 // The meter's faster forms give the same numbers to the bit as the plain
 // ones: cascades side by side against each alone (padding the shorter
-// one included), the histogram's batched additions against one by one, the
+// ones included), the histogram's batched additions against one by one, the
 // level statistics counting far-under readings against placing every one,
 // 16-bit samples against the same samples as floats; and the quicker
 // transforms and phase angle within rounding of the plain ones.
@@ -25,57 +25,63 @@ using namespace tarvo;
 
 namespace {
 
-TEST(MeterSpeed, CascadePairMatchesEachCascadeAloneToTheBit)
+TEST(MeterSpeed, HistogramAddAboveCountsAsAddOneByOne)
 {
-    const double rate = 2004.5;
-    struct Case {
-        const char* name;
-        meter::Cascade a, b;
-    };
-    // The weighted path has a section more than the unweighted one: the
-    // pair pads the shorter lane, in either order.
-    const Case cases[] = {
-        {"paths", meter::WeightedPath(rate), meter::UnweightedFilter(rate)},
-        {"paths swapped", meter::UnweightedFilter(rate), meter::WeightedPath(rate)},
-        {"wow and flutter", meter::WowFilter(rate), meter::FlutterFilter(rate)},
-    };
-    std::mt19937 gen(7);
-    std::normal_distribution<double> noise(0, 1);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        meter::Cascade a = c.a, b = c.b;
-        a.SettleOn(3150);
-        b.SettleOn(3150);
-        meter::CascadePair pair(a, b);
-        for (int i = 0; i < 20000; ++i) {
-            const double x = 3150 + 2 * std::sin(0.02 * i) + noise(gen);
-            const meter::CascadePair::Lanes y = pair.Process(meter::CascadePair::Lanes{x, x});
-            const double ya = a.Process(x), yb = b.Process(x);
-            ASSERT_EQ(y[0], ya) << i;
-            ASSERT_EQ(y[1], yb) << i;
-        }
-    }
-}
-
-TEST(MeterSpeed, HistogramAddEachCountsAsAddOneByOne)
-{
-    meter::LevelHistogram one(3150), batch(3150);
+    // With no floor, every magnitude is placed as Add places it (negative
+    // values at their magnitude; zero and the tiniest below the lowest
+    // bin); with one, those under it are only counted, which leaves the
+    // levels above it where they were.
+    meter::LevelHistogram one(3150), batch(3150), floored(3150);
     std::mt19937 gen(11);
     std::normal_distribution<double> noise(0, 5);
+    const double floor = 6;
     for (int i = 0; i < 5000; ++i) {
-        // Negative values count at their magnitude; zero and the tiniest
-        // lie below the lowest bin.
         double v[7];
         for (double& x : v)
             x = noise(gen);
         v[i % 7] = i % 3 ? 0.0 : 1e-300;
         for (double x : v)
             one.Add(std::abs(x));
-        batch.AddEach<7>(v);
+        batch.AddAbove(v, 7, 0.0);
+        floored.AddAbove(v, 7, floor);
     }
     ASSERT_EQ(one.Count(), batch.Count());
+    ASSERT_EQ(one.Count(), floored.Count());
     for (double fraction : {0.01, 0.05, 0.5, 0.9, 0.99})
         EXPECT_EQ(one.Exceeded(fraction), batch.Exceeded(fraction)) << fraction;
+    for (double fraction : {0.001, 0.01, 0.05})
+        EXPECT_EQ(one.Exceeded(fraction), floored.Exceeded(fraction)) << fraction;
+}
+
+// The demodulator's dot products: each sum in eight lanes added in one
+// fixed order, four outputs at a time or one, the same on every processor.
+TEST(MeterSpeed, ComplexDotsSumInTheirFixedOrder)
+{
+    std::mt19937 gen(19);
+    std::normal_distribution<float> any(0, 1);
+    const size_t n = 152, step = 22, count = 7;
+    std::vector<float> tr(n), ti(n), s(n + step * count);
+    for (float& v : tr)
+        v = any(gen);
+    for (float& v : ti)
+        v = any(gen);
+    for (float& v : s)
+        v = any(gen);
+    std::vector<float> re(count), im(count);
+    meter::ComplexDots(tr.data(), ti.data(), n, s.data(), step, count, re.data(), im.data());
+    for (size_t k = 0; k < count; ++k) {
+        float lanesRe[8] = {}, lanesIm[8] = {};
+        for (size_t j = 0; j < n; ++j) {
+            lanesRe[j % 8] += tr[j] * s[k * step + j];
+            lanesIm[j % 8] += ti[j] * s[k * step + j];
+        }
+        auto sum = [](const float* l) {
+            const float h0 = l[0] + l[4], h1 = l[1] + l[5], h2 = l[2] + l[6], h3 = l[3] + l[7];
+            return (h0 + h2) + (h1 + h3);
+        };
+        EXPECT_EQ(re[k], sum(lanesRe)) << k;
+        EXPECT_EQ(im[k], sum(lanesIm)) << k;
+    }
 }
 
 // The chain's four lanes against the four cascades one by one, the last two
