@@ -15,10 +15,6 @@ constexpr double kPassHz = 250;       // the tone's sidebands that must pass unt
 constexpr double kStopDb = 80;
 constexpr size_t kLanes = 8;  // the taps are padded to a multiple of it (see ComplexDots)
 
-}  // namespace
-
-namespace {
-
 // atan(t) for |t| <= 1/8: the series to the ninth term leaves less than
 // 1e-17 of the angle, as close as atan2 and several times faster.
 inline double AtanSmall(double t)
