@@ -22,7 +22,7 @@ namespace tarvo::meter {
 
 namespace {
 
-constexpr int64_t kBlockFrames = 32768;
+constexpr int64_t kBlockFrames = 16384;
 constexpr int kLowestRate = 8000;
 constexpr int kCarrierLooks = 8;       // spectra spread over the file to find the carrier
 constexpr double kToneOverFloor = 1000;  // the tone's lobe over the median bin (30 dB)
