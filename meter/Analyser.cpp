@@ -169,8 +169,7 @@ double LevelHistogram::SafeFloor(double fraction, int64_t finalCount, double fro
 }
 
 ChannelAnalyser::ChannelAnalyser(double trackRate, double referenceHz, double seconds)
-    : trackRate_(trackRate),
-      reference_(referenceHz),
+    : reference_(referenceHz),
       seconds_(seconds),
       bandHigh_(BandHigh(referenceHz)),
       histWeighted_(referenceHz),

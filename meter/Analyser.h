@@ -171,7 +171,7 @@ private:
     void AddLevels();
     void AddLevels(LevelPath& path);
 
-    double trackRate_, slowRate_, reference_, seconds_, bandHigh_;
+    double slowRate_, reference_, seconds_, bandHigh_;
     int slowStep_;
     int64_t n_ = 0, nSlow_ = 0;
     double sumHz_ = 0;
