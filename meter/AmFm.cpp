@@ -26,8 +26,8 @@ AmFmAnalyser::AmFmAnalyser(double trackRate, double seconds)
            static_cast<double>(len * 2) <= kLongestSegment * rate_)
         len *= 2;
     length_ = len;
-    plan_ = std::make_unique<FftPlan>(len);
-    hann_ = HannWindow(len);
+    plan_ = &SharedFftPlan(len);
+    hann_ = SharedHannWindow(len);
     bufHz_.reserve(len);
     bufLevel_.reserve(len);
     powHz_.assign(len / 2 + 1, 0.0);

@@ -41,7 +41,7 @@ private:
     int64_t levels_ = 0;
 
     size_t length_;
-    std::unique_ptr<FftPlan> plan_;
+    const FftPlan* plan_ = nullptr;  // shared
     std::vector<double> hann_, bufHz_, bufLevel_;
     std::vector<double> powHz_, powLevel_;
     std::vector<std::complex<double>> cross_;

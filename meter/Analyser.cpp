@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <map>
+#include <mutex>
 #include <numbers>
 
 namespace tarvo::meter {
@@ -110,13 +112,29 @@ double NoiseFloorHz(double snr, double sampleRate, double bandHighHz)
 {
     if (!(snr > 0) || !(sampleRate > 0))
         return 0;
-    // N0 / P = 2 / (fs snr); the integral of |W|^2 f^2 by the midpoint rule.
-    const double rate = 2000;
-    const Cascade w = WeightedPath(rate, bandHighHz);
-    const double df = bandHighHz / 4000;
+    // N0 / P = 2 / (fs snr); the integral of |W|^2 f^2 by the midpoint rule,
+    // the same for every file of one band: worked out once for each (a few
+    // dozen kept; most batches hold one band).
+    static std::mutex guard;
+    static std::map<double, double> known;
     double integral = 0;
-    for (double f = df / 2; f < 3 * bandHighHz; f += df)
-        integral += std::norm(w.Response(f, rate)) * f * f * df;
+    {
+        const std::lock_guard lock(guard);
+        const auto it = known.find(bandHighHz);
+        integral = it != known.end() ? it->second : -1;
+    }
+    if (integral < 0) {
+        const double rate = 2000;
+        const Cascade w = WeightedPath(rate, bandHighHz);
+        const double df = bandHighHz / 4000;
+        integral = 0;
+        for (double f = df / 2; f < 3 * bandHighHz; f += df)
+            integral += std::norm(w.Response(f, rate)) * f * f * df;
+        const std::lock_guard lock(guard);
+        if (known.size() >= 64)
+            known.clear();
+        known.emplace(bandHighHz, integral);
+    }
     return 1.96 * std::sqrt(2 / (sampleRate * snr) * integral);
 }
 
@@ -230,10 +248,10 @@ ChannelAnalyser::ChannelAnalyser(double trackRate, double referenceHz, double se
     while (static_cast<double>(len * 2) <= usable && static_cast<double>(len) < kSpectrumSeconds * specRate)
         len *= 2;
     specLength_ = len;
-    plan_ = std::make_unique<RealFftPlan>(len);
+    plan_ = &SharedRealFftPlan(len);
     specBuf_.reserve(len);
     specPower_.assign(len / 2 + 1, 0.0);
-    hann_ = HannWindow(len);
+    hann_ = SharedHannWindow(len);
 
     envMin_.assign(kEnvelopeBuckets, 0);
     envMax_.assign(kEnvelopeBuckets, 0);
@@ -662,20 +680,23 @@ ChannelFigures ChannelAnalyser::Finish()
     if (first >= last)
         return c;
     std::vector<ModulationLine> lines;
-    std::vector<double> around;
     for (size_t k = first; k <= last; ++k) {
         const double p = specPower_[k];
         if (!(p > specPower_[k - 1] && p >= specPower_[k + 1]))
             continue;
-        around.clear();
+        // The bins from..to without k-3..k+3. Their median m (the element at
+        // half their count, sorted) has p > kLineOverFloor * m exactly when
+        // more than that many of them do, the test being monotone in the
+        // bin's power: a count instead of a sort.
         const size_t from = std::max<size_t>(1, k / 2), to = std::min(specPower_.size() - 1, 2 * k + 8);
-        for (size_t j = from; j <= to; ++j)
-            if (j + 3 < k || j > k + 3)
-                around.push_back(specPower_[j]);
-        if (around.empty())
+        const size_t belowEnd = std::min(k - 3, to + 1), aboveStart = std::max(from, k + 4);
+        const size_t below = belowEnd > from ? belowEnd - from : 0;
+        const size_t above = to + 1 > aboveStart ? to + 1 - aboveStart : 0;
+        if (below + above == 0)
             continue;
-        std::nth_element(around.begin(), around.begin() + static_cast<std::ptrdiff_t>(around.size() / 2), around.end());
-        if (!(p > kLineOverFloor * around[around.size() / 2]))
+        const size_t under = CountUnder(specPower_.data() + from, below, p, kLineOverFloor) +
+                             CountUnder(specPower_.data() + aboveStart, above, p, kLineOverFloor);
+        if (under < (below + above) / 2 + 1)
             continue;
         double sum = 0, moment = 0;
         for (size_t j = k - 2; j <= k + 2; ++j) {

@@ -235,7 +235,7 @@ private:
     size_t specLength_;
     int specStep_;  // the spectrum takes every specStep_-th point of the band
     int specCountdown_;  // points until the next it takes
-    std::unique_ptr<RealFftPlan> plan_;
+    const RealFftPlan* plan_ = nullptr;  // shared
     std::vector<double> specBuf_, specPower_, hann_, specWin_;
     std::vector<std::complex<double>> specOut_;
     int specSegments_ = 0;

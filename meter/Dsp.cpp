@@ -4,6 +4,9 @@
 #include <stdexcept>
 #include <cmath>
 #include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <numbers>
 
 namespace tarvo::meter {
@@ -244,6 +247,14 @@ __attribute__((always_inline)) inline void DotGroup(const float* tr, const float
 
 }  // namespace
 
+size_t CountUnder(const double* v, size_t n, double limit, double factor)
+{
+    size_t count = 0;
+    for (size_t i = 0; i < n; ++i)
+        count += limit > factor * v[i] ? 1 : 0;
+    return count;
+}
+
 __attribute__((target_clones("avx2", "default"))) void ComplexDots(const float* tr, const float* ti, size_t n,
                                                                    const float* s, size_t step, size_t count,
                                                                    float* re, float* im)
@@ -476,7 +487,7 @@ void FftPlan::Forward(std::vector<cplx>& data) const
     }
 }
 
-RealFftPlan::RealFftPlan(size_t n) : n_(n), half_(n / 2), twiddle_(n / 2 + 1), work_(n / 2)
+RealFftPlan::RealFftPlan(size_t n) : n_(n), half_(n / 2), twiddle_(n / 2 + 1)
 {
     for (size_t k = 0; k <= n / 2; ++k)
         twiddle_[k] = std::polar(1.0, -2 * std::numbers::pi * static_cast<double>(k) / static_cast<double>(n));
@@ -485,9 +496,11 @@ RealFftPlan::RealFftPlan(size_t n) : n_(n), half_(n / 2), twiddle_(n / 2 + 1), w
 void RealFftPlan::Forward(const double* x, std::vector<cplx>& out) const
 {
     const size_t h = n_ / 2;
-    double* z = reinterpret_cast<double*>(work_.data());
+    thread_local std::vector<cplx> work;  // the plan itself is only read: threads may share it
+    work.resize(h);
+    double* z = reinterpret_cast<double*>(work.data());
     std::copy(x, x + n_, z);  // the even values as real parts, the odd as imaginary
-    half_.Forward(work_);
+    half_.Forward(work);
     out.resize(h + 1);
     // Z[k] = E[k] + i O[k], where E and O are the transforms of the even
     // and odd values; X[k] = E[k] + e^{-2 pi i k / n} O[k], with
@@ -538,5 +551,32 @@ std::vector<double> HannWindow(size_t n)
         w[i] = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * static_cast<double>(i) / static_cast<double>(n));
     return w;
 }
+
+namespace {
+
+struct HannTable {
+    explicit HannTable(size_t n) : w(HannWindow(n)) {}
+    std::vector<double> w;
+};
+
+// The one T of length n, made at the first call; never freed (the lengths
+// are powers of two, so there are few of them).
+template <typename T>
+const T& Shared(size_t n)
+{
+    static std::mutex guard;
+    static std::map<size_t, std::unique_ptr<const T>> made;
+    const std::lock_guard lock(guard);
+    std::unique_ptr<const T>& slot = made[n];
+    if (!slot)
+        slot = std::make_unique<const T>(n);
+    return *slot;
+}
+
+}  // namespace
+
+const FftPlan& SharedFftPlan(size_t n) { return Shared<FftPlan>(n); }
+const RealFftPlan& SharedRealFftPlan(size_t n) { return Shared<RealFftPlan>(n); }
+const std::vector<double>& SharedHannWindow(size_t n) { return Shared<HannTable>(n).w; }
 
 }  // namespace tarvo::meter

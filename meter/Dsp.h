@@ -96,6 +96,11 @@ private:
 void ComplexDots(const float* tr, const float* ti, size_t n, const float* s, size_t step, size_t count, float* re,
                  float* im);
 
+// How many of the n values v have limit > factor * v (each product rounded
+// as written): a count that tells whether an order statistic lies under a
+// limit without sorting.
+size_t CountUnder(const double* v, size_t n, double limit, double factor);
+
 // An analogue prototype as real poles and zeros (in rad/s, negative real
 // parts) and complex pairs, turned into sections by the bilinear transform.
 struct AnaloguePrototype {
@@ -151,7 +156,6 @@ private:
     size_t n_;
     FftPlan half_;
     std::vector<std::complex<double>> twiddle_;  // e^{-2 pi i k / n}, k <= n/2
-    mutable std::vector<std::complex<double>> work_;
 };
 
 // The transforms of two real sequences of the plan's length at once, as the
@@ -161,5 +165,12 @@ void TransformPair(const FftPlan& plan, const double* a, const double* b, std::v
 
 // The Hann window of length n (periodic form, for spectra).
 std::vector<double> HannWindow(size_t n);
+
+// The plans and window of length n, made once and then shared by every
+// thread of the process (their tables are only read): a batch of short
+// files would otherwise spend much of its time making the same tables.
+const FftPlan& SharedFftPlan(size_t n);
+const RealFftPlan& SharedRealFftPlan(size_t n);
+const std::vector<double>& SharedHannWindow(size_t n);
 
 }  // namespace tarvo::meter

@@ -49,12 +49,12 @@ double FindLiveCarrier(const float* x, size_t n, size_t stride, int rate)
         len *= 2;
     if (len > n)
         return 0;
-    const std::vector<double> hann = HannWindow(len);
+    const std::vector<double>& hann = SharedHannWindow(len);
     std::vector<std::complex<double>> z(len);
     const size_t first = n - len;  // the newest samples
     for (size_t i = 0; i < len; ++i)
         z[i] = static_cast<double>(x[(first + i) * stride]) * hann[i];
-    FftPlan(len).Forward(z);
+    SharedFftPlan(len).Forward(z);
     std::vector<double> p(len / 2 + 1);
     double total = 0;
     for (size_t k = 0; k < p.size(); ++k)

@@ -72,13 +72,13 @@ std::vector<Found> FindCarriers(SoundReader& in, const std::vector<int>& channel
     while (n > 1024 && static_cast<int64_t>(n) > in.Frames())
         n /= 2;
     const int64_t looks = std::max<int64_t>(1, std::min<int64_t>(kCarrierLooks, in.Frames() / static_cast<int64_t>(n)));
-    const std::vector<double> hann = HannWindow(n);
+    const std::vector<double>& hann = SharedHannWindow(n);
     std::vector<std::vector<double>> power(channels.size(), std::vector<double>(n / 2 + 1, 0.0));
     std::vector<float> block(n * static_cast<size_t>(nch));
     std::vector<double> x(n);
     std::vector<std::complex<double>> spectrum;
     std::vector<Found> carriers(channels.size());
-    const RealFftPlan plan(n);
+    const RealFftPlan& plan = SharedRealFftPlan(n);
     for (int64_t l = 0; l < looks; ++l) {
         const int64_t at = looks > 1 ? l * (in.Frames() - static_cast<int64_t>(n)) / (looks - 1) : 0;
         if (!in.Seek(at))
@@ -115,13 +115,15 @@ std::vector<Found> FindCarriers(SoundReader& in, const std::vector<int>& channel
             lobe += p[k];
             moment += p[k] * static_cast<double>(k);
         }
-        std::vector<double> band(p.begin() + static_cast<std::ptrdiff_t>(lo), p.begin() + static_cast<std::ptrdiff_t>(hi) + 1);
-        std::nth_element(band.begin(), band.begin() + static_cast<std::ptrdiff_t>(band.size() / 2), band.end());
-        const double median = band[band.size() / 2];
+        // The lobe stands over the band's median bin (the one at half their
+        // count, sorted) exactly when more than half the bins lie that far
+        // under it: counted, not sorted.
+        const size_t bins = hi + 1 - lo;
+        const bool overFloor = CountUnder(p.data() + lo, bins, lobe, kToneOverFloor) >= bins / 2 + 1;
         double total = 0;
         for (double v : p)
             total += v;
-        if (!(lobe > 0 && lobe > kToneOverFloor * median && lobe > kCarrierShare * total))
+        if (!(lobe > 0 && overFloor && lobe > kCarrierShare * total))
             continue;
         carriers[c].hz = moment / lobe * bin;
         // A second tone inside the demodulator's band pulls the frequency the

@@ -2,8 +2,9 @@
 // ones: cascades side by side against each alone (padding the shorter
 // ones included), the histogram's batched additions against one by one, the
 // level statistics counting far-under readings against placing every one,
-// 16-bit samples against the same samples as floats; and the quicker
-// transforms and phase angle within rounding of the plain ones.
+// 16-bit samples against the same samples as floats, a count against a sort
+// for the lines' floor; and the quicker transforms and phase angle within
+// rounding of the plain ones.
 #include "ToneFile.h"
 #include "WaveBuilder.h"
 
@@ -15,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <functional>
@@ -51,6 +53,32 @@ TEST(MeterSpeed, HistogramAddAboveCountsAsAddOneByOne)
         EXPECT_EQ(one.Exceeded(fraction), batch.Exceeded(fraction)) << fraction;
     for (double fraction : {0.001, 0.01, 0.05})
         EXPECT_EQ(one.Exceeded(fraction), floored.Exceeded(fraction)) << fraction;
+}
+
+// The spectral lines' floor: whether a peak stands over the median of the
+// bins around it, by counting the bins under it instead of sorting them,
+// whatever the ties and however near the peak's limit the median falls.
+TEST(MeterSpeed, CountingUnderAPeakTellsItsMedianAsSortingDoes)
+{
+    std::mt19937 gen(23);
+    std::exponential_distribution<double> power(1.0);
+    std::uniform_int_distribution<int> size(1, 40);
+    for (int round = 0; round < 20000; ++round) {
+        std::vector<double> bins(static_cast<size_t>(size(gen)));
+        for (double& b : bins)
+            b = round % 4 == 0 ? std::floor(power(gen) * 3) / 3 : power(gen);  // ties in a quarter
+        std::vector<double> sorted = bins;
+        const size_t half = sorted.size() / 2;
+        std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(half), sorted.end());
+        const double median = sorted[half];
+        // Peaks at, just over, just under and well away from 50 times the median.
+        for (double peak : {50 * median, std::nextafter(50 * median, 1e300), std::nextafter(50 * median, 0.0),
+                            3 * median, 200 * median + 1}) {
+            const bool sorting = peak > 50 * median;
+            const bool counting = meter::CountUnder(bins.data(), bins.size(), peak, 50) >= half + 1;
+            ASSERT_EQ(sorting, counting) << round << " " << peak;
+        }
+    }
 }
 
 // The demodulator's dot products: each sum in eight lanes added in one
