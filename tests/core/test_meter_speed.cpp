@@ -22,6 +22,7 @@
 #include <functional>
 #include <numbers>
 #include <random>
+#include <thread>
 
 using namespace tarvo;
 
@@ -248,6 +249,38 @@ TEST(MeterSpeed, RealTransformsMatchTheComplexOne)
             EXPECT_LT(std::abs(gotB[k] - wantB[k]), 1e-12 * std::sqrt(static_cast<double>(n))) << k;
         }
     }
+}
+
+// The plans a process shares: one per length, and threads transforming
+// with it at once each get what a transform alone gives.
+TEST(MeterSpeed, SharedPlansServeThreadsAtOnce)
+{
+    const size_t n = 2048;
+    ASSERT_EQ(&meter::SharedRealFftPlan(n), &meter::SharedRealFftPlan(n));
+    ASSERT_EQ(meter::SharedHannWindow(n), meter::HannWindow(n));
+    std::vector<std::vector<double>> inputs(4, std::vector<double>(n));
+    std::vector<std::vector<std::complex<double>>> alone(inputs.size());
+    std::mt19937 gen(29);
+    std::normal_distribution<double> noise(0, 1);
+    for (size_t t = 0; t < inputs.size(); ++t) {
+        for (double& x : inputs[t])
+            x = noise(gen);
+        meter::RealFftPlan(n).Forward(inputs[t].data(), alone[t]);
+    }
+    std::vector<int> wrong(inputs.size(), 0);
+    std::vector<std::thread> threads;
+    for (size_t t = 0; t < inputs.size(); ++t)
+        threads.emplace_back([&, t] {
+            std::vector<std::complex<double>> out;
+            for (int round = 0; round < 200; ++round) {
+                meter::SharedRealFftPlan(n).Forward(inputs[t].data(), out);
+                wrong[t] += out != alone[t];
+            }
+        });
+    for (std::thread& th : threads)
+        th.join();
+    for (size_t t = 0; t < inputs.size(); ++t)
+        EXPECT_EQ(wrong[t], 0) << t;
 }
 
 // The series for a small phase advance and atan2 elsewhere: within an ulp
