@@ -526,10 +526,8 @@ void ChannelAnalyser::AddLevels(LevelPath& path)
     path.largest = largest;
     hist.AddBelow(under * kOversample);
     double between[kOversample];
-    for (size_t q = 0; q < nq; ++q) {
-        std::fill(between, between + kOversample, x[quiet[q] + 1 - n + n / 2 - 1]);
-        hist.AddAbove(between, kOversample, floor);
-    }
+    for (size_t q = 0; q < nq; ++q)  // at or over the floor: its readings in one bin
+        hist.Add(std::abs(x[quiet[q] + 1 - n + n / 2 - 1]), kOversample);
     for (size_t q = 0; q < ns; ++q) {
         const double* w = x.data() + straight[q] + 1 - n;
         between[0] = w[n / 2 - 1];
