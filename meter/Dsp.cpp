@@ -559,8 +559,8 @@ struct HannTable {
     std::vector<double> w;
 };
 
-// The one T of length n, made at the first call; never freed (the lengths
-// are powers of two, so there are few of them).
+// The one T of length n, made at the first call and kept for the life of
+// the process (the lengths are powers of two, so there are few of them).
 template <typename T>
 const T& Shared(size_t n)
 {
