@@ -26,7 +26,7 @@ constexpr double kSpeedScale = 2;     // the speed bar's ends, percent
 constexpr double kFigureScale = 0.5;  // the figure bars' full scale, percent
 const char* const kFigureNames[3] = {"Weighted 2-sigma", "Wow rms", "Flutter rms"};
 
-QString Signed(double v, int decimals) { return (v > 0 ? QStringLiteral("+") : QString()) + QString::number(v, 'f', decimals); }
+QString Signed(double v, int decimals) { return QString::fromStdString(meter::FixedText(v, decimals, true)); }
 
 }  // namespace
 

@@ -34,13 +34,6 @@ using Json = nlohmann::ordered_json;
 
 constexpr int kMostJobs = 1024;
 
-std::string Fixed(double v, int decimals, bool sign = false)
-{
-    char buf[64];
-    std::snprintf(buf, sizeof buf, sign ? "%+.*f" : "%.*f", decimals, v);
-    return buf;
-}
-
 // A number of the meter object as the summary writes it: as in the JSON,
 // empty when the meter gives none.
 std::string Cell(const Json& j)
@@ -51,11 +44,11 @@ std::string Cell(const Json& j)
         return j.is_string() ? j.get<std::string>() : std::string();
     // The JSON's figures carry at most six decimals: written out in full
     // rather than as 8e-06, without trailing zeros.
-    std::string t = Fixed(j.get<double>(), 6);
+    std::string t = meter::FixedText(j.get<double>(), 6);
     t.erase(t.find_last_not_of('0') + 1);
     if (t.back() == '.')
         t.pop_back();
-    return t == "-0" ? "0" : t;
+    return t;
 }
 
 const Json kNone;  // made before any job starts
@@ -147,10 +140,10 @@ FileReport Report(const std::string& path, MeterOutcome& o, const MeterLimits& l
                              Cell(Member(ch, "snr_db")), verdict, Joined(failed, " "), message});
         if (!json) {
             const Json& speed = Member(ch, "speed_error_percent");
-            auto pct = [](const Json& v) { return Fixed(v.get<double>(), 4) + " %"; };
+            auto pct = [](const Json& v) { return meter::FixedText(v.get<double>(), 4) + " %"; };
             r.printed += path + "\tchannel " + Cell(ch["channel"]) + "\tcarrier " +
-                         Fixed(ch["carrier_hz"].get<double>(), 3) + " Hz\tspeed " +
-                         (speed.is_number() ? Fixed(speed.get<double>(), 4, true) + " %" : std::string("-")) +
+                         meter::FixedText(ch["carrier_hz"].get<double>(), 3) + " Hz\tspeed " +
+                         (speed.is_number() ? meter::FixedText(speed.get<double>(), 4, true) + " %" : std::string("-")) +
                          "\tweighted " + pct(ch["weighted"]["two_sigma_percent"]) + "\twow " +
                          pct(ch["wow_rms_percent"]) + "\tflutter " + pct(ch["flutter_rms_percent"]) + "\t" + verdict +
                          (failed.empty() ? "" : " (" + Joined(failed, ", ") + ")") + "\n";

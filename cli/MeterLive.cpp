@@ -34,13 +34,6 @@ const char* StateName(meter::LiveState s)
     return "";
 }
 
-std::string Fixed(double v, int decimals, bool sign = false)
-{
-    char buf[64];
-    std::snprintf(buf, sizeof buf, sign ? "%+.*f" : "%.*f", decimals, v);
-    return buf;
-}
-
 }  // namespace
 
 int ParseLiveOption(const std::vector<std::string>& args, size_t& i, LiveRequest& req, std::string& why)
@@ -92,21 +85,21 @@ nlohmann::ordered_json LiveJson(const meter::LiveUpdate& u)
 
 std::string LiveText(const meter::LiveUpdate& u)
 {
-    std::string line = "Live " + Fixed(u.seconds, 1) + " s:";
+    std::string line = "Live " + meter::FixedText(u.seconds, 1) + " s:";
     for (const meter::LiveChannel& c : u.channels) {
         line += " channel " + std::to_string(c.channel);
         if (c.relocked)
-            line += " re-locked at " + Fixed(c.referenceHz, 1) + " Hz,";
+            line += " re-locked at " + meter::FixedText(c.referenceHz, 1) + " Hz,";
         if (c.state != meter::LiveState::Locked) {
             line += c.state == meter::LiveState::NoTone ? " no tone;" : " looking for the tone;";
             continue;
         }
-        line += " carrier " + (c.carrierHz ? Fixed(*c.carrierHz, 2) + " Hz" : std::string("settling"));
+        line += " carrier " + (c.carrierHz ? meter::FixedText(*c.carrierHz, 2) + " Hz" : std::string("settling"));
         if (c.speedErrorPercent)
-            line += ", speed error " + Fixed(*c.speedErrorPercent, 3, true) + " % (" + Fixed(*c.speedErrorHz, 2, true) + " Hz)";
+            line += ", speed error " + meter::FixedText(*c.speedErrorPercent, 3, true) + " % (" + meter::FixedText(*c.speedErrorHz, 2, true) + " Hz)";
         if (c.window)
-            line += ", weighted 2-sigma " + Fixed(c.window->weighted.twoSigmaPercent, 4) + " %, wow " +
-                    Fixed(c.window->wowRmsPercent, 4) + " %, flutter " + Fixed(c.window->flutterRmsPercent, 4) + " %";
+            line += ", weighted 2-sigma " + meter::FixedText(c.window->weighted.twoSigmaPercent, 4) + " %, wow " +
+                    meter::FixedText(c.window->wowRmsPercent, 4) + " %, flutter " + meter::FixedText(c.window->flutterRmsPercent, 4) + " %";
         else
             line += ", window filling";
         line += ";";
@@ -164,8 +157,8 @@ MeterOutcome RunMeterLive(SoundPlatform& sound, const LiveRequest& req, const me
     }
     input->Stop();
     if (taken < wanted) {
-        o.messages.emplace_back(kMeterCaption, "The sound input stopped after " + Fixed(static_cast<double>(taken) / format.rate, 2) +
-                                                   " s of the " + Fixed(req.seconds, 2) + " s asked for.");
+        o.messages.emplace_back(kMeterCaption, "The sound input stopped after " + meter::FixedText(static_cast<double>(taken) / format.rate, 2) +
+                                                   " s of the " + meter::FixedText(req.seconds, 2) + " s asked for.");
         return o;
     }
     return DescribeMeterResult(live->WholeRun());

@@ -24,13 +24,6 @@ constexpr double kCarrierShare = 0.1;    // least share of the spectrum's power 
 constexpr double kPlotRate = 100;        // points a second of the scrolling plot
 constexpr double kLeastRunSeconds = 1;   // statistics the whole run needs before it shows
 
-std::string Fixed(double v, int decimals)
-{
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
-    return buf;
-}
-
 double Stagger(double window) { return std::max(0.5, window / 10); }
 
 // One unit of the carrier's track: its sum and count.
@@ -137,7 +130,7 @@ LiveMeter::LiveMeter(int rate, int channels, LiveSettings settings) : rate_(rate
             return;
         }
     if (settings_.carrierHz != 0 && !(settings_.carrierHz >= kLowestCarrier && settings_.carrierHz <= HighestCarrier(rate))) {
-        error_ = "The carrier must lie between " + Fixed(kLowestCarrier, 0) + " Hz and " + Fixed(HighestCarrier(rate), 0) +
+        error_ = "The carrier must lie between " + FixedText(kLowestCarrier, 0) + " Hz and " + FixedText(HighestCarrier(rate), 0) +
                  " Hz at this rate.";
         return;
     }
@@ -482,13 +475,13 @@ MeterResult LiveMeter::WholeRun() const
     for (const auto& c : chans_) {
         const double age = c->run ? static_cast<double>(c->points) / c->trackRate : 0;
         if (c->state != LiveState::Locked || !c->run) {
-            r.message = "No tone between " + Fixed(kLowestCarrier, 0) + " and " + Fixed(HighestCarrier(rate_), 0) +
+            r.message = "No tone between " + FixedText(kLowestCarrier, 0) + " and " + FixedText(HighestCarrier(rate_), 0) +
                         " Hz in channel " + std::to_string(c->number) + " of the input.";
             return r;
         }
         if (age < RunSettle() + kLeastRunSeconds) {
             r.message = "The meter needs at least 2 seconds of the tone in channel " + std::to_string(c->number) +
-                        "; it has " + Fixed(age, 2) + " s since it was locked.";
+                        "; it has " + FixedText(age, 2) + " s since it was locked.";
             return r;
         }
         ChannelFigures f = c->run->Finish();

@@ -29,13 +29,6 @@ constexpr double kToneOverFloor = 1000;  // the tone's lobe over the median bin 
 constexpr double kCarrierShare = 0.1;  // least share of the spectrum's power in the tone found
 constexpr double kToneShare = 0.05;    // least share of the signal's power in the tone followed
 
-std::string Fixed(double v, int decimals)
-{
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
-    return buf;
-}
-
 std::string NameOf(const std::string& path) { return std::filesystem::path(path).filename().string(); }
 
 constexpr size_t kLongestSearch = 65536;  // the carrier search's transform, whatever the rate
@@ -46,7 +39,7 @@ constexpr double kBestSnr = 1e7;  // 70 dB
 
 std::string RangeText(int rate)
 {
-    return "between 50 and " + Fixed(HighestCarrier(rate), 0) + " Hz";
+    return "between 50 and " + FixedText(HighestCarrier(rate), 0) + " Hz";
 }
 
 std::string NotFiniteMessage(const std::string& name)
@@ -176,7 +169,7 @@ std::string OpenChecked(SoundReader& in, const std::string& path, const MeterSet
                " Hz.";
     const double seconds = static_cast<double>(in.Frames()) / in.Rate();
     if (seconds < kShortestSeconds)
-        return "The meter needs at least 2 seconds of sound; " + name + " lasts " + Fixed(seconds, 2) + " s.";
+        return "The meter needs at least 2 seconds of sound; " + name + " lasts " + FixedText(seconds, 2) + " s.";
     channels = settings.channels;
     if (channels.empty())
         for (int c = 1; c <= in.Channels(); ++c)
@@ -265,7 +258,7 @@ MeterResult RunSpeedLog(const SpeedLog& log, const std::string& name, const Mete
     MeterResult r;
     const double seconds = log.seconds.back() - log.seconds.front();
     if (seconds < kShortestSeconds) {
-        r.message = "The meter needs at least 2 seconds of speed log; " + name + " spans " + Fixed(seconds, 2) + " s.";
+        r.message = "The meter needs at least 2 seconds of speed log; " + name + " spans " + FixedText(seconds, 2) + " s.";
         return r;
     }
     ChannelAnalyser analyser(kRate, kReference, seconds);
@@ -350,8 +343,8 @@ static MeterResult RunFile(const std::string& path, const MeterSettings& setting
         if (found[i].hz != 0)
             carriers[i] = found[i].hz;
         if (found[i].secondHz != 0) {
-            r.message = "A second tone at " + Fixed(found[i].secondHz, 0) + " Hz, within 20 dB of the carrier at " +
-                        Fixed(carriers[i], 0) + " Hz, pulls the frequency the meter follows in channel " +
+            r.message = "A second tone at " + FixedText(found[i].secondHz, 0) + " Hz, within 20 dB of the carrier at " +
+                        FixedText(carriers[i], 0) + " Hz, pulls the frequency the meter follows in channel " +
                         std::to_string(channels[i]) + " of " + name + ": no figures.";
             return r;
         }
@@ -375,7 +368,7 @@ static MeterResult RunFile(const std::string& path, const MeterSettings& setting
         return r;
     case Streamed::Short:
         r.message = "The meter could not read all of " + name + ": the file breaks off before the " +
-                    Fixed(seconds, 2) + " s its header gives.";
+                    FixedText(seconds, 2) + " s its header gives.";
         return r;
     case Streamed::NotFinite:
         r.message = NotFiniteMessage(name);
@@ -389,7 +382,7 @@ static MeterResult RunFile(const std::string& path, const MeterSettings& setting
         const double input = c.demod->InputPower();
         const double tone = c.tonePower / static_cast<double>(std::max<int64_t>(1, c.toneCount));
         if (c.toneCount == 0 || !(tone > kToneShare * input)) {
-            r.message = "No tone near " + Fixed(c.demod->Carrier(), 1) + " Hz in channel " + std::to_string(c.number) +
+            r.message = "No tone near " + FixedText(c.demod->Carrier(), 1) + " Hz in channel " + std::to_string(c.number) +
                         " of " + name + ".";
             return r;
         }
@@ -409,7 +402,7 @@ static MeterResult RunFile(const std::string& path, const MeterSettings& setting
         if (f.weighted.twoSigmaPercent < 2 * f.noiseFloorPercent && f.noiseFloorPercent >= kLoudNoisePercent)
             f.warnings.push_back("In channel " + std::to_string(c.number) + " of " + name +
                                  " the weighted figure is less than twice the noise floor (" +
-                                 Fixed(f.noiseFloorPercent, 4) + " %): it is mostly noise.");
+                                 FixedText(f.noiseFloorPercent, 4) + " %): it is mostly noise.");
         ApplyNominal(f, settings.nominalHz);
         r.channels.push_back(std::move(f));
     }
@@ -452,7 +445,7 @@ bool WriteMeterCsv(const std::string& path, const MeterSettings& settings, const
     out << "# file: " << path << "\n";
     out << "# standard: " << result.standard << "\n";
     out << "# sample rate: " << in.Rate() << " Hz\n";
-    out << "# carrier: " << (settings.carrierHz != 0 ? Fixed(settings.carrierHz, 3) + " Hz" : std::string("automatic"))
+    out << "# carrier: " << (settings.carrierHz != 0 ? FixedText(settings.carrierHz, 3) + " Hz" : std::string("automatic"))
         << "\n";
     for (size_t i = 0; i < result.channels.size(); ++i) {
         const ChannelFigures& f = result.channels[i];
@@ -465,11 +458,11 @@ bool WriteMeterCsv(const std::string& path, const MeterSettings& settings, const
             q.emplace_back(dev * pct, weighted * pct);
         });
         slowRate = c.analyser->SlowRate();
-        out << "# channel " << f.channel << ": mean carrier " << Fixed(f.carrierHz, 3) << " Hz\n";
+        out << "# channel " << f.channel << ": mean carrier " << FixedText(f.carrierHz, 3) << " Hz\n";
         chans.push_back(std::move(c));
     }
     out << "# deviation: percent of the mean carrier, 0 to 400 Hz; weighted: the standard's weighting, percent\n";
-    out << "# rate of the track: " << Fixed(slowRate, 3) << " points a second\n";
+    out << "# rate of the track: " << FixedText(slowRate, 3) << " points a second\n";
     out << "time_s";
     for (const ChannelFigures& f : result.channels)
         out << ",ch" << f.channel << "_deviation_percent,ch" << f.channel << "_weighted_percent";
@@ -548,8 +541,22 @@ void ApplyNominal(ChannelFigures& c, double nominalHz)
                      c.warnings.end());
     c.speedErrorPercent = SpeedError(c.carrierHz, nominalHz);
     if (nominalHz > 0 && !c.speedErrorPercent)
-        c.warnings.push_back("The tone at " + Fixed(c.carrierHz, 1) + " Hz in channel " + std::to_string(c.channel) +
-                             " lies more than 10 % from the nominal " + Fixed(nominalHz, 1) + kFarFromNominal);
+        c.warnings.push_back("The tone at " + FixedText(c.carrierHz, 1) + " Hz in channel " + std::to_string(c.channel) +
+                             " lies more than 10 % from the nominal " + FixedText(nominalHz, 1) + kFarFromNominal);
+}
+
+std::string FixedText(double v, int decimals, bool sign)
+{
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
+    std::string text = buf;
+    if (text.find_first_not_of("-0.") == std::string::npos) {
+        if (text.front() == '-')
+            text.erase(0, 1);
+    } else if (sign && v > 0) {
+        text.insert(0, "+");
+    }
+    return text;
 }
 
 std::vector<std::pair<std::string, std::string>> FigureLines(const ChannelFigures& c)
@@ -558,28 +565,27 @@ std::vector<std::pair<std::string, std::string>> FigureLines(const ChannelFigure
     for (const ModulationLine& m : c.modulation) {
         if (!lines.empty())
             lines += ", ";
-        lines += Fixed(m.hz, 2) + " Hz " + Fixed(m.percent, 4) + " %";
-        lines += " (" + m.label.value_or("no part") + ", AM " + Fixed(m.amPercent, 3) + " %, coherence " +
-                 Fixed(m.amFmCoherence, 2) + ")";
+        lines += FixedText(m.hz, 2) + " Hz " + FixedText(m.percent, 4) + " %";
+        lines += " (" + m.label.value_or("no part") + ", AM " + FixedText(m.amPercent, 3) + " %, coherence " +
+                 FixedText(m.amFmCoherence, 2) + ")";
     }
     std::vector<std::pair<std::string, std::string>> out = {
-        {"carrier (mean, Hz)", c.source == "audio" ? Fixed(c.carrierHz, 3) : "none (" + c.source + ")"},
-        {"length (s)", Fixed(c.seconds, 3)},
-        {"weighted peak (2-sigma, +-%)", Fixed(c.weighted.twoSigmaPercent, 4)},
-        {"weighted rms (%)", Fixed(c.weighted.rmsPercent, 4)},
-        {"unweighted peak (2-sigma, +-%)", Fixed(c.unweighted.twoSigmaPercent, 4)},
-        {"unweighted rms (%)", Fixed(c.unweighted.rmsPercent, 4)},
-        {"wow rms (0.2-6 Hz, %)", Fixed(c.wowRmsPercent, 4)},
-        {"flutter rms (6-" + Fixed(c.bandHighHz, 0) + " Hz, %)", Fixed(c.flutterRmsPercent, 4)},
-        {"drift (spread of 2 s means, %)", Fixed(c.driftPercent, 4)},
+        {"carrier (mean, Hz)", c.source == "audio" ? FixedText(c.carrierHz, 3) : "none (" + c.source + ")"},
+        {"length (s)", FixedText(c.seconds, 3)},
+        {"weighted peak (2-sigma, +-%)", FixedText(c.weighted.twoSigmaPercent, 4)},
+        {"weighted rms (%)", FixedText(c.weighted.rmsPercent, 4)},
+        {"unweighted peak (2-sigma, +-%)", FixedText(c.unweighted.twoSigmaPercent, 4)},
+        {"unweighted rms (%)", FixedText(c.unweighted.rmsPercent, 4)},
+        {"wow rms (0.2-6 Hz, %)", FixedText(c.wowRmsPercent, 4)},
+        {"flutter rms (6-" + FixedText(c.bandHighHz, 0) + " Hz, %)", FixedText(c.flutterRmsPercent, 4)},
+        {"drift (spread of 2 s means, %)", FixedText(c.driftPercent, 4)},
         {"modulation (peak deviation)", lines.empty() ? std::string("none") : lines},
-        {"band top (Hz)", Fixed(c.bandHighHz, 1) + (c.bandHighHz < 200 ? " (a quarter of the carrier)" : "")},
-        {"signal-to-noise (dB)", c.snrDb >= 70 ? std::string("70 or more") : Fixed(c.snrDb, 1)},
-        {"noise floor (weighted 2-sigma, +-%)", Fixed(c.noiseFloorPercent, 4)},
+        {"band top (Hz)", FixedText(c.bandHighHz, 1) + (c.bandHighHz < 200 ? " (a quarter of the carrier)" : "")},
+        {"signal-to-noise (dB)", c.snrDb >= 70 ? std::string("70 or more") : FixedText(c.snrDb, 1)},
+        {"noise floor (weighted 2-sigma, +-%)", FixedText(c.noiseFloorPercent, 4)},
     };
     if (c.speedErrorPercent) {
-        const std::string sign = *c.speedErrorPercent > 0 ? "+" : "";
-        out.insert(out.begin() + 1, {"speed error (%)", sign + Fixed(*c.speedErrorPercent, 3)});
+        out.insert(out.begin() + 1, {"speed error (%)", FixedText(*c.speedErrorPercent, 3, true)});
     }
     if (c.weighted.twoSigmaPercent < 2 * c.noiseFloorPercent)
         out.push_back({"note", "the weighted figure is less than twice the noise floor: it is mostly noise"});

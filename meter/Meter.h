@@ -127,6 +127,11 @@ void ApplyNominal(ChannelFigures& c, double nominalHz);
 // noise the demodulator's filter passes and the sample rate.
 void ApplyToneAndNoise(ChannelFigures& c, double mixedPower, double inputPower, double noiseGain, double rate);
 
+// A figure as the meter's texts give it, with `decimals` places and, with
+// `sign`, a "+" before one over zero. A figure that rounds to zero has no
+// sign at all: "-0.0000 %" would call slow a deck that is exact.
+std::string FixedText(double v, int decimals, bool sign = false);
+
 // The figures as text, one "label: value" line each, the convention in the label.
 std::vector<std::pair<std::string, std::string>> FigureLines(const ChannelFigures& c);
 

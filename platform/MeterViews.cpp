@@ -383,10 +383,9 @@ QStringList TitleLines(const meter::MeterResult& r, const QString& fileName)
         QString carrier = c.source == "audio" ? QStringLiteral("carrier %1 Hz").arg(Fixed(c.carrierHz, 2))
                                               : QStringLiteral("speed log, no carrier");
         if (c.speedErrorPercent)
-            carrier += QStringLiteral(" (nominal %1 Hz, speed error %2%3 %)")
+            carrier += QStringLiteral(" (nominal %1 Hz, speed error %2 %)")
                            .arg(Fixed(c.carrierHz / (1 + *c.speedErrorPercent / 100), 1))
-                           .arg(*c.speedErrorPercent >= 0 ? "+" : "")
-                           .arg(Fixed(*c.speedErrorPercent, 3));
+                           .arg(QString::fromStdString(meter::FixedText(*c.speedErrorPercent, 3, true)));
         lines << QStringLiteral("Channel %1, %2: weighted %3 %, unweighted %4 % (2-sigma); wow %5 %, flutter %6 % rms; "
                                 "drift %7 %")
                      .arg(c.channel)

@@ -293,6 +293,26 @@ TEST_F(MeterRange, SpeedErrorAgainstTheNominal)
     EXPECT_EQ(r.channels[0].warnings.size(), 1u);
 }
 
+// The speed error's text: a sign on a figure over or under zero, none on
+// one that rounds to zero, so an exact deck never reads "-0.000".
+TEST(MeterText, SpeedErrorSignOnlyWhereTheFigureShowsOne)
+{
+    EXPECT_EQ(meter::FixedText(0.5, 3, true), "+0.500");
+    EXPECT_EQ(meter::FixedText(-0.0004, 3, true), "0.000");
+    EXPECT_EQ(meter::FixedText(0.0004, 3, true), "0.000");
+    EXPECT_EQ(meter::FixedText(-0.0, 4, true), "0.0000");
+    EXPECT_EQ(meter::FixedText(-0.0006, 3, true), "-0.001");
+    EXPECT_EQ(meter::FixedText(-12.25, 1), "-12.2");
+    EXPECT_EQ(meter::FixedText(1e-9, 4), "0.0000");
+    meter::ChannelFigures c;
+    c.carrierHz = 3150;
+    c.speedErrorPercent = -1e-9;
+    const auto lines = meter::FigureLines(c);
+    const auto speed = std::find_if(lines.begin(), lines.end(), [](const auto& l) { return l.first == "speed error (%)"; });
+    ASSERT_NE(speed, lines.end());
+    EXPECT_EQ(speed->second, "0.000");
+}
+
 // The two-sigma value is the level exceeded 5 % of the time: flutter that
 // grows near the file's end reads what that fraction gives, not 2.5 %.
 TEST_F(MeterRange, TwoSigmaIsTheFivePercentLevel)
