@@ -682,19 +682,12 @@ ChannelFigures ChannelAnalyser::Finish()
         const double p = specPower_[k];
         if (!(p > specPower_[k - 1] && p >= specPower_[k + 1]))
             continue;
-        // The bins from..to without k-3..k+3. Their median m (the element at
-        // half their count, sorted) has p > kLineOverFloor * m exactly when
-        // more than that many of them do, the test being monotone in the
-        // bin's power: a count instead of a sort.
+        // Over the median of the bins from..to without k-3..k+3.
         const size_t from = std::max<size_t>(1, k / 2), to = std::min(specPower_.size() - 1, 2 * k + 8);
         const size_t belowEnd = std::min(k - 3, to + 1), aboveStart = std::max(from, k + 4);
         const size_t below = belowEnd > from ? belowEnd - from : 0;
         const size_t above = to + 1 > aboveStart ? to + 1 - aboveStart : 0;
-        if (below + above == 0)
-            continue;
-        const size_t under = CountUnder(specPower_.data() + from, below, p, kLineOverFloor) +
-                             CountUnder(specPower_.data() + aboveStart, above, p, kLineOverFloor);
-        if (under < (below + above) / 2 + 1)
+        if (!OverMedian(specPower_.data() + from, below, specPower_.data() + aboveStart, above, p, kLineOverFloor))
             continue;
         double sum = 0, moment = 0;
         for (size_t j = k - 2; j <= k + 2; ++j) {

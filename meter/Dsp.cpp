@@ -247,12 +247,22 @@ __attribute__((always_inline)) inline void DotGroup(const float* tr, const float
 
 }  // namespace
 
+namespace {
+
 size_t CountUnder(const double* v, size_t n, double limit, double factor)
 {
     size_t count = 0;
     for (size_t i = 0; i < n; ++i)
         count += limit > factor * v[i] ? 1 : 0;
     return count;
+}
+
+}  // namespace
+
+bool OverMedian(const double* a, size_t na, const double* b, size_t nb, double limit, double factor)
+{
+    const size_t n = na + nb;
+    return n > 0 && CountUnder(a, na, limit, factor) + CountUnder(b, nb, limit, factor) >= n / 2 + 1;
 }
 
 __attribute__((target_clones("avx2", "default"))) void ComplexDots(const float* tr, const float* ti, size_t n,

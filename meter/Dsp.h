@@ -96,10 +96,11 @@ private:
 void ComplexDots(const float* tr, const float* ti, size_t n, const float* s, size_t step, size_t count, float* re,
                  float* im);
 
-// How many of the n values v have limit > factor * v (each product rounded
-// as written): a count that tells whether an order statistic lies under a
-// limit without sorting.
-size_t CountUnder(const double* v, size_t n, double limit, double factor);
+// Whether limit > factor * m, m the median of the na values a and the nb
+// values b taken together (the one at half their count, sorted; false when
+// there are none). The test is monotone in m, so it holds exactly when more
+// than half of the values pass it: a count, with no sort.
+bool OverMedian(const double* a, size_t na, const double* b, size_t nb, double limit, double factor);
 
 // An analogue prototype as real poles and zeros (in rad/s, negative real
 // parts) and complex pairs, turned into sections by the bilinear transform.

@@ -108,11 +108,7 @@ std::vector<Found> FindCarriers(SoundReader& in, const std::vector<int>& channel
             lobe += p[k];
             moment += p[k] * static_cast<double>(k);
         }
-        // The lobe stands over the band's median bin (the one at half their
-        // count, sorted) exactly when more than half the bins lie that far
-        // under it: counted, not sorted.
-        const size_t bins = hi + 1 - lo;
-        const bool overFloor = CountUnder(p.data() + lo, bins, lobe, kToneOverFloor) >= bins / 2 + 1;
+        const bool overFloor = OverMedian(p.data() + lo, hi + 1 - lo, nullptr, 0, lobe, kToneOverFloor);
         double total = 0;
         for (double v : p)
             total += v;

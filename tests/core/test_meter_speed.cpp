@@ -76,10 +76,14 @@ TEST(MeterSpeed, CountingUnderAPeakTellsItsMedianAsSortingDoes)
         for (double peak : {50 * median, std::nextafter(50 * median, 1e300), std::nextafter(50 * median, 0.0),
                             3 * median, 200 * median + 1}) {
             const bool sorting = peak > 50 * median;
-            const bool counting = meter::CountUnder(bins.data(), bins.size(), peak, 50) >= half + 1;
+            // The bins in two runs, as a line's neighbours either side of it.
+            const size_t split = static_cast<size_t>(round) % (bins.size() + 1);
+            const bool counting =
+                meter::OverMedian(bins.data(), split, bins.data() + split, bins.size() - split, peak, 50);
             ASSERT_EQ(sorting, counting) << round << " " << peak;
         }
     }
+    EXPECT_FALSE(meter::OverMedian(nullptr, 0, nullptr, 0, 1, 50));  // no bins: no median to stand over
 }
 
 // The demodulator's dot products: each sum in eight lanes added in one
