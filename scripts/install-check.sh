@@ -20,13 +20,19 @@ trap 'apt-get remove -y tarvo >/dev/null 2>&1 || true' EXIT
 
 work=$(mktemp -d)
 cd "$work"
-/usr/bin/tarvo-cli --help | grep -q -- '--header'
+# Each output is taken whole before it is searched: a grep -q that stops
+# reading at its match would leave a longer output to die of SIGPIPE, which
+# pipefail reports as a failure.
+help=$(/usr/bin/tarvo-cli --help)
+grep -q -- '--header' <<<"$help"
 /usr/bin/tarvo-cli --version
-/usr/bin/tarvo-cli --chunk 256 --header "$top/samples/tone3k.wav" | grep -q '^Sample Rate: 22050$'
-/usr/bin/tarvo-cli --chunk 256 --header --low 20 --high 8000 --freqs "$top/samples/tone3k.wav" \
-  | grep -E '^Aver Freq: 30[0-9][0-9]\.[0-9]+ Hz$'
+header=$(/usr/bin/tarvo-cli --chunk 256 --header "$top/samples/tone3k.wav")
+grep -q '^Sample Rate: 22050$' <<<"$header"
+freqs=$(/usr/bin/tarvo-cli --chunk 256 --header --low 20 --high 8000 --freqs "$top/samples/tone3k.wav")
+grep -E '^Aver Freq: 30[0-9][0-9]\.[0-9]+ Hz$' <<<"$freqs"
 # The meter's picture loads the Qt module from where it is installed.
-/usr/bin/tarvo-cli --meter --meter-png meter.png "$top/samples/tone3k.wav" | grep -q '^Meter channel 1 '
+meter=$(/usr/bin/tarvo-cli --meter --meter-png meter.png "$top/samples/tone3k.wav")
+grep -q '^Meter channel 1 ' <<<"$meter"
 test -s meter.png
 test -f /usr/share/tarvo/3khz.wav
 test -f /usr/share/applications/org.tarvo.Tarvo.desktop
