@@ -105,19 +105,27 @@ Axis TimeAxis(double from, double to, int maxSteps)
     return a;
 }
 
-Axis LogAxis(double lo, double hi)
+Axis LogAxis(double lo, double hi, LogTicks which)
 {
     Axis a;
     a.lo = lo;
     a.hi = hi;
-    for (double decade = std::pow(10.0, std::floor(std::log10(lo))); decade <= hi; decade *= 10)
-        for (double m : kMantissas) {
-            const double v = m * decade;
-            if (v >= lo * (1 - 1e-9) && v <= hi * (1 + 1e-9)) {
-                a.ticks.push_back(v);
-                a.labels.push_back(TickLabel(v, decade));
-            }
+    const auto inside = [&](double v) { return v >= lo * (1 - 1e-9) && v <= hi * (1 + 1e-9); };
+    const auto add = [&](double v, double decade) {
+        if (a.ticks.empty() || v > a.ticks.back() * (1 + 1e-9)) {
+            a.ticks.push_back(v);
+            a.labels.push_back(TickLabel(v, decade));
         }
+    };
+    const double first = std::pow(10.0, std::floor(std::log10(lo) + 1e-9));
+    if (which == LogTicks::Decades)
+        add(lo, first);
+    for (double decade = first; decade <= hi * (1 + 1e-9); decade *= 10)
+        for (double m : kMantissas)
+            if ((which == LogTicks::OneTwoFive || m == 1) && inside(m * decade))
+                add(m * decade, decade);
+    if (which == LogTicks::Decades)
+        add(hi, std::pow(10.0, std::floor(std::log10(hi) + 1e-9)));
     return a;
 }
 

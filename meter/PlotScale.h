@@ -1,7 +1,8 @@
 // Axis ticks a reader takes in at a glance: round values in 1, 2, 5 steps,
 // seconds as plain numbers or m:ss for long files, percent without
 // exponents, a deviation axis never narrower than +-0.01 %, and a log
-// frequency axis labelled at 0.2, 0.5, 1, 2, 5 ... 200 Hz.
+// frequency axis labelled at 0.2, 0.5, 1, 2, 5 ... 200 Hz (0.2, 1, 10, 100,
+// 200 Hz where it is narrow).
 #pragma once
 
 #include <string>
@@ -33,7 +34,9 @@ Axis DeviationAxis(double lo, double hi, int maxSteps = 6);
 Axis TimeAxis(double seconds, int maxSteps = 7);
 // Time from `from` to `to` (a stretch of a file), labelled as TimeAxis would.
 Axis TimeAxis(double from, double to, int maxSteps);
-// A log axis: ticks at the 1, 2, 5 values between lo and hi.
-Axis LogAxis(double lo, double hi);
+// A log axis: ticks at the 1, 2, 5 values between lo and hi, or, where that
+// is too many for the width, at the decades and the two ends.
+enum class LogTicks { OneTwoFive, Decades };
+Axis LogAxis(double lo, double hi, LogTicks which = LogTicks::OneTwoFive);
 
 }  // namespace tarvo::meter

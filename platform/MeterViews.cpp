@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QFont>
 #include <QFontMetricsF>
+#include <QGraphicsLayout>
 #include <QGraphicsScene>
 #include <QPainter>
 #include <QtCharts/QAreaSeries>
@@ -19,6 +20,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 namespace tarvo {
 
@@ -31,17 +33,55 @@ QColor ColourOf(size_t i) { return kColours[i % (sizeof kColours / sizeof kColou
 QString ChannelName(const meter::ChannelFigures& c) { return QStringLiteral("Channel %1").arg(c.channel); }
 QString Fixed(double v, int decimals) { return QString::number(v, 'f', decimals); }
 
+void SetTicks(QCategoryAxis* axis, const meter::Axis& a)
+{
+    for (const QString& label : axis->categoriesLabels())
+        axis->remove(label);
+    axis->setRange(a.lo, a.hi);
+    axis->setStartValue(a.lo);
+    for (size_t i = 0; i < a.ticks.size(); ++i)
+        axis->append(QString::fromStdString(a.labels[i]), a.ticks[i]);
+}
+
 // An axis labelled exactly at the ticks PlotScale chose.
 QCategoryAxis* NewAxis(const meter::Axis& a, const QString& title)
 {
     auto* axis = new QCategoryAxis;
     axis->setTitleText(title);
-    axis->setRange(a.lo, a.hi);
-    axis->setStartValue(a.lo);
     axis->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
-    for (size_t i = 0; i < a.ticks.size(); ++i)
-        axis->append(QString::fromStdString(a.labels[i]), a.ticks[i]);
+    SetTicks(axis, a);
     return axis;
+}
+
+// Qt Charts gives each label of a horizontal axis an equal share of the
+// plot's width and cuts a longer one to "...", which would turn "100" into
+// "1...". Of `choices` (densest first) the axis takes the densest whose
+// labels all fit, and chooses again whenever the plot's width changes. The
+// room a label needs besides its text covers the text item's margins and
+// the padding on both sides.
+constexpr double kLabelRoom = 20;
+
+bool LabelsFit(const QCategoryAxis* axis, const meter::Axis& a, double plotWidth)
+{
+    const QFontMetricsF metrics(axis->labelsFont());
+    double widest = 0;
+    for (const std::string& label : a.labels)
+        widest = std::max(widest, metrics.horizontalAdvance(QString::fromStdString(label)));
+    return widest + kLabelRoom <= plotWidth / static_cast<double>(a.ticks.size() + 1);
+}
+
+void KeepLabelsWhole(QChart* chart, QCategoryAxis* axis, const std::vector<meter::Axis>& choices)
+{
+    auto chosen = std::make_shared<size_t>(0);
+    QObject::connect(chart, &QChart::plotAreaChanged, axis, [axis, choices, chosen](const QRectF& plot) {
+        size_t pick = 0;
+        while (pick + 1 < choices.size() && !LabelsFit(axis, choices[pick], plot.width()))
+            ++pick;
+        if (pick != *chosen) {
+            *chosen = pick;
+            SetTicks(axis, choices[pick]);
+        }
+    });
 }
 
 // The same axis with a log scale drawn on a linear one: values are log10(hz).
@@ -187,8 +227,12 @@ QChart* SpectrumView(const meter::MeterResult& r)
         for (size_t k = 0; k < c.spectrumHz.size(); ++k)
             if (c.spectrumHz[k] >= kLowestHz)
                 top = std::max(top, c.spectrumPercent[k]);
-    QCategoryAxis* x = NewAxis(Log10Of(meter::LogAxis(kLowestHz, kHighestHz)), QStringLiteral("Modulation frequency (Hz)"));
+    using meter::LogTicks;
+    const std::vector<meter::Axis> frequencies = {Log10Of(meter::LogAxis(kLowestHz, kHighestHz, LogTicks::OneTwoFive)),
+                                                  Log10Of(meter::LogAxis(kLowestHz, kHighestHz, LogTicks::Decades))};
+    QCategoryAxis* x = NewAxis(frequencies.front(), QStringLiteral("Modulation frequency (Hz)"));
     QCategoryAxis* y = NewAxis(meter::LinearAxis(0, std::max(top * 1.15, 0.001), 5), QStringLiteral("Peak (%)"));
+    KeepLabelsWhole(chart, x, frequencies);
     chart->addAxis(x, Qt::AlignBottom);
     chart->addAxis(y, Qt::AlignLeft);
     for (size_t i = 0; i < r.channels.size(); ++i) {
@@ -274,10 +318,10 @@ QChart* PolarView(const meter::MeterResult& r)
         }
     }
     if (!(base > 0)) {
-        chart->setTitle(QStringLiteral("Deviation around one revolution: give the platter's speed or a tape part"));
+        chart->setTitle(QStringLiteral("Deviation by angle: give the rpm or a tape part"));
         return chart;
     }
-    chart->setTitle(QStringLiteral("Deviation around one revolution (%1 Hz), revolutions overlaid")
+    chart->setTitle(QStringLiteral("Deviation by angle, revolutions overlaid (%1 Hz)")
                         .arg(Fixed(r.channels.front().revolutionHz, 3)));
     auto* angle = new QValueAxis;
     angle->setRange(0, 360);
@@ -421,21 +465,29 @@ void DrawMeterViews(QPainter& painter, const QRectF& area, const meter::MeterRes
                          Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, more.join(QLatin1Char('\n')), &used);
         line.moveTop(used.bottom());
     }
-    const double top = line.top() + 4;
-    const double h = (area.bottom() - top) / 3, w = area.width() / 2;
+    QGraphicsScene scene;
+    PlaceMeterViews(scene, QRectF(area.left(), line.top() + 4, area.width(), area.bottom() - line.top() - 4), r);
+    scene.render(&painter, area, area);
+}
+
+void PlaceMeterViews(QGraphicsScene& scene, const QRectF& area, const meter::MeterResult& r)
+{
+    const double h = area.height() / 3, w = area.width() / 2, top = area.top();
     const QRectF places[] = {
         {area.left(), top, area.width(), h},       {area.left(), top + h, w, h},     {area.left() + w, top + h, w, h},
         {area.left(), top + 2 * h, w, h},          {area.left() + w, top + 2 * h, w, h},
     };
     const MeterView order[] = {MeterView::Deviation, MeterView::Zoom, MeterView::Polar, MeterView::Spectrum,
                                MeterView::Histogram};
-    QGraphicsScene scene;
     for (size_t i = 0; i < 5; ++i) {
         QChart* chart = NewMeterView(order[i], r);
         scene.addItem(chart);
         chart->setGeometry(places[i]);
+        // Laid out now, not when the event loop next runs: an axis that
+        // took sparser ticks for this width needs a second pass.
+        for (int pass = 0; pass < 3 && chart->layout() && !chart->layout()->isActivated(); ++pass)
+            chart->layout()->activate();
     }
-    scene.render(&painter, area, area);
 }
 
 }  // namespace tarvo

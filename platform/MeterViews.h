@@ -18,6 +18,7 @@
 #include <vector>
 
 class QChart;
+class QGraphicsScene;
 class QPainter;
 class QRectF;
 
@@ -59,5 +60,9 @@ QStringList TitleLines(const meter::MeterResult& r, const QString& fileName);
 // The charts need a QApplication.
 void DrawMeterViews(QPainter& painter, const QRectF& area, const meter::MeterResult& r, const QString& fileName,
                     const QStringList& more = {});
+
+// The five views alone, laid out in `area` of the scene as DrawMeterViews
+// places them below the text.
+void PlaceMeterViews(QGraphicsScene& scene, const QRectF& area, const meter::MeterResult& r);
 
 }  // namespace tarvo

@@ -281,6 +281,11 @@ TEST(PlotScale, CleanToneKeepsTheNarrowestDeviationAxis)
     EXPECT_EQ(meter::LinearAxis(0, 1.5e-6, 5).labels.back(), "0.0000015");  // no exponent
     EXPECT_EQ(meter::LogAxis(0.2, 200).labels, (std::vector<std::string>{"0.2", "0.5", "1", "2", "5", "10", "20",
                                                                           "50", "100", "200"}));
+    // Where that is too many: the decades and both ends, each once.
+    EXPECT_EQ(meter::LogAxis(0.2, 200, meter::LogTicks::Decades).labels,
+              (std::vector<std::string>{"0.2", "1", "10", "100", "200"}));
+    EXPECT_EQ(meter::LogAxis(1, 1000, meter::LogTicks::Decades).labels,
+              (std::vector<std::string>{"1", "10", "100", "1000"}));
 }
 
 // A speed log as a sensor writes it, of a platter whose speed wanders by

@@ -4,12 +4,15 @@
 #include "ToneFile.h"
 
 #include "app/MeterDialog.h"
+#include "platform/MeterViews.h"
 
 #include <QComboBox>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QFileInfo>
+#include <QGraphicsScene>
+#include <QGraphicsTextItem>
 #include <QtCharts/QChartView>
 
 namespace tarvo::test {
@@ -107,6 +110,64 @@ TEST_F(MeterWindow, WithoutAFileItAsksForOne)
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0], "Open a recording of a test tone first.");
     EXPECT_EQ(captions[0], "Standards W&F");
+}
+
+// The visible texts of a scene's charts that Qt Charts had to cut short.
+QStringList CutTexts(QGraphicsScene& scene)
+{
+    QStringList cut;
+    for (QGraphicsItem* item : scene.items())
+        if (auto* text = dynamic_cast<QGraphicsTextItem*>(item); text && text->isVisible())
+            if (text->toPlainText().endsWith("..."))
+                cut << text->toPlainText();
+    return cut;
+}
+
+QStringList VisibleTexts(QGraphicsScene& scene)
+{
+    QStringList texts;
+    for (QGraphicsItem* item : scene.items())
+        if (auto* text = dynamic_cast<QGraphicsTextItem*>(item); text && text->isVisible())
+            texts << text->toPlainText();
+    return texts;
+}
+
+// The report's half-width charts (an A4 page at 96 dpi), the picture's
+// (1200 pixels) and a dialog's: every title and label whole, the
+// spectrum's axis thinned to decades only where its width needs it.
+TEST(MeterViews, EveryTextIsWholeOnThePageThePictureAndTheDialog)
+{
+    TempDir dir;
+    Tone tone;
+    tone.mods = {{0.5556, 0.002}, {8, 0.0003}};
+    const std::string path = dir.Path() / "turntable.wav";
+    ASSERT_TRUE(WriteTone(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 22050, 12, tone));
+    meter::MeterSettings settings;
+    settings.transport.rpm = 33.333;
+    const meter::MeterResult withPlatter = meter::RunMeter(path, settings);
+    ASSERT_TRUE(withPlatter.ok) << withPlatter.message;
+    const meter::MeterResult withoutParts = meter::RunMeter(path, {});
+    ASSERT_TRUE(withoutParts.ok) << withoutParts.message;
+    for (const meter::MeterResult* r : {&withPlatter, &withoutParts})
+        for (double width : {703.0, 1200.0}) {
+            QGraphicsScene scene;
+            PlaceMeterViews(scene, QRectF(0, 0, width, 900), *r);
+            EXPECT_EQ(CutTexts(scene), QStringList()) << width;
+            const QStringList texts = VisibleTexts(scene);
+            EXPECT_TRUE(texts.contains("100") && texts.contains("200")) << width;
+            EXPECT_EQ(texts.contains("20"), width > 1000) << width;  // 1, 2, 5 steps where there is room
+        }
+    // A chart in the dialog thins its axis as the user narrows it, and
+    // takes the dense one back when widened.
+    QChartView view(NewMeterView(MeterView::Spectrum, withPlatter));
+    view.resize(900, 500);
+    view.show();
+    QTRY_VERIFY(VisibleTexts(*view.scene()).contains("20"));
+    view.resize(330, 500);
+    QTRY_VERIFY(!VisibleTexts(*view.scene()).contains("20"));
+    EXPECT_EQ(CutTexts(*view.scene()), QStringList());
+    view.resize(900, 500);
+    QTRY_VERIFY(VisibleTexts(*view.scene()).contains("20"));
 }
 
 }  // namespace
