@@ -135,7 +135,7 @@ QStringList VisibleTexts(QGraphicsScene& scene)
 // The report's half-width charts (an A4 page at 96 dpi), the picture's
 // (1200 pixels) and a dialog's: every title and label whole, the
 // spectrum's axis thinned to decades only where its width needs it.
-TEST(MeterViews, EveryTextIsWholeOnThePageThePictureAndTheDialog)
+TEST(MeterPlots, EveryTextIsWholeOnThePageThePictureAndTheDialog)
 {
     TempDir dir;
     Tone tone;
