@@ -347,7 +347,7 @@ void CLiveMeterDialog::Show(const meter::LiveUpdate& u)
     const std::optional<meter::ChannelFigures>& w = c.window;
     const double values[3] = {w ? w->weighted.twoSigmaPercent : 0, w ? w->wowRmsPercent : 0, w ? w->flutterRmsPercent : 0};
     for (int i = 0; i < 3; ++i) {
-        figureValue_[i]->setText(w ? QString::number(values[i], 'f', 4) + QStringLiteral(" %") : QStringLiteral("--"));
+        figureValue_[i]->setText(w ? QString::fromStdString(meter::FixedText(values[i], 4)) + QStringLiteral(" %") : QStringLiteral("--"));
         figureBar_[i]->setValue(w ? static_cast<int>(std::min(1.0, values[i] / kFigureScale) * 1000) : 0);
     }
     if (!w)

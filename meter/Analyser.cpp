@@ -684,10 +684,10 @@ ChannelFigures ChannelAnalyser::Finish()
             continue;
         // Over the median of the bins from..to without k-3..k+3.
         const size_t from = std::max<size_t>(1, k / 2), to = std::min(specPower_.size() - 1, 2 * k + 8);
-        const size_t belowEnd = std::min(k - 3, to + 1), aboveStart = std::max(from, k + 4);
-        const size_t below = belowEnd > from ? belowEnd - from : 0;
-        const size_t above = to + 1 > aboveStart ? to + 1 - aboveStart : 0;
-        if (!OverMedian(specPower_.data() + from, below, specPower_.data() + aboveStart, above, p, kLineOverFloor))
+        // (k >= 3, and from <= k / 2 while to >= k + 2.)
+        const size_t below = k - 3 > from ? k - 3 - from : 0;
+        const size_t above = to > k + 3 ? to - k - 3 : 0;
+        if (!OverMedian(specPower_.data() + from, below, specPower_.data() + k + 4, above, p, kLineOverFloor))
             continue;
         double sum = 0, moment = 0;
         for (size_t j = k - 2; j <= k + 2; ++j) {

@@ -1,5 +1,7 @@
 #include "meter/PlotScale.h"
 
+#include "meter/Meter.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -44,15 +46,7 @@ double AxisStep(double span, int maxSteps)
     }
 }
 
-std::string TickLabel(double v, double step)
-{
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.*f", Decimals(step), v);
-    std::string s = buf;
-    if (s.find_first_not_of("-0.") == std::string::npos)
-        return Decimals(step) ? "0." + std::string(static_cast<size_t>(Decimals(step)), '0') : "0";
-    return s;
-}
+std::string TickLabel(double v, double step) { return FixedText(v, Decimals(step)); }
 
 Axis LinearAxis(double lo, double hi, int maxSteps)
 {

@@ -20,7 +20,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <memory>
 
 namespace tarvo {
 
@@ -31,7 +30,7 @@ constexpr double kLowestHz = 0.2, kHighestHz = 200;
 
 QColor ColourOf(size_t i) { return kColours[i % (sizeof kColours / sizeof kColours[0])]; }
 QString ChannelName(const meter::ChannelFigures& c) { return QStringLiteral("Channel %1").arg(c.channel); }
-QString Fixed(double v, int decimals) { return QString::number(v, 'f', decimals); }
+QString Fixed(double v, int decimals) { return QString::fromStdString(meter::FixedText(v, decimals)); }
 
 void SetTicks(QCategoryAxis* axis, const meter::Axis& a)
 {
@@ -72,15 +71,15 @@ bool LabelsFit(const QCategoryAxis* axis, const meter::Axis& a, double plotWidth
 
 void KeepLabelsWhole(QChart* chart, QCategoryAxis* axis, const std::vector<meter::Axis>& choices)
 {
-    auto chosen = std::make_shared<size_t>(0);
-    QObject::connect(chart, &QChart::plotAreaChanged, axis, [axis, choices, chosen](const QRectF& plot) {
+    QObject::connect(chart, &QChart::plotAreaChanged, axis, [axis, choices](const QRectF& plot) {
         size_t pick = 0;
         while (pick + 1 < choices.size() && !LabelsFit(axis, choices[pick], plot.width()))
             ++pick;
-        if (pick != *chosen) {
-            *chosen = pick;
+        QStringList labels;
+        for (const std::string& label : choices[pick].labels)
+            labels << QString::fromStdString(label);
+        if (axis->categoriesLabels() != labels)
             SetTicks(axis, choices[pick]);
-        }
     });
 }
 

@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QGraphicsScene>
 #include <QGraphicsTextItem>
+#include <QRegularExpression>
 #include <QtCharts/QChartView>
 
 namespace tarvo::test {
@@ -112,17 +113,6 @@ TEST_F(MeterWindow, WithoutAFileItAsksForOne)
     EXPECT_EQ(captions[0], "Standards W&F");
 }
 
-// The visible texts of a scene's charts that Qt Charts had to cut short.
-QStringList CutTexts(QGraphicsScene& scene)
-{
-    QStringList cut;
-    for (QGraphicsItem* item : scene.items())
-        if (auto* text = dynamic_cast<QGraphicsTextItem*>(item); text && text->isVisible())
-            if (text->toPlainText().endsWith("..."))
-                cut << text->toPlainText();
-    return cut;
-}
-
 QStringList VisibleTexts(QGraphicsScene& scene)
 {
     QStringList texts;
@@ -131,6 +121,9 @@ QStringList VisibleTexts(QGraphicsScene& scene)
             texts << text->toPlainText();
     return texts;
 }
+
+// The visible texts of a scene's charts that Qt Charts had to cut short.
+QStringList CutTexts(QGraphicsScene& scene) { return VisibleTexts(scene).filter(QRegularExpression("\\.\\.\\.$")); }
 
 // The report's half-width charts (an A4 page at 96 dpi), the picture's
 // (1200 pixels) and a dialog's: every title and label whole, the
