@@ -340,8 +340,9 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
         // the document); FILE itself when the meter alone reads it.
         meterOut = RunMeterCommand(meterOnly || doc.GetPathName().empty() ? file : doc.GetPathName(), meterReq);
     // The limits give one file its verdict as they do each file of a batch.
-    const bool limitFailed = meterOut.ok && batch.limits.Any() &&
-                             ApplyLimits(batch.limits, meterOut.json) == Verdict::Fail;
+    // A figure missing where a limit wants it is an error, never a pass.
+    const Verdict limitVerdict =
+        meterOut.ok && batch.limits.Any() ? ApplyLimits(batch.limits, meterOut.json) : Verdict::Pass;
     if (meterOut.ok && batch.limits.Any())
         for (const auto& ch : meterOut.json["channels"])
             meterOut.lines.push_back("Meter channel " + ch["channel"].dump() + " verdict: " +
@@ -397,9 +398,11 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
         for (const auto& [caption, text] : meterOut.messages)
             err << caption << ": " << text << "\n";
     }
-    return !messages.empty() || !outputFailures.empty() || !meterOut.messages.empty() || noDevice ? kExitMessage
-           : limitFailed                                                                           ? kExitLimit
-                                                                                                   : kExitOk;
+    return !messages.empty() || !outputFailures.empty() || !meterOut.messages.empty() || noDevice ||
+                   limitVerdict == Verdict::Error
+               ? kExitMessage
+           : limitVerdict == Verdict::Fail ? kExitLimit
+                                           : kExitOk;
 }
 
 }  // namespace tarvo

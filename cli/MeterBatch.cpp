@@ -3,6 +3,8 @@
 #include "cli/Cli.h"
 #include "cli/CliArgs.h"
 #include "framework/SafeOutput.h"
+#include "framework/Utf8.h"
+#include "meter/SoundReader.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -16,6 +18,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -23,7 +26,9 @@
 #include <mutex>
 #include <set>
 #include <sstream>
+#include <string_view>
 #include <thread>
+#include <tuple>
 #include <utility>
 
 namespace tarvo {
@@ -42,6 +47,8 @@ std::string Cell(const Json& j)
         return j.dump();
     if (!j.is_number())
         return j.is_string() ? j.get<std::string>() : std::string();
+    if (!std::isfinite(j.get<double>()))
+        return std::string();
     // The JSON's figures carry at most six decimals: written out in full
     // rather than as 8e-06, without trailing zeros.
     std::string t = meter::FixedText(j.get<double>(), 6);
@@ -58,22 +65,46 @@ const Json& Member(const Json& j, const char* key)
     return j.is_object() && j.contains(key) ? j[key] : kNone;
 }
 
-// The limits a channel of a meter object fails, in the order of the options.
-std::vector<std::string> Failures(const MeterLimits& limits, const Json& ch)
+// The limits a channel of a meter object fails, in the order of the options;
+// `unchecked` gets those whose figure is missing or not a finite number,
+// which no limit passes.
+std::vector<std::string> Failures(const MeterLimits& limits, const Json& ch, std::vector<std::string>* unchecked = nullptr)
 {
     std::vector<std::string> failed;
-    auto over = [](const Json& v, double limit) { return v.is_number() && v.get<double>() > limit; };
-    if (limits.weighted && over(Member(Member(ch, "weighted"), "two_sigma_percent"), *limits.weighted))
-        failed.push_back("weighted");
-    if (limits.unweighted && over(Member(Member(ch, "unweighted"), "two_sigma_percent"), *limits.unweighted))
-        failed.push_back("unweighted");
+    auto check = [&](const Json& v, double limit, const char* name) {
+        if (!v.is_number() || !std::isfinite(v.get<double>())) {
+            failed.push_back(name);
+            if (unchecked)
+                unchecked->push_back(name);
+        } else if (v.get<double>() > limit) {
+            failed.push_back(name);
+        }
+    };
+    if (limits.weighted)
+        check(Member(Member(ch, "weighted"), "two_sigma_percent"), *limits.weighted, "weighted");
+    if (limits.unweighted)
+        check(Member(Member(ch, "unweighted"), "two_sigma_percent"), *limits.unweighted, "unweighted");
     if (limits.speed) {
         const Json& speed = Member(ch, "speed_error_percent");
-        // No speed error beside a nominal: the carrier is too far from it.
-        if (!speed.is_number() || std::fabs(speed.get<double>()) > *limits.speed)
+        // No speed error beside a nominal: the carrier is too far from it,
+        // which fails the limit (the meter measured the carrier).
+        if (!speed.is_number() || !(std::fabs(speed.get<double>()) <= *limits.speed))
             failed.push_back("speed");
     }
     return failed;
+}
+
+// The verdict of a channel's failures.
+Verdict VerdictOf(const std::vector<std::string>& failed, const std::vector<std::string>& unchecked)
+{
+    return !unchecked.empty() ? Verdict::Error : failed.empty() ? Verdict::Pass : Verdict::Fail;
+}
+
+// A figure of the meter object as text with its decimals, "-" when there is none.
+std::string FigureText(const Json& v, int decimals, bool sign = false)
+{
+    return v.is_number() && std::isfinite(v.get<double>()) ? meter::FixedText(v.get<double>(), decimals, sign)
+                                                            : std::string("-");
 }
 
 std::string Joined(const std::vector<std::string>& parts, const char* sep)
@@ -99,11 +130,27 @@ struct FileReport {
     std::string rows;     // the summary's records
 };
 
+std::string Hex(const std::string& bytes)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string h;
+    for (unsigned char c : bytes) {
+        h += digits[c >> 4];
+        h += digits[c & 15];
+    }
+    return h;
+}
+
 FileReport Report(const std::string& path, MeterOutcome& o, const MeterLimits& limits, bool json)
 {
     FileReport r;
     Json line;
+    // A path that is not UTF-8 is "file" with U+FFFD in place of its odd
+    // bytes, so that the line stays JSON any reader takes, and its bytes
+    // whole in "file_hex".
     line["file"] = path;
+    if (!IsUtf8(path))
+        line["file_hex"] = Hex(path);
     if (!o.ok) {
         r.error = true;
         line["messages"] = Json::array();
@@ -118,8 +165,11 @@ FileReport Report(const std::string& path, MeterOutcome& o, const MeterLimits& l
                          : path + "\t-\terror: " + row.back() + "\n";
         return r;
     }
-    if (limits.Any())
-        r.fail = ApplyLimits(limits, o.json) == Verdict::Fail;
+    if (limits.Any()) {
+        const Verdict v = ApplyLimits(limits, o.json);
+        r.fail = v == Verdict::Fail;
+        r.error = v == Verdict::Error;
+    }
     line["meter"] = o.json;
     if (!o.messages.empty()) {
         line["messages"] = Json::array();
@@ -128,45 +178,40 @@ FileReport Report(const std::string& path, MeterOutcome& o, const MeterLimits& l
     }
     const std::string message = MessageText(o);
     for (const Json& ch : o.json["channels"]) {
-        const std::vector<std::string> failed = Failures(limits, ch);
-        const char* verdict = VerdictName(failed.empty() ? Verdict::Pass : Verdict::Fail);
-        const Json& strongest = ch["modulation"].empty() ? Json() : ch["modulation"][0];
-        r.rows += CsvRecord({path, Cell(ch["channel"]), Cell(ch["seconds"]), Cell(ch["carrier_hz"]),
-                             Cell(Member(ch, "speed_error_percent")), Cell(ch["weighted"]["two_sigma_percent"]),
-                             Cell(ch["weighted"]["rms_percent"]), Cell(ch["unweighted"]["two_sigma_percent"]),
-                             Cell(ch["unweighted"]["rms_percent"]), Cell(ch["wow_rms_percent"]),
-                             Cell(ch["flutter_rms_percent"]), Cell(ch["drift_percent"]), Cell(Member(strongest, "hz")),
+        std::vector<std::string> unchecked;
+        const std::vector<std::string> failed = Failures(limits, ch, &unchecked);
+        const char* verdict = VerdictName(VerdictOf(failed, unchecked));
+        const Json& lines = Member(ch, "modulation");
+        const Json& strongest = lines.is_array() && !lines.empty() ? lines[0] : kNone;
+        const Json& weighted = Member(ch, "weighted");
+        const Json& unweighted = Member(ch, "unweighted");
+        r.rows += CsvRecord({path, Cell(Member(ch, "channel")), Cell(Member(ch, "seconds")),
+                             Cell(Member(ch, "carrier_hz")), Cell(Member(ch, "speed_error_percent")),
+                             Cell(Member(weighted, "two_sigma_percent")), Cell(Member(weighted, "rms_percent")),
+                             Cell(Member(unweighted, "two_sigma_percent")), Cell(Member(unweighted, "rms_percent")),
+                             Cell(Member(ch, "wow_rms_percent")), Cell(Member(ch, "flutter_rms_percent")),
+                             Cell(Member(ch, "drift_percent")), Cell(Member(strongest, "hz")),
                              Cell(Member(strongest, "percent")), Cell(Member(strongest, "label")),
                              Cell(Member(ch, "snr_db")), verdict, Joined(failed, " "), message});
         if (!json) {
-            const Json& speed = Member(ch, "speed_error_percent");
-            auto pct = [](const Json& v) { return meter::FixedText(v.get<double>(), 4) + " %"; };
-            r.printed += path + "\tchannel " + Cell(ch["channel"]) + "\tcarrier " +
-                         meter::FixedText(ch["carrier_hz"].get<double>(), 3) + " Hz\tspeed " +
-                         (speed.is_number() ? meter::FixedText(speed.get<double>(), 4, true) + " %" : std::string("-")) +
-                         "\tweighted " + pct(ch["weighted"]["two_sigma_percent"]) + "\twow " +
-                         pct(ch["wow_rms_percent"]) + "\tflutter " + pct(ch["flutter_rms_percent"]) + "\t" + verdict +
-                         (failed.empty() ? "" : " (" + Joined(failed, ", ") + ")") + "\n";
+            // Any figure may be missing (a speed log has no carrier).
+            auto pct = [](const Json& v) {
+                const std::string t = FigureText(v, 4);
+                return t == "-" ? t : t + " %";
+            };
+            const Json& carrier = Member(ch, "carrier_hz");
+            const std::string speed = FigureText(Member(ch, "speed_error_percent"), 4, true);
+            r.printed += path + "\tchannel " + Cell(Member(ch, "channel")) + "\tcarrier " +
+                         (carrier.is_number() ? FigureText(carrier, 3) + " Hz" : std::string("-")) + "\tspeed " +
+                         (speed == "-" ? speed : speed + " %") + "\tweighted " +
+                         pct(Member(Member(ch, "weighted"), "two_sigma_percent")) + "\twow " +
+                         pct(Member(ch, "wow_rms_percent")) + "\tflutter " + pct(Member(ch, "flutter_rms_percent")) +
+                         "\t" + verdict + (failed.empty() ? "" : " (" + Joined(failed, ", ") + ")") + "\n";
         }
     }
     if (json)
         r.printed = line.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
     return r;
-}
-
-// Writes all of `text` at the end of the file; false with errno set when it cannot.
-bool WriteAll(int fd, const std::string& text)
-{
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
 }
 
 // The progress line on a terminal: files done of total, rate, time left.
@@ -267,8 +312,8 @@ std::string CheckBatchUsage(const BatchOptions& opt, const MeterRequest& meter, 
         return "only one FILE may be given without --meter";
     if (batch && formCommands)
         return "the form's commands take one FILE, not a batch";
-    if (batch && (!meter.csv.empty() || !meter.png.empty()))
-        return "--meter-csv and --meter-png take one FILE, not a batch";
+    if (batch && (!meter.csv.empty() || !meter.png.empty() || !meter.report.empty()))
+        return "--meter-csv, --meter-png and --meter-report take one FILE, not a batch";
     if (opt.batchSeen && files == 0 && !opt.filesFrom)
         return "--meter needs a FILE, several, or --files-from LIST";
     if (opt.resume && opt.summaryCsv.empty())
@@ -284,11 +329,13 @@ Verdict ApplyLimits(const MeterLimits& limits, nlohmann::ordered_json& meter)
 {
     Verdict file = Verdict::Pass;
     for (Json& ch : meter["channels"]) {
-        const std::vector<std::string> failed = Failures(limits, ch);
-        ch["verdict"] = VerdictName(failed.empty() ? Verdict::Pass : Verdict::Fail);
+        std::vector<std::string> unchecked;
+        const std::vector<std::string> failed = Failures(limits, ch, &unchecked);
+        const Verdict v = VerdictOf(failed, unchecked);
+        ch["verdict"] = VerdictName(v);
         ch["failed_limits"] = failed;
-        if (!failed.empty())
-            file = Verdict::Fail;
+        if (v == Verdict::Error || (v == Verdict::Fail && file == Verdict::Pass))
+            file = v;
     }
     return file;
 }
@@ -366,87 +413,385 @@ const std::vector<std::string>& SummaryColumns()
     return columns;
 }
 
+namespace {
+
+// What names one file, whatever the spelling: device and inode, or the path
+// itself for a file that is not there.
+struct FileKey {
+    bool exists = false;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    std::string path;
+    bool operator<(const FileKey& o) const
+    {
+        if (exists != o.exists)
+            return exists < o.exists;
+        return exists ? std::tie(dev, ino) < std::tie(o.dev, o.ino) : path < o.path;
+    }
+};
+
+FileKey KeyOf(const std::string& path)
+{
+    FileKey k;
+    struct stat st {};
+    k.exists = ::stat(path.c_str(), &st) == 0;
+    if (k.exists) {
+        k.dev = st.st_dev;
+        k.ino = st.st_ino;
+    } else {
+        k.path = path;
+    }
+    return k;
+}
+
+// Reads a descriptor to its end in pieces, handing each to take; false with
+// errno's words on a read error.
+bool ReadPieces(int fd, const std::function<bool(std::string_view)>& take, std::string& why)
+{
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            why = std::strerror(errno);
+            return false;
+        }
+        if (n == 0)
+            return true;
+        if (!take(std::string_view(buf, static_cast<size_t>(n))))
+            return false;
+    }
+}
+
+// Opens a list or a summary to read: a regular file, a FIFO or a pipe, never
+// waiting at the open; -1 with the reason when it cannot.
+int OpenToRead(const std::string& path, bool regularOnly, std::string& why)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        why = std::strerror(errno);
+        return -1;
+    }
+    if (!(S_ISREG(st.st_mode) || (!regularOnly && S_ISFIFO(st.st_mode)))) {
+        why = regularOnly ? "it is not a regular file" : "it is neither a regular file nor a pipe";
+        return -1;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        why = std::strerror(errno);
+        return -1;
+    }
+    // Read as a pipe is read once open: a FIFO nobody writes ends at once.
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags != -1)
+        (void)::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    return fd;
+}
+
+}  // namespace
+
+bool FileList::Feed(std::string_view piece)
+{
+    for (char c : piece) {
+        if (c == '\0' && !nul_) {
+            // A list of names each ended by NUL (find -print0): what was
+            // taken for lines was the start of one name.
+            nul_ = true;
+            std::string joined;
+            for (const std::string& f : files)
+                joined += f + "\n";
+            files.clear();
+            line_ = joined + line_;
+        }
+        if (c == (nul_ ? '\0' : '\n')) {
+            End();
+            continue;
+        }
+        if (line_.size() >= kLongestName) {
+            error = "a name in the list is longer than " + std::to_string(kLongestName) + " bytes";
+            return false;
+        }
+        line_ += c;
+    }
+    return true;
+}
+
+void FileList::End()
+{
+    std::string name = std::move(line_);
+    line_.clear();
+    // A line end of CR LF, unless the CR is the name's own (a file of that
+    // name is there and none without it).
+    if (!nul_ && !name.empty() && name.back() == '\r') {
+        struct stat st {};
+        const std::string bare = name.substr(0, name.size() - 1);
+        if (!(::lstat(name.c_str(), &st) == 0 && ::lstat(bare.c_str(), &st) != 0))
+            name = bare;
+    }
+    if (!name.empty())
+        files.push_back(std::move(name));
+}
+
+bool FileList::Finish()
+{
+    if (!line_.empty())
+        End();
+    return error.empty();
+}
+
+bool SummaryParser::Feed(std::string_view piece)
+{
+    for (char c : piece) {
+        if (!error.empty())
+            return false;
+        ++offset_;
+        switch (state_) {
+        case State::FieldStart:
+            if (c == '"') {
+                state_ = State::Quoted;
+                continue;
+            }
+            state_ = State::Unquoted;
+            [[fallthrough]];
+        case State::Unquoted:
+            if (c == '"')
+                return Refuse("a quote inside a field that does not start with one");
+            if (c == ',' || c == '\r' || c == '\n')
+                break;
+            if (!Take(c))
+                return false;
+            continue;
+        case State::Quoted:
+            // A line end of the summary's own inside a quoted field: a row
+            // left open by a stray quote, if the text ends before it closes.
+            partialHasLineEnd_ = partialHasLineEnd_ || (c == '\n' && field_.ends_with('\r'));
+            if (c == '"')
+                state_ = State::QuoteInQuoted;
+            else if (!Take(c))
+                return false;
+            continue;
+        case State::QuoteInQuoted:
+            if (c == '"') {
+                state_ = State::Quoted;
+                if (!Take(c))
+                    return false;
+                continue;
+            }
+            if (c != ',' && c != '\r' && c != '\n')
+                return Refuse("a quoted field goes on after its closing quote");
+            break;
+        case State::AfterCr:
+            if (c != '\n')
+                return Refuse("a line ends in CR without LF");
+            EndRecord();
+            continue;
+        }
+        // c ends a field: a comma, or the CR or LF of a line end.
+        record_.push_back(std::move(field_));
+        field_.clear();
+        if (record_.size() > SummaryColumns().size())
+            return Refuse("a row has more columns than the summary's");
+        if (c == ',') {
+            state_ = State::FieldStart;
+        } else if (c == '\r') {
+            state_ = State::AfterCr;
+        } else {
+            EndRecord();
+        }
+    }
+    return error.empty();
+}
+
+bool SummaryParser::Take(char c)
+{
+    if (field_.size() >= kLongestField)
+        return Refuse("a field is longer than " + std::to_string(kLongestField) + " bytes");
+    field_ += c;
+    return true;
+}
+
+bool SummaryParser::Refuse(const std::string& why)
+{
+    if (error.empty())
+        error = "row " + std::to_string(rows_ + 1) + ": " + why;
+    return false;
+}
+
+void SummaryParser::EndRecord()
+{
+    state_ = State::FieldStart;
+    partialHasLineEnd_ = false;
+    std::vector<std::string> record = std::move(record_);
+    record_.clear();
+    if (rows_ == 0) {
+        if (record != SummaryColumns()) {
+            Refuse("its first row is not the summary's columns");
+            return;
+        }
+    } else {
+        static const size_t verdict = SummaryColumns().size() - 3;
+        if (record.size() != SummaryColumns().size()) {
+            Refuse("it has " + std::to_string(record.size()) + " columns, not " +
+                   std::to_string(SummaryColumns().size()));
+            return;
+        }
+        const std::string& v = record[verdict];
+        const bool isError = v == VerdictName(Verdict::Error), isFail = v == VerdictName(Verdict::Fail);
+        if (record.front().empty() || !(isError || isFail || v == VerdictName(Verdict::Pass))) {
+            Refuse("it has no path or no verdict");
+            return;
+        }
+        if (record.front() != summary.lastPath) {
+            summary.lastPath = record.front();
+            summary.lastStart = summary.keep;
+            summary.lastChannels.clear();
+            summary.lastError = false;
+        }
+        double channel = 0;
+        if (isError)
+            summary.lastError = true;
+        else if (ParseNumber(record[1], channel) && channel >= 1 && channel <= 1024)
+            summary.lastChannels.push_back(static_cast<int>(channel));
+        summary.done.insert(record.front());
+        summary.anyError = summary.anyError || isError;
+        summary.anyFail = summary.anyFail || isFail;
+    }
+    ++rows_;
+    summary.keep = offset_;
+    summary.empty = false;
+}
+
+bool SummaryParser::Finish()
+{
+    if (!error.empty())
+        return false;
+    const bool cut = state_ != State::FieldStart || !record_.empty();
+    if (cut && rows_ == 0)
+        return Refuse("it holds no whole line");
+    // A record cut off by a killed run is one record: its tail holds no line
+    // end of the summary's own, and the rows before it stand.
+    if (cut && partialHasLineEnd_)
+        return Refuse("it ends in a row that does not parse");
+    return true;
+}
+
+bool ChannelsComplete(const std::string& path, const meter::MeterSettings& settings, std::vector<int> channels)
+{
+    std::vector<int> expected = settings.channels;
+    if (expected.empty()) {
+        meter::SoundReader reader;
+        // A speed log has its one channel; a file gone since is left as the
+        // summary has it.
+        const int count = reader.Open(path) ? reader.Channels() : 1;
+        if (reader.Unopenable())
+            return true;
+        for (int c = 1; c <= count; ++c)
+            expected.push_back(c);
+    }
+    std::sort(channels.begin(), channels.end());
+    std::sort(expected.begin(), expected.end());
+    return channels == expected;
+}
+
+bool ParseSummary(std::string_view text, PreviousSummary& summary, std::string& why)
+{
+    SummaryParser p;
+    const bool ok = p.Feed(text) && p.Finish();
+    summary = p.summary;
+    why = p.error;
+    return ok;
+}
+
 int RunMeterBatch(std::vector<std::string> files, const MeterRequest& meter, const BatchOptions& opt, bool json,
                   std::ostream& out, std::ostream& err)
 {
-    struct stat listStat {};
-    bool haveListStat = false;
+    // The run's inputs, which no output may be: the files, the list, and
+    // standard input when the list comes through it.
+    std::vector<std::string> inputs;
     if (opt.filesFrom) {
-        std::ifstream listFile;
-        std::istream* list = &std::cin;
-        if (*opt.filesFrom != "-") {
-            listFile.open(*opt.filesFrom, std::ios::binary);
-            if (!listFile || ::stat(opt.filesFrom->c_str(), &listStat) != 0 || !S_ISREG(listStat.st_mode)) {
-                err << "tarvo-cli: cannot read the list " << *opt.filesFrom << "\n";
-                return kExitMessage;
-            }
-            haveListStat = true;
-            list = &listFile;
+        const bool standardInput = *opt.filesFrom == "-";
+        std::string why;
+        const int fd = standardInput ? STDIN_FILENO : OpenToRead(*opt.filesFrom, false, why);
+        FileList list;
+        const bool read = fd >= 0 && ReadPieces(fd, [&](std::string_view piece) { return list.Feed(piece); }, why) &&
+                          list.Finish();
+        if (fd >= 0 && !standardInput)
+            ::close(fd);
+        if (!read) {
+            err << "tarvo-cli: cannot read the list " << *opt.filesFrom << ": "
+                << (list.error.empty() ? why : list.error) << "\n";
+            return kExitMessage;
         }
-        for (std::string line; std::getline(*list, line);) {
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            if (!line.empty())
-                files.push_back(line);
-        }
+        files.insert(files.end(), list.files.begin(), list.files.end());
+        inputs.push_back(standardInput ? std::string(kStandardInput) : *opt.filesFrom);
     }
-    // Each file once, in the order first given.
+    // Each file once, in the order first given, however it is spelt.
     {
-        std::set<std::string> seen;
-        files.erase(std::remove_if(files.begin(), files.end(), [&](const std::string& f) { return !seen.insert(f).second; }),
+        std::set<FileKey> seen;
+        files.erase(std::remove_if(files.begin(), files.end(),
+                                   [&](const std::string& f) { return !seen.insert(KeyOf(f)).second; }),
                     files.end());
     }
+    inputs.insert(inputs.end(), files.begin(), files.end());
 
     bool anyError = false, anyFail = false;
-    int summary = -1;
-    std::set<std::string> done;
+    SafeOutputFile summary;
+    bool summaryOpen = false, published = false;
+    std::set<FileKey> done;
     if (!opt.summaryCsv.empty()) {
         const std::string& path = opt.summaryCsv;
-        // The summary is an output: never one of the inputs.
-        bool input = haveListStat && IsSameFile(path, *opt.filesFrom);
-        for (size_t i = 0; i < files.size() && !input; ++i)
-            input = IsSameFile(path, files[i]);
-        if (input) {
-            err << "tarvo-cli: the summary " << path << " is one of the inputs; it is not written over\n";
-            return kExitUsage;
+        for (const std::string& in : inputs) {
+            if (IsSameFile(path, in)) {
+                err << "tarvo-cli: the summary " << path << " is one of the inputs; it is not written over\n";
+                return kExitUsage;
+            }
         }
-        std::string previous;
-        if (opt.resume) {
-            std::ifstream f(path, std::ios::binary);
-            previous.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+        PreviousSummary previous;
+        struct stat st {};
+        if (opt.resume && ::stat(path.c_str(), &st) == 0) {
+            std::string why;
+            const int fd = OpenToRead(path, true, why);
+            SummaryParser parser;
+            const bool parsed = fd >= 0 &&
+                                ReadPieces(fd, [&](std::string_view piece) { return parser.Feed(piece); }, why) &&
+                                parser.Finish();
+            if (fd >= 0)
+                ::close(fd);
+            if (!parsed) {
+                err << "tarvo-cli: cannot resume " << path << ": "
+                    << (parser.error.empty() ? why : "it is not a summary of the meter's batch (" + parser.error + ")")
+                    << "; it is left as it is\n";
+                return kExitMessage;
+            }
+            previous = parser.summary;
+            // The last file's rows are written together; a summary cut
+            // between them has that file measured again, whole.
+            if (!previous.lastPath.empty() && !previous.lastError &&
+                !ChannelsComplete(previous.lastPath, meter.settings, previous.lastChannels)) {
+                previous.done.erase(previous.lastPath);
+                previous.keep = previous.lastStart;
+            }
+            for (const std::string& p : previous.done)
+                done.insert(KeyOf(p));
+            anyError = previous.anyError;
+            anyFail = previous.anyFail;
         }
-        size_t complete = 0;
-        const auto records = ParseCsv(previous, complete);
-        if (!records.empty() && records.front() != SummaryColumns()) {
-            err << "tarvo-cli: " << path << " is not a summary of the meter's batch (its first row differs)\n";
+        // A new summary is written beside the old one, which stays whole
+        // until the first file's rows are in; a summary resumed is added to
+        // in place, a half-written record taken back.
+        summaryOpen = previous.empty ? summary.Open(path, inputs) && summary.Write(CsvRecord(SummaryColumns()))
+                                     : summary.OpenAppend(path, inputs, previous.keep);
+        if (!summaryOpen) {
+            err << "tarvo-cli: cannot write " << path << ": " << summary.Reason() << "\n";
             return kExitMessage;
         }
-        const size_t verdictColumn = SummaryColumns().size() - 3;
-        for (size_t i = 1; i < records.size(); ++i) {
-            if (records[i].size() != SummaryColumns().size())
-                continue;
-            done.insert(records[i].front());
-            anyError = anyError || records[i][verdictColumn] == VerdictName(Verdict::Error);
-            anyFail = anyFail || records[i][verdictColumn] == VerdictName(Verdict::Fail);
-        }
-        summary = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | (opt.resume ? 0 : O_TRUNC), 0644);
-        // A record a cut-off run left half-written is dropped; the file is
-        // measured again.
-        if (summary >= 0 && opt.resume && complete < previous.size() && ::ftruncate(summary, static_cast<off_t>(complete)) != 0) {
-            ::close(summary);
-            summary = -1;
-        }
-        if (summary < 0 || (records.empty() && !WriteAll(summary, CsvRecord(SummaryColumns())))) {
-            err << "tarvo-cli: cannot write " << path << ": " << std::strerror(errno) << "\n";
-            if (summary >= 0)
-                ::close(summary);
-            return kExitMessage;
-        }
+        published = !previous.empty;
     }
 
     std::vector<std::string> todo;
     for (const std::string& f : files)
-        if (!done.count(f))
+        if (!done.count(KeyOf(f)))
             todo.push_back(f);
 
     size_t jobs = opt.jobs > 0 ? static_cast<size_t>(opt.jobs) : std::max(1u, std::thread::hardware_concurrency());
@@ -484,8 +829,9 @@ int RunMeterBatch(std::vector<std::string> files, const MeterRequest& meter, con
             anyFail = anyFail || r.fail;
             progress.Clear();
             out << r.printed << std::flush;
-            if (summary >= 0 && !summaryFailed && !WriteAll(summary, r.rows)) {
-                err << "tarvo-cli: cannot write " << opt.summaryCsv << ": " << std::strerror(errno) << "\n";
+            if (summaryOpen && !summaryFailed &&
+                !(summary.Write(r.rows) && (published || (published = summary.Publish())))) {
+                err << "tarvo-cli: cannot write " << opt.summaryCsv << ": " << summary.Reason() << "\n";
                 summaryFailed = true;
             }
             progress.Draw(++finished);
@@ -498,8 +844,8 @@ int RunMeterBatch(std::vector<std::string> files, const MeterRequest& meter, con
     for (std::thread& t : threads)
         t.join();
     progress.End();
-    if (summary >= 0 && ::close(summary) != 0 && !summaryFailed) {
-        err << "tarvo-cli: cannot write " << opt.summaryCsv << ": " << std::strerror(errno) << "\n";
+    if (summaryOpen && !summary.Commit() && !summaryFailed) {
+        err << "tarvo-cli: cannot write " << opt.summaryCsv << ": " << summary.Reason() << "\n";
         summaryFailed = true;
     }
     return BatchStatus(anyError || summaryFailed, anyFail);

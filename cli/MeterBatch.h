@@ -11,7 +11,9 @@
 #include <cstddef>
 #include <iosfwd>
 #include <optional>
+#include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tarvo {
@@ -66,6 +68,65 @@ std::vector<std::vector<std::string>> ParseCsv(const std::string& text, size_t& 
 
 // The summary's columns.
 const std::vector<std::string>& SummaryColumns();
+
+// The names of a list (--files-from), read piece by piece: one a line (LF
+// or CR LF), or each ended by NUL when the list holds one (find -print0).
+class FileList {
+public:
+    static constexpr size_t kLongestName = 16384;
+    bool Feed(std::string_view piece);  // false, with error, on a name too long
+    bool Finish();
+    std::vector<std::string> files;
+    std::string error;
+
+private:
+    void End();
+    std::string line_;
+    bool nul_ = false;
+};
+
+// What a summary a run left says, for --resume.
+struct PreviousSummary {
+    bool empty = true;          // no row at all, not even the columns: a new summary
+    std::set<std::string> done;  // the paths it has rows of
+    bool anyError = false, anyFail = false;
+    long long keep = 0;  // the length of its whole rows; a row cut off after them is dropped
+    // The last file's rows, which a cut-off run may have left incomplete.
+    std::string lastPath;
+    long long lastStart = 0;
+    std::vector<int> lastChannels;
+    bool lastError = false;
+};
+
+// Reads a summary strictly as the batch writes it (RFC 4180, its columns,
+// a verdict on every row), piece by piece in fixed memory besides the paths
+// it keeps. Anything else is refused with the row and the reason, so that a
+// summary --resume cannot read is never cut short.
+class SummaryParser {
+public:
+    static constexpr size_t kLongestField = 65536;
+    bool Feed(std::string_view piece);
+    bool Finish();
+    PreviousSummary summary;
+    std::string error;
+
+private:
+    enum class State { FieldStart, Unquoted, Quoted, QuoteInQuoted, AfterCr };
+    bool Take(char c);
+    bool Refuse(const std::string& why);
+    void EndRecord();
+    State state_ = State::FieldStart;
+    std::string field_;
+    std::vector<std::string> record_;
+    long long offset_ = 0;
+    size_t rows_ = 0;
+    bool partialHasLineEnd_ = false;
+};
+
+bool ParseSummary(std::string_view text, PreviousSummary& summary, std::string& why);
+
+// Whether the rows of path give every channel the meter measures of it.
+bool ChannelsComplete(const std::string& path, const meter::MeterSettings& settings, std::vector<int> channels);
 
 // Runs the meter on every file (and every path of opt.filesFrom); prints
 // JSON Lines or one line per file and channel as files finish; answers the

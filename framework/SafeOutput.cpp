@@ -6,10 +6,66 @@
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <random>
 
 namespace tarvo {
+
+namespace {
+
+// Errors of our own beside errno's, for Reason.
+constexpr int kNotAFile = -1;     // a block device, a socket...
+constexpr int kNoReader = -2;     // a FIFO nobody reads
+constexpr int kTooManyLinks = -3;
+
+std::string FolderOf(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// path with every symbolic link at its last component followed to the name
+// it gives (a link in the folders above needs nothing: the system follows
+// those). A dangling link gives the name it points at, to be made.
+bool FollowLinks(std::string path, std::string& out, int& error)
+{
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+            out = path;
+            return true;
+        }
+        char buf[PATH_MAX];
+        const ssize_t n = ::readlink(path.c_str(), buf, sizeof buf - 1);
+        if (n <= 0) {
+            error = n < 0 ? errno : ENOENT;
+            return false;
+        }
+        const std::string target(buf, static_cast<size_t>(n));
+        path = target.front() == '/' ? target : FolderOf(path) + target;
+    }
+    error = kTooManyLinks;
+    return false;
+}
+
+bool WriteAll(int fd, const char* p, size_t left, int& error)
+{
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, left);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            error = n < 0 ? errno : EIO;
+            return false;
+        }
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
 
 bool IsSameFile(const std::string& a, const std::string& b)
 {
@@ -34,13 +90,14 @@ void SafeOutputFile::Discard()
     m_temp.clear();
 }
 
-bool SafeOutputFile::Open(const std::string& path, const std::vector<std::string>& inputs)
+// What Open and OpenAppend share: the reset, the inputs, the links.
+bool SafeOutputFile::Start(const std::string& path, const std::vector<std::string>& inputs)
 {
     Discard();
-    m_path = path;
+    m_path.clear();
     m_error = 0;
-    m_isInput = false;
-    m_failed = false;
+    m_isInput = m_failed = m_direct = m_append = false;
+    m_good = 0;
     if (path.empty()) {
         m_error = ENOENT;
         return false;
@@ -51,28 +108,55 @@ bool SafeOutputFile::Open(const std::string& path, const std::vector<std::string
             return false;
         }
     }
+    m_path = path;
+    return true;
+}
+
+bool SafeOutputFile::Open(const std::string& path, const std::vector<std::string>& inputs)
+{
+    if (!Start(path, inputs))
+        return false;
     struct stat st {};
-    const bool exists = ::stat(path.c_str(), &st) == 0;
+    bool exists = ::stat(path.c_str(), &st) == 0;
+    // A pipe or a device is opened by the name given: /proc/self/fd/1 names
+    // a pipe through a link that gives no path.
+    if (exists && (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode))) {
+        // Without waiting for a reader; then writes wait as a pipe's do.
+        m_fd = ::open(m_path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (m_fd < 0) {
+            m_error = errno == ENXIO && S_ISFIFO(st.st_mode) ? kNoReader : errno;
+            return false;
+        }
+        const int flags = ::fcntl(m_fd, F_GETFL);
+        if (flags == -1 || ::fcntl(m_fd, F_SETFL, flags & ~O_NONBLOCK) == -1) {
+            m_error = errno;
+            Discard();
+            return false;
+        }
+        m_direct = true;
+        return true;
+    }
     if (exists && S_ISDIR(st.st_mode)) {
         m_error = EISDIR;
         return false;
     }
+    if (exists && !S_ISREG(st.st_mode)) {
+        m_error = kNotAFile;
+        return false;
+    }
     // A file the user may not write stays refused, though its folder would
     // let a new file take its name.
-    if (exists && ::access(path.c_str(), W_OK) != 0) {
+    if (exists && ::access(m_path.c_str(), W_OK) != 0) {
         m_error = errno;
         return false;
     }
-    if (exists && !S_ISREG(st.st_mode)) {
-        m_fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-        if (m_fd < 0)
-            m_error = errno;
-        return m_fd >= 0;
-    }
+    // The temporary file goes beside the file a link names, and the rename
+    // replaces that file, not the link.
+    if (!FollowLinks(path, m_path, m_error))
+        return false;
 
-    const size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::string folder = FolderOf(m_path);
+    const std::string base = m_path.substr(folder.size());
     static std::atomic<unsigned> counter{0};
     std::random_device entropy;
     for (int attempt = 0; attempt < 100; ++attempt) {
@@ -81,7 +165,7 @@ bool SafeOutputFile::Open(const std::string& path, const std::vector<std::string
         std::snprintf(suffix, sizeof suffix, ".%08x", tag);
         // A short stem keeps a name near the length limit within it.
         const std::string temp = folder + "." + base.substr(0, 200) + suffix + ".part";
-        m_fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        m_fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (m_fd >= 0) {
             m_temp = temp;
             if (exists)
@@ -97,6 +181,31 @@ bool SafeOutputFile::Open(const std::string& path, const std::vector<std::string
     return false;
 }
 
+bool SafeOutputFile::OpenAppend(const std::string& path, const std::vector<std::string>& inputs, long long keep)
+{
+    if (!Start(path, inputs) || !FollowLinks(path, m_path, m_error))
+        return false;
+    m_fd = ::open(m_path.c_str(), O_WRONLY | O_APPEND | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+    if (m_fd < 0) {
+        m_error = errno;
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        m_error = S_ISREG(st.st_mode) ? errno : kNotAFile;
+        Discard();
+        return false;
+    }
+    if (keep >= 0 && keep < static_cast<long long>(st.st_size) && ::ftruncate(m_fd, static_cast<off_t>(keep)) != 0) {
+        m_error = errno;
+        Discard();
+        return false;
+    }
+    m_append = true;
+    m_good = keep >= 0 && keep < static_cast<long long>(st.st_size) ? keep : static_cast<long long>(st.st_size);
+    return true;
+}
+
 std::FILE* SafeOutputFile::File()
 {
     if (!m_file && m_fd >= 0) {
@@ -107,11 +216,63 @@ std::FILE* SafeOutputFile::File()
     return m_file;
 }
 
+bool SafeOutputFile::Write(const std::string& bytes)
+{
+    if (m_fd < 0 || m_failed) {
+        Fail(m_error ? m_error : EBADF);
+        return false;
+    }
+    int error = 0;
+    bool ok;
+    if (m_file) {
+        ok = std::fwrite(bytes.data(), 1, bytes.size(), m_file) == bytes.size();
+        error = errno;
+    } else {
+        ok = WriteAll(m_fd, bytes.data(), bytes.size(), error);
+    }
+    if (ok) {
+        m_good += static_cast<long long>(bytes.size());
+        return true;
+    }
+    // A record half written would read as a whole one: cut it off.
+    if (m_append && !m_file)
+        (void)::ftruncate(m_fd, static_cast<off_t>(m_good));
+    Fail(error);
+    return false;
+}
+
 void SafeOutputFile::Fail(int error)
 {
     if (!m_failed)
         m_error = error ? error : EIO;
     m_failed = true;
+}
+
+// Flushes what is written to the disk; a device has nothing to sync.
+bool SafeOutputFile::Sync()
+{
+    if (m_file && std::fflush(m_file) != 0)
+        Fail(errno);
+    if (!m_failed && !m_direct && ::fsync(m_fd) != 0)
+        Fail(errno);
+    return !m_failed;
+}
+
+bool SafeOutputFile::Publish()
+{
+    if (m_fd < 0 || m_failed)
+        return false;
+    if (m_temp.empty())
+        return Sync();
+    if (Sync() && ::rename(m_temp.c_str(), m_path.c_str()) != 0)
+        Fail(errno);
+    if (m_failed)
+        return false;
+    // From here on the file is added to where it stands.
+    m_temp.clear();
+    m_append = true;
+    m_good = static_cast<long long>(::lseek(m_fd, 0, SEEK_CUR));
+    return true;
 }
 
 bool SafeOutputFile::Commit()
@@ -121,9 +282,9 @@ bool SafeOutputFile::Commit()
             m_error = EBADF;
         return false;
     }
+    if (!m_failed)
+        Sync();
     if (m_file) {
-        if (std::fflush(m_file) != 0)
-            Fail(errno);
         if (std::fclose(m_file) != 0)
             Fail(errno);
     } else if (::close(m_fd) != 0) {
@@ -145,34 +306,27 @@ std::string SafeOutputFile::Reason() const
 {
     if (m_isInput)
         return "it is the input file";
-    return std::strerror(m_error ? m_error : EIO);
+    switch (m_error) {
+    case kNotAFile:
+        return "it is neither a regular file, a FIFO nor a character device";
+    case kNoReader:
+        return "it is a FIFO that nothing reads";
+    case kTooManyLinks:
+        return std::strerror(ELOOP);
+    default:
+        return std::strerror(m_error ? m_error : EIO);
+    }
 }
 
 bool WriteFileSafely(const std::string& path, const std::string& bytes, const std::vector<std::string>& inputs,
                      std::string* reason)
 {
     SafeOutputFile out;
-    bool ok = out.Open(path, inputs);
-    if (ok) {
-        const char* p = bytes.data();
-        size_t left = bytes.size();
-        while (left > 0) {
-            const ssize_t n = ::write(out.Fd(), p, left);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                out.Fail(n < 0 ? errno : EIO);
-                break;
-            }
-            p += n;
-            left -= static_cast<size_t>(n);
-        }
-        ok = out.Commit();
-    }
+    const bool ok = out.Open(path, inputs) && out.Write(bytes) && out.Commit();
     if (!ok && reason)
         *reason = out.Reason();
     if (!ok && !out.IsInput())
-        errno = out.Error();
+        errno = out.Error() > 0 ? out.Error() : EIO;
     return ok;
 }
 

@@ -44,6 +44,18 @@ inline size_t Utf8CharLength(const std::string& s, size_t i)
     return len;
 }
 
+// Whether s is well-formed UTF-8 throughout.
+inline bool IsUtf8(const std::string& s)
+{
+    for (size_t i = 0; i < s.size();) {
+        const size_t n = Utf8CharLength(s, i);
+        if (n == 1 && static_cast<unsigned char>(s[i]) >= 0x80)
+            return false;
+        i += n;
+    }
+    return true;
+}
+
 inline size_t Utf8Length(const std::string& s)
 {
     size_t n = 0;

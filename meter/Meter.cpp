@@ -16,6 +16,7 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <memory>
 
 namespace tarvo::meter {
@@ -414,17 +415,19 @@ bool WriteMeterCsv(const std::string& path, const MeterSettings& settings, const
         return false;
     }
     // Never over the file measured; written beside csvPath and renamed into
-    // place, so a failure leaves an old file whole.
+    // place, so a failure leaves an old file whole. The text goes out in
+    // pieces of about 64 KiB.
     SafeOutputFile file;
     if (!file.Open(csvPath, {path})) {
         error = "cannot write " + csvPath + ": " + file.Reason();
         return false;
     }
-    std::ofstream out(file.TempPath(), std::ios::binary);
-    if (!out) {
-        error = "cannot write " + csvPath;
-        return false;
-    }
+    std::ostringstream out;
+    auto drain = [&] {
+        if (!file.Failed())
+            file.Write(out.str());
+        out.str(std::string());
+    };
     SoundReader in;
     std::vector<int> channels;
     MeterSettings again = settings;
@@ -481,6 +484,8 @@ bool WriteMeterCsv(const std::string& path, const MeterSettings& settings, const
             }
             out << "\n";
         }
+        if (out.tellp() > (1 << 16))
+            drain();
     };
     const Streamed streamed = Stream(in, chans, {}, flush);
     for (Channel& c : chans)
@@ -490,10 +495,7 @@ bool WriteMeterCsv(const std::string& path, const MeterSettings& settings, const
         error = "the file breaks off before its end";
         return false;
     }
-    out.flush();
-    if (!out)
-        file.Fail(EIO);
-    out.close();
+    drain();
     if (!file.Commit()) {
         error = "cannot write " + csvPath + ": " + file.Reason();
         return false;

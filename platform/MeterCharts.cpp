@@ -3,10 +3,10 @@
 #include "framework/SafeOutput.h"
 #include "platform/MeterViews.h"
 
+#include <QBuffer>
 #include <QImage>
 #include <QPainter>
 
-#include <cerrno>
 
 namespace tarvo {
 
@@ -26,15 +26,17 @@ bool WriteMeterPng(const meter::MeterResult& r, const std::string& path, std::st
         painter.setRenderHint(QPainter::Antialiasing);
         DrawMeterViews(painter, QRectF(0, 0, width, height), r, QString::fromStdString(r.file));
     }
-    // Written beside path and renamed into place: a failure leaves an old
-    // file whole.
-    SafeOutputFile out;
-    bool saved = out.Open(path);
-    if (saved && !image.save(QString::fromStdString(out.TempPath()), "PNG"))
-        out.Fail(EIO);
-    saved = saved && out.Commit();
-    if (!saved) {
-        error = "cannot write " + path + ": " + out.Reason();
+    // Encoded in memory and written whole by the one safe writer: a failure
+    // leaves an old file whole, and a pipe takes the picture as it is.
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    std::string why;
+    if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG")) {
+        error = "cannot write " + path + ": the picture could not be encoded";
+        return false;
+    }
+    if (!WriteFileSafely(path, bytes.toStdString(), {}, &why)) {
+        error = "cannot write " + path + ": " + why;
         return false;
     }
     return true;

@@ -1,12 +1,11 @@
 #include "platform/MeterReport.h"
 
+#include "framework/SafeOutput.h"
 #include "meter/Meter.h"
 #include "platform/MeterViews.h"
 
+#include <QBuffer>
 #include <QDateTime>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QLocale>
 #include <QPageLayout>
 #include <QPageSize>
@@ -78,23 +77,13 @@ bool WriteMeterReport(const meter::MeterResult& r, const MeterReportInfo& info, 
     ChartsApplication app;
     if (!app.Start(error))
         return false;
-    const QString target = QString::fromStdString(path);
-    const QFileInfo where(target);
-    if (!QFileInfo(where.absolutePath()).isDir()) {
-        error = "cannot write " + path + ": no such folder";
-        return false;
-    }
-    if (where.exists() && !info.file.empty() && where.canonicalFilePath() == QFileInfo(QString::fromStdString(info.file)).canonicalFilePath()) {
-        error = "cannot write " + path + " over the file measured";
-        return false;
-    }
-    if (where.exists() && !where.isFile()) {
-        error = "cannot write " + path + ": not a regular file";
-        return false;
-    }
-    const QString temporary = where.absoluteFilePath() + QStringLiteral(".part");
+    // Drawn in memory, then written whole by the one safe writer: never
+    // over the file measured, a failure leaves an old report as it was.
+    QByteArray bytes;
     {
-        QPdfWriter pdf(temporary);
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        QPdfWriter pdf(&buffer);
         pdf.setTitle(QStringLiteral("Wow and flutter report: %1").arg(QString::fromStdString(r.file)));
         pdf.setCreator(QStringLiteral("Tarvo"));
         pdf.setResolution(kResolution);
@@ -102,20 +91,24 @@ bool WriteMeterReport(const meter::MeterResult& r, const MeterReportInfo& info, 
                                       QPageLayout::Millimeter));
         QPainter painter;
         if (!painter.begin(&pdf)) {
-            QFile::remove(temporary);
-            error = "cannot write " + path;
+            error = "cannot write " + path + ": the PDF could not be started";
             return false;
         }
         const QRect page = pdf.pageLayout().paintRectPixels(pdf.resolution());
         const double width = page.width(), height = page.height();
         painter.setRenderHint(QPainter::Antialiasing);
         DrawMeterViews(painter, QRectF(0, 0, width, height), r, QString::fromStdString(r.file), DetailLines(r, info));
-        painter.end();
+        if (!painter.end() || bytes.isEmpty()) {
+            error = "cannot write " + path + ": the PDF could not be finished";
+            return false;
+        }
     }
-    QFile::remove(target);
-    if (!QFile::rename(temporary, target)) {
-        QFile::remove(temporary);
-        error = "cannot write " + path;
+    std::string why;
+    std::vector<std::string> inputs;
+    if (!info.file.empty())
+        inputs.push_back(info.file);
+    if (!WriteFileSafely(path, bytes.toStdString(), inputs, &why)) {
+        error = "cannot write " + path + ": " + why;
         return false;
     }
     return true;
