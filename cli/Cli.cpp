@@ -7,6 +7,7 @@
 #include "cli/MeterLive.h"
 #include "form/TarvoDoc.h"
 #include "cli/Png.h"
+#include "framework/SafeOutput.h"
 #include "framework/Dialog.h"
 #include "form/TarvoView.h"
 #include "framework/VirtualForm.h"
@@ -231,6 +232,9 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
         return usage(why);
     if (meterReq.on && !haveFile && !recording)
         return usage("--meter needs a FILE or a --rec take");
+    // The take is written under its name: never over FILE.
+    if (recording && haveFile && IsSameFile(recFile.empty() ? std::string("temp.wav") : recFile, file))
+        return usage("--rec-file names FILE itself: the take would be written over it");
     // The meter alone reads FILE itself: the form's reader may refuse what
     // the meter takes (16-bit, stereo, FLAC...), and its fields say nothing.
     const bool meterOnly = (meterReq.on || liveReq.on) && steps.empty();
