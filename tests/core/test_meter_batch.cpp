@@ -19,7 +19,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <map>
+#include <set>
+#include <fstream>
 #include <sstream>
 #include <utility>
 #include <thread>
@@ -444,3 +447,194 @@ TEST_F(MeterBatch, ParallelRecipeJoinsToTheSingleRunsRows)
 }
 
 }  // namespace
+
+// A summary --resume cannot read as the batch's own is refused and left
+// untouched: never cut short, never taken for fewer rows than it has.
+TEST_F(MeterBatch, ResumeRefusesASummaryItCannotReadAndLeavesItWhole)
+{
+    ASSERT_EQ(Run({"--meter", "--summary-csv", "s.csv", "good.wav", "fast.wav", "fluttery.flac", "short.wav"}).status,
+              1);
+    const std::string whole = dir.Read("s.csv");
+    const size_t firstRowEnd = whole.find("\r\n") + 2, secondRowEnd = whole.find("\r\n", firstRowEnd) + 2;
+    auto withAt = [&](size_t at, const std::string& text) { return whole.substr(0, at) + text + whole.substr(at); };
+    const struct {
+        const char* what;
+        std::string text;
+    } cases[] = {
+        {"a stray quote opening a field of the first row", withAt(firstRowEnd, "\"")},
+        {"a stray quote inside a field", withAt(firstRowEnd + 3, "\"")},
+        {"text after a closing quote", withAt(secondRowEnd, "\"x\"y,")},
+        {"no line break at all", "some notes of the user's, not a summary"},
+        {"other columns", "a,b,c\r\n1,2,3\r\n"},
+        {"a row short of columns", withAt(secondRowEnd, "x.wav,1,2\r\n")},
+        {"a row without a verdict", withAt(secondRowEnd, std::string(tarvo::SummaryColumns().size() - 1, ',') + "\r\n")},
+        {"a bare CR", withAt(secondRowEnd - 2, "\r")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        dir.Write("s.csv", c.text);
+        const CliResult r = Run({"--meter", "--resume", "--summary-csv", "s.csv", "good.wav", "silent.wav"});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("cannot resume s.csv"), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(dir.Read("s.csv"), c.text);
+    }
+    // The summary as the batch wrote it resumes, and its failing rows still
+    // count: exit 1 for short.wav, measured in the first run.
+    dir.Write("s.csv", whole);
+    const CliResult r = Run({"--meter", "--resume", "--summary-csv", "s.csv", "good.wav", "silent.wav"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(ByPath(dir.Read("s.csv")).size(), 5u);
+    // An empty file is a new summary.
+    dir.Write("e.csv", std::string());
+    EXPECT_EQ(Run({"--meter", "--resume", "--summary-csv", "e.csv", "good.wav"}).status, 0);
+    EXPECT_EQ(ByPath(dir.Read("e.csv")).size(), 1u);
+}
+
+TEST_F(MeterBatch, ResumeMeasuresAStereoFileCutBetweenItsRowsWhole)
+{
+    Tone left, right;
+    right.mods = {{4, 0.002}};
+    ASSERT_TRUE(WriteTones(Path("stereo.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 4, {left, right}));
+    ASSERT_EQ(Run({"--meter", "--summary-csv", "s.csv", "good.wav", "stereo.wav"}).status, 0);
+    const std::string whole = dir.Read("s.csv");
+    const Rows rows = CsvRows(whole);
+    ASSERT_EQ(rows.size(), 4u);
+    // Cut after the stereo file's first row, at a row's end.
+    const size_t cut = whole.rfind("stereo.wav,2");
+    ASSERT_NE(cut, std::string::npos);
+    dir.Write("s.csv", whole.substr(0, cut));
+    const CliResult r = Run({"--meter", "--resume", "--summary-csv", "s.csv", "good.wav", "stereo.wav"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("stereo.wav\tchannel 1"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("stereo.wav\tchannel 2"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("good.wav"), std::string::npos) << r.out;
+    EXPECT_EQ(CsvRows(dir.Read("s.csv")), rows);
+}
+
+TEST_F(MeterBatch, NoOutputIsAnInputTheListAndStandardInputIncluded)
+{
+    const std::string goodBytes = dir.Read("good.wav"), fastBytes = dir.Read("fast.wav");
+    dir.Write("l.txt", "good.wav\nfast.wav\n");
+    ASSERT_EQ(::link(Path("fast.wav").c_str(), Path("fast-again.wav").c_str()), 0);
+    const struct {
+        const char* what;
+        std::string cmd;
+    } cases[] = {
+        {"a report over a file of the batch",
+         ShellQuote(TARVO_CLI_PATH) + " --meter --jobs 1 --meter-report fast.wav good.wav fast.wav"},
+        {"a report for each of several files", ShellQuote(TARVO_CLI_PATH) + " --meter --meter-report r.pdf good.wav fast.wav"},
+        {"the summary over the list", ShellQuote(TARVO_CLI_PATH) + " --meter --summary-csv l.txt --files-from l.txt"},
+        {"the summary over a second name of a file",
+         ShellQuote(TARVO_CLI_PATH) + " --meter --summary-csv fast-again.wav good.wav fast.wav"},
+        {"the summary over the list read through standard input",
+         ShellQuote(TARVO_CLI_PATH) + " --meter --summary-csv l.txt --files-from - <l.txt"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const CliResult r = Shell(c.cmd);
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_EQ(dir.Read("good.wav"), goodBytes);
+        EXPECT_EQ(dir.Read("fast.wav"), fastBytes);
+        EXPECT_EQ(dir.Read("l.txt"), "good.wav\nfast.wav\n");
+        EXPECT_FALSE(std::filesystem::exists(Path("r.pdf")));
+    }
+}
+
+TEST_F(MeterBatch, EachFileOnceHoweverSpeltAndAnyNameListed)
+{
+    ASSERT_EQ(::link(Path("good.wav").c_str(), Path("good-again.wav").c_str()), 0);
+    const CliResult once = Run({"--meter", "good.wav", "./good.wav", "good-again.wav", "fast.wav"});
+    EXPECT_EQ(once.status, 0) << once.err;
+    EXPECT_EQ(std::count(once.out.begin(), once.out.end(), '\n'), 2) << once.out;
+
+    // Names with a line break, a CR at the end and bytes that are not UTF-8.
+    const std::string odd[] = {"line\nbreak.wav", "ends in cr.wav\r", "latin1 \xe9t\xe9.wav"};
+    std::string nulList;
+    for (const std::string& name : odd) {
+        // Copies, not links, so that each is measured.
+        ASSERT_TRUE(std::filesystem::copy_file(Path("good.wav"), Path(name)));
+        nulList += name + '\0';
+    }
+    dir.Write("nul.list", nulList);
+    const CliResult r = Run({"--json", "--meter", "--files-from", "nul.list"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::set<std::string> files;
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);) {
+        const auto j = nlohmann::json::parse(line);
+        if (!j.contains("file"))
+            continue;
+        std::string bytes = j["file"].get<std::string>();
+        if (j.contains("file_hex")) {
+            // The path's bytes, two hexadecimal digits a byte.
+            const std::string hex = j["file_hex"].get<std::string>();
+            bytes.clear();
+            for (size_t i = 0; i + 1 < hex.size(); i += 2)
+                bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+        }
+        files.insert(bytes);
+    }
+    EXPECT_EQ(files, std::set<std::string>(std::begin(odd), std::end(odd)));
+
+    // A line list: the CR is the name's own only where no name without it is there.
+    dir.Write("cr.list", "ends in cr.wav\r\ngood.wav\r\n");
+    const CliResult crs = Run({"--meter", "--files-from", "cr.list"});
+    EXPECT_EQ(crs.status, 0) << crs.err;
+    EXPECT_NE(crs.out.find("ends in cr.wav\r\tchannel 1"), std::string::npos) << crs.out;
+}
+
+TEST_F(MeterBatch, FifosAsListsAndSummariesNeverHang)
+{
+    ASSERT_EQ(::mkfifo(Path("fifo").c_str(), 0600), 0);
+    const struct {
+        const char* what;
+        std::string args;
+        int status;
+        const char* said;
+    } cases[] = {
+        {"a list nothing writes", "--meter --files-from fifo", 0, ""},
+        {"a summary nothing reads", "--meter --summary-csv fifo good.wav", 1, "a FIFO that nothing reads"},
+        {"a summary to resume", "--meter --resume --summary-csv fifo good.wav", 1, "not a regular file"},
+        {"the deviation track nothing reads", "--meter --meter-csv fifo good.wav", 1, "a FIFO that nothing reads"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        // A run still going after a minute has hung.
+        const CliResult r = Shell("timeout 60 " + ShellQuote(TARVO_CLI_PATH) + " " + c.args);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
+    }
+    // A list through a pipe, as from a shell's process substitution.
+    const CliResult piped = Shell("printf 'good.wav\\nfast.wav\\n' | " + ShellQuote(TARVO_CLI_PATH) +
+                                  " --meter --files-from /dev/stdin");
+    EXPECT_EQ(piped.status, 0) << piped.err;
+    EXPECT_EQ(std::count(piped.out.begin(), piped.out.end(), '\n'), 2) << piped.out;
+}
+
+// A speed log has no carrier: the line a file gives says so and the batch
+// goes on, with and without --resume.
+TEST_F(MeterBatch, TextLinesOfASpeedLogGiveNoCarrier)
+{
+    {
+        std::ofstream log(Path("speed.csv"));
+        log << "Time (s),Speed (rpm)\n";
+        for (int i = 0; i < 3000; ++i)
+            log << i / 500.0 << "," << 33.333 * (1 + 0.002 * std::sin(2 * 3.14159265358979 * 1.5 * i / 500.0)) << "\n";
+    }
+    for (bool resume : {false, true}) {
+        SCOPED_TRACE(resume ? "resumed" : "first run");
+        std::vector<std::string> args = {"--meter", "--summary-csv", "s.csv", "speed.csv", "good.wav"};
+        if (resume) {
+            dir.Write("s.csv", dir.Read("s.csv").substr(0, dir.Read("s.csv").find("good.wav")));
+            args.push_back("--resume");
+        }
+        const CliResult r = Run(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find("good.wav\tchannel 1\tcarrier 3150."), std::string::npos) << r.out;
+        if (!resume) {
+            EXPECT_NE(r.out.find("speed.csv\tchannel 1\tcarrier -\tspeed -\tweighted 0."), std::string::npos) << r.out;
+        }
+        EXPECT_EQ(ByPath(dir.Read("s.csv")).size(), 2u);
+    }
+}
