@@ -264,5 +264,28 @@ int main(int argc, char** argv)
     n = 0;
     for (const std::string& t : cliSeeds)
         Write(out / "cli" / ("seed-" + std::to_string(n++)), Bytes(t.begin(), t.end()));
+
+    // The batch's lists and summaries: a first byte (odd: a summary; the
+    // rest: the size of the pieces it is read in), then the text.
+    fs::create_directories(out / "batch");
+    const std::string columns =
+        "path,channel,seconds,carrier_hz,speed_error_percent,weighted_two_sigma_percent,weighted_rms_percent,"
+        "unweighted_two_sigma_percent,unweighted_rms_percent,wow_rms_percent,flutter_rms_percent,drift_percent,"
+        "strongest_line_hz,strongest_line_percent,strongest_line_label,snr_db,verdict,failed_limits,message\r\n";
+    const std::string row = "a.wav,1,4,3150,,0.1,0.07,0.1,0.07,0.05,0.05,0,4,0.1,,50,pass,,\r\n";
+    const std::string stereo = "\"b,\"\"2\"\".wav\",1,4,3150,0.1,0.3,0.2,0.3,0.2,0.1,0.1,0,4,0.3,platter x1,50,fail,weighted,\r\n"
+                               "\"b,\"\"2\"\".wav\",2,4,3150,0.1,0.3,0.2,0.3,0.2,0.1,0.1,0,4,0.3,platter x1,50,fail,weighted,\r\n";
+    const std::string error = "\"c\r\n.wav\",,,,,,,,,,,,,,,,error,,\"The meter cannot read c.wav: No such file.\"\r\n";
+    const std::vector<std::string> batchSeeds = {
+        std::string(1, '\x01') + columns + row + stereo + error,
+        std::string(1, '\x07') + columns + row + "a.wav,1,4,31",
+        std::string(1, '\x03') + columns + row + "\"a.wav,1,4\r\n" + row,
+        std::string(1, '\x05') + "notes without a line end",
+        std::string(1, '\x00') + "a.wav\nb.wav\r\n\nc d.wav\n",
+        std::string(1, '\x04') + std::string("a.wav\0line\nbreak.wav\0", 21),
+    };
+    n = 0;
+    for (const std::string& t : batchSeeds)
+        Write(out / "batch" / ("seed-" + std::to_string(n++)), Bytes(t.begin(), t.end()));
     return 0;
 }
