@@ -388,3 +388,40 @@ INSTANTIATE_TEST_SUITE_P(
     CaseName);
 
 }  // namespace
+
+namespace {
+
+// An output named by a link to a pipe (as /dev/stdout is) is written into
+// the pipe: the link is followed, never replaced by a file.
+TEST(OutputThroughALink, ToAPipeEveryOutputGoesDown)
+{
+    TempDir dir;
+    Tone tone;
+    const std::string in = (dir.Path() / "take.wav").string();
+    ASSERT_TRUE(WriteTone(in, SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 11025, 3, tone));
+    ASSERT_EQ(::symlink("/proc/self/fd/1", (dir.Path() / "my-stdout").c_str()), 0);
+    const struct {
+        const char* option;
+        const char* starts;  // the first bytes of what it writes
+    } outputs[] = {
+        {"--png", "\x89PNG"},
+        {"--meter-csv", "# Tarvo"},
+        {"--meter-png", "\x89PNG"},
+        {"--meter-report", "%PDF"},
+    };
+    for (const auto& o : outputs) {
+        for (const std::string target : {"/proc/self/fd/1", "my-stdout"}) {
+            SCOPED_TRACE(std::string(o.option) + " " + target);
+            const std::string meter = std::string(o.option) == "--png" ? "" : "--meter ";
+            const std::string cmd = "cd " + ShellQuote(dir.Path().string()) + " && timeout 60 " +
+                                    ShellQuote(TARVO_CLI_PATH) + " " + meter + o.option + " " + target +
+                                    " take.wav 2>err.txt | cat >piped.dat";
+            ASSERT_EQ(std::system(("bash -o pipefail -c " + ShellQuote(cmd)).c_str()), 0)
+                << Slurp((dir.Path() / "err.txt").string());
+            EXPECT_EQ(Slurp((dir.Path() / "piped.dat").string()).rfind(o.starts, 0), 0u);
+            EXPECT_TRUE(IsLink((dir.Path() / "my-stdout").string()));
+        }
+    }
+}
+
+}  // namespace
