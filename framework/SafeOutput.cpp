@@ -222,20 +222,18 @@ bool SafeOutputFile::Write(const std::string& bytes)
         Fail(m_error ? m_error : EBADF);
         return false;
     }
-    int error = 0;
-    bool ok;
-    if (m_file) {
-        ok = std::fwrite(bytes.data(), 1, bytes.size(), m_file) == bytes.size();
-        error = errno;
-    } else {
-        ok = WriteAll(m_fd, bytes.data(), bytes.size(), error);
+    // What a stream holds goes first, so that the bytes keep their order.
+    if (m_file && std::fflush(m_file) != 0) {
+        Fail(errno);
+        return false;
     }
-    if (ok) {
+    int error = 0;
+    if (WriteAll(m_fd, bytes.data(), bytes.size(), error)) {
         m_good += static_cast<long long>(bytes.size());
         return true;
     }
     // A record half written would read as a whole one: cut it off.
-    if (m_append && !m_file)
+    if (m_append)
         (void)::ftruncate(m_fd, static_cast<off_t>(m_good));
     Fail(error);
     return false;

@@ -184,7 +184,10 @@ int main(int argc, char** argv)
         Write(out / "text" / ("seed-" + std::to_string(n++)), Bytes(t.begin(), t.end()));
 
     // The meter: every container and sample format it reads, 8 and 192 kHz,
-    // stereo, and files too short to measure.
+    // stereo, and files too short to measure. A run reads the whole file
+    // twice, so only three seeds are long enough to measure (2.1 s at the
+    // lowest rate, 8-bit where the container allows); the other formats
+    // are a few hundred bytes, which the fuzzer runs many times a second.
     fs::create_directories(out / "meter");
     const fs::path scratch = out / "meter" / ".scratch";
     const struct {
@@ -193,16 +196,17 @@ int main(int argc, char** argv)
         double seconds;
     } sounds[] = {
         {"wav-u8", SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 8000, 1, 2.1},
-        {"wav-16", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8000, 1, 2.1},
-        {"wav-24", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 8000, 1, 2.1},
-        {"wav-32", SF_FORMAT_WAV | SF_FORMAT_PCM_32, 8000, 1, 2.1},
-        {"wav-float", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 8000, 1, 2.1},
-        {"wavex-16", SF_FORMAT_WAVEX | SF_FORMAT_PCM_16, 8000, 1, 2.1},
+        {"stereo-u8", SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 8000, 2, 2.1},
         {"flac-16", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 8000, 1, 2.1},
-        {"aiff-16", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 8000, 1, 2.1},
-        {"au-16", SF_FORMAT_AU | SF_FORMAT_PCM_16, 8000, 1, 2.1},
-        {"stereo-16", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8000, 2, 2.1},
-        {"rate-192k", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 192000, 1, 0.05},
+        {"wav-16", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8000, 1, 0.02},
+        {"wav-24", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 8000, 1, 0.02},
+        {"wav-32", SF_FORMAT_WAV | SF_FORMAT_PCM_32, 8000, 1, 0.02},
+        {"wav-float", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 8000, 1, 0.02},
+        {"wavex-16", SF_FORMAT_WAVEX | SF_FORMAT_PCM_16, 8000, 1, 0.02},
+        {"aiff-16", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 8000, 1, 0.02},
+        {"au-16", SF_FORMAT_AU | SF_FORMAT_PCM_16, 8000, 1, 0.02},
+        {"stereo-16", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8000, 2, 0.02},
+        {"rate-192k", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 192000, 1, 0.002},
         {"short-u8", SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 8000, 1, 0.01},
         {"short-flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 8000, 1, 0.01},
         {"empty", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8000, 1, 0},

@@ -18,9 +18,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <regex>
 #include <set>
 #include <fstream>
 #include <sstream>
@@ -452,7 +454,11 @@ TEST_F(MeterBatch, ParallelRecipeJoinsToTheSingleRunsRows)
 // untouched: never cut short, never taken for fewer rows than it has.
 TEST_F(MeterBatch, ResumeRefusesASummaryItCannotReadAndLeavesItWhole)
 {
-    ASSERT_EQ(Run({"--meter", "--summary-csv", "s.csv", "good.wav", "fast.wav", "fluttery.flac", "short.wav"}).status,
+    // A name with a comma and a quote makes a quoted field.
+    std::filesystem::copy_file(Path("good.wav"), Path("with, a \"comma\".wav"));
+    ASSERT_EQ(Run({"--meter", "--jobs", "1", "--summary-csv", "s.csv", "good.wav", "fast.wav", "with, a \"comma\".wav",
+                   "short.wav"})
+                  .status,
               1);
     const std::string whole = dir.Read("s.csv");
     const size_t firstRowEnd = whole.find("\r\n") + 2, secondRowEnd = whole.find("\r\n", firstRowEnd) + 2;
@@ -484,6 +490,7 @@ TEST_F(MeterBatch, ResumeRefusesASummaryItCannotReadAndLeavesItWhole)
     dir.Write("s.csv", whole);
     const CliResult r = Run({"--meter", "--resume", "--summary-csv", "s.csv", "good.wav", "silent.wav"});
     EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(r.out.find("comma"), std::string::npos) << r.out;
     EXPECT_EQ(ByPath(dir.Read("s.csv")).size(), 5u);
     // An empty file is a new summary.
     dir.Write("e.csv", std::string());
@@ -631,10 +638,57 @@ TEST_F(MeterBatch, TextLinesOfASpeedLogGiveNoCarrier)
         }
         const CliResult r = Run(args);
         EXPECT_EQ(r.status, 0) << r.err;
-        EXPECT_NE(r.out.find("good.wav\tchannel 1\tcarrier 3150."), std::string::npos) << r.out;
+        // Hz to three decimals, percentages to four.
+        EXPECT_TRUE(std::regex_search(r.out, std::regex("good.wav\tchannel 1\tcarrier 3150\\.[0-9]{3} Hz\tspeed -\t"
+                                                        "weighted 0\\.[0-9]{4} %\twow 0\\.[0-9]{4} %\tflutter "
+                                                        "0\\.[0-9]{4} %\tpass\n")))
+            << r.out;
         if (!resume) {
             EXPECT_NE(r.out.find("speed.csv\tchannel 1\tcarrier -\tspeed -\tweighted 0."), std::string::npos) << r.out;
         }
         EXPECT_EQ(ByPath(dir.Read("s.csv")).size(), 2u);
+    }
+}
+
+// The verdicts of limits on a meter object's channels: a figure equal to its
+// limit passes, a figure missing or not a number is an error (never a
+// pass), and the file's verdict is its worst channel's, error over fail.
+TEST(MeterBatchLimits, VerdictsOfChannelsAndTheFile)
+{
+    using Json = nlohmann::ordered_json;
+    auto channel = [](Json weighted, Json speed) {
+        return Json{{"weighted", {{"two_sigma_percent", weighted}}},
+                    {"unweighted", {{"two_sigma_percent", 0.01}}},
+                    {"speed_error_percent", speed}};
+    };
+    const double nan = std::nan("");
+    const struct {
+        const char* what;
+        std::vector<Json> channels;
+        std::vector<const char*> verdicts;
+        tarvo::Verdict file;
+    } cases[] = {
+        {"under", {channel(0.05, 0.1)}, {"pass"}, tarvo::Verdict::Pass},
+        {"at the limit", {channel(0.1, 0.5)}, {"pass"}, tarvo::Verdict::Pass},
+        {"over", {channel(0.1001, 0.1)}, {"fail"}, tarvo::Verdict::Fail},
+        {"speed over", {channel(0.05, -0.5001)}, {"fail"}, tarvo::Verdict::Fail},
+        {"no speed error: too far from the nominal", {channel(0.05, nullptr)}, {"fail"}, tarvo::Verdict::Fail},
+        {"no weighted figure", {channel(nullptr, 0.1)}, {"error"}, tarvo::Verdict::Error},
+        {"a weighted figure that is no number", {channel(nan, 0.1)}, {"error"}, tarvo::Verdict::Error},
+        {"a weighted figure of text", {channel("0.05", 0.1)}, {"error"}, tarvo::Verdict::Error},
+        {"error then fail", {channel(nullptr, 0.1), channel(0.2, 0.1)}, {"error", "fail"}, tarvo::Verdict::Error},
+        {"fail then error", {channel(0.2, 0.1), channel(nullptr, 0.1)}, {"fail", "error"}, tarvo::Verdict::Error},
+        {"pass then fail", {channel(0.05, 0.1), channel(0.2, 0.1)}, {"pass", "fail"}, tarvo::Verdict::Fail},
+        {"fail then pass", {channel(0.2, 0.1), channel(0.05, 0.1)}, {"fail", "pass"}, tarvo::Verdict::Fail},
+    };
+    tarvo::MeterLimits limits;
+    limits.weighted = 0.1;
+    limits.speed = 0.5;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Json meter = {{"channels", c.channels}};
+        EXPECT_EQ(tarvo::ApplyLimits(limits, meter), c.file);
+        for (size_t i = 0; i < c.verdicts.size(); ++i)
+            EXPECT_EQ(meter["channels"][i]["verdict"], c.verdicts[i]) << i;
     }
 }
