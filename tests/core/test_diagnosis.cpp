@@ -169,6 +169,28 @@ TEST(Transport, FiguresOutsideTheirRangesAreFaults)
     EXPECT_EQ(meter::TransportFault(Turntable()), "");
 }
 
+// The transport in words, as the report prints it beside the figures.
+TEST(Transport, DescribedInWords)
+{
+    meter::Transport direct;
+    direct.rpm = 45;
+    direct.driveRatio = 1;
+    direct.motorPoles = 12;
+    direct.motorSlots = 18;
+    meter::Transport capstanMotor = TapeDeck();
+    capstanMotor.motorRatio = 3;
+    capstanMotor.reelMinMm = capstanMotor.reelMaxMm = 0;
+    const std::pair<meter::Transport, const char*> cases[] = {
+        {{}, "not given"},
+        {Turntable(), "turntable 33.33 rpm, motor 7.5 turns per platter turn, 24 poles"},
+        {direct, "turntable 45 rpm, direct drive, 12 poles, 18 slots"},
+        {TapeDeck(), "tape 4.76 cm/s, capstan 2.4 mm, pinch roller 12 mm, reels 50 to 250 mm"},
+        {capstanMotor, "tape 4.76 cm/s, capstan 2.4 mm, pinch roller 12 mm, motor 3 turns per capstan turn"},
+    };
+    for (const auto& [t, words] : cases)
+        EXPECT_EQ(meter::DescribeTransport(t), words);
+}
+
 TEST(Transport, RangesReadInWords)
 {
     EXPECT_EQ(meter::RangeText(meter::kTapeSpeedRange), "0.5 to 800 cm/s");
