@@ -4,8 +4,8 @@
 #include <unistd.h>
 
 #include <climits>
+#include <mutex>
 #include <string>
-#include <vector>
 
 namespace tarvo {
 
@@ -22,40 +22,60 @@ std::string ProgramDir()
     return slash == std::string::npos ? "." : path.substr(0, slash);
 }
 
+std::string LastDlError(const std::string& otherwise)
+{
+    const char* e = ::dlerror();
+    return e ? std::string(e) : otherwise;
+}
+
+// The outcome of the one attempt: the module with every entry point, or the reason.
+struct Loaded {
+    QtModule module;
+    std::string failure;
+};
+
+void Load(Loaded& loaded)
+{
+    const std::string dir = ProgramDir();
+    void* handle = nullptr;
+    std::string failure;
+    for (const std::string& candidate : {dir + "/" + kQtModuleFile, dir + "/../lib/tarvo/" + kQtModuleFile}) {
+        handle = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (handle)
+            break;
+        // The first reason, unless a later candidate exists and fails for a reason of its own.
+        if (failure.empty() || ::access(candidate.c_str(), F_OK) == 0)
+            failure = LastDlError("cannot load " + candidate);
+    }
+    if (!handle) {
+        loaded.failure = failure;
+        return;
+    }
+    QtModule m;
+    m.createSound = reinterpret_cast<TarvoCreateSoundFn>(::dlsym(handle, kCreateSoundSymbol));
+    m.writeMeterPng = reinterpret_cast<TarvoWriteMeterPngFn>(::dlsym(handle, kWriteMeterPngSymbol));
+    m.writeMeterReport = reinterpret_cast<TarvoWriteMeterReportFn>(::dlsym(handle, kWriteMeterReportSymbol));
+    if (!m.createSound || !m.writeMeterPng || !m.writeMeterReport) {
+        loaded.failure = std::string(kQtModuleFile) + " lacks its entry points";
+        return;
+    }
+    loaded.module = m;
+}
+
 }  // namespace
 
 const QtModule* LoadQtModule(std::string& why)
 {
-    static QtModule module;
-    static std::string failure;
-    static bool tried = false;
-    if (!tried) {
-        tried = true;
-        const std::string dir = ProgramDir();
-        void* handle = nullptr;
-        for (const std::string& candidate : {dir + "/" + kQtModuleFile, dir + "/../lib/tarvo/" + kQtModuleFile}) {
-            handle = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
-            if (handle)
-                break;
-            if (failure.empty() || ::access(candidate.c_str(), F_OK) == 0)
-                failure = ::dlerror();
-        }
-        if (handle) {
-            module.createSound = reinterpret_cast<TarvoCreateSoundFn>(::dlsym(handle, kCreateSoundSymbol));
-            module.writeMeterPng = reinterpret_cast<TarvoWriteMeterPngFn>(::dlsym(handle, kWriteMeterPngSymbol));
-            module.writeMeterReport =
-                reinterpret_cast<TarvoWriteMeterReportFn>(::dlsym(handle, kWriteMeterReportSymbol));
-            if (!module.createSound || !module.writeMeterPng || !module.writeMeterReport)
-                failure = std::string(kQtModuleFile) + " lacks its entry points";
-            else
-                failure.clear();
-        }
-    }
-    if (!failure.empty()) {
-        why = failure;
+    // One attempt, whichever thread comes first; the others wait for its
+    // outcome and then only read it.
+    static std::once_flag once;
+    static Loaded loaded;
+    std::call_once(once, [] { Load(loaded); });
+    if (!loaded.failure.empty()) {
+        why = loaded.failure;
         return nullptr;
     }
-    return &module;
+    return &loaded.module;
 }
 
 }  // namespace tarvo

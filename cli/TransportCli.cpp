@@ -14,19 +14,27 @@ double Round(double v, int decimals)
     return std::round(v * k) / k;
 }
 
-struct NumberOption {
+// A transport option: its figure, what it takes, and its range.
+struct Option {
     const char* name;
-    double meter::Transport::*field;
+    double meter::Transport::*field;  // null for a count (poles, slots)
     const char* what;
+    const meter::TransportRange& range;
+    const char* examples;
 };
 
-const NumberOption kNumbers[] = {
-    {"--rpm", &meter::Transport::rpm, "a platter speed in rpm above 0 (33.333, 45, 78)"},
-    {"--drive-ratio", &meter::Transport::driveRatio, "the motor's turns per platter turn, above 0"},
-    {"--tape-speed", &meter::Transport::tapeSpeedCmS, "a tape speed in cm/s above 0 (4.76, 9.53, 19.05, 38.1)"},
-    {"--capstan-mm", &meter::Transport::capstanMm, "a capstan diameter in mm above 0"},
-    {"--pinch-roller-mm", &meter::Transport::pinchRollerMm, "a pinch roller diameter in mm above 0"},
-    {"--motor-ratio", &meter::Transport::motorRatio, "the motor's turns per capstan turn, above 0"},
+const Option kOptions[] = {
+    {"--rpm", &meter::Transport::rpm, "a platter speed", meter::kRpmRange, " (33.333, 45, 78)"},
+    {"--drive-ratio", &meter::Transport::driveRatio, "the motor's turns per platter turn", meter::kDriveRatioRange,
+     " (1: direct drive)"},
+    {"--tape-speed", &meter::Transport::tapeSpeedCmS, "a tape speed", meter::kTapeSpeedRange,
+     " (4.76, 9.53, 19.05, 38.1)"},
+    {"--capstan-mm", &meter::Transport::capstanMm, "a capstan diameter", meter::kCapstanRange, ""},
+    {"--pinch-roller-mm", &meter::Transport::pinchRollerMm, "a pinch roller diameter", meter::kPinchRollerRange, ""},
+    {"--motor-ratio", &meter::Transport::motorRatio, "the motor's turns per capstan turn", meter::kMotorRatioRange,
+     ""},
+    {"--motor-poles", nullptr, "an even number of poles", meter::kMotorPolesRange, ""},
+    {"--motor-slots", nullptr, "a number of slots", meter::kMotorSlotsRange, ""},
 };
 
 }  // namespace
@@ -34,44 +42,44 @@ const NumberOption kNumbers[] = {
 int ParseTransportOption(const std::vector<std::string>& args, size_t& i, meter::Transport& t, std::string& why)
 {
     const std::string& a = args[i];
-    const NumberOption* number = nullptr;
-    for (const NumberOption& o : kNumbers)
+    const Option* option = nullptr;
+    for (const Option& o : kOptions)
         if (a == o.name)
-            number = &o;
-    if (!number && a != "--motor-poles" && a != "--motor-slots" && a != "--reel-mm")
+            option = &o;
+    if (!option && a != "--reel-mm")
         return 0;
     std::string v;
     if (!TakeOptionValue(args, i, v)) {
         why = a + " needs a value";
         return -1;
     }
-    double x = 0;
-    if (number) {
-        if (!ParseNumber(v, x) || !(x > 0) || x > 1e6) {
-            why = a + " takes " + number->what + ", not \"" + v + "\"";
-            return -1;
-        }
-        t.*(number->field) = x;
-    } else if (a == "--reel-mm") {
+    if (!option) {
         const size_t comma = v.find(',');
         double lo = 0, hi = 0;
         if (comma == std::string::npos || !ParseNumber(v.substr(0, comma), lo) ||
-            !ParseNumber(v.substr(comma + 1), hi) || !(lo > 0) || !(hi > lo) || hi > 1e4) {
-            why = "--reel-mm takes the hub and the full-pack diameters in mm, MIN,MAX, not \"" + v + "\"";
+            !ParseNumber(v.substr(comma + 1), hi) || !meter::kReelRange.Holds(lo) || !meter::kReelRange.Holds(hi) ||
+            !(lo < hi)) {
+            why = "--reel-mm takes the hub and the full-pack diameters, MIN,MAX, from " +
+                  meter::RangeText(meter::kReelRange) + " with MIN below MAX, not \"" + v + "\"";
             return -1;
         }
         t.reelMinMm = lo;
         t.reelMaxMm = hi;
-    } else {
-        const bool poles = a == "--motor-poles";
-        if (!ParseNumber(v, x) || x < (poles ? 2 : 1) || x > 1000 || x != std::floor(x) ||
-            (poles && std::fmod(x, 2) != 0)) {
-            why = a + (poles ? " takes an even number of poles from 2" : " takes a number of slots from 1") +
-                  ", not \"" + v + "\"";
-            return -1;
-        }
-        (poles ? t.motorPoles : t.motorSlots) = static_cast<int>(x);
+        return 1;
     }
+    double x = 0;
+    const bool count = !option->field;
+    const bool even = option->name == std::string("--motor-poles");
+    if (!ParseNumber(v, x) || !option->range.Holds(x) || (count && x != std::floor(x)) ||
+        (even && std::fmod(x, 2) != 0)) {
+        why = a + " takes " + option->what + " from " + meter::RangeText(option->range) + option->examples +
+              ", not \"" + v + "\"";
+        return -1;
+    }
+    if (count)
+        (even ? t.motorPoles : t.motorSlots) = static_cast<int>(x);
+    else
+        t.*(option->field) = x;
     return 1;
 }
 

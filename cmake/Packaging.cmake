@@ -65,6 +65,11 @@ set(CPACK_PACKAGE_CONTACT "The Tarvo developers <tarvo@tarvo.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "frequency, wow and flutter analyser for test-tone recordings")
 set(CPACK_PACKAGE_DESCRIPTION
   "Tarvo reads a test tone recorded from a tape deck or a turntable and shows\nits frequency track chunk by chunk, its average, a wow-and-flutter figure,\na spectrogram and a list that can be saved as text. tarvo-cli runs the same\ncommands without a window.")
+# Tarvo is free software under GPL-3.0-or-later (LICENSE); the package's
+# machine-readable copyright file says so for Debian.
+set(TARVO_LICENSE GPL-3.0-or-later)
+set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/LICENSE)
+set(CPACK_RPM_PACKAGE_LICENSE ${TARVO_LICENSE})
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

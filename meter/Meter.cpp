@@ -300,6 +300,10 @@ MeterResult RunMeter(const std::string& path, const MeterSettings& settings, con
 static MeterResult RunFile(const std::string& path, const MeterSettings& settings, const MeterProgress& progress)
 {
     MeterResult r;
+    // The window's dialog reaches here without the CLI's checks.
+    r.message = TransportFault(settings.transport);
+    if (!r.message.empty())
+        return r;
     {
         // What libsndfile cannot open may be a speed log.
         SoundReader probe;

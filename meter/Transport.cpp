@@ -30,6 +30,49 @@ void AddMotor(std::vector<PartRate>& parts, double motorHz, const Transport& t)
 
 }  // namespace
 
+std::string RangeText(const TransportRange& r)
+{
+    std::string s = Number(r.lo) + " to " + Number(r.hi);
+    if (*r.unit)
+        s += std::string(" ") + r.unit;
+    return s;
+}
+
+std::string TransportFault(const Transport& t)
+{
+    struct Figure {
+        double value;
+        const TransportRange& range;
+        const char* what;
+    };
+    const Figure figures[] = {
+        {t.rpm, kRpmRange, kRpmRange.what},
+        {t.driveRatio, kDriveRatioRange, kDriveRatioRange.what},
+        {t.tapeSpeedCmS, kTapeSpeedRange, kTapeSpeedRange.what},
+        {t.capstanMm, kCapstanRange, kCapstanRange.what},
+        {t.pinchRollerMm, kPinchRollerRange, kPinchRollerRange.what},
+        {t.motorRatio, kMotorRatioRange, kMotorRatioRange.what},
+        {t.reelMinMm, kReelRange, "reel's hub diameter"},
+        {t.reelMaxMm, kReelRange, "reel's full-pack diameter"},
+        {static_cast<double>(t.motorPoles), kMotorPolesRange, kMotorPolesRange.what},
+        {static_cast<double>(t.motorSlots), kMotorSlotsRange, kMotorSlotsRange.what},
+    };
+    for (const Figure& f : figures) {
+        if (f.value == 0 || f.range.Holds(f.value))
+            continue;
+        std::string given = Number(f.value);
+        if (*f.range.unit)
+            given += std::string(" ") + f.range.unit;
+        return std::string("The ") + f.what + " given, " + given + ", lies outside " + RangeText(f.range) + ".";
+    }
+    if (t.motorPoles % 2 != 0)
+        return "A motor has an even number of poles, not " + std::to_string(t.motorPoles) + ".";
+    if (t.reelMinMm > 0 && t.reelMaxMm > 0 && !(t.reelMinMm < t.reelMaxMm))
+        return "A reel's hub (" + Number(t.reelMinMm) + " mm) is smaller than its full pack (" + Number(t.reelMaxMm) +
+               " mm).";
+    return {};
+}
+
 std::vector<PartRate> PartRates(const Transport& t)
 {
     std::vector<PartRate> parts;

@@ -28,6 +28,35 @@ struct Transport {
     bool Given() const { return IsTurntable() || IsTape(); }
 };
 
+// The range of one of a transport's figures: wide enough for every real
+// turntable, cassette, open-reel and film transport, and nothing beyond.
+// Both ends belong to it.
+struct TransportRange {
+    const char* what;  // "tape speed"
+    double lo, hi;
+    const char* unit;  // "cm/s"; empty for a ratio or a count
+    bool Holds(double v) const { return v >= lo && v <= hi; }
+};
+
+// "0.5 to 800 cm/s"
+std::string RangeText(const TransportRange& r);
+
+inline constexpr TransportRange kRpmRange{"platter speed", 1, 100, "rpm"};
+inline constexpr TransportRange kDriveRatioRange{"motor's turns per platter turn", 0.5, 500, ""};
+inline constexpr TransportRange kTapeSpeedRange{"tape speed", 0.5, 800, "cm/s"};
+inline constexpr TransportRange kCapstanRange{"capstan diameter", 0.5, 100, "mm"};
+inline constexpr TransportRange kPinchRollerRange{"pinch roller diameter", 1, 100, "mm"};
+inline constexpr TransportRange kMotorRatioRange{"motor's turns per capstan turn", 0.1, 100, ""};
+inline constexpr TransportRange kReelRange{"reel's diameter", 5, 800, "mm"};  // the hub's and the full pack's
+inline constexpr TransportRange kMotorPolesRange{"number of motor poles", 2, 200, ""};  // an even number
+inline constexpr TransportRange kMotorSlotsRange{"number of motor slots", 1, 300, ""};
+
+// What is wrong with a transport, in a sentence: a figure given (not 0)
+// outside its range, an odd number of poles, a reel whose hub is not
+// smaller than its full pack. Empty when nothing is. The meter measures
+// with no transport this finds fault with.
+std::string TransportFault(const Transport& t);
+
 // One part's rate: hzHigh above hz for a part whose rate is a range (a reel,
 // from full pack to hub). `rotating` parts carry their harmonic in a label
 // ("platter x1"); a motor's electrical lines name the line itself.

@@ -41,7 +41,10 @@ struct QtModule {
 
 // Loads the module once: beside the program, else in ../lib/tarvo from the
 // program's folder (where it is installed). Null, with the reason in why,
-// when it cannot be loaded. It stays loaded until the program ends.
+// when it cannot be loaded or lacks any entry point; otherwise every entry
+// point is set. Safe from any thread: the first call loads, the others wait
+// for it, and every call gives the same outcome. It stays loaded until the
+// program ends.
 const QtModule* LoadQtModule(std::string& why);
 
 }  // namespace tarvo

@@ -38,6 +38,10 @@ test -f /usr/share/tarvo/3khz.wav
 test -f /usr/share/applications/org.tarvo.Tarvo.desktop
 test -f /usr/share/icons/hicolor/48x48/apps/org.tarvo.Tarvo.png
 man -w tarvo-cli >/dev/null
+# The machine-readable copyright file, with the programs' licence.
+copyright=$(cat /usr/share/doc/tarvo/copyright)
+grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/$' <<<"$copyright"
+grep -q '^License: GPL-3+$' <<<"$copyright"
 
 # The window, on a virtual display, until it shows its title.
 disp=:$(( 90 + RANDOM % 100 ))

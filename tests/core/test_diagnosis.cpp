@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <numbers>
@@ -65,6 +66,135 @@ TEST(Transport, PartRatesFollowFromTheMachine)
     EXPECT_NEAR(RateOf(tape, "pinch roller"), 47.6 / (std::numbers::pi * 12), 1e-9);
     EXPECT_NEAR(meter::RevolutionHz(tape), 47.6 / (std::numbers::pi * 12), 1e-9);  // the reel's range is no revolution
     EXPECT_TRUE(meter::PartRates({}).empty());
+}
+
+TEST(Transport, ReelTurnsFastestAtItsHub)
+{
+    // A reel turns at the tape speed over its circumference: from
+    // 47.6 / (pi 250) Hz when full to 47.6 / (pi 50) Hz at the hub.
+    const auto tape = meter::PartRates(TapeDeck());
+    const auto reel = std::find_if(tape.begin(), tape.end(), [](const meter::PartRate& p) { return p.name == "reel"; });
+    ASSERT_NE(reel, tape.end());
+    EXPECT_NEAR(reel->hz, 47.6 / (std::numbers::pi * 250), 1e-12);      // 0.0606 Hz, full pack
+    EXPECT_NEAR(reel->hzHigh, 47.6 / (std::numbers::pi * 50), 1e-12);   // 0.303 Hz, the hub
+    // A line between the two rates is the reel's turn; one above the hub's
+    // rate is its second harmonic; one below the full pack's is not the reel's.
+    EXPECT_EQ(meter::LabelLine(0.25, 0.01, {*reel}).value_or("none"), "reel x1");
+    EXPECT_EQ(meter::LabelLine(0.35, 0.01, {*reel}).value_or("none"), "reel x2");
+    EXPECT_FALSE(meter::LabelLine(0.045, 0.01, {*reel}));
+}
+
+// Each figure of a transport below, at and beyond the ends of its range.
+TEST(Transport, FiguresOutsideTheirRangesAreFaults)
+{
+    struct Case {
+        const char* what;
+        double meter::Transport::*field;  // null: motorPoles when `poles`, else motorSlots
+        bool poles;
+        double value;
+        bool fine;
+    };
+    using T = meter::Transport;
+    const Case cases[] = {
+        {"platter speed", &T::rpm, false, 0.99, false},
+        {"platter speed", &T::rpm, false, 1, true},
+        {"platter speed", &T::rpm, false, 100, true},
+        {"platter speed", &T::rpm, false, 100.01, false},
+        {"platter speed", &T::rpm, false, -33.333, false},
+        {"platter speed", &T::rpm, false, NAN, false},
+        {"motor's turns per platter turn", &T::driveRatio, false, 0.49, false},
+        {"motor's turns per platter turn", &T::driveRatio, false, 0.5, true},
+        {"motor's turns per platter turn", &T::driveRatio, false, 500, true},
+        {"motor's turns per platter turn", &T::driveRatio, false, 501, false},
+        {"tape speed", &T::tapeSpeedCmS, false, 0.49, false},
+        {"tape speed", &T::tapeSpeedCmS, false, 0.5, true},
+        {"tape speed", &T::tapeSpeedCmS, false, 800, true},
+        {"tape speed", &T::tapeSpeedCmS, false, 801, false},
+        {"capstan diameter", &T::capstanMm, false, 1e-300, false},
+        {"capstan diameter", &T::capstanMm, false, 0.49, false},
+        {"capstan diameter", &T::capstanMm, false, 0.5, true},
+        {"capstan diameter", &T::capstanMm, false, 100, true},
+        {"capstan diameter", &T::capstanMm, false, 101, false},
+        {"pinch roller diameter", &T::pinchRollerMm, false, 0.99, false},
+        {"pinch roller diameter", &T::pinchRollerMm, false, 1, true},
+        {"pinch roller diameter", &T::pinchRollerMm, false, 100, true},
+        {"pinch roller diameter", &T::pinchRollerMm, false, 101, false},
+        {"motor's turns per capstan turn", &T::motorRatio, false, 0.099, false},
+        {"motor's turns per capstan turn", &T::motorRatio, false, 0.1, true},
+        {"motor's turns per capstan turn", &T::motorRatio, false, 100, true},
+        {"motor's turns per capstan turn", &T::motorRatio, false, 101, false},
+        {"reel's hub diameter", &T::reelMinMm, false, 4.9, false},
+        {"reel's hub diameter", &T::reelMinMm, false, 5, true},
+        {"reel's full-pack diameter", &T::reelMaxMm, false, 800, true},
+        {"reel's full-pack diameter", &T::reelMaxMm, false, 801, false},
+        {"number of motor poles", nullptr, true, -2, false},
+        {"number of motor poles", nullptr, true, 2, true},
+        {"number of motor poles", nullptr, true, 200, true},
+        {"number of motor poles", nullptr, true, 202, false},
+        {"number of motor slots", nullptr, false, -1, false},
+        {"number of motor slots", nullptr, false, 1, true},
+        {"number of motor slots", nullptr, false, 300, true},
+        {"number of motor slots", nullptr, false, 301, false},
+    };
+    for (const Case& c : cases) {
+        // The rest of the machine is in range: a reel's other end lies
+        // within the range on the right side of this one.
+        T t;
+        t.reelMinMm = 5;
+        t.reelMaxMm = 800;
+        if (c.field)
+            t.*c.field = c.value;
+        else
+            (c.poles ? t.motorPoles : t.motorSlots) = static_cast<int>(c.value);
+        const std::string fault = meter::TransportFault(t);
+        if (c.fine) {
+            EXPECT_EQ(fault, "") << c.what << " " << c.value;
+        } else {
+            EXPECT_NE(fault.find(std::string("The ") + c.what + " given, "), std::string::npos)
+                << c.value << ": " << fault;
+            EXPECT_NE(fault.find("lies outside"), std::string::npos) << fault;
+        }
+    }
+    T odd;
+    odd.motorPoles = 7;
+    EXPECT_EQ(meter::TransportFault(odd), "A motor has an even number of poles, not 7.");
+    for (const auto& [hub, full] : {std::pair{250.0, 50.0}, std::pair{100.0, 100.0}}) {
+        T reels;
+        reels.reelMinMm = hub;
+        reels.reelMaxMm = full;
+        EXPECT_NE(meter::TransportFault(reels).find("hub"), std::string::npos) << hub << "," << full;
+    }
+    EXPECT_EQ(meter::TransportFault(T{}), "");
+    EXPECT_EQ(meter::TransportFault(TapeDeck()), "");
+    EXPECT_EQ(meter::TransportFault(Turntable()), "");
+}
+
+// The transport in words, as the report prints it beside the figures.
+TEST(Transport, DescribedInWords)
+{
+    meter::Transport direct;
+    direct.rpm = 45;
+    direct.driveRatio = 1;
+    direct.motorPoles = 12;
+    direct.motorSlots = 18;
+    meter::Transport capstanMotor = TapeDeck();
+    capstanMotor.motorRatio = 3;
+    capstanMotor.reelMinMm = capstanMotor.reelMaxMm = 0;
+    const std::pair<meter::Transport, const char*> cases[] = {
+        {{}, "not given"},
+        {Turntable(), "turntable 33.33 rpm, motor 7.5 turns per platter turn, 24 poles"},
+        {direct, "turntable 45 rpm, direct drive, 12 poles, 18 slots"},
+        {TapeDeck(), "tape 4.76 cm/s, capstan 2.4 mm, pinch roller 12 mm, reels 50 to 250 mm"},
+        {capstanMotor, "tape 4.76 cm/s, capstan 2.4 mm, pinch roller 12 mm, motor 3 turns per capstan turn"},
+    };
+    for (const auto& [t, words] : cases)
+        EXPECT_EQ(meter::DescribeTransport(t), words);
+}
+
+TEST(Transport, RangesReadInWords)
+{
+    EXPECT_EQ(meter::RangeText(meter::kTapeSpeedRange), "0.5 to 800 cm/s");
+    EXPECT_EQ(meter::RangeText(meter::kMotorRatioRange), "0.1 to 100");
 }
 
 TEST(Transport, LinesAreLabelledByTheMostSpecificPart)
@@ -177,6 +307,29 @@ TEST_F(Diagnosis, TapeToneIsLabelledPartByPart)
         ASSERT_TRUE(m) << hz;
         EXPECT_EQ(m->label.value_or("none"), label);
     }
+}
+
+// The window's dialog hands the meter its transport directly: the meter
+// itself refuses one out of range, before reading the file.
+TEST_F(Diagnosis, MeterRefusesATransportOutOfRange)
+{
+    const std::string path = Write("tone.wav", {{4, 0.001}}, 0, 0, 3);
+    meter::MeterSettings s;
+    s.transport.tapeSpeedCmS = 4.76;
+    s.transport.capstanMm = 1e-300;
+    meter::MeterResult r = meter::RunMeter(path, s);
+    EXPECT_FALSE(r.ok);
+    EXPECT_TRUE(r.channels.empty());
+    EXPECT_EQ(r.message, "The capstan diameter given, 1e-300 mm, lies outside 0.5 to 100 mm.");
+    s.transport = TapeDeck();
+    s.transport.reelMinMm = 250;
+    s.transport.reelMaxMm = 50;
+    r = meter::RunMeter(path, s);
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.message.find("hub"), std::string::npos) << r.message;
+    s.transport = TapeDeck();
+    r = meter::RunMeter(path, s);
+    EXPECT_TRUE(r.ok) << r.message;
 }
 
 TEST_F(Diagnosis, AmplitudeBesideFrequency)

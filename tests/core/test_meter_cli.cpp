@@ -180,8 +180,58 @@ TEST_F(MeterCli, TransportNamesTheLinesAndItsParts)
     // 4 Hz is no harmonic of a 1.667 Hz platter nor of its 2.5 Hz motor.
     r = Run({"--meter", "--channel", "1", "--rpm", "100", "--drive-ratio", "1.5", mono});
     EXPECT_NE(r.out.find("4.00 Hz 0.1000 % (no part"), std::string::npos) << r.out;
-    r = Run({"--meter", "--channel", "1", "--rpm", "240", mono});  // a 4 Hz platter
-    EXPECT_NE(r.out.find("4.00 Hz 0.1000 % (platter x1"), std::string::npos) << r.out;
+    r = Run({"--meter", "--channel", "1", "--rpm", "80", mono});  // a 1.333 Hz platter
+    EXPECT_NE(r.out.find("4.00 Hz 0.1000 % (platter x3"), std::string::npos) << r.out;
+}
+
+// Each transport option below, at and beyond the ends of its range: out of
+// it a usage error that names the option and the range, as --help does.
+TEST_F(MeterCli, TransportOptionsKeepToTheirRanges)
+{
+    struct Case {
+        std::vector<std::string> before;  // what the option needs beside it
+        const char* option;
+        const char* range;
+        std::vector<std::pair<const char*, bool>> values;  // value, taken
+    };
+    const std::vector<std::string> tt = {"--rpm", "33.333", "--drive-ratio", "1"};
+    const std::vector<std::string> tape = {"--tape-speed", "4.76"};
+    const std::vector<std::string> capstan = {"--tape-speed", "4.76", "--capstan-mm", "2.4"};
+    const Case cases[] = {
+        {{}, "--rpm", "1 to 100 rpm", {{"0.99", false}, {"1", true}, {"100", true}, {"100.5", false}}},
+        {{"--rpm", "33.333"}, "--drive-ratio", "0.5 to 500", {{"0.49", false}, {"0.5", true}, {"500", true}, {"501", false}}},
+        {{}, "--tape-speed", "0.5 to 800 cm/s", {{"0.49", false}, {"0.5", true}, {"800", true}, {"801", false}}},
+        {tape, "--capstan-mm", "0.5 to 100 mm",
+         {{"1e-300", false}, {"0.49", false}, {"0.5", true}, {"100", true}, {"101", false}}},
+        {tape, "--pinch-roller-mm", "1 to 100 mm", {{"0.99", false}, {"1", true}, {"100", true}, {"101", false}}},
+        {capstan, "--motor-ratio", "0.1 to 100", {{"0.099", false}, {"0.1", true}, {"100", true}, {"101", false}}},
+        {tape, "--reel-mm", "5 to 800 mm",
+         {{"4.9,250", false}, {"5,250", true}, {"50,800", true}, {"50,801", false}, {"1e-300,1e4", false},
+          {"250,50", false}, {"100,100", false}}},
+        {tt, "--motor-poles", "2 to 200", {{"0", false}, {"2", true}, {"200", true}, {"202", false}, {"7", false}}},
+        {tt, "--motor-slots", "1 to 300", {{"0", false}, {"1", true}, {"300", true}, {"301", false}, {"2.5", false}}},
+    };
+    const std::string help = Run({"--help"}).out;
+    for (const Case& c : cases) {
+        const size_t line = help.find(std::string("  ") + c.option + " ");
+        ASSERT_NE(line, std::string::npos) << c.option;
+        EXPECT_NE(help.substr(line, help.find('\n', line) - line).find(c.range), std::string::npos)
+            << c.option << " " << c.range;
+        for (const auto& [value, taken] : c.values) {
+            std::vector<std::string> args = {"--meter", "--channel", "1"};
+            args.insert(args.end(), c.before.begin(), c.before.end());
+            args.insert(args.end(), {c.option, value, mono});
+            const CliResult r = Run(args);
+            if (taken) {
+                EXPECT_EQ(r.status, 0) << c.option << " " << value << ": " << r.err;
+                continue;
+            }
+            EXPECT_EQ(r.status, 2) << c.option << " " << value;
+            EXPECT_EQ(r.out, "");
+            EXPECT_NE(r.err.find(std::string(c.option) + " takes "), std::string::npos) << r.err;
+            EXPECT_NE(r.err.find(c.range), std::string::npos) << r.err;
+        }
+    }
 }
 
 TEST_F(MeterCli, ReportIsOnePagePdf)
@@ -251,6 +301,7 @@ TEST_F(MeterCli, UsageErrors)
         {"--meter", "--rpm", "45", "--motor-poles", "4", mono},
         {"--meter", "--tape-speed", "4.76", "--reel-mm", "90", mono},
         {"--meter", "--capstan-mm", "2.4", mono},
+        {"--meter", "--tape-speed", "4.76", "--motor-ratio", "3", mono},
         {"--meter", "--meter-paper", "A3", mono},
         {"--meter", "--nominal", "0", mono},
         {"--meter", "--nominal", "fast", mono},
@@ -261,6 +312,9 @@ TEST_F(MeterCli, UsageErrors)
         EXPECT_EQ(r.out, "");
     }
     EXPECT_NE(Run({"--help"}).out.find("--meter-csv OUT"), std::string::npos);
+    // A motor's ratio to the capstan means nothing without the capstan.
+    const CliResult r = Run({"--meter", "--tape-speed", "4.76", "--motor-ratio", "3", mono});
+    EXPECT_NE(r.err.find("--motor-ratio needs --capstan-mm"), std::string::npos) << r.err;
 }
 
 }  // namespace

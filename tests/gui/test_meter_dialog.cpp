@@ -14,6 +14,7 @@
 #include <QGraphicsScene>
 #include <QGraphicsTextItem>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QtCharts/QChartView>
 
 namespace tarvo::test {
@@ -99,6 +100,36 @@ TEST_F(MeterWindow, CancelClosesTheDialogWithoutFigures)
         EXPECT_EQ(dlg.Result().channels.empty(), dlg.Result().cancelled);
     };
     Frame()->CommandAction(ID_STANDARDSWF)->trigger();
+}
+
+// The dialog's transport reaches the meter without the CLI's checks: the
+// meter itself refuses a figure out of range, and the dialog says why.
+TEST_F(MeterWindow, TransportOutOfRangeIsRefusedByTheMeter)
+{
+    Tone tone;
+    const std::string path = (dir.Path() / "deck.wav").string();
+    ASSERT_TRUE(WriteTone(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 22050, 3, tone));
+    {
+        QSettings profile(QSettings::NativeFormat, QSettings::UserScope, "Tarvo", "Quillon");
+        profile.beginGroup("Meter transport");
+        profile.setValue("kind", 2);
+        profile.setValue("tapeSpeed", "4.76");
+        profile.setValue("capstan", "1e-300");
+    }
+    Start({QString::fromStdString(path)});
+    bool shown = false;
+    app->meterDialogHook = [&](CMeterDialog& dlg) {
+        shown = true;
+        dlg.show();
+        QTRY_VERIFY_WITH_TIMEOUT(dlg.Finished(), 60000);
+        EXPECT_FALSE(dlg.Result().ok);
+        EXPECT_TRUE(dlg.Result().channels.empty());
+        EXPECT_EQ(dlg.Result().message, "The capstan diameter given, 1e-300 mm, lies outside 0.5 to 100 mm.");
+        dlg.CancelButton()->click();
+    };
+    Frame()->CommandAction(ID_STANDARDSWF)->trigger();
+    EXPECT_TRUE(shown);
+    QSettings(QSettings::NativeFormat, QSettings::UserScope, "Tarvo", "Quillon").remove("Meter transport");
 }
 
 TEST_F(MeterWindow, WithoutAFileItAsksForOne)
