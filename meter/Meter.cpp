@@ -18,6 +18,7 @@
 #include <fstream>
 #include <sstream>
 #include <memory>
+#include <utility>
 
 namespace tarvo::meter {
 
@@ -457,7 +458,13 @@ bool WriteMeterCsv(const std::string& path, const MeterSettings& settings, const
         c.demod = std::make_unique<Demodulator>(in.Rate(), f.carrierHz);
         c.analyser = std::make_unique<ChannelAnalyser>(c.demod->OutputRate(), f.carrierHz, seconds);
         const double pct = 100 / f.carrierHz;
-        c.analyser->SetSink([&q = queues[i], pct](double, double dev, double weighted) {
+        // The analyser's points come one point late (its droop correction
+        // is centred on the point before), its first being the track's
+        // first point again: the rows start with its second, which stands
+        // for the demodulator's first point.
+        c.analyser->SetSink([&q = queues[i], pct, first = true](double, double dev, double weighted) mutable {
+            if (std::exchange(first, false))
+                return;
             q.emplace_back(dev * pct, weighted * pct);
         });
         slowRate = c.analyser->SlowRate();

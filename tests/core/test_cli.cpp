@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <cstdio>
@@ -294,6 +295,78 @@ TEST_F(Cli, AnOutputThatFailsLeavesTheOldFileWholeAndNoTemporaryFile)
     r = Run({"--meter", "--meter-csv", "old.csv", "long.wav"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(dir.Read("old.csv").starts_with("# Tarvo")) << dir.Read("old.csv").substr(0, 40);
+}
+
+// Write permission as a user without root's rights meets it (root may
+// write anything, so a suite run as root would pass every check): a
+// read-only file in a folder the user may write stays refused, though the
+// folder would let a new file take its name, and a read-only folder takes
+// no new file. Each output: exit 1, "Permission denied", the old file as it
+// was and no temporary file left beside it.
+TEST_F(Cli, ReadOnlyFilesAndFoldersRefuseEveryOutput)
+{
+    std::vector<std::string> as;
+    if (::geteuid() == 0) {
+        if (std::system("command -v setpriv >/dev/null 2>&1") != 0)
+            GTEST_SKIP() << "setpriv (util-linux) is not installed: root cannot run the program as another user";
+        as = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    }
+    namespace fs = std::filesystem;
+    WriteTones((dir.Path() / "v.wav").string(), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8000, 2.5, {Tone{3000, {}}});
+    fs::permissions(dir.Path() / "v.wav", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                                               fs::perms::others_read);
+    fs::create_directory(dir.Path() / "locked");
+    const fs::perms readable = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                               fs::perms::others_read | fs::perms::others_exec;
+    fs::permissions(dir.Path() / "locked", readable);
+    fs::permissions(dir.Path(), fs::perms::all);  // anyone may make and rename files in it
+    fs::copy_file(dir.Path() / "v.wav", dir.Path() / "w.wav");
+    struct Case {
+        std::vector<std::string> args;  // OUT stands for the output
+        bool summary = false;           // the old file is a summary of v.wav
+    };
+    const Case cases[] = {
+        {{"--png", "OUT"}},
+        {{"--save-data", "OUT", "v.wav"}},
+        {{"--meter", "--meter-csv", "OUT", "v.wav"}},
+        {{"--meter", "--meter-png", "OUT", "v.wav"}},
+        {{"--meter", "--summary-csv", "OUT", "v.wav"}},
+        {{"--meter", "--resume", "--summary-csv", "OUT", "v.wav", "w.wav"}, true},
+    };
+    for (const Case& c : cases) {
+        for (const std::string out : {"read-only.out", "locked/new.out"}) {
+            std::string all;
+            for (const auto& a : c.args)
+                all += a + " ";
+            SCOPED_TRACE(all + out);
+            const bool exists = out == "read-only.out";
+            std::string old = "old\n";
+            if (exists) {
+                if (c.summary) {
+                    ASSERT_EQ(RunCli({"--meter", "--summary-csv", out, "v.wav"}, dir.Path().string()).status, 0);
+                    old = dir.Read(out);
+                } else {
+                    dir.Write(out, old);
+                }
+                fs::permissions(dir.Path() / out, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+            }
+            std::vector<std::string> args = c.args;
+            std::replace(args.begin(), args.end(), std::string("OUT"), out);
+            const CliResult r = RunCli(args, dir.Path().string(), as);
+            EXPECT_EQ(r.status, 1) << r.err;
+            EXPECT_NE(r.err.find("Permission denied"), std::string::npos) << r.err;
+            if (exists) {
+                EXPECT_EQ(dir.Read(out), old);
+                fs::remove(dir.Path() / out);
+            } else {
+                EXPECT_FALSE(fs::exists(dir.Path() / out));
+            }
+            for (const fs::path& folder : {dir.Path(), dir.Path() / "locked"})
+                for (const auto& e : fs::directory_iterator(folder))
+                    EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
+        }
+    }
+    fs::permissions(dir.Path() / "locked", fs::perms::owner_all);
 }
 
 }  // namespace

@@ -5,12 +5,16 @@
 #include "WaveBuilder.h"
 
 #include "meter/Analyser.h"
+#include "meter/Demodulator.h"
 #include "meter/Dsp.h"
 #include "meter/Meter.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <fstream>
 #include <numbers>
 #include <random>
 
@@ -87,6 +91,93 @@ TEST(MeterWeighting, WowAndFlutterSplitAtSixHertz)
         EXPECT_NEAR(std::abs(wow.Response(hz, rate)), 1, 0.01) << hz;
     for (double hz : {10.0, 50.0, 200.0})
         EXPECT_NEAR(std::abs(flutter.Response(hz, rate)), 1, 0.01) << hz;
+}
+
+// The rates the meter's filters run at: the demodulator's track rate for
+// files of these sample rates (about 2 kHz, from 1837.5 to 2250).
+std::vector<double> TrackRates()
+{
+    std::vector<double> rates;
+    for (int rate : {8000, 9000, 11025, 22050, 44100, 48000, 96000})
+        rates.push_back(meter::Demodulator(rate, 3150).OutputRate());
+    return rates;
+}
+
+// A Butterworth filter of any order passes its corner at 1/sqrt 2
+// (-3.01 dB): the bilinear transform keeps that where the corner is
+// pre-warped, at every corner the meter uses and every rate it runs at.
+// Where an nth-order filter's gain at an edge is g, its corner lies at
+// edge x (1/g^2 - 1)^(-1/2n) (low-pass) or edge x (1/g^2 - 1)^(1/2n)
+// (high-pass).
+TEST(MeterDsp, ButterworthFiltersPassTheirCornersAtMinusThreeDecibels)
+{
+    auto corner = [](double edge, double gain, int order, bool high) {
+        const double k = std::pow(1 / (gain * gain) - 1, 1.0 / (2 * order));
+        return high ? edge * k : edge / k;
+    };
+    struct Design {
+        const char* what;
+        int order;
+        double hz;
+        bool high;
+    };
+    for (double rate : TrackRates()) {
+        const Design designs[] = {
+            {"wow's low-pass", 12, 6, false},
+            {"flutter's high-pass", 12, 6, true},
+            {"band top, 0.997 at 200 Hz", 8, corner(200, 0.997, 8, false), false},
+            {"band top, 0.997 at 100 Hz (a 400 Hz carrier)", 8, corner(100, 0.997, 8, false), false},
+            {"band top, 0.997 at 12.5 Hz (a 50 Hz carrier)", 8, corner(12.5, 0.997, 8, false), false},
+            {"band bottom, 0.997 at 0.2 Hz", 3, corner(0.2, 0.997, 3, true), true},
+            {"anti-alias", 6, std::min(400.0, 0.2 * rate), false},
+        };
+        for (const Design& d : designs) {
+            const meter::Cascade f = d.high ? meter::ButterworthHighPass(d.order, d.hz, rate)
+                                            : meter::ButterworthLowPass(d.order, d.hz, rate);
+            EXPECT_NEAR(std::abs(f.Response(d.hz, rate)) * std::sqrt(2.0), 1, 1e-8) << d.what << " at " << rate;
+        }
+    }
+}
+
+// The meter's paths at their edges: wow and flutter part at 6 Hz, each
+// 1/sqrt 2 there; the unweighted band passes 0.2 Hz at 0.997 (the top's
+// filter adds nothing measurable there) and its top at no less than 0.997:
+// the analogue design gives 0.997 there, and the bilinear transform, exact
+// at the corner, only narrows the slope above the top towards the corner.
+TEST(MeterDsp, PathsMeetTheirEdgesAtTheirDesignedGains)
+{
+    for (double rate : TrackRates()) {
+        EXPECT_NEAR(std::abs(meter::WowFilter(rate).Response(6, rate)), 1 / std::sqrt(2.0), 1e-8) << rate;
+        EXPECT_NEAR(std::abs(meter::FlutterFilter(rate).Response(6, rate)), 1 / std::sqrt(2.0), 1e-8) << rate;
+        for (double top : {200.0, 100.0, 12.5}) {
+            const meter::Cascade u = meter::UnweightedFilter(rate, top);
+            const double atTop = std::abs(u.Response(top, rate));
+            EXPECT_GE(atTop, 0.997 - 1e-6) << top << " Hz at " << rate;
+            EXPECT_LT(atTop, 1) << top << " Hz at " << rate;
+            EXPECT_NEAR(std::abs(u.Response(0.2, rate)), 0.997, 2e-5) << top << " Hz band at " << rate;
+        }
+    }
+}
+
+// The spectra's window is the periodic Hann window, 0.5 - 0.5 cos(2 pi n / N):
+// it starts at 0 and peaks at N/2, so that its shifts by N/2 add up to 1
+// (the half-overlapped segments weigh every point alike).
+TEST(MeterDsp, HannWindowIsThePeriodicOne)
+{
+    for (size_t n : {2, 3, 4, 7, 64, 1000, 1024, 4096, 65536}) {
+        const std::vector<double> w = meter::HannWindow(n);
+        ASSERT_EQ(w.size(), n);
+        for (size_t i = 0; i < n; ++i)
+            ASSERT_NEAR(w[i], 0.5 - 0.5 * std::cos(2 * std::numbers::pi * static_cast<double>(i) / static_cast<double>(n)),
+                        1e-15)
+                << i << " of " << n;
+        if (n % 2 == 0) {
+            for (size_t i = 0; i < n / 2; ++i)
+                ASSERT_NEAR(w[i] + w[i + n / 2], 1, 1e-15) << i << " of " << n;
+        }
+    }
+    for (size_t n : {64, 1024, 65536})
+        EXPECT_EQ(meter::SharedHannWindow(n), meter::HannWindow(n)) << n;
 }
 
 TEST(MeterStatistics, LevelExceededFivePercentOfTheTime)
@@ -287,8 +378,9 @@ TEST_F(Meter, UnusableFilesGiveOneMessage)
         std::filesystem::resize_file(p, std::filesystem::file_size(p) / 2);
         return p;
     };
-    meter::MeterSettings third;
+    meter::MeterSettings third, zeroth;
     third.channels = {3};
+    zeroth.channels = {0};
     meter::MeterSettings wrongCarrier;
     wrongCarrier.carrierHz = 6000;
     const Case cases[] = {
@@ -303,6 +395,8 @@ TEST_F(Meter, UnusableFilesGiveOneMessage)
          "No tone between 50 and 20000 Hz in channel 1 of silence.wav."},
         {"noise", noise, {}, "No tone between 50 and 20000 Hz in channel 1 of noise.wav."},
         {"channel", [&] { return tone("mono.wav", 3150, 4, 0.5); }, third, "mono.wav has no channel 3; it has 1."},
+        // Channels count from 1: the meter itself refuses a 0, whoever asks.
+        {"channel 0", [&] { return tone("mono.wav", 3150, 4, 0.5); }, zeroth, "mono.wav has no channel 0; it has 1."},
         {"broken off", broken, {}, "The meter could not read all of broken.flac: the file breaks off before the 6.00 s its header gives."},
         {"carrier", [&] { return tone("other.wav", 3150, 4, 0.5); }, wrongCarrier,
          "No tone near 6000.0 Hz in channel 1 of other.wav."},
@@ -375,6 +469,90 @@ TEST_F(Meter, CsvTrackCarriesTheDeviation)
     EXPECT_NEAR(rows, 4 * 2004.5, 20);
     EXPECT_NEAR(peak, 0.1, 0.002);
     EXPECT_NEAR(lastTime, 4, 0.05);
+}
+
+// The track's rows: (time, deviation %) of channel 1.
+std::vector<std::pair<double, double>> CsvTrack(const std::string& csv)
+{
+    std::ifstream in(csv);
+    std::vector<std::pair<double, double>> rows;
+    std::string line;
+    bool header = false;
+    while (std::getline(in, line)) {
+        if (line.starts_with("#"))
+            continue;
+        if (!header) {
+            header = true;
+            continue;
+        }
+        double t = 0, dev = 0;
+        if (std::sscanf(line.c_str(), "%lf,%lf", &t, &dev) == 2)
+            rows.push_back({t, dev});
+    }
+    return rows;
+}
+
+// The track's times are those of the sound: the demodulator's first point
+// stands for the middle of its low-pass filter (a linear-phase filter of
+// odd length L delays by (L - 1) / 2 samples) and half a step between the
+// two outputs whose phases it compares; a step in the tone's frequency at
+// a known time crosses half its height at that time in the track.
+TEST_F(Meter, CsvTrackTimesAreTheSoundsOwn)
+{
+    const double stepAt = 3.0, before = 3150 * (1 - 0.001), after = 3150 * (1 + 0.001), seconds = 6;
+    for (int rate : {8000, 44100, 96000}) {
+        SCOPED_TRACE(rate);
+        const std::string path = (dir.Path() / "step.wav").string();
+        {
+            SF_INFO info{};
+            info.samplerate = rate;
+            info.channels = 1;
+            info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+            SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+            ASSERT_NE(f, nullptr);
+            std::vector<double> v(static_cast<size_t>(seconds * rate));
+            for (size_t i = 0; i < v.size(); ++i) {
+                // The phase runs on without a jump where the frequency steps.
+                const double t = static_cast<double>(i) / rate;
+                const double turns = t < stepAt ? before * t : before * stepAt + after * (t - stepAt);
+                v[i] = 0.5 * std::sin(2 * std::numbers::pi * (turns - std::floor(turns)));
+            }
+            sf_writef_double(f, v.data(), static_cast<sf_count_t>(v.size()));
+            ASSERT_EQ(sf_close(f), 0);
+        }
+        const meter::MeterResult r = meter::RunMeter(path, {});
+        ASSERT_TRUE(r.ok) << r.message;
+        const std::string csv = (dir.Path() / "step.csv").string();
+        std::string error;
+        ASSERT_TRUE(meter::WriteMeterCsv(path, {}, r, csv, error)) << error;
+        const std::vector<std::pair<double, double>> rows = CsvTrack(csv);
+        ASSERT_GT(rows.size(), 1000u);
+
+        const meter::Demodulator d(rate, r.channels[0].carrierHz);
+        const double delay = (static_cast<double>(d.Taps()) - 1) / (2.0 * rate) + 0.5 / d.OutputRate();
+        EXPECT_NEAR(rows.front().first, delay, 1e-5);  // the CSV gives five places
+        const double step = 1 / d.OutputRate();
+        for (size_t i = 1; i < rows.size(); ++i)
+            ASSERT_NEAR(rows[i].first - rows[i - 1].first, step, 2e-5) << i;
+
+        // Half way up the step, between the rows either side of it.
+        const double pct = 100 / r.channels[0].carrierHz;
+        const double middle = ((before + after) / 2 - r.channels[0].carrierHz) * pct;
+        const auto up = std::find_if(rows.begin() + 1, rows.end(), [&](const auto& row) {
+            return row.first > stepAt - 0.1 && row.second >= middle;
+        });
+        ASSERT_NE(up, rows.end());
+        const auto& [t1, v1] = *(up - 1);
+        const auto& [t2, v2] = *up;
+        const double crossing = t1 + (middle - v1) / (v2 - v1) * (t2 - t1);
+        EXPECT_NEAR(crossing, stepAt, 0.2 * step) << "step " << step;
+        // Well before and after it, the two levels.
+        for (const auto& [t, dev] : rows) {
+            if (std::abs(t - stepAt) > 0.02 && t > 1 && t < seconds - 0.1) {
+                ASSERT_NEAR(dev, ((t < stepAt ? before : after) - r.channels[0].carrierHz) * pct, 0.002) << t;
+            }
+        }
+    }
 }
 
 }  // namespace

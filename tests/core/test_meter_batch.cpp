@@ -21,6 +21,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <regex>
 #include <set>
@@ -199,6 +200,10 @@ TEST_F(MeterBatch, ExitStatusSaysPassFailOrError)
              {{"--meter", "--limit-unweighted", "0.1", "fluttery.flac", "good.wav"}, 3},
              {{"--meter", "--nominal", "3150", "--limit-speed", "1", "good.wav", "fast.wav"}, 3},
              {{"--meter", "--nominal", "3150", "--limit-speed", "2.5", "good.wav", "fast.wav"}, 0},
+             // A carrier more than 10 % from the nominal has no speed error, and
+             // a missing figure never passes: 12.5 % off fails a limit of 20 %.
+             {{"--meter", "--nominal", "2800", "--limit-speed", "20", "good.wav", "fast.wav"}, 3},
+             {{"--meter", "--nominal", "3600", "--limit-speed", "20", "good.wav", "fast.wav"}, 3},
              {{"--meter", "--limit-weighted", "0.1", "fluttery.flac", "silent.wav"}, 1},
              {{"--meter", "good.wav", "notes.wav"}, 1},
              // The limits give one FILE its verdict too.
@@ -210,6 +215,113 @@ TEST_F(MeterBatch, ExitStatusSaysPassFailOrError)
         for (const auto& a : c.args)
             all += a + " ";
         EXPECT_EQ(r.status, c.status) << all << r.err;
+    }
+}
+
+// A figure equal to its limit passes; the next number under it fails. The
+// figure is read from the JSON (the one place a test takes the printed
+// figure: the rule is about equality), and the limit given as that number.
+TEST_F(MeterBatch, AFigureEqualToItsLimitPasses)
+{
+    Tone slow;
+    slow.carrier = 3150 * 0.98;
+    ASSERT_TRUE(WriteTone(Path("slow.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 4, slow));
+    struct Case {
+        std::string file;
+        std::vector<std::string> settings;
+        std::string limit, failed;
+        std::function<double(const nlohmann::ordered_json&)> figure;  // of the channel
+    };
+    const Case cases[] = {
+        {"fluttery.flac", {}, "--limit-weighted", "weighted",
+         [](const auto& ch) { return ch.at("weighted").at("two_sigma_percent").template get<double>(); }},
+        {"fluttery.flac", {}, "--limit-unweighted", "unweighted",
+         [](const auto& ch) { return ch.at("unweighted").at("two_sigma_percent").template get<double>(); }},
+        {"fast.wav", {"--nominal", "3150"}, "--limit-speed", "speed",
+         [](const auto& ch) { return ch.at("speed_error_percent").template get<double>(); }},
+        {"slow.wav", {"--nominal", "3150"}, "--limit-speed", "speed",
+         [](const auto& ch) { return -ch.at("speed_error_percent").template get<double>(); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file + " " + c.limit);
+        std::vector<std::string> args = {"--json", "--meter"};
+        args.insert(args.end(), c.settings.begin(), c.settings.end());
+        const CliResult plain = Run([&] {
+            std::vector<std::string> a = args;
+            a.push_back(c.file);
+            return a;
+        }());
+        ASSERT_EQ(plain.status, 0) << plain.err;
+        const double figure = c.figure(nlohmann::ordered_json::parse(plain.out)["meter"]["channels"][0]);
+        ASSERT_GT(figure, 0.1);
+        for (const double limit : {figure, std::nextafter(figure, 0.0)}) {
+            const std::string text = nlohmann::json(limit).dump();  // the shortest text that reads back as limit
+            std::vector<std::string> a = args;
+            a.insert(a.end(), {c.limit, text, c.file});
+            const CliResult r = Run(a);
+            const bool at = limit == figure;
+            EXPECT_EQ(r.status, at ? 0 : 3) << text;
+            const auto ch = nlohmann::ordered_json::parse(r.out)["meter"]["channels"][0];
+            EXPECT_EQ(ch["verdict"], at ? "pass" : "fail") << text;
+            EXPECT_EQ(ch["failed_limits"], at ? nlohmann::json::array() : nlohmann::json::array({c.failed})) << text;
+        }
+    }
+}
+
+// The speed limit fails a channel whose carrier is too far from the nominal
+// to give a speed error, however wide the limit: in the JSON, the summary
+// and the exit status.
+TEST_F(MeterBatch, NoSpeedErrorFailsTheSpeedLimit)
+{
+    for (const char* nominal : {"2800", "3600", "1000"}) {
+        SCOPED_TRACE(nominal);
+        const CliResult r = Run({"--json", "--meter", "--nominal", nominal, "--limit-speed", "1000", "--summary-csv",
+                                 "s.csv", "good.wav"});
+        EXPECT_EQ(r.status, 3) << r.err;
+        const auto ch = nlohmann::ordered_json::parse(r.out.substr(0, r.out.find('\n')))["meter"]["channels"][0];
+        EXPECT_TRUE(ch["speed_error_percent"].is_null());
+        EXPECT_EQ(ch["verdict"], "fail");
+        EXPECT_EQ(ch["failed_limits"], nlohmann::json::array({"speed"}));
+        auto rows = ByPath(dir.Read("s.csv"));
+        EXPECT_EQ(rows["good.wav"][Column("verdict")], "fail");
+        EXPECT_EQ(rows["good.wav"][Column("failed_limits")], "speed");
+        EXPECT_EQ(rows["good.wav"][Column("speed_error_percent")], "");
+    }
+}
+
+// --resume: the rows already in the summary count for the exit status as
+// if their files had been measured again, a "fail" as 3 and an "error" as 1
+// (which wins), whether or not the run has files left to measure.
+TEST_F(MeterBatch, ResumedRowsCountForTheExitStatus)
+{
+    struct Case {
+        std::vector<std::string> first, resumed;
+        int firstStatus, resumedStatus;
+    };
+    for (const Case& c : std::vector<Case>{
+             {{"fluttery.flac"}, {"fluttery.flac"}, 3, 3},
+             {{"fluttery.flac"}, {"fluttery.flac", "good.wav"}, 3, 3},
+             {{"silent.wav"}, {"silent.wav"}, 1, 1},
+             {{"silent.wav"}, {"silent.wav", "good.wav"}, 1, 1},
+             {{"silent.wav", "fluttery.flac"}, {"silent.wav", "fluttery.flac", "good.wav"}, 1, 1},
+             {{"good.wav"}, {"good.wav", "fast.wav"}, 0, 0},
+             {{"good.wav"}, {"good.wav", "fluttery.flac"}, 0, 3},
+         }) {
+        std::string all;
+        for (const auto& f : c.resumed)
+            all += f + " ";
+        SCOPED_TRACE(all);
+        std::filesystem::remove(Path("s.csv"));
+        std::vector<std::string> args = {"--meter", "--limit-weighted", "0.1", "--summary-csv", "s.csv"};
+        std::vector<std::string> first = args;
+        first.insert(first.end(), c.first.begin(), c.first.end());
+        EXPECT_EQ(Run(first).status, c.firstStatus);
+        std::vector<std::string> resumed = args;
+        resumed.push_back("--resume");
+        resumed.insert(resumed.end(), c.resumed.begin(), c.resumed.end());
+        const CliResult r = Run(resumed);
+        EXPECT_EQ(r.status, c.resumedStatus) << r.err;
+        EXPECT_EQ(ByPath(dir.Read("s.csv")).size(), c.resumed.size());
     }
 }
 

@@ -6,6 +6,7 @@
 #include "WaveBuilder.h"
 
 #include "meter/Analyser.h"
+#include "meter/Demodulator.h"
 #include "meter/Meter.h"
 
 #include <gtest/gtest.h>
@@ -275,6 +276,53 @@ TEST_F(MeterRange, NoiseFloorExplainsANoisyReading)
     EXPECT_NE(c.warnings[0].find("less than twice the noise floor"), std::string::npos);
     const auto lines = meter::FigureLines(c);
     EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const auto& l) { return l.first == "note"; }));
+}
+
+// The noise floor against its theory. White noise of power N beside a tone
+// of power P = snr N, spread evenly from 0 to half the sample rate fs, has
+// the one-sided density N0 = 2 N / fs. Its quadrature part moves the
+// tone's phase by a density N0 / P, so the ideal demodulator's frequency
+// noise has the one-sided density f^2 N0 / P. Through the weighted path
+// (as the meter runs it, at its track rate) its variance is
+// sigma^2 = integral |W(f)|^2 f^2 N0 / P df, and a Gaussian reading's
+// magnitude exceeds z sigma 5 % of the time where erfc(z / sqrt 2) = 0.05.
+TEST(MeterNoise, NoiseFloorIsTheWeightedIntegralOfTheDemodulatorsNoise)
+{
+    double lo = 1, hi = 3;  // z by bisection
+    for (int i = 0; i < 100; ++i) {
+        const double mid = (lo + hi) / 2;
+        (std::erfc(mid / std::sqrt(2.0)) > 0.05 ? lo : hi) = mid;
+    }
+    const double z = (lo + hi) / 2;
+    struct Case {
+        int rate;
+        double carrier, snr;
+    };
+    for (const Case& c : std::vector<Case>{{44100, 3150, 100},
+                                           {48000, 3150, 1e4},
+                                           {8000, 3150, 10},
+                                           {11025, 1000, 1e3},
+                                           {96000, 400, 100},
+                                           {44100, 50, 1e5},
+                                           {22050, 200, 30}}) {
+        SCOPED_TRACE(std::to_string(c.rate) + " Hz, carrier " + std::to_string(c.carrier));
+        const double band = meter::BandHigh(c.carrier);
+        const double track = meter::Demodulator(c.rate, c.carrier).OutputRate();
+        const meter::Cascade w = meter::WeightedPath(track, band);
+        // Simpson's rule in log f (df = f du) from 1 mHz to half the track rate.
+        const double u0 = std::log(1e-3), u1 = std::log(track / 2);
+        const int n = 20000;
+        const double h = (u1 - u0) / n;
+        double integral = 0;
+        for (int i = 0; i <= n; ++i) {
+            const double f = std::exp(u0 + i * h);
+            integral += (i == 0 || i == n ? 1 : i % 2 ? 4 : 2) * std::norm(w.Response(f, track)) * f * f * f;
+        }
+        integral *= h / 3;
+        const double n0OverP = 2 / (c.rate * c.snr);
+        const double want = z * std::sqrt(n0OverP * integral);
+        EXPECT_NEAR(meter::NoiseFloorHz(c.snr, c.rate, band) / want, 1, 0.01);
+    }
 }
 
 TEST_F(MeterRange, SpeedErrorAgainstTheNominal)

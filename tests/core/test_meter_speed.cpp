@@ -305,74 +305,125 @@ TEST(MeterSpeed, SmallAngleMatchesAtan2)
 
 // A 16-bit file is read as it is stored and scaled in the demodulator: the
 // same track, power and figures as its samples read as floats (here written
-// to a float file), mono and every channel of a stereo file.
+// to a float file), for a mono file and every channel of a stereo one.
 TEST(MeterSpeed, SixteenBitSamplesGiveTheFiguresOfTheSameFloats)
 {
-    test::TempDir dir;
-    const std::string pcm = (dir.Path() / "pcm16.wav").string(), flt = (dir.Path() / "float.wav").string();
     test::Tone a, b;
     a.mods = {{4, 0.001}, {33, 0.0002}};
     b.carrier = 3000;
     b.mods = {{0.8, 0.002}};
-    ASSERT_TRUE(test::WriteTones(pcm, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 12, {a, b}));
-    {
-        meter::SoundReader in;
-        ASSERT_TRUE(in.Open(pcm));
-        EXPECT_TRUE(in.Holds16Bit());
-        EXPECT_TRUE(in.HoldsIntegers());
-        std::vector<float> samples(static_cast<size_t>(in.Frames() * 2));
-        ASSERT_EQ(in.Read(samples.data(), in.Frames()), in.Frames());
-        SF_INFO info{};
-        info.samplerate = 44100;
-        info.channels = 2;
-        info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-        SNDFILE* f = sf_open(flt.c_str(), SFM_WRITE, &info);
-        ASSERT_NE(f, nullptr);
-        sf_writef_float(f, samples.data(), in.Frames());
-        sf_close(f);
-    }
-    meter::SoundReader check;
-    ASSERT_TRUE(check.Open(flt));
-    EXPECT_FALSE(check.Holds16Bit());
-    EXPECT_FALSE(check.HoldsIntegers());
+    for (const std::vector<test::Tone>& tones : {std::vector<test::Tone>{a}, std::vector<test::Tone>{a, b}}) {
+        const int nch = static_cast<int>(tones.size());
+        SCOPED_TRACE(std::to_string(nch) + " channels");
+        test::TempDir dir;
+        const std::string pcm = (dir.Path() / "pcm16.wav").string(), flt = (dir.Path() / "float.wav").string();
+        ASSERT_TRUE(test::WriteTones(pcm, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 12, tones));
+        {
+            meter::SoundReader in;
+            ASSERT_TRUE(in.Open(pcm));
+            EXPECT_TRUE(in.Holds16Bit());
+            EXPECT_TRUE(in.HoldsIntegers());
+            std::vector<float> samples(static_cast<size_t>(in.Frames() * nch));
+            ASSERT_EQ(in.Read(samples.data(), in.Frames()), in.Frames());
+            SF_INFO info{};
+            info.samplerate = 44100;
+            info.channels = nch;
+            info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+            SNDFILE* f = sf_open(flt.c_str(), SFM_WRITE, &info);
+            ASSERT_NE(f, nullptr);
+            sf_writef_float(f, samples.data(), in.Frames());
+            sf_close(f);
+        }
+        meter::SoundReader check;
+        ASSERT_TRUE(check.Open(flt));
+        EXPECT_FALSE(check.Holds16Bit());
+        EXPECT_FALSE(check.HoldsIntegers());
 
-    const meter::MeterResult r16 = meter::RunMeter(pcm, {}), rf = meter::RunMeter(flt, {});
-    ASSERT_TRUE(r16.ok) << r16.message;
-    ASSERT_TRUE(rf.ok) << rf.message;
-    ASSERT_EQ(r16.channels.size(), 2u);
-    for (size_t c = 0; c < 2; ++c) {
-        SCOPED_TRACE(c);
-        const meter::ChannelFigures &x = r16.channels[c], &y = rf.channels[c];
-        EXPECT_EQ(x.carrierHz, y.carrierHz);
-        EXPECT_EQ(x.weighted.twoSigmaPercent, y.weighted.twoSigmaPercent);
-        EXPECT_EQ(x.unweighted.rmsPercent, y.unweighted.rmsPercent);
-        EXPECT_EQ(x.flutterRmsPercent, y.flutterRmsPercent);
-        EXPECT_EQ(x.snrDb, y.snrDb);
-        EXPECT_EQ(x.noiseFloorPercent, y.noiseFloorPercent);
+        const meter::MeterResult r16 = meter::RunMeter(pcm, {}), rf = meter::RunMeter(flt, {});
+        ASSERT_TRUE(r16.ok) << r16.message;
+        ASSERT_TRUE(rf.ok) << rf.message;
+        ASSERT_EQ(r16.channels.size(), tones.size());
+        for (size_t c = 0; c < tones.size(); ++c) {
+            SCOPED_TRACE(c);
+            const meter::ChannelFigures &x = r16.channels[c], &y = rf.channels[c];
+            EXPECT_EQ(x.carrierHz, y.carrierHz);
+            EXPECT_EQ(x.weighted.twoSigmaPercent, y.weighted.twoSigmaPercent);
+            EXPECT_EQ(x.unweighted.rmsPercent, y.unweighted.rmsPercent);
+            EXPECT_EQ(x.flutterRmsPercent, y.flutterRmsPercent);
+            EXPECT_EQ(x.snrDb, y.snrDb);
+            EXPECT_EQ(x.noiseFloorPercent, y.noiseFloorPercent);
+        }
     }
 
-    // The demodulator alone, in blocks, strided as a stereo file's channel.
-    std::vector<int16_t> shorts;
+    // The demodulator alone, in blocks, on a mono file's samples (one after
+    // another) and on a stereo file's channel (every other one).
     std::mt19937 gen(17);
     std::uniform_int_distribution<int> any(-32768, 32767);
-    for (int i = 0; i < 2 * 30000; ++i)
-        shorts.push_back(static_cast<int16_t>(i % 2 ? any(gen) : std::lround(16000 * std::sin(0.45 * i))));
-    std::vector<float> floats;
-    for (int16_t v : shorts)
-        floats.push_back(static_cast<float>(v) / 32768);
-    meter::Demodulator d16(44100, 3150), df(44100, 3150);
-    std::vector<meter::Demodulator::Sample> o16, of;
-    for (size_t at = 0; at < 30000; at += 1000) {
-        d16.Push(shorts.data() + 2 * at, 1000, 2, o16);
-        df.Push(floats.data() + 2 * at, 1000, 2, of);
+    for (size_t stride : {1, 2}) {
+        SCOPED_TRACE(stride);
+        std::vector<int16_t> shorts;
+        for (int i = 0; i < static_cast<int>(stride) * 30000; ++i)
+            shorts.push_back(static_cast<int16_t>(i % static_cast<int>(stride) ? any(gen)
+                                                                                 : std::lround(16000 * std::sin(0.45 * i / static_cast<double>(stride)))));
+        shorts[0] = -32768;
+        shorts[stride] = 32767;
+        std::vector<float> floats;
+        for (int16_t v : shorts)
+            floats.push_back(static_cast<float>(v) / 32768);
+        meter::Demodulator d16(44100, 3150), df(44100, 3150);
+        std::vector<meter::Demodulator::Sample> o16, of;
+        for (size_t at = 0; at < 30000; at += 1000) {
+            d16.Push(shorts.data() + stride * at, 1000, stride, o16);
+            df.Push(floats.data() + stride * at, 1000, stride, of);
+        }
+        ASSERT_EQ(o16.size(), of.size());
+        ASSERT_FALSE(o16.empty());
+        for (size_t i = 0; i < o16.size(); ++i) {
+            ASSERT_EQ(o16[i].hz, of[i].hz) << i;
+            ASSERT_EQ(o16[i].power, of[i].power) << i;
+        }
+        EXPECT_EQ(d16.InputPower(), df.InputPower());
     }
-    ASSERT_EQ(o16.size(), of.size());
-    ASSERT_FALSE(o16.empty());
-    for (size_t i = 0; i < o16.size(); ++i) {
-        ASSERT_EQ(o16[i].hz, of[i].hz) << i;
-        ASSERT_EQ(o16[i].power, of[i].power) << i;
+}
+
+// The reader gives a 16-bit file's samples as they are stored, and as
+// floats each value / 32768 (full scale -1 to just under +1), mono and
+// stereo alike.
+TEST(MeterSpeed, SixteenBitSamplesReadAsValueOver32768)
+{
+    std::vector<int16_t> values = {0, 1, -1, 32767, -32768, 16384, -16384, 12345, -23456};
+    std::mt19937 gen(31);
+    std::uniform_int_distribution<int> any(-32768, 32767);
+    for (int i = 0; i < 40001; ++i)  // an even count: whole stereo frames
+        values.push_back(static_cast<int16_t>(any(gen)));
+    for (int nch : {1, 2}) {
+        SCOPED_TRACE(nch);
+        test::TempDir dir;
+        const std::string path = (dir.Path() / "values.wav").string();
+        {
+            SF_INFO info{};
+            info.samplerate = 44100;
+            info.channels = nch;
+            info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+            SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+            ASSERT_NE(f, nullptr);
+            ASSERT_EQ(sf_write_short(f, values.data(), static_cast<sf_count_t>(values.size())),
+                      static_cast<sf_count_t>(values.size()));
+            sf_close(f);
+        }
+        const int64_t frames = static_cast<int64_t>(values.size()) / nch;
+        meter::SoundReader in;
+        ASSERT_TRUE(in.Open(path));
+        ASSERT_TRUE(in.Holds16Bit());
+        std::vector<int16_t> shorts(values.size());
+        ASSERT_EQ(in.Read(shorts.data(), frames), frames);
+        EXPECT_EQ(shorts, values);
+        ASSERT_TRUE(in.Seek(0));
+        std::vector<float> floats(values.size());
+        ASSERT_EQ(in.Read(floats.data(), frames), frames);
+        for (size_t i = 0; i < values.size(); ++i)
+            ASSERT_EQ(floats[i], static_cast<float>(values[i] / 32768.0)) << i << ": " << values[i];
     }
-    EXPECT_EQ(d16.InputPower(), df.InputPower());
 }
 
 }  // namespace

@@ -17,6 +17,8 @@
 #include <QSettings>
 #include <QtCharts/QChartView>
 
+#include <filesystem>
+
 namespace tarvo::test {
 namespace {
 
@@ -75,6 +77,17 @@ TEST_F(MeterWindow, DialogShowsTheFiguresAndBothPlots)
         EXPECT_TRUE(dlg.SaveReport(pdf, error)) << error;
         EXPECT_GT(QFileInfo(pdf).size(), 1000);
         EXPECT_FALSE(dlg.SaveReport(QString::fromStdString((dir.Path() / "no" / "deck.pdf").string()), error));
+        // Never over the file measured, by its own name, another spelling or
+        // a link to it: refused, and the recording left as it was.
+        const std::string recording = dir.Read("deck.wav");
+        std::filesystem::create_symlink(path, dir.Path() / "link.wav");
+        for (const std::string& name :
+             {path, (dir.Path() / "." / "deck.wav").string(), (dir.Path() / "link.wav").string()}) {
+            error.clear();
+            EXPECT_FALSE(dlg.SaveReport(QString::fromStdString(name), error)) << name;
+            EXPECT_NE(error.find("over the file measured"), std::string::npos) << name << ": " << error;
+            EXPECT_EQ(dir.Read("deck.wav"), recording) << name;
+        }
         EXPECT_EQ(dlg.CancelButton()->text(), "Close");
         dlg.CancelButton()->click();
         EXPECT_EQ(dlg.result(), QDialog::Rejected);

@@ -24,10 +24,16 @@ inline std::string ShellQuote(const std::string& s)
     return q + "'";
 }
 
-inline CliResult RunCli(const std::vector<std::string>& args, const std::string& workDir)
+// `as`: a command that runs tarvo-cli in its turn (setpriv as another
+// user, say); the output files are opened before it runs.
+inline CliResult RunCli(const std::vector<std::string>& args, const std::string& workDir,
+                        const std::vector<std::string>& as = {})
 {
     std::string outPath = workDir + "/cli.out", errPath = workDir + "/cli.err";
-    std::string cmd = "cd " + ShellQuote(workDir) + " && " + ShellQuote(TARVO_CLI_PATH);
+    std::string cmd = "cd " + ShellQuote(workDir) + " && ";
+    for (const auto& a : as)
+        cmd += ShellQuote(a) + " ";
+    cmd += ShellQuote(TARVO_CLI_PATH);
     for (const auto& a : args)
         cmd += " " + ShellQuote(a);
     cmd += " >" + ShellQuote(outPath) + " 2>" + ShellQuote(errPath) + " </dev/null";
