@@ -330,6 +330,7 @@ TEST_F(Cli, ReadOnlyFilesAndFoldersRefuseEveryOutput)
         {{"--save-data", "OUT", "v.wav"}},
         {{"--meter", "--meter-csv", "OUT", "v.wav"}},
         {{"--meter", "--meter-png", "OUT", "v.wav"}},
+        {{"--meter", "--meter-report", "OUT", "v.wav"}},
         {{"--meter", "--summary-csv", "OUT", "v.wav"}},
         {{"--meter", "--resume", "--summary-csv", "OUT", "v.wav", "w.wav"}, true},
     };
