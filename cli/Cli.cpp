@@ -121,6 +121,12 @@ constexpr const char* kUsage =
     "measured; 2 for a usage error; 3 when a file failed a --limit (and none\n"
     "of the above).\n";
 
+const char* const kLicenceText =
+    "Copyright (C) 2026 The Tarvo developers\n"
+    "License GPL-3.0-or-later: GNU GPL version 3 or later <https://gnu.org/licenses/gpl.html>.\n"
+    "This is free software: you are free to change and redistribute it.\n"
+    "There is NO WARRANTY, to the extent permitted by law.\n";
+
 enum class Kind { Click, Type, Press, Png, SaveData, Sound, Rec };
 
 struct Step {
@@ -167,7 +173,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
             out << kUsage;
             return kExitOk;
         } else if (a == "--version") {
-            out << "tarvo-cli " TARVO_VERSION "\n";
+            out << "tarvo-cli " TARVO_VERSION "\n" << kLicenceText;
             return kExitOk;
         } else if (a == "--json") {
             json = true;

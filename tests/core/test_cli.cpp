@@ -212,7 +212,8 @@ TEST_F(Cli, UsageErrors)
         EXPECT_EQ(help.out.find(line, at + 1), std::string::npos) << opt;
     }
     CliResult version = Run({"--version"});
-    EXPECT_EQ(version.out, "tarvo-cli " TARVO_VERSION "\n");
+    EXPECT_EQ(version.out.substr(0, version.out.find('\n') + 1), "tarvo-cli " TARVO_VERSION "\n");
+    EXPECT_NE(version.out.find("GPL-3.0-or-later"), std::string::npos) << version.out;
 }
 
 TEST_F(Cli, PngIsWrittenOrReported)
