@@ -117,7 +117,22 @@ bool SafeOutputFile::Open(const std::string& path, const std::vector<std::string
     if (!Start(path, inputs))
         return false;
     struct stat st {};
-    bool exists = ::stat(path.c_str(), &st) == 0;
+    const bool exists = ::stat(path.c_str(), &st) == 0;
+    // The program's own standard output or error (/dev/stdout, a shell's
+    // >> file) is written through the descriptor it has, appending where
+    // the shell opened it to append: never replaced.
+    for (const int own : {STDOUT_FILENO, STDERR_FILENO}) {
+        struct stat so {};
+        if (exists && ::fstat(own, &so) == 0 && so.st_dev == st.st_dev && so.st_ino == st.st_ino) {
+            m_fd = ::fcntl(own, F_DUPFD_CLOEXEC, 3);
+            if (m_fd < 0) {
+                m_error = errno;
+                return false;
+            }
+            m_direct = true;
+            return true;
+        }
+    }
     // A pipe or a device is opened by the name given: /proc/self/fd/1 names
     // a pipe through a link that gives no path.
     if (exists && (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode))) {

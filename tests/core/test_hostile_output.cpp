@@ -422,6 +422,13 @@ TEST(OutputThroughALink, ToAPipeEveryOutputGoesDown)
             EXPECT_TRUE(IsLink((dir.Path() / "my-stdout").string()));
         }
     }
+    // Standard output sent to a file to append to: appended, not replaced.
+    const std::string log = (dir.Path() / "log.txt").string();
+    std::ofstream(log) << "the user's earlier lines\n";
+    const std::string cmd = "cd " + ShellQuote(dir.Path().string()) + " && timeout 60 " + ShellQuote(TARVO_CLI_PATH) +
+                            " --meter --meter-csv /proc/self/fd/1 take.wav >>log.txt 2>err.txt";
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << Slurp((dir.Path() / "err.txt").string());
+    EXPECT_EQ(Slurp(log).rfind("the user's earlier lines\n# Tarvo", 0), 0u) << Slurp(log).substr(0, 200);
 }
 
 }  // namespace
