@@ -577,9 +577,9 @@ public:
         if (!std::isfinite(v))
             fault_ = "the " + what + " is not a finite number";
         else if (v < lo)
-            fault_ = "the " + what + " is below " + FixedText(lo, 0) + unit;
+            fault_ = "the " + what + " is below " + BoundText(lo) + unit;
         else if (v > hi)
-            fault_ = "the " + what + " is over " + FixedText(hi, 0) + unit;
+            fault_ = "the " + what + " is over " + BoundText(hi) + unit;
     }
     void Fail(const std::string& what)
     {
@@ -606,6 +606,15 @@ public:
     }
 
 private:
+    // A bound as short as it is exact: 12.5, 100.
+    static std::string BoundText(double v)
+    {
+        std::string t = FixedText(v, 3);
+        t.erase(t.find_last_not_of('0') + 1);
+        if (t.back() == '.')
+            t.pop_back();
+        return t;
+    }
     std::string fault_;
 };
 
