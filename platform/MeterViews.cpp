@@ -281,11 +281,13 @@ QChart* SpectrumView(const meter::MeterResult& r)
 QChart* HistogramView(const meter::MeterResult& r)
 {
     QChart* chart = NewChart(QStringLiteral("Histogram of the deviation"), r);
+    // The axis holds the outer bars whole: half a bin beyond the outer centres.
     double lo = 0, hi = 0, top = 0;
     for (const meter::ChannelFigures& c : r.channels)
         for (size_t k = 0; k < c.histogramPercent.size(); ++k) {
-            lo = std::min(lo, c.histogramPercent[k]);
-            hi = std::max(hi, c.histogramPercent[k]);
+            const double half = c.histogramPercent.size() > 1 ? (c.histogramPercent[1] - c.histogramPercent[0]) / 2 : 0;
+            lo = std::min(lo, c.histogramPercent[k] - half);
+            hi = std::max(hi, c.histogramPercent[k] + half);
             top = std::max(top, c.histogramShare[k] * 100);
         }
     QCategoryAxis* x = NewAxis(meter::DeviationAxis(lo, hi, 5), QStringLiteral("Deviation (%)"));
