@@ -130,10 +130,11 @@ Axis TimeAxis(double from, double to, int maxSteps)
     const bool minutes = a.hi >= kMinutesFrom;
     double step = AxisStep(span, maxSteps);
     if (minutes) {
-        // Whole minutes in 1, 2, 5 steps, or 10, 20 or 30 s for shorter spans.
+        // Whole minutes in 1, 2, 5 steps, or 10, 20 or 30 s for shorter
+        // spans (a whole minute where 30 s would make too many steps).
         step = span / 60 >= 2 ? 60 * AxisStep(span / 60, maxSteps) : std::max(10.0, step);
         if (step < 60 && step != 10 && step != 20)
-            step = 30;
+            step = span / 30 <= maxSteps + 1e-9 ? 30 : 60;
     }
     a.ticks = Ticks(a.lo, a.hi, step, maxSteps + 1);
     for (double t : a.ticks)

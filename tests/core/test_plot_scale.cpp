@@ -32,7 +32,7 @@ const Span kSpans[] = {
     {kInf, kInf},     {-kInf, -kInf},      {kInf, -kInf},     {0, 0},          {-0.0, 0.0},    {0, kDenormal},
     {-kDenormal, 0},  {kDenormal, kDenormal}, {0, 1e308},     {-1e308, 1e308}, {-1e308, 0},    {1e308, 1e308},
     {DBL_MAX, -DBL_MAX}, {5, 1},           {3, 3},            {-7, -7},        {1e12, 1e12 + 1e-3}, {0.2, 200},
-    {-0.13, 0.14},    {1e-300, 2e-300},
+    {-0.13, 0.14},    {1e-300, 2e-300},    {1e6, 1e6 + 1e-4}, {60, 160},
 };
 
 std::string Text(const Span& s) { return std::to_string(s.lo) + " .. " + std::to_string(s.hi); }
@@ -43,6 +43,9 @@ void ExpectBounded(const meter::Axis& a, size_t most, const std::string& what)
 {
     ASSERT_TRUE(std::isfinite(a.lo) && std::isfinite(a.hi)) << what;
     EXPECT_LT(a.lo, a.hi) << what;
+    // Never narrower than kNarrowestAxis nor than a billionth of its ends.
+    EXPECT_GE(a.hi - a.lo, meter::kNarrowestAxis * (1 - 1e-6)) << what;
+    EXPECT_GE(a.hi - a.lo, 1e-9 * std::max(std::abs(a.lo), std::abs(a.hi)) * (1 - 1e-6)) << what;
     EXPECT_LE(a.ticks.size(), most) << what;
     ASSERT_EQ(a.labels.size(), a.ticks.size()) << what;
     const double slack = (a.hi - a.lo) * 1e-6;
@@ -61,7 +64,7 @@ void ExpectBounded(const meter::Axis& a, size_t most, const std::string& what)
 TEST(PlotScale, AnyEndsGiveFiniteAxesWithFewTicks)
 {
     for (const Span& s : kSpans) {
-        for (int steps : {1, 4, 6, 1000, INT_MAX}) {
+        for (int steps : {1, 2, 4, 6, 1000, INT_MAX}) {
             const size_t most = static_cast<size_t>(std::min(steps, meter::kMostSteps)) + 1;
             const std::string what = Text(s) + " in " + std::to_string(steps) + " steps";
             ExpectBounded(meter::LinearAxis(s.lo, s.hi, steps), most, "linear " + what);
@@ -118,6 +121,20 @@ TEST(PlotScale, StepIsTheSmallestRoundOneThatFits)
     // Wider than the axes reach: as the widest axis, in 50 steps at most.
     EXPECT_DOUBLE_EQ(meter::AxisStep(kInf, INT_MAX), meter::AxisStep(2 * meter::kAxisReach, meter::kMostSteps));
     EXPECT_DOUBLE_EQ(meter::AxisStep(kDenormal, 6), meter::AxisStep(meter::kNarrowestAxis, 6));
+}
+
+// A label keeps the decimals its step needs, 15 at most; a step that is no
+// positive number gives none.
+TEST(PlotScale, LabelsOfAnyStep)
+{
+    const struct {
+        double step;
+        const char* label;
+    } cases[] = {{0.5, "0.2"}, {0.05, "0.25"}, {1e-15, "0.250000000000000"}, {kDenormal, "0.250000000000000"},
+                 {1, "0"},     {kNaN, "0"},     {kInf, "0"},                 {0, "0"},
+                 {-0.1, "0"},  {1e308, "0"}};
+    for (const auto& c : cases)
+        EXPECT_EQ(meter::TickLabel(0.25, c.step), c.label) << c.step;
 }
 
 TEST(PlotScale, PointsComeOntoTheAxes)
