@@ -91,6 +91,21 @@ const Hostile kHostile[] = {
          c.source = "speed log";
          c.carrierHz = kNaN;
      }},
+    {"the mean speed lies beyond what the meter follows",
+     [](auto& c) {
+         c.source = "speed log";
+         c.carrierHz = 40000.01;
+     }},
+    {"",
+     [](auto& c) {
+         c.source = "speed log";
+         c.carrierHz = 25;
+     }},
+    {"",
+     [](auto& c) {
+         c.source = "speed log";
+         c.carrierHz = 40000;
+     }},
     {"the length is not a finite number", [](auto& c) { c.seconds = kInf; }},
     {"the length is below 0 s", [](auto& c) { c.seconds = -1; }},
     {"the weighted peak (2-sigma) is not a finite number", [](auto& c) { c.weighted.twoSigmaPercent = -kNaN; }},
