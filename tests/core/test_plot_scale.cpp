@@ -137,6 +137,16 @@ TEST(PlotScale, LabelsOfAnyStep)
         EXPECT_EQ(meter::TickLabel(0.25, c.step), c.label) << c.step;
 }
 
+// A time axis of no length is one second long from its start.
+TEST(PlotScale, TimeWithoutLengthIsOneSecond)
+{
+    for (double to : {5.0, 4.0, kNaN}) {
+        const meter::Axis a = meter::TimeAxis(5, to, 6);
+        EXPECT_EQ(a.lo, 5) << to;
+        EXPECT_EQ(a.hi, 6) << to;
+    }
+}
+
 TEST(PlotScale, PointsComeOntoTheAxes)
 {
     const struct {
@@ -195,6 +205,29 @@ TEST(MeterViews, PolarPlotOfAnyTrackIsBounded)
             }
         }
     }
+}
+
+// The collector takes deviations in Hz from the filters' reference and
+// gives them in percent of the mean carrier the run found: a deck whose
+// tone runs 10 Hz over the 1000 Hz reference and moves +-1.01 Hz about its
+// 1010 Hz mean moves +-0.1 %, half the time at each end.
+TEST(MeterViews, TrackAndHistogramInPercentOfTheMeanCarrier)
+{
+    meter::TrackCollector collector(1000, 500, 10, 0);
+    for (int i = 0; i < 1000; ++i)
+        collector.Add(i * 0.002, i % 2 ? 11.01 : 8.99, 0);
+    meter::ChannelFigures c;
+    c.carrierHz = 1010;
+    collector.Finish(c);
+    ASSERT_EQ(c.trackDeviation.size(), 1000u);
+    for (size_t i = 0; i < c.trackDeviation.size(); ++i)
+        EXPECT_NEAR(c.trackDeviation[i], i % 2 ? 0.1 : -0.1, 1e-9) << i;
+    ASSERT_EQ(c.histogramShare.size(), 41u);
+    EXPECT_DOUBLE_EQ(c.histogramShare.front(), 0.5);
+    EXPECT_DOUBLE_EQ(c.histogramShare.back(), 0.5);
+    const double width = 0.2 / 41;
+    EXPECT_NEAR(c.histogramPercent.front(), -0.1, width);
+    EXPECT_NEAR(c.histogramPercent.back(), 0.1, width);
 }
 
 // Deviations and references of any numbers: every point the collector
