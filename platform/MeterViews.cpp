@@ -260,10 +260,11 @@ QChart* SpectrumView(const meter::MeterResult& r)
             peak->setMarkerSize(6);
             peak->setColor(ColourOf(i));
             peak->setBorderColor(ColourOf(i));
-            // At the top of the spectrum's lobe, where the eye finds the peak.
+            // At the top of the spectrum's lobe (five bins), where the eye finds the peak.
+            const double bin = c.spectrumHz.size() > 1 ? c.spectrumHz[1] - c.spectrumHz[0] : 1;
             double at = 0;
             for (size_t k = 0; k < c.spectrumHz.size(); ++k)
-                if (std::abs(c.spectrumHz[k] - m.hz) <= 2.5 * (c.spectrumHz.size() > 1 ? c.spectrumHz[1] : 1))
+                if (std::abs(c.spectrumHz[k] - m.hz) <= 2.5 * bin)
                     at = std::max(at, c.spectrumPercent[k]);
             Append(peak, std::log10(m.hz), at > 0 ? at : m.percent);
             const std::string label = m.label ? " " + *m.label : c.parts.empty() ? "" : " (no part)";

@@ -20,6 +20,7 @@
 #include <QtCharts/QCategoryAxis>
 #include <QtCharts/QChartView>
 #include <QtCharts/QLineSeries>
+#include <QtCharts/QScatterSeries>
 
 #include <cmath>
 #include <limits>
@@ -303,6 +304,34 @@ TEST(MeterPlots, HistogramGivesTheShareOfTheTimeInPercent)
             for (const QPointF& p : area->upperSeries()->points())
                 top = std::max(top, p.y());
     EXPECT_DOUBLE_EQ(top, 60);
+}
+
+// Each line's label sits at the top of its own lobe of the spectrum (five
+// bins), not on a taller neighbour's: lines at 4 and 4.4 Hz, bins of 0.05 Hz.
+TEST(MeterPlots, LineLabelsSitOnTheirOwnLobes)
+{
+    meter::MeterResult r;
+    r.ok = true;
+    r.channels = {DeckFigures()};
+    meter::ChannelFigures& c = r.channels[0];
+    c.spectrumHz.clear();
+    c.spectrumPercent.clear();
+    for (int k = 4; k <= 400; ++k) {
+        const double hz = k * 0.05;
+        c.spectrumHz.push_back(hz);
+        c.spectrumPercent.push_back(std::abs(hz - 4) < 0.11 ? 1 : std::abs(hz - 4.4) < 0.11 ? 0.1 : 0.001);
+    }
+    c.modulation = {{4, 0.98}, {4.4, 0.098}};
+    std::unique_ptr<QChart> chart(NewMeterView(MeterView::Spectrum, r));
+    std::vector<QPointF> labels;
+    for (QAbstractSeries* s : chart->series())
+        if (auto* scatter = qobject_cast<QScatterSeries*>(s))
+            labels.push_back(scatter->points().front());
+    ASSERT_EQ(labels.size(), 2u);
+    EXPECT_DOUBLE_EQ(labels[0].x(), std::log10(4.0));
+    EXPECT_DOUBLE_EQ(labels[0].y(), 1);
+    EXPECT_DOUBLE_EQ(labels[1].x(), std::log10(4.4));
+    EXPECT_DOUBLE_EQ(labels[1].y(), 0.1);
 }
 
 }  // namespace
