@@ -442,6 +442,10 @@ LiveChannel LiveMeter::Describe(Channel& c) const
         lc.run->channel = c.number;
         lc.run->seconds = age;
     }
+    // A window or run whose figures fail the meter's check shows none.
+    for (std::optional<ChannelFigures>* figures : {&lc.window, &lc.run})
+        if (*figures && !CheckFigures(**figures, "the input").empty())
+            figures->reset();
     const double from = Seconds() - kTrackSeconds;
     while (!c.plot.empty() && c.plot.front().first < from)
         c.plot.pop_front();
@@ -493,6 +497,11 @@ MeterResult LiveMeter::WholeRun() const
         const double input = c->runInput / static_cast<double>(std::max<int64_t>(1, c->runInputCount));
         ApplyToneAndNoise(f, tone, input, c->demod->NoiseGain(), rate_);
         ApplyNominal(f, settings_.nominalHz);
+        r.message = CheckFigures(f, "the input");
+        if (!r.message.empty()) {
+            r.channels.clear();
+            return r;
+        }
         r.channels.push_back(std::move(f));
     }
     r.ok = true;

@@ -16,6 +16,7 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <sstream>
 #include <memory>
 #include <utility>
@@ -295,6 +296,14 @@ MeterResult RunMeter(const std::string& path, const MeterSettings& settings, con
 {
     MeterResult r = RunFile(path, settings, progress);
     r.file = NameOf(path);
+    // Whatever the input, no figure leaves the meter unchecked.
+    for (const ChannelFigures& c : r.channels)
+        if (std::string fault = CheckFigures(c, r.file); r.ok && !fault.empty()) {
+            r.ok = false;
+            r.message = std::move(fault);
+            r.channels.clear();
+            break;
+        }
     return r;
 }
 
@@ -552,6 +561,117 @@ void ApplyNominal(ChannelFigures& c, double nominalHz)
     if (nominalHz > 0 && !c.speedErrorPercent)
         c.warnings.push_back("The tone at " + FixedText(c.carrierHz, 1) + " Hz in channel " + std::to_string(c.channel) +
                              " lies more than 10 % from the nominal " + FixedText(nominalHz, 1) + kFarFromNominal);
+}
+
+namespace {
+
+// The bounds of the figures. A deviation of kMostPercent (100 %) of the mean
+// speed stops the transport or doubles its speed: no deck that runs reads
+// that as a peak, an rms, the spread of its 2-second means, a line or its
+// noise floor, so a larger figure is an overflow or a log that is not of
+// speeds. A tone found between 50 and 20000 Hz (a speed log's virtual
+// carrier is 1000 Hz) moving less than that keeps its mean within half the
+// lowest and twice the highest carrier. An envelope never below zero swings
+// at any rate by at most twice its mean (200 %); the window's lobe and the
+// segments' spread stay far below ten times that.
+constexpr double kLeastMeanCarrier = kLowestCarrier / 2, kMostMeanCarrier = 2 * kHighestCarrier;
+constexpr double kMostAmPercent = 2000;
+constexpr double kWidestBandTop = 200, kLowestBandTop = kLowestCarrier / 4;  // 200 Hz, or a quarter of the carrier
+
+// The first figure of a channel that is not a finite number or lies out of
+// its range, as the end of a sentence.
+class FigureCheck {
+public:
+    const std::string& Fault() const { return fault_; }
+    void Check(const std::string& what, double v, double lo, double hi, const std::string& unit)
+    {
+        if (!fault_.empty())
+            return;
+        if (!std::isfinite(v))
+            fault_ = "the " + what + " is not a finite number";
+        else if (v < lo)
+            fault_ = "the " + what + " is below " + BoundText(lo) + unit;
+        else if (v > hi)
+            fault_ = "the " + what + " is over " + BoundText(hi) + unit;
+    }
+    void Fail(const std::string& what)
+    {
+        if (fault_.empty())
+            fault_ = "the " + what;
+    }
+    void Percent(const std::string& what, double v) { Check(what, v, 0, kMostPercent, " %"); }
+    // Points of a plot: as many of each, every one a number.
+    void Points(const std::string& what, const std::vector<const std::vector<double>*>& series)
+    {
+        if (!fault_.empty())
+            return;
+        for (const std::vector<double>* s : series) {
+            if (s->size() != series.front()->size()) {
+                fault_ = "the " + what + "'s points are not in step";
+                return;
+            }
+            for (double v : *s)
+                if (!std::isfinite(v)) {
+                    fault_ = "the " + what + " has a point that is not a finite number";
+                    return;
+                }
+        }
+    }
+
+private:
+    // A bound as short as it is exact: 12.5, 100.
+    static std::string BoundText(double v)
+    {
+        std::string t = FixedText(v, 3);
+        t.erase(t.find_last_not_of('0') + 1);
+        if (t.back() == '.')
+            t.pop_back();
+        return t;
+    }
+    std::string fault_;
+};
+
+}  // namespace
+
+std::string CheckFigures(const ChannelFigures& c, const std::string& name)
+{
+    constexpr double kAny = std::numeric_limits<double>::max();
+    FigureCheck f;
+    if (c.source == "audio")
+        f.Check("mean carrier", c.carrierHz, kLeastMeanCarrier, kMostMeanCarrier, " Hz");
+    else if (!(c.carrierHz >= kLeastMeanCarrier && c.carrierHz <= kMostMeanCarrier))  // its virtual carrier
+        f.Fail("mean speed lies beyond what the meter follows");
+    f.Check("length", c.seconds, 0, kAny, " s");
+    f.Percent("weighted peak (2-sigma)", c.weighted.twoSigmaPercent);
+    f.Percent("weighted rms", c.weighted.rmsPercent);
+    f.Percent("unweighted peak (2-sigma)", c.unweighted.twoSigmaPercent);
+    f.Percent("unweighted rms", c.unweighted.rmsPercent);
+    f.Percent("wow rms", c.wowRmsPercent);
+    f.Percent("flutter rms", c.flutterRmsPercent);
+    f.Percent("drift", c.driftPercent);
+    if (c.speedErrorPercent)
+        f.Check("speed error", *c.speedErrorPercent, -kFarthestNominalPercent, kFarthestNominalPercent, " %");
+    f.Check("band top", c.bandHighHz, kLowestBandTop, kWidestBandTop, " Hz");
+    f.Check("signal-to-noise", c.snrDb, -kAny, 10 * std::log10(kBestSnr), " dB");
+    f.Percent("noise floor", c.noiseFloorPercent);
+    for (size_t i = 0; i < c.modulation.size(); ++i) {
+        const ModulationLine& m = c.modulation[i];
+        const std::string line = "modulation line " + std::to_string(i + 1) + "'s ";
+        f.Check(line + "frequency", m.hz, 0, 2 * c.bandHighHz, " Hz");
+        f.Percent(line + "peak", m.percent);
+        f.Check(line + "amplitude modulation", m.amPercent, 0, kMostAmPercent, " %");
+        f.Check(line + "coherence", m.amFmCoherence, 0, 1, "");
+    }
+    for (const PartRate& p : c.parts)
+        f.Check(p.name + " rate", p.hz, 0, kAny, " Hz");
+    f.Check("revolution rate", c.revolutionHz, 0, kAny, " Hz");
+    f.Points("envelope", {&c.envelopeSeconds, &c.envelopeMin, &c.envelopeMax});
+    f.Points("spectrum", {&c.spectrumHz, &c.spectrumPercent});
+    f.Points("track", {&c.trackSeconds, &c.trackDeviation, &c.trackWeighted});
+    f.Points("histogram", {&c.histogramPercent, &c.histogramShare});
+    if (f.Fault().empty())
+        return {};
+    return "In channel " + std::to_string(c.channel) + " of " + name + " " + f.Fault() + ": no figures.";
 }
 
 std::string FixedText(double v, int decimals, bool sign)

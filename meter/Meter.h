@@ -127,6 +127,14 @@ void ApplyNominal(ChannelFigures& c, double nominalHz);
 // noise the demodulator's filter passes and the sample rate.
 void ApplyToneAndNoise(ChannelFigures& c, double mixedPower, double inputPower, double noiseGain, double rate);
 
+// Every figure of a channel finite and within what a running transport can
+// give (see the bounds in Meter.cpp), the plots' points numbers in step:
+// empty when they are, else one sentence naming the channel of `name` and
+// the first figure that is not. The meter gives no figures for a channel
+// that fails, but this message.
+std::string CheckFigures(const ChannelFigures& c, const std::string& name);
+inline constexpr double kMostPercent = 100;  // no deviation, drift or line reaches it
+
 // A figure as the meter's texts give it, with `decimals` places and, with
 // `sign`, a "+" before one over zero. A figure that rounds to zero has no
 // sign at all: "-0.0000 %" would call slow a deck that is exact.

@@ -3,6 +3,12 @@
 // exponents, a deviation axis never narrower than +-0.01 %, and a log
 // frequency axis labelled at 0.2, 0.5, 1, 2, 5 ... 200 Hz (0.2, 1, 10, 100,
 // 200 Hz where it is narrow).
+//
+// Any ends give an axis: NaN counts as 0 (as 1 on a log axis), ends beyond
+// +-kAxisReach are brought in to it, swapped ends are put in order, and an
+// axis is never narrower than kNarrowestAxis (nor than a billionth of its
+// ends), so that every axis has finite ends and at most maxSteps + 1 ticks
+// (a log axis one tick a decade, three with 1, 2, 5).
 #pragma once
 
 #include <string>
@@ -12,6 +18,15 @@ namespace tarvo::meter {
 
 inline constexpr double kNarrowestDeviation = 0.01;  // percent each side of 0
 inline constexpr double kMinutesFrom = 120;          // seconds: longer spans are labelled m:ss
+// No figure the meter gives comes near these (percent below 100, Hz below
+// 20000, hours of sound); a label of 12 digits still reads whole.
+inline constexpr double kAxisReach = 1e12;
+inline constexpr double kNarrowestAxis = 1e-9;
+inline constexpr double kLeastLog = 1e-9;  // the lowest end of a log axis
+inline constexpr int kMostSteps = 50;      // a larger maxSteps is taken as this
+
+// v brought within +-kAxisReach, a NaN to 0: a point the plots can place.
+double OnAxis(double v);
 
 struct Axis {
     double lo = 0, hi = 1;

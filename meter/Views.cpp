@@ -13,6 +13,16 @@ constexpr double kViewRate = 500;           // points a second kept of the stret
 constexpr double kFineRangePercent = 5;     // the fine histogram covers +-5 % of the reference
 constexpr size_t kFineBins = 20000;
 constexpr size_t kHistogramBins = 41;
+constexpr double kMostRevolutionHz = 1000;  // far above any platter or capstan; a faster rate draws no polar plot
+constexpr size_t kMostTurns = 16;           // the stretch holds four revolutions and a part
+
+// The bin of x among n, the ends taking what lies beyond them (a NaN the first).
+size_t BinOf(double x, size_t n)
+{
+    if (!(x >= 0))
+        return 0;
+    return x < static_cast<double>(n - 1) ? static_cast<size_t>(x) : n - 1;
+}
 
 }  // namespace
 
@@ -26,7 +36,8 @@ double ZoomSeconds(double revolutionHz)
 TrackCollector::TrackCollector(double referenceHz, double slowRate, double stretchSeconds, double settleSeconds)
     : reference_(referenceHz), stretch_(stretchSeconds), settle_(settleSeconds)
 {
-    step_ = std::max(1, static_cast<int>(std::lround(slowRate / kViewRate)));
+    const double every = slowRate / kViewRate;
+    step_ = every >= 1 && every < 1e6 ? static_cast<int>(std::lround(every)) : 1;
     fineStep_ = 2 * kFineRangePercent / 100 * referenceHz / kFineBins;
     fineInverse_ = 1 / fineStep_;
     fine_.assign(kFineBins, 0);
@@ -44,8 +55,7 @@ void TrackCollector::Add(double seconds, double deviationHz, double weightedHz)
     const double at = FineQuotient(deviationHz + kFineRangePercent / 100 * reference_);
     // The bin floor(at) gives, clamped to the range, without a call to floor:
     // from 0 up, truncation is the floor.
-    const double within = at < 0 ? 0.0 : at < static_cast<double>(kFineBins) ? at : static_cast<double>(kFineBins - 1);
-    fine_[static_cast<size_t>(within)]++;
+    fine_[BinOf(at, kFineBins)]++;
     ++count_;
 }
 
@@ -78,31 +88,41 @@ void TrackCollector::Finish(ChannelFigures& c) const
         c.histogramPercent[b] = lo + (static_cast<double>(b) + 0.5) * width;
     for (size_t i = first; i <= last; ++i) {
         const double centre = percentAt(static_cast<double>(i) + 0.5);
-        const auto b = std::min(kHistogramBins - 1, static_cast<size_t>(std::max(0.0, (centre - lo) / width)));
-        c.histogramShare[b] += static_cast<double>(fine_[i]) / static_cast<double>(count_);
+        c.histogramShare[BinOf((centre - lo) / width, kHistogramBins)] +=
+            static_cast<double>(fine_[i]) / static_cast<double>(count_);
     }
 }
 
 PolarView MakePolar(const ChannelFigures& c)
 {
     PolarView v;
-    if (!(c.revolutionHz > 0) || c.trackSeconds.empty())
+    if (!(c.revolutionHz > 0 && c.revolutionHz <= kMostRevolutionHz))
         return v;
+    // Points that are not finite numbers have no place on the plot.
+    const size_t n = std::min(c.trackSeconds.size(), c.trackDeviation.size());
+    std::vector<size_t> points;
     double mean = 0;
-    for (double d : c.trackDeviation)
-        mean += d;
-    mean /= static_cast<double>(c.trackDeviation.size());
+    for (size_t i = 0; i < n; ++i)
+        if (std::abs(c.trackSeconds[i]) <= kAxisReach && std::abs(c.trackDeviation[i]) <= kAxisReach) {
+            points.push_back(i);
+            mean += c.trackDeviation[i];
+        }
+    if (points.empty())
+        return v;
+    mean /= static_cast<double>(points.size());
     double reach = 0;
-    for (double d : c.trackDeviation)
-        reach = std::max(reach, std::abs(d - mean));
+    for (size_t i : points)
+        reach = std::max(reach, std::abs(c.trackDeviation[i] - mean));
     v.ringStep = AxisStep(std::max(reach, kNarrowestDeviation), 2);
     v.base = 4 * v.ringStep;  // the deviation's reach is two rings at most
     const double period = 1 / c.revolutionHz;
-    long turn = -1;
-    for (size_t i = 0; i < c.trackSeconds.size(); ++i) {
+    long turn = 0;
+    for (size_t i : points) {
         const double revolutions = c.trackSeconds[i] / period;
         const auto k = static_cast<long>(std::floor(revolutions));
-        if (k != turn) {
+        if (v.angle.empty() || k != turn) {
+            if (v.angle.size() == kMostTurns)
+                break;
             v.angle.emplace_back();
             v.radius.emplace_back();
             turn = k;

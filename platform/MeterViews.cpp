@@ -17,6 +17,7 @@
 #include <QtCharts/QPolarChart>
 #include <QtCharts/QScatterSeries>
 #include <QtCharts/QValueAxis>
+#include <QtCharts/QXYSeries>
 
 #include <algorithm>
 #include <cmath>
@@ -31,6 +32,14 @@ constexpr double kLowestHz = 0.2, kHighestHz = 200;
 QColor ColourOf(size_t i) { return kColours[i % (sizeof kColours / sizeof kColours[0])]; }
 QString ChannelName(const meter::ChannelFigures& c) { return QStringLiteral("Channel %1").arg(c.channel); }
 QString Fixed(double v, int decimals) { return QString::fromStdString(meter::FixedText(v, decimals)); }
+
+// A point of a series where both are numbers, brought within the axes'
+// reach: the painter's work on a line grows with its length in pixels.
+void Append(QXYSeries* series, double x, double y)
+{
+    if (std::isfinite(x) && std::isfinite(y))
+        series->append(meter::OnAxis(x), meter::OnAxis(y));
+}
 
 void SetTicks(QCategoryAxis* axis, const meter::Axis& a)
 {
@@ -137,8 +146,8 @@ void AddTwoSigma(QChart* chart, const meter::ChannelFigures& c, size_t i, double
 {
     for (double sign : {1.0, -1.0}) {
         auto* line = new QLineSeries;
-        line->append(from, sign * c.weighted.twoSigmaPercent);
-        line->append(to, sign * c.weighted.twoSigmaPercent);
+        Append(line, from, sign * c.weighted.twoSigmaPercent);
+        Append(line, to, sign * c.weighted.twoSigmaPercent);
         QPen pen(ColourOf(i), 1, Qt::DashLine);
         line->setPen(pen);
         Attach(chart, line, x, y);
@@ -169,8 +178,8 @@ QChart* DeviationView(const meter::MeterResult& r)
         auto* upper = new QLineSeries;
         auto* lower = new QLineSeries;
         for (size_t k = 0; k < c.envelopeSeconds.size(); ++k) {
-            upper->append(c.envelopeSeconds[k], c.envelopeMax[k]);
-            lower->append(c.envelopeSeconds[k], c.envelopeMin[k]);
+            Append(upper, c.envelopeSeconds[k], c.envelopeMax[k]);
+            Append(lower, c.envelopeSeconds[k], c.envelopeMin[k]);
         }
         Attach(chart, NewBand(upper, lower, r, i), x, y);
         AddTwoSigma(chart, c, i, 0, c.seconds, x, y);
@@ -203,8 +212,8 @@ QChart* ZoomView(const meter::MeterResult& r)
         auto* dev = new QLineSeries;
         auto* weighted = new QLineSeries;
         for (size_t k = 0; k < c.trackSeconds.size(); ++k) {
-            dev->append(c.trackSeconds[k], c.trackDeviation[k]);
-            weighted->append(c.trackSeconds[k], c.trackWeighted[k]);
+            Append(dev, c.trackSeconds[k], c.trackDeviation[k]);
+            Append(weighted, c.trackSeconds[k], c.trackWeighted[k]);
         }
         dev->setName(ChannelName(c));
         dev->setPen(QPen(ColourOf(i), 1.6));
@@ -241,7 +250,7 @@ QChart* SpectrumView(const meter::MeterResult& r)
         line->setPen(QPen(ColourOf(i), 1.4));
         for (size_t k = 0; k < c.spectrumHz.size(); ++k)
             if (c.spectrumHz[k] >= kLowestHz)
-                line->append(std::log10(c.spectrumHz[k]), c.spectrumPercent[k]);
+                Append(line, std::log10(c.spectrumHz[k]), c.spectrumPercent[k]);
         Attach(chart, line, x, y);
         // Each line's label at its peak: a one-point series whose label is the text.
         for (const meter::ModulationLine& m : c.modulation) {
@@ -251,12 +260,13 @@ QChart* SpectrumView(const meter::MeterResult& r)
             peak->setMarkerSize(6);
             peak->setColor(ColourOf(i));
             peak->setBorderColor(ColourOf(i));
-            // At the top of the spectrum's lobe, where the eye finds the peak.
+            // At the top of the spectrum's lobe (five bins), where the eye finds the peak.
+            const double bin = c.spectrumHz.size() > 1 ? c.spectrumHz[1] - c.spectrumHz[0] : 1;
             double at = 0;
             for (size_t k = 0; k < c.spectrumHz.size(); ++k)
-                if (std::abs(c.spectrumHz[k] - m.hz) <= 2.5 * (c.spectrumHz.size() > 1 ? c.spectrumHz[1] : 1))
+                if (std::abs(c.spectrumHz[k] - m.hz) <= 2.5 * bin)
                     at = std::max(at, c.spectrumPercent[k]);
-            peak->append(std::log10(m.hz), at > 0 ? at : m.percent);
+            Append(peak, std::log10(m.hz), at > 0 ? at : m.percent);
             const std::string label = m.label ? " " + *m.label : c.parts.empty() ? "" : " (no part)";
             peak->setPointLabelsFormat(QStringLiteral("%1 Hz%2").arg(Fixed(m.hz, 2), QString::fromStdString(label)));
             peak->setPointLabelsVisible(true);
@@ -272,11 +282,13 @@ QChart* SpectrumView(const meter::MeterResult& r)
 QChart* HistogramView(const meter::MeterResult& r)
 {
     QChart* chart = NewChart(QStringLiteral("Histogram of the deviation"), r);
+    // The axis holds the outer bars whole: half a bin beyond the outer centres.
     double lo = 0, hi = 0, top = 0;
     for (const meter::ChannelFigures& c : r.channels)
         for (size_t k = 0; k < c.histogramPercent.size(); ++k) {
-            lo = std::min(lo, c.histogramPercent[k]);
-            hi = std::max(hi, c.histogramPercent[k]);
+            const double half = c.histogramPercent.size() > 1 ? (c.histogramPercent[1] - c.histogramPercent[0]) / 2 : 0;
+            lo = std::min(lo, c.histogramPercent[k] - half);
+            hi = std::max(hi, c.histogramPercent[k] + half);
             top = std::max(top, c.histogramShare[k] * 100);
         }
     QCategoryAxis* x = NewAxis(meter::DeviationAxis(lo, hi, 5), QStringLiteral("Deviation (%)"));
@@ -291,11 +303,11 @@ QChart* HistogramView(const meter::MeterResult& r)
         auto* upper = new QLineSeries;
         auto* lower = new QLineSeries;
         for (size_t k = 0; k < c.histogramPercent.size(); ++k) {
-            upper->append(c.histogramPercent[k] - half, c.histogramShare[k] * 100);
-            upper->append(c.histogramPercent[k] + half, c.histogramShare[k] * 100);
+            Append(upper, c.histogramPercent[k] - half, c.histogramShare[k] * 100);
+            Append(upper, c.histogramPercent[k] + half, c.histogramShare[k] * 100);
         }
-        lower->append(c.histogramPercent.front() - half, 0);
-        lower->append(c.histogramPercent.back() + half, 0);
+        Append(lower, c.histogramPercent.front() - half, 0);
+        Append(lower, c.histogramPercent.back() + half, 0);
         Attach(chart, NewBand(upper, lower, r, i), x, y);
     }
     return chart;
@@ -341,7 +353,7 @@ QChart* PolarView(const meter::MeterResult& r)
         for (size_t t = 0; t < v.angle.size(); ++t) {
             auto* turn = new QLineSeries;
             for (size_t k = 0; k < v.angle[t].size(); ++k)
-                turn->append(v.angle[t][k], v.radius[t][k] - v.base + base);
+                Append(turn, v.angle[t][k], v.radius[t][k] - v.base + base);
             QColor colour = ColourOf(i);
             colour.setAlpha(std::max(90, 255 - 40 * static_cast<int>(t)));
             turn->setPen(QPen(colour, 1.2));

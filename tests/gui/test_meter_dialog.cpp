@@ -13,9 +13,18 @@
 #include <QFileInfo>
 #include <QGraphicsScene>
 #include <QGraphicsTextItem>
+#include <QImage>
+#include <QPainter>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QtCharts/QAreaSeries>
+#include <QtCharts/QCategoryAxis>
 #include <QtCharts/QChartView>
+#include <QtCharts/QLineSeries>
+#include <QtCharts/QScatterSeries>
+
+#include <cmath>
+#include <limits>
 
 #include <filesystem>
 
@@ -205,6 +214,168 @@ TEST(MeterPlots, EveryTextIsWholeOnThePageThePictureAndTheDialog)
     EXPECT_EQ(CutTexts(*view.scene()), QStringList());
     view.resize(900, 500);
     QTRY_VERIFY(VisibleTexts(*view.scene()).contains("20"));
+}
+
+// A deck's figures as the meter gives them, each plot a few points.
+meter::ChannelFigures DeckFigures()
+{
+    meter::ChannelFigures c;
+    c.channel = 1;
+    c.carrierHz = 3150;
+    c.seconds = 20;
+    c.weighted = {0.05, 0.035};
+    c.unweighted = {0.08, 0.06};
+    c.wowRmsPercent = 0.05;
+    c.modulation = {{0.5556, 0.07}};
+    c.envelopeSeconds = {5, 15};
+    c.envelopeMin = {-0.07, -0.06};
+    c.envelopeMax = {0.07, 0.06};
+    c.spectrumHz = {0.5, 1, 1.5};
+    c.spectrumPercent = {0.07, 0.001, 0.001};
+    c.revolutionHz = 0.5556;
+    c.trackSeconds = {0, 0.5, 1, 2};
+    c.trackDeviation = {0.01, 0.02, -0.01, 0};
+    c.trackWeighted = {0.01, 0.02, -0.01, 0};
+    c.histogramPercent = {-0.1, 0, 0.1};
+    c.histogramShare = {0.25, 0.5, 0.25};
+    return c;
+}
+
+// Every axis of a scene's charts: finite ends in order and a bounded
+// number of ticks.
+void ExpectBoundedAxes(QGraphicsScene& scene, const std::string& what)
+{
+    size_t charts = 0;
+    for (QGraphicsItem* item : scene.items())
+        if (auto* chart = dynamic_cast<QChart*>(item)) {
+            ++charts;
+            for (QAbstractAxis* axis : chart->axes())
+                if (auto* category = qobject_cast<QCategoryAxis*>(axis)) {
+                    EXPECT_TRUE(std::isfinite(category->min()) && std::isfinite(category->max())) << what;
+                    EXPECT_LT(category->min(), category->max()) << what;
+                    EXPECT_LE(category->count(), 71) << what;
+                }
+        }
+    EXPECT_EQ(charts, 5u) << what;
+}
+
+// A result whose figures no meter gives (a figure the check refuses may
+// still reach a plot drawn from a result kept elsewhere): each view is
+// drawn, its axes bounded, the points that are no numbers left out.
+TEST(MeterPlots, FiguresOfAnyNumbersAreDrawn)
+{
+    constexpr double kInf = std::numeric_limits<double>::infinity();
+    const double values[] = {std::numeric_limits<double>::quiet_NaN(), kInf, -kInf, 1e308, -1e308,
+                             std::numeric_limits<double>::denorm_min(), 0};
+    for (double v : values) {
+        const std::string what = std::to_string(v);
+        meter::ChannelFigures c = DeckFigures();
+        c.carrierHz = c.seconds = c.weighted.twoSigmaPercent = c.unweighted.twoSigmaPercent = v;
+        c.wowRmsPercent = c.flutterRmsPercent = c.driftPercent = v;
+        c.speedErrorPercent = v;
+        c.modulation.push_back({v, v});
+        for (std::vector<double>* points : {&c.envelopeSeconds, &c.envelopeMin, &c.envelopeMax, &c.spectrumHz,
+                                            &c.spectrumPercent, &c.trackSeconds, &c.trackDeviation, &c.trackWeighted,
+                                            &c.histogramPercent, &c.histogramShare})
+            points->push_back(v);
+        meter::ChannelFigures wholly = c;  // every point that number
+        wholly.channel = 2;
+        wholly.revolutionHz = v;
+        for (std::vector<double>* points : {&wholly.envelopeMin, &wholly.envelopeMax, &wholly.spectrumPercent,
+                                            &wholly.trackDeviation, &wholly.histogramPercent})
+            std::fill(points->begin(), points->end(), v);
+        meter::MeterResult r;
+        r.ok = true;
+        r.channels = {c, wholly};
+        for (const meter::MeterResult& shown : {r, meter::MeterResult{true, false, "", "", 0, "", {wholly}}}) {
+            QGraphicsScene scene;
+            PlaceMeterViews(scene, QRectF(0, 0, 1000, 800), shown);
+            ExpectBoundedAxes(scene, what);
+            QImage page(1000, 900, QImage::Format_RGB32);
+            page.fill(Qt::white);
+            QPainter painter(&page);
+            DrawMeterViews(painter, QRectF(0, 0, 1000, 900), shown, "deck.wav");
+        }
+    }
+}
+
+// The title gives the nominal tone the speed error was taken against: a
+// 3150 Hz tone read 5 % fast is 3307.5 Hz, 5 % slow 2992.5 Hz.
+TEST(MeterPlots, TitleGivesTheNominalTone)
+{
+    const struct {
+        double carrier, error;
+        const char* text;
+    } cases[] = {
+        {3307.5, 5, "carrier 3307.50 Hz (nominal 3150.0 Hz, speed error +5.000 %)"},
+        {2992.5, -5, "carrier 2992.50 Hz (nominal 3150.0 Hz, speed error -5.000 %)"},
+        {1010, 1, "carrier 1010.00 Hz (nominal 1000.0 Hz, speed error +1.000 %)"},
+    };
+    for (const auto& k : cases) {
+        meter::MeterResult r;
+        r.ok = true;
+        r.channels = {DeckFigures()};
+        r.channels[0].carrierHz = k.carrier;
+        r.channels[0].speedErrorPercent = k.error;
+        const QStringList lines = TitleLines(r, "deck.wav");
+        ASSERT_EQ(lines.size(), 2);
+        EXPECT_TRUE(lines[1].contains(k.text)) << lines[1].toStdString();
+    }
+}
+
+// The histogram's heights are the share of the time in percent: a bin
+// holding 60 % of the time stands at 60 on an axis that reaches it.
+TEST(MeterPlots, HistogramGivesTheShareOfTheTimeInPercent)
+{
+    meter::MeterResult r;
+    r.ok = true;
+    r.channels = {DeckFigures()};
+    r.channels[0].histogramPercent = {-0.02, 0, 0.02};
+    r.channels[0].histogramShare = {0.3, 0.6, 0.1};
+    std::unique_ptr<QChart> chart(NewMeterView(MeterView::Histogram, r));
+    const QList<QAbstractAxis*> vertical = chart->axes(Qt::Vertical);
+    ASSERT_EQ(vertical.size(), 1);
+    auto* share = qobject_cast<QCategoryAxis*>(vertical.front());
+    ASSERT_NE(share, nullptr);
+    EXPECT_GE(share->max(), 60);
+    EXPECT_LE(share->max(), 80);
+    auto* horizontal = qobject_cast<QCategoryAxis*>(chart->axes(Qt::Horizontal).front());
+    EXPECT_LE(horizontal->min(), -0.03);  // the bins' outer edges, in percent
+    EXPECT_GE(horizontal->max(), 0.03);
+    double top = 0;
+    for (QAbstractSeries* s : chart->series())
+        if (auto* area = qobject_cast<QAreaSeries*>(s))
+            for (const QPointF& p : area->upperSeries()->points())
+                top = std::max(top, p.y());
+    EXPECT_DOUBLE_EQ(top, 60);
+}
+
+// Each line's label sits at the top of its own lobe of the spectrum (five
+// bins), not on a taller neighbour's: lines at 4 and 4.4 Hz, bins of 0.05 Hz.
+TEST(MeterPlots, LineLabelsSitOnTheirOwnLobes)
+{
+    meter::MeterResult r;
+    r.ok = true;
+    r.channels = {DeckFigures()};
+    meter::ChannelFigures& c = r.channels[0];
+    c.spectrumHz.clear();
+    c.spectrumPercent.clear();
+    for (int k = 4; k <= 400; ++k) {
+        const double hz = k * 0.05;
+        c.spectrumHz.push_back(hz);
+        c.spectrumPercent.push_back(std::abs(hz - 4) < 0.11 ? 1 : std::abs(hz - 4.4) < 0.11 ? 0.1 : 0.001);
+    }
+    c.modulation = {{4, 0.98}, {4.4, 0.098}};
+    std::unique_ptr<QChart> chart(NewMeterView(MeterView::Spectrum, r));
+    std::vector<QPointF> labels;
+    for (QAbstractSeries* s : chart->series())
+        if (auto* scatter = qobject_cast<QScatterSeries*>(s))
+            labels.push_back(scatter->points().front());
+    ASSERT_EQ(labels.size(), 2u);
+    EXPECT_DOUBLE_EQ(labels[0].x(), std::log10(4.0));
+    EXPECT_DOUBLE_EQ(labels[0].y(), 1);
+    EXPECT_DOUBLE_EQ(labels[1].x(), std::log10(4.4));
+    EXPECT_DOUBLE_EQ(labels[1].y(), 0.1);
 }
 
 }  // namespace
