@@ -308,9 +308,9 @@ bool SpeedLogReader::Pass(const std::function<bool(double seconds, double value,
             break;
         if (first) {
             first = false;
-            const auto b0 = static_cast<unsigned char>(got[0]);
-            const auto b1 = got.size() > 1 ? static_cast<unsigned char>(got[1]) : 1;
-            if ((b0 == 0xFF && b1 == 0xFE) || (b0 == 0xFE && b1 == 0xFF) || (got.size() > 1 && (b0 == 0) != (b1 == 0))) {
+            // UTF-16: a byte-order mark, or the first character's zero byte.
+            if (got.starts_with("\xFF\xFE") || got.starts_with("\xFE\xFF") ||
+                (got.size() >= 2 && (got[0] == '\0') != (got[1] == '\0'))) {
                 recognised_ = true;
                 return Fail("it is UTF-16 text; save the log as UTF-8 or ASCII");
             }
@@ -437,7 +437,7 @@ bool SpeedLogReader::Resample(double rate, const std::function<bool(double perce
     auto value = [&](int64_t k) {
         while (k < 0 || k > n - 1)
             k = k < 0 ? -k : 2 * (n - 1) - k;
-        return held[static_cast<size_t>(k - first)].second;
+        return held.at(static_cast<size_t>(k - first)).second;
     };
     auto coefficient = [&](int64_t k) {
         double c = taps[0] * value(k);
@@ -448,8 +448,8 @@ bool SpeedLogReader::Resample(double rate, const std::function<bool(double perce
     // The points between rows `next` and `next + 1` (the last row's time too
     // for the last interval).
     auto interval = [&]() {
-        const double t0 = held[static_cast<size_t>(next - first)].first;
-        const double t1 = held[static_cast<size_t>(next + 1 - first)].first;
+        const double t0 = held.at(static_cast<size_t>(next - first)).first;
+        const double t1 = held.at(static_cast<size_t>(next + 1 - first)).first;
         // The coefficients next - 1 to next + 2, three of them kept from the interval before.
         if (next == 0) {
             c = {coefficient(-1), coefficient(0), coefficient(1), coefficient(2)};

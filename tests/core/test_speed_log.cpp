@@ -143,6 +143,9 @@ TEST(SpeedLog, RefusesWhatIsNoLogOrNoReading)
         {"\xFF\xFE" + utf16, "UTF-16 text; save the log as UTF-8 or ASCII"},
         {utf16, "UTF-16"},
         {std::string(1, '\0') + utf16.substr(0, utf16.size() - 1), "UTF-16"},
+        {"\xFF\xFE", "UTF-16"},
+        {std::string("\0T", 2), "UTF-16"},
+        {std::string(1, '\0'), "not text"},
         // A gap the meter would have to make up.
         {gap, "a gap of 11 s before line 52, where its rows come every 1 s"},
     };
@@ -162,6 +165,60 @@ TEST(SpeedLog, TakesStepsOfAFewPeriods)
         for (int i = 0; i < 1000; ++i, t += i == 500 ? step : 1.0)
             text += std::to_string(t) + ";33\n";
         EXPECT_EQ(Parse(text).ok, ok) << step << " " << Parse(text).error;
+    }
+}
+
+// The log's sample period is its median step, so that a gap or a few
+// wide steps do not pass for a slower rate.
+TEST(SpeedLog, ThePeriodIsTheMedianStep)
+{
+    struct Case {
+        std::vector<double> steps;  // ms
+        double period;              // s
+    };
+    const Case cases[] = {
+        {{1, 1, 1, 1, 1, 1, 1, 1, 1}, 0.001},
+        {{1, 3, 1, 3, 1, 3, 1, 3, 1}, 0.001},
+        {{3, 1, 3, 1, 3, 1, 3, 1, 3}, 0.003},
+        {{2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 7}, 0.002},
+    };
+    for (const Case& c : cases) {
+        std::string text = "Time [ms];Speed\n0;33\n";
+        double t = 0;
+        for (double step : c.steps)
+            text += std::to_string(t += step) + ";33\n";
+        meter::SpeedLogReader reader;
+        reader.OpenText(text);
+        ASSERT_TRUE(reader.Survey()) << reader.Error();
+        EXPECT_NEAR(reader.Shape().period, c.period, 1e-12) << text;
+        EXPECT_NEAR(reader.Shape().RowsPerSecond(), 1 / c.period, 1e-6) << text;
+    }
+}
+
+// The points a log gives the meter: one every 1 / rate s from its first
+// row's time to its last's, both included; a steady speed reads steady
+// throughout, the spline's ends too.
+TEST(SpeedLog, ResamplesFromTheFirstRowToTheLast)
+{
+    struct Case {
+        int rows;
+        double rate;
+    };
+    for (const Case c : {Case{8, 4}, Case{100, 10}, Case{400, 2.5}}) {
+        std::string text = "Time [s];Speed %\n";
+        for (int i = 0; i < c.rows; ++i)
+            text += std::to_string(i) + ";0.25\n";
+        meter::SpeedLogReader reader;
+        reader.OpenText(text);
+        ASSERT_TRUE(reader.Survey()) << reader.Error();
+        std::vector<double> points;
+        ASSERT_TRUE(reader.Resample(c.rate, [&](double p) {
+            points.push_back(p);
+            return true;
+        })) << reader.Error();
+        EXPECT_EQ(points.size(), static_cast<size_t>(std::floor((c.rows - 1) * c.rate)) + 1) << c.rows;
+        for (double p : points)
+            EXPECT_NEAR(p, 0.25, 1e-9);
     }
 }
 
