@@ -81,7 +81,7 @@ meter::MeterResult MeterOn(const TempDir& dir, const std::string& text, const st
 TEST(SpeedLog, TablesAsSensorsWriteThem)
 {
     struct Case {
-        const char* text;
+        std::string text;
         double lastSeconds, firstPercent;
     };
     const Case cases[] = {
@@ -94,6 +94,8 @@ TEST(SpeedLog, TablesAsSensorsWriteThem)
         {"Time_ms;Speed %\n0;1\n1;0\n2;0\n3;0\n4;0\n5;0\n6;0\n7;0\n", 0.007, 1},
         {"Seconds;Speed %\n0;1\n1;0\n2;0\n3;0\n4;0\n5;0\n6;0\n7;0\n", 7, 1},
         {"Time (\xC2\xB5s);Speed %\n0;1\n1;0\n2;0\n3;0\n4;0\n5;0\n6;0\n7;0\n", 7e-6, 1},
+        // A line as long as a line may be.
+        {"Comment:;" + std::string(meter::kLongestSpeedLogLine - 9, 'x') + "\nTime [s];Speed %\n0;1\n1;0\n2;0\n3;0\n4;0\n5;0\n6;0\n7;0\n", 7, 1},
         // A byte-order mark, CR LF line ends and no end to the last line.
         {"\xEF\xBB\xBFTime [s];Speed %\r\n0;1\r\n1;0\r\n2;0\r\n3;0\r\n4;0\r\n5;0\r\n6;0\r\n7;0", 7, 1},
     };
@@ -196,29 +198,33 @@ TEST(SpeedLog, ThePeriodIsTheMedianStep)
 }
 
 // The points a log gives the meter: one every 1 / rate s from its first
-// row's time to its last's, both included; a steady speed reads steady
-// throughout, the spline's ends too.
+// row's time to its last's, both included, passing through every row (the
+// spline interpolates), its ends too.
 TEST(SpeedLog, ResamplesFromTheFirstRowToTheLast)
 {
     struct Case {
-        int rows;
-        double rate;
+        int rows, perRow;
     };
-    for (const Case c : {Case{8, 4}, Case{100, 10}, Case{400, 2.5}}) {
+    for (const Case c : {Case{8, 4}, Case{100, 10}, Case{400, 3}}) {
         std::string text = "Time [s];Speed %\n";
-        for (int i = 0; i < c.rows; ++i)
-            text += std::to_string(i) + ";0.25\n";
+        std::vector<double> values;
+        char buf[64];
+        for (int i = 0; i < c.rows; ++i) {
+            values.push_back(std::round(3e5 * std::sin(1.3 * i)) / 1e6);
+            std::snprintf(buf, sizeof buf, "%d;%.6f\n", i, values.back());
+            text += buf;
+        }
         meter::SpeedLogReader reader;
         reader.OpenText(text);
         ASSERT_TRUE(reader.Survey()) << reader.Error();
         std::vector<double> points;
-        ASSERT_TRUE(reader.Resample(c.rate, [&](double p) {
+        ASSERT_TRUE(reader.Resample(c.perRow, [&](double p) {
             points.push_back(p);
             return true;
         })) << reader.Error();
-        EXPECT_EQ(points.size(), static_cast<size_t>(std::floor((c.rows - 1) * c.rate)) + 1) << c.rows;
-        for (double p : points)
-            EXPECT_NEAR(p, 0.25, 1e-9);
+        ASSERT_EQ(points.size(), static_cast<size_t>((c.rows - 1) * c.perRow + 1)) << c.rows;
+        for (int i = 0; i < c.rows; ++i)
+            EXPECT_NEAR(points[static_cast<size_t>(i * c.perRow)], values[static_cast<size_t>(i)], 1e-9) << i;
     }
 }
 
