@@ -239,8 +239,9 @@ bool SpeedLogReader::Pass(const std::function<bool(double seconds, double value,
                      n.find("hz") != std::string::npos)
                 speedCol = c;
         }
+        // Time named in the second column, the speed in none: the first.
         if (timeCol == speedCol)
-            speedCol = timeCol == 0 ? 1 : 0;
+            speedCol = 0;
         timeScale = TimeScale(f[timeCol]);
         if (timeScale == 0)
             return Fail("the unit its time column names (\"" + std::string(f[timeCol]) + "\") is none of us, ms and s");

@@ -89,6 +89,8 @@ TEST(SpeedLog, TablesAsSensorsWriteThem)
         {"Key:;value\nTime (s),Speed (%)\n0,0.1\n1,0.2\n2,0.1\n3,0\n4,-0.1\n5,0\n6,0.1\n7,0\n", 7, 0.1},
         // A decimal comma where commas do not separate the cells.
         {"t [s]\tdeviation %\n0\t0,5\n1\t0\n2\t0\n3\t0\n4\t0\n5\t0\n6\t0\n7\t0\n", 7, 0.5},
+        // The time in the second column, the speed's column unnamed.
+        {"Value;Time [s]\n34;0\n33;1\n33;2\n33;3\n33;4\n33;5\n33;6\n33;7\n", 7, 100.0 * (34 / 33.125 - 1)},
         // The time's unit as the heading names it.
         {"Time [us];Speed [%]\n0;1\n1000;0\n2000;0\n3000;0\n4000;0\n5000;0\n6000;0\n7000;0\n", 0.007, 1},
         {"Time_ms;Speed %\n0;1\n1;0\n2;0\n3;0\n4;0\n5;0\n6;0\n7;0\n", 0.007, 1},
