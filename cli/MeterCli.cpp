@@ -114,8 +114,8 @@ MeterOutcome DescribeMeterResult(const meter::MeterResult& r)
                                         {"am_percent", Round(m.amPercent, 6)},
                                         {"am_fm_coherence", Round(m.amFmCoherence, 3)}});
         ch["band_high_hz"] = Round(c.bandHighHz, 3);
-        ch["snr_db"] = Round(c.snrDb, 2);
-        ch["noise_floor_percent"] = Round(c.noiseFloorPercent, 6);
+        ch["snr_db"] = c.snrDb ? nlohmann::ordered_json(Round(*c.snrDb, 2)) : nullptr;
+        ch["noise_floor_percent"] = c.noiseFloorPercent ? nlohmann::ordered_json(Round(*c.noiseFloorPercent, 6)) : nullptr;
         for (const std::string& w : c.warnings)
             o.messages.emplace_back(kMeterCaption, w);
         ch["parts"] = PartsJson(c.parts);

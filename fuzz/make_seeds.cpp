@@ -2,7 +2,8 @@
 // files of every layout the reader knows (six setting bytes first), OUT/text
 // the field texts, NUL-separated; OUT/meter sound files of every container
 // and sample format the meter reads (libsndfile writes them), OUT/sound
-// inputs of each part of the sound layer, OUT/cli argument lists.
+// inputs of each part of the sound layer, OUT/cli argument lists, OUT/speedlog
+// speed logs as sensors write them and as the meter refuses them.
 #include <sndfile.h>
 
 #include <cmath>
@@ -269,6 +270,7 @@ int main(int argc, char** argv)
     for (const std::string& t : cliSeeds)
         Write(out / "cli" / ("seed-" + std::to_string(n++)), Bytes(t.begin(), t.end()));
 
+
     // The batch's lists and summaries: a first byte (odd: a summary; the
     // rest: the size of the pieces it is read in), then the text.
     fs::create_directories(out / "batch");
@@ -291,5 +293,42 @@ int main(int argc, char** argv)
     n = 0;
     for (const std::string& t : batchSeeds)
         Write(out / "batch" / ("seed-" + std::to_string(n++)), Bytes(t.begin(), t.end()));
+
+    // Speed logs: 2.4 s at 50 rows a second of 0.5 % at 4 Hz, in each
+    // separator, unit and layout the reader knows, and as it refuses them.
+    fs::create_directories(out / "speedlog");
+    auto speedLog = [](const char* head, const char* row, double timeScale, bool percent) {
+        std::string s = head;
+        char buf[96];
+        for (int i = 0; i < 120; ++i) {
+            const double t = i / 50.0, dev = 0.5 * std::sin(2 * M_PI * 4 * t);
+            std::snprintf(buf, sizeof buf, row, t * timeScale, percent ? dev : 33.3333 * (1 + dev / 100));
+            s += buf;
+        }
+        return s;
+    };
+    const std::vector<std::pair<const char*, std::string>> logs = {
+        {"semicolon-ms", speedLog("Device:;SpeedSensor\nRecorded:;2026-12-07\n\nTime;Speed\n", "%.3f;%.5f\n", 1e3, false)},
+        {"comma-seconds-percent", speedLog("Time (s),Speed (%)\n", "%.4f,%.5f\n", 1, true)},
+        {"tab-decimal-comma", [&] {
+             std::string s = speedLog("t [s]\tdeviation %\n", "%.4f\t%.5f\n", 1, true);
+             for (char& c : s)
+                 c = c == '.' ? ',' : c;
+             return s;
+         }()},
+        {"micro-hz-crlf", speedLog("\xEF\xBB\xBFTime [us];Speed [Hz]\r\n", "%.0f;%.5f\r\n", 1e6, false)},
+        {"unit-minutes", speedLog("Time [min];Speed\n", "%.6f;%.5f\n", 1.0 / 60, false)},
+        {"comma-decimal-comma", "Time [ms],Speed [rpm]\n0,33,3\n1,33,4\n"},
+        {"outlier", "Time;Speed\n0;33\n1;33\n2;1e308\n3;33\n4;33\n5;33\n6;33\n7;33\n"},
+        {"gap", "Time [s];Speed\n0;33\n1;33\n2;33\n3;33\n600;33\n601;33\n602;33\n603;33\n"},
+        {"utf16", [&] {
+             std::string s = "\xFF\xFE";
+             for (char c : speedLog("Time;Speed\n", "%.1f;%.5f\n", 1e3, false))
+                 s += std::string{c, '\0'};
+             return s;
+         }()},
+    };
+    for (const auto& [name, text] : logs)
+        Write(out / "speedlog" / name, Text(text));
     return 0;
 }

@@ -249,32 +249,56 @@ void LabelLines(ChannelFigures& f, const Transport& t)
 }
 
 // A speed log's deviation through the same chain, as the frequency of a
-// virtual carrier.
-MeterResult RunSpeedLog(const SpeedLog& log, const std::string& name, const MeterSettings& settings,
+// virtual carrier. A log of R rows a second carries a band as a carrier of
+// R Hz does, to a quarter of R (200 Hz from 800 rows a second on): the
+// virtual carrier lies at R, up to 1 kHz, so that the analyser ends the band
+// there and lists no line above it (the interpolation's images lie from
+// 3R/4 up). The interpolated points are 2000 a second: for each row read,
+// at most kWidestSpeedLogStep x 2000 / kLowestCarrier of them.
+MeterResult RunSpeedLog(SpeedLogReader& log, const std::string& name, const MeterSettings& settings,
                         const MeterProgress& progress)
 {
-    constexpr double kRate = 2000, kReference = 1000;
+    constexpr double kRate = 2000, kHighestReference = 1000;
     MeterResult r;
-    const double seconds = log.seconds.back() - log.seconds.front();
+    const SpeedLogShape& shape = log.Shape();
+    const double seconds = shape.Seconds(), rowsPerSecond = shape.RowsPerSecond();
     if (seconds < kShortestSeconds) {
         r.message = "The meter needs at least 2 seconds of speed log; " + name + " spans " + FixedText(seconds, 2) + " s.";
         return r;
     }
-    ChannelAnalyser analyser(kRate, kReference, seconds);
-    const std::unique_ptr<TrackCollector> views = CollectViews(analyser, kReference, settings);
+    if (rowsPerSecond < kLowestCarrier) {
+        r.message = "The meter needs a speed log of at least " + FixedText(kLowestCarrier, 0) +
+                    " rows a second, which carries the band to " + FixedText(BandHigh(kLowestCarrier), 1) + " Hz; " +
+                    name + " has " + FixedText(rowsPerSecond, 2) + " rows a second.";
+        return r;
+    }
+    // A log longer than its rows can span without a gap has one: the reading
+    // that finds it names it, before any work goes by the length it claims.
+    if (seconds > static_cast<double>(shape.rows - 1) * kWidestSpeedLogStep * shape.period &&
+        !log.Rows([](double, double) { return true; })) {
+        r.message = "The meter cannot measure the speed log " + name + ": " + log.Error() + ".";
+        return r;
+    }
+    const double reference = std::min(kHighestReference, rowsPerSecond);
+    ChannelAnalyser analyser(kRate, reference, seconds);
     const auto total = static_cast<int64_t>(seconds * kRate) + 1;
+    analyser.ExpectAtMost(total);
+    const std::unique_ptr<TrackCollector> views = CollectViews(analyser, reference, settings);
     int64_t done = 0;
     bool cancelled = false;
-    ResampleSpeedLog(log, kRate, [&](double percent) {
-        if (cancelled)
-            return;
-        analyser.Add(kReference * (1 + percent / 100));
+    const bool read = log.Resample(kRate, [&](double percent) {
+        analyser.Add(reference * (1 + percent / 100));
         if (++done % 65536 == 0 && progress && !progress(static_cast<double>(done) / static_cast<double>(total)))
             cancelled = true;
+        return !cancelled;
     });
     if (cancelled) {
         r.cancelled = true;
         r.message = "The measurement of " + name + " was cancelled.";
+        return r;
+    }
+    if (!read) {
+        r.message = "The meter cannot measure the speed log " + name + ": " + log.Error() + ".";
         return r;
     }
     ChannelFigures f = analyser.Finish();
@@ -315,15 +339,19 @@ static MeterResult RunFile(const std::string& path, const MeterSettings& setting
     if (!r.message.empty())
         return r;
     {
-        // What libsndfile cannot open may be a speed log.
+        // A speed log first: text never reaches libsndfile, whose decoders
+        // would try it and say so on standard error.
+        SpeedLogReader log;
+        if (log.Open(path) && log.Survey())
+            return RunSpeedLog(log, NameOf(path), settings, progress);
+        if (log.Recognised()) {
+            r.message = "The meter cannot measure the speed log " + NameOf(path) + ": " + log.Error() + ".";
+            return r;
+        }
         SoundReader probe;
         if (!probe.Open(path) && !probe.Unopenable()) {
-            SpeedLog log;
-            std::string why;
-            if (ReadSpeedLog(path, log, why))
-                return RunSpeedLog(log, NameOf(path), settings, progress);
             r.message = "The meter cannot read " + NameOf(path) + ": " + probe.Error() + " Nor is it a speed log: " +
-                        why + ".";
+                        log.Error() + ".";
             return r;
         }
     }
@@ -410,10 +438,10 @@ static MeterResult RunFile(const std::string& path, const MeterSettings& setting
         ApplyToneAndNoise(f, tone, input, c.demod->NoiseGain(), in.Rate());
         // A clean tone always reads about its noise: a message only where the
         // noise is loud enough to pass for a deck's flutter.
-        if (f.weighted.twoSigmaPercent < 2 * f.noiseFloorPercent && f.noiseFloorPercent >= kLoudNoisePercent)
+        if (f.weighted.twoSigmaPercent < 2 * *f.noiseFloorPercent && *f.noiseFloorPercent >= kLoudNoisePercent)
             f.warnings.push_back("In channel " + std::to_string(c.number) + " of " + name +
                                  " the weighted figure is less than twice the noise floor (" +
-                                 FixedText(f.noiseFloorPercent, 4) + " %): it is mostly noise.");
+                                 FixedText(*f.noiseFloorPercent, 4) + " %): it is mostly noise.");
         ApplyNominal(f, settings.nominalHz);
         r.channels.push_back(std::move(f));
     }
@@ -652,8 +680,11 @@ std::string CheckFigures(const ChannelFigures& c, const std::string& name)
     if (c.speedErrorPercent)
         f.Check("speed error", *c.speedErrorPercent, -kFarthestNominalPercent, kFarthestNominalPercent, " %");
     f.Check("band top", c.bandHighHz, kLowestBandTop, kWidestBandTop, " Hz");
-    f.Check("signal-to-noise", c.snrDb, -kAny, 10 * std::log10(kBestSnr), " dB");
-    f.Percent("noise floor", c.noiseFloorPercent);
+    // The tone's figures, where there are any (a speed log has none).
+    if (c.snrDb)
+        f.Check("signal-to-noise", *c.snrDb, -kAny, 10 * std::log10(kBestSnr), " dB");
+    if (c.noiseFloorPercent)
+        f.Percent("noise floor", *c.noiseFloorPercent);
     for (size_t i = 0; i < c.modulation.size(); ++i) {
         const ModulationLine& m = c.modulation[i];
         const std::string line = "modulation line " + std::to_string(i + 1) + "'s ";
@@ -709,14 +740,18 @@ std::vector<std::pair<std::string, std::string>> FigureLines(const ChannelFigure
         {"flutter rms (6-" + FixedText(c.bandHighHz, 0) + " Hz, %)", FixedText(c.flutterRmsPercent, 4)},
         {"drift (spread of 2 s means, %)", FixedText(c.driftPercent, 4)},
         {"modulation (peak deviation)", lines.empty() ? std::string("none") : lines},
-        {"band top (Hz)", FixedText(c.bandHighHz, 1) + (c.bandHighHz < 200 ? " (a quarter of the carrier)" : "")},
-        {"signal-to-noise (dB)", c.snrDb >= 70 ? std::string("70 or more") : FixedText(c.snrDb, 1)},
-        {"noise floor (weighted 2-sigma, +-%)", FixedText(c.noiseFloorPercent, 4)},
+        {"band top (Hz)", FixedText(c.bandHighHz, 1) + (c.bandHighHz >= 200       ? ""
+                                                        : c.source == "audio" ? " (a quarter of the carrier)"
+                                                                              : " (a quarter of the log's rate)")},
     };
+    if (c.snrDb)
+        out.push_back({"signal-to-noise (dB)", *c.snrDb >= 70 ? std::string("70 or more") : FixedText(*c.snrDb, 1)});
+    if (c.noiseFloorPercent)
+        out.push_back({"noise floor (weighted 2-sigma, +-%)", FixedText(*c.noiseFloorPercent, 4)});
     if (c.speedErrorPercent) {
         out.insert(out.begin() + 1, {"speed error (%)", FixedText(*c.speedErrorPercent, 3, true)});
     }
-    if (c.weighted.twoSigmaPercent < 2 * c.noiseFloorPercent)
+    if (c.noiseFloorPercent && c.weighted.twoSigmaPercent < 2 * *c.noiseFloorPercent)
         out.push_back({"note", "the weighted figure is less than twice the noise floor: it is mostly noise"});
     for (const std::string& w : c.warnings)
         out.push_back({"warning", w});

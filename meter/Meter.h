@@ -60,8 +60,11 @@ struct ChannelFigures {
     // (or when the carrier lies too far from it to be that tone).
     std::optional<double> speedErrorPercent;
     double bandHighHz = 200;         // top of the flutter and unweighted bands: 200, or a quarter of a low carrier
-    double snrDb = 0;                // the tone's power against everything else in the recording
-    double noiseFloorPercent = 0;    // the weighted two-sigma the noise alone would read
+    // The tone's power against everything else in the recording, and the
+    // weighted two-sigma the noise alone would read; none for a speed log,
+    // which has no tone.
+    std::optional<double> snrDb;
+    std::optional<double> noiseFloorPercent;
     // What a reader must know beside the figures (a nominal far from the
     // carrier, a figure mostly noise...), one sentence each.
     std::vector<std::string> warnings;

@@ -14,7 +14,7 @@ cxx=${FUZZ_CXX:-clang++-14}
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER="$cc" -DCMAKE_CXX_COMPILER="$cxx" -DTARVO_FUZZ=ON \
   -DTARVO_BUILD_GUI=OFF -DTARVO_BUILD_TESTS=OFF -DTARVO_BUILD_BENCH=OFF "$@"
-targets=(wave text meter sound cli batch)
+targets=(wave text meter sound cli batch speedlog)
 cmake --build build-fuzz -j"$jobs" --target make-fuzz-seeds "${targets[@]/#/fuzz_}"
 rm -rf build-fuzz/seeds
 build-fuzz/fuzz/make-fuzz-seeds build-fuzz/seeds
@@ -33,9 +33,12 @@ for t in "${targets[@]}"; do
   # The mended inputs of a target, where it has any (git keeps no empty folder).
   regressions=()
   [ -d "fuzz/regressions/$t" ] && regressions=("fuzz/regressions/$t")
+  # A target's dictionary of the words its format is made of, where it has one.
+  dict=()
+  [ -f "fuzz/$t.dict" ] && dict=(-dict="fuzz/$t.dict")
   echo "== fuzz_$t for ${seconds} s"
   if ! build-fuzz/fuzz/fuzz_$t -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -max_len=$max_len \
-      -print_final_stats=1 -artifact_prefix="build-fuzz/artifacts/$t-" \
+      -print_final_stats=1 -artifact_prefix="build-fuzz/artifacts/$t-" "${dict[@]}" \
       "build-fuzz/corpus/$t" "build-fuzz/seeds/$t" "${regressions[@]}"; then
     echo "fuzz_$t failed: the input is in build-fuzz/artifacts/" >&2
     status=1

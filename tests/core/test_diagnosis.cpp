@@ -7,7 +7,6 @@
 #include "meter/AmFm.h"
 #include "meter/Meter.h"
 #include "meter/PlotScale.h"
-#include "meter/SpeedLog.h"
 #include "meter/Transport.h"
 #include "meter/Views.h"
 
@@ -453,32 +452,6 @@ std::string SpeedLogText(double hz, double peak, double seconds, double pointsPe
         s += buf;
     }
     return s;
-}
-
-TEST(SpeedLog, TablesAsSensorsWriteThem)
-{
-    struct Case {
-        const char* text;
-        double lastSeconds, firstPercent;
-    };
-    const Case cases[] = {
-        {"Time;Speed\n0;33\n10;33\n20;33\n30;33\n40;33\n50;33\n60;33\n70;34\n", 0.07, -100.0 / 33.125 * 0.125},
-        {"Key:;value\nTime (s),Speed (%)\n0,0.1\n1,0.2\n2,0.1\n3,0\n4,-0.1\n5,0\n6,0.1\n7,0\n", 7, 0.1},
-        {"t [s]\tdeviation %\n0\t0,5\n1\t0\n2\t0\n3\t0\n4\t0\n5\t0\n6\t0\n7\t0\n", 7, 0.5},
-    };
-    for (const Case& c : cases) {
-        meter::SpeedLog log;
-        std::string error;
-        ASSERT_TRUE(meter::ParseSpeedLog(c.text, log, error)) << c.text << error;
-        EXPECT_DOUBLE_EQ(log.seconds.back(), c.lastSeconds) << c.text;
-        EXPECT_NEAR(log.deviationPercent.front(), c.firstPercent, 1e-9) << c.text;
-    }
-    for (const char* bad : {"", "just some words\nand more\n", "Time;Speed\n0;33\n1;x\n", "Time;Speed\n5;33\n4;33\n"}) {
-        meter::SpeedLog log;
-        std::string error;
-        EXPECT_FALSE(meter::ParseSpeedLog(bad, log, error)) << bad;
-        EXPECT_FALSE(error.empty());
-    }
 }
 
 TEST(SpeedLog, ReadsTheFiguresOfTheSameDeviationAsAudio)

@@ -269,9 +269,9 @@ TEST_F(MeterRange, NoiseFloorExplainsANoisyReading)
     const meter::MeterResult r = Measure(s, 44100, 8);
     ASSERT_TRUE(r.ok) << r.message;
     const meter::ChannelFigures& c = r.channels[0];
-    EXPECT_NEAR(c.snrDb, 20, 0.5);
-    EXPECT_NEAR(c.weighted.twoSigmaPercent / c.noiseFloorPercent, 1, 0.2);
-    EXPECT_GT(c.noiseFloorPercent, 0.005);
+    EXPECT_NEAR(c.snrDb.value_or(0), 20, 0.5);
+    EXPECT_NEAR(c.weighted.twoSigmaPercent / c.noiseFloorPercent.value_or(0), 1, 0.2);
+    EXPECT_GT(c.noiseFloorPercent.value_or(0), 0.005);
     ASSERT_EQ(c.warnings.size(), 1u);
     EXPECT_NE(c.warnings[0].find("less than twice the noise floor"), std::string::npos);
     const auto lines = meter::FigureLines(c);
@@ -463,7 +463,7 @@ TEST_F(MeterRange, InputsAreRefusedByTheirCauseOrRead)
     const meter::MeterResult r = meter::RunMeter(signal("noisy.wav", noisy, 44100, 6), {});
     ASSERT_TRUE(r.ok) << r.message;
     ASSERT_EQ(r.channels[0].warnings.size(), 1u) << r.channels[0].weighted.twoSigmaPercent << " floor "
-                                                 << r.channels[0].noiseFloorPercent << " snr " << r.channels[0].snrDb;
+                                                 << r.channels[0].noiseFloorPercent.value_or(0) << " snr " << r.channels[0].snrDb.value_or(0);
     EXPECT_NE(r.channels[0].warnings[0].find("mostly noise"), std::string::npos);
 }
 
