@@ -456,6 +456,11 @@ bool WriteMeterCsv(const std::string& path, const MeterSettings& settings, const
         error = result.message;
         return false;
     }
+    // A speed log's rows are its track already: nothing is read again.
+    if (!result.channels.empty() && result.channels.front().source != "audio") {
+        error = NameOf(path) + " is a speed log, whose own rows are its track";
+        return false;
+    }
     // Never over the file measured; written beside csvPath and renamed into
     // place, so a failure leaves an old file whole. The text goes out in
     // pieces of about 64 KiB.

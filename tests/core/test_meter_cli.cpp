@@ -283,6 +283,14 @@ TEST_F(MeterCli, SpeedLogHasNoCarrier)
     EXPECT_NEAR(c["modulation"][0]["hz"].get<double>(), 1.5, 0.05);
     EXPECT_NEAR(c["modulation"][0]["percent"].get<double>(), 0.2, 0.01);
     EXPECT_EQ(c["modulation"][0]["label"], "platter x2");
+    EXPECT_TRUE(c["snr_db"].is_null());
+    EXPECT_TRUE(c["noise_floor_percent"].is_null());
+
+    // Its rows are its track: no deviation CSV, and a message that says why.
+    r = Run({"--meter", "--meter-csv", "track.csv", log});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("speed.csv is a speed log, whose own rows are its track"), std::string::npos) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(dir.Path() / "track.csv"));
 }
 
 TEST_F(MeterCli, UsageErrors)
