@@ -268,6 +268,43 @@ TEST(LiveMeter, ToneThatStopsIsLostThenFoundAgain)
     EXPECT_NEAR(*updates.back().channels[0].carrierHz, 3150, 0.05);
 }
 
+TEST(LiveMeter, ToneIsLostAtTheEndOfItsSecondUnitWithoutIt)
+{
+    // The carrier's mean is kept in units of 50 ms and an update comes every
+    // 100 ms. A unit that holds no input has no tone; the second such unit
+    // in a row loses the tone, and the update that follows says so. A unit
+    // only partly silent still holds the tone.
+    struct Case {
+        const char* name;
+        std::vector<std::pair<double, double>> silences;  // from, to
+        double shown;  // the first update without the tone
+    } cases[] = {
+        {"silence from an update on", {{3.0, 6}}, 3.1},
+        {"silence from mid-update", {{2.95, 6}}, 3.1},
+        {"silence from within a unit", {{3.02, 6}}, 3.2},
+        {"silence from within a unit late in an update", {{3.07, 6}}, 3.2},
+        {"one silent unit", {{3.0, 3.05}}, 1e9},
+        {"one silent unit, a unit of tone, one silent unit", {{3.0, 3.05}, {3.1, 3.15}}, 1e9},
+    };
+    for (const Case& c : cases) {
+        LiveMeter m(kRate, 1, {});
+        std::vector<float> x = Sweep(6, [](double) { return 3150.0; });
+        for (const auto& [from, to] : c.silences)
+            std::fill(x.begin() + std::lround(from * kRate), x.begin() + std::lround(to * kRate), 0.f);
+        const auto updates = Play(m, x, 1, 1024);
+        double shown = 1e9;
+        for (const LiveUpdate& u : updates)
+            if (u.seconds > 1 && u.channels[0].state != LiveState::Locked) {
+                shown = u.seconds;
+                break;
+            }
+        EXPECT_NEAR(shown, c.shown, 1e-6) << c.name;
+        if (c.shown > 1e8) {
+            EXPECT_EQ(updates.back().channels[0].relocks, 0) << c.name;
+        }
+    }
+}
+
 // The first update with window figures, and with whole-run figures, after `from`.
 std::pair<double, double> FirstFigures(const std::vector<LiveUpdate>& updates, double from)
 {
@@ -332,6 +369,54 @@ TEST(LiveMeter, TrackKeepsTheLastTenSeconds)
     const auto [lo, hi] = std::minmax_element(ch.trackPercent.begin(), ch.trackPercent.end());
     EXPECT_NEAR(*hi, 0.1, 0.01);
     EXPECT_NEAR(*lo, -0.1, 0.01);
+}
+
+TEST(LiveCarrierSearch, TakesAToneThatStandsOverTheFloorAndHoldsATenthOfThePower)
+{
+    // Half a second at 8000 Hz: its newest 2048 samples are searched, in
+    // bins of 8000 / 2048 Hz. A tone of amplitude a on a bin has a lobe of
+    // 1.5 (a 2048 / 4)^2; a click of height h in the middle of the samples
+    // searched puts h^2 in every bin.
+    constexpr int rate = 8000;
+    constexpr size_t n = rate / 2, len = 2048, middle = n - len / 2;
+    constexpr double hz = 1000;  // on bin 256
+    auto tone = [](double a, double f) {
+        return [a, f](size_t i) { return a * std::sin(2 * std::numbers::pi * f * static_cast<double>(i) / rate); };
+    };
+    auto lobe = [](double a) { return 1.5 * std::pow(a * len / 4, 2); };
+    // The height of a click whose bins lie `db` under the lobe of a tone of amplitude a.
+    auto click = [&](double a, double db) { return std::sqrt(lobe(a) / std::pow(10, db / 10)); };
+    const struct {
+        const char* name;
+        std::function<double(size_t)> x;
+        double want;  // 0: no tone
+    } cases[] = {
+        {"a tone", tone(0.5, hz), hz},
+        {"a tone over a hum below the carriers with a twentieth of its power", 
+         [&](size_t i) { return tone(0.5, hz)(i) + tone(0.5 / std::sqrt(20.0), 20)(i); }, hz},
+        // Far over the floor, but a hum of 25 times its power leaves the tone 4 % of the input.
+        {"a tone under a hum below the carriers with 25 times its power",
+         [&](size_t i) { return tone(0.1, hz)(i) + tone(0.5, 20)(i); }, 0},
+        // The click's bins 40 dB under the lobe: the tone passes both.
+        {"a tone over a click 40 dB under it in every bin",
+         [&](size_t i) { return tone(0.02, hz)(i) + (i == middle ? click(0.02, 40) : 0); }, hz},
+        // 25 dB over the median only, though the tone holds a fifth of the input (its lobe against
+        // 1025 bins of the click 25 dB under it).
+        {"a tone over a click 25 dB under it in every bin",
+         [&](size_t i) { return tone(0.02, hz)(i) + (i == middle ? click(0.02, 25) : 0); }, 0},
+    };
+    for (const auto& c : cases) {
+        std::vector<float> x(n);
+        for (size_t i = 0; i < n; ++i)
+            x[i] = static_cast<float>(c.x(i));
+        const double found = meter::FindLiveCarrier(x.data(), n, 1, rate);
+        if (c.want > 0)
+            EXPECT_NEAR(found, c.want, 0.5) << c.name;
+        else
+            EXPECT_EQ(found, 0) << c.name;
+    }
+    // The click 25 dB under: a fifth of the power in the tone, as said.
+    EXPECT_GT(lobe(0.02) / (lobe(0.02) + 1025 * std::pow(click(0.02, 25), 2)), 0.2);
 }
 
 TEST(LiveMeter, RefusesWhatItCannotMeasure)
