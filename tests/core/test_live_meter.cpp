@@ -8,7 +8,10 @@
 #include "cli/MeterLive.h"
 #include "meter/LiveMeter.h"
 #include "meter/Meter.h"
+#include "platform/SoundPlatform.h"
 #include "sound/BlockCapture.h"
+
+#include "FakeSound.h"
 
 #include <gtest/gtest.h>
 
@@ -417,6 +420,100 @@ TEST(LiveCarrierSearch, TakesAToneThatStandsOverTheFloorAndHoldsATenthOfThePower
     }
     // The click 25 dB under: a fifth of the power in the tone, as said.
     EXPECT_GT(lobe(0.02) / (lobe(0.02) + 1025 * std::pow(click(0.02, 25), 2)), 0.2);
+}
+
+// A sound input that plays a tone as the meter lets time pass and goes
+// away after a set time, as a sound server that is killed.
+class FadingInput : public BufferCapture {
+public:
+    using BufferCapture::BufferCapture;
+    void Lose(const std::string& why)
+    {
+        Stop();
+        ReportLoss(why);
+    }
+};
+
+class FadingSound : public SoundPlatform {
+public:
+    FadingSound(std::vector<float> tone, double loseAfter) : tone_(std::move(tone)), loseAt_(std::llround(loseAfter * kRate)) {}
+    SoundService& Playback() override { return playback_; }
+    MciDevice& Recorder() override { return mci_; }
+    bool HasOutput() const override { return true; }
+    bool HasInput() const override { return true; }
+    void RunFor(double seconds) override
+    {
+        runsAfterLoss += lost;
+        const auto frames = std::min<int64_t>(std::llround(seconds * kRate), loseAt_ - played_);
+        input_->Play(static_cast<size_t>(frames));
+        played_ += frames;
+        if (played_ == loseAt_ && !lost) {
+            lost = true;
+            input_->Lose("the test's server is gone");
+        }
+    }
+    void WaitForSound() override {}
+    bool IsPlaying() const override { return false; }
+    std::unique_ptr<BlockCapture> OpenInputStream() override
+    {
+        auto input = std::make_unique<FadingInput>(tone_, kRate, 1, 480);
+        input_ = input.get();
+        return input;
+    }
+
+    bool lost = false;
+    int runsAfterLoss = 0;
+
+private:
+    std::vector<float> tone_;
+    int64_t loseAt_, played_ = 0;
+    FadingInput* input_ = nullptr;
+    FakePlayback playback_;
+    RecordingMci mci_;
+};
+
+TEST(MeterLiveCli, InputThatGoesAwayIsSaidOnceWithTheFiguresMeasured)
+{
+    // 0.1 % at 4 Hz: the weighted two-sigma reads 0.99692 of it (the
+    // weighting's gain is 1 at 4 Hz), over whatever was measured.
+    const auto x = Sweep(10, [](double t) { return FmHz(t); });
+    const struct {
+        double loseAfter;
+        bool figures;
+        std::string message;
+    } cases[] = {
+        {4, true, "The sound input went away after 4.0 s: the test's server is gone."},
+        // Of 8 s asked for, a fifth lets the filters settle; then a second of statistics.
+        {1, false, "The sound input went away after 1.0 s: the test's server is gone. The meter needs at least 2.6 seconds "
+                   "of the tone in channel 1"},
+        {20, true, ""},  // never, within the 8 s asked for
+    };
+    for (const auto& c : cases) {
+        FadingSound sound(x, c.loseAfter);
+        std::ostringstream out;
+        const LiveRequest req{true, 8};
+        const MeterOutcome o = RunMeterLive(sound, req, {}, true, out);
+        EXPECT_EQ(sound.runsAfterLoss, 0) << c.loseAfter;  // it ends at once
+        if (c.message.empty()) {
+            EXPECT_TRUE(o.messages.empty()) << c.loseAfter;
+        } else {
+            ASSERT_EQ(o.messages.size(), 1u) << c.loseAfter;
+            EXPECT_EQ(o.messages[0].first, kMeterCaption);
+            EXPECT_TRUE(o.messages[0].second.starts_with(c.message)) << o.messages[0].second;
+        }
+        ASSERT_EQ(o.ok, c.figures) << c.loseAfter;
+        if (!c.figures)
+            continue;
+        const auto& ch = o.json["channels"][0];
+        const double measured = std::min(c.loseAfter, 8.0);
+        // The run counts from the tone's first sample through the demodulator.
+        EXPECT_LE(ch["seconds"].get<double>(), measured) << c.loseAfter;
+        EXPECT_GT(ch["seconds"].get<double>(), measured - 0.05) << c.loseAfter;
+        EXPECT_NEAR(ch["weighted"]["two_sigma_percent"].get<double>(), 0.099692, 0.003) << c.loseAfter;
+        // Every update up to the loss was written, ten a second.
+        const std::string lines = out.str();
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), std::lround(measured * 10)) << c.loseAfter;
+    }
 }
 
 TEST(LiveMeter, RefusesWhatItCannotMeasure)
