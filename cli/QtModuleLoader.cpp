@@ -11,6 +11,8 @@ namespace tarvo {
 
 namespace {
 
+bool g_loaded = false;  // by LoadQtModule
+
 std::string ProgramDir()
 {
     char buf[PATH_MAX];
@@ -23,6 +25,8 @@ std::string ProgramDir()
 }
 
 }  // namespace
+
+bool QtModuleLoaded() { return g_loaded; }
 
 const QtModule* LoadQtModule(std::string& why)
 {
@@ -41,6 +45,7 @@ const QtModule* LoadQtModule(std::string& why)
                 failure = ::dlerror();
         }
         if (handle) {
+            g_loaded = true;
             module.createSound = reinterpret_cast<TarvoCreateSoundFn>(::dlsym(handle, kCreateSoundSymbol));
             module.writeMeterPng = reinterpret_cast<TarvoWriteMeterPngFn>(::dlsym(handle, kWriteMeterPngSymbol));
             module.writeMeterReport =

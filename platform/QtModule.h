@@ -43,5 +43,7 @@ struct QtModule {
 // program's folder (where it is installed). Null, with the reason in why,
 // when it cannot be loaded. It stays loaded until the program ends.
 const QtModule* LoadQtModule(std::string& why);
+// Whether LoadQtModule has loaded it.
+bool QtModuleLoaded();
 
 }  // namespace tarvo
