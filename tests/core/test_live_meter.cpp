@@ -372,6 +372,33 @@ TEST(LiveMeter, TrackKeepsTheLastTenSeconds)
     const auto [lo, hi] = std::minmax_element(ch.trackPercent.begin(), ch.trackPercent.end());
     EXPECT_NEAR(*hi, 0.1, 0.01);
     EXPECT_NEAR(*lo, -0.1, 0.01);
+    // A hundred points a second, evenly spaced.
+    EXPECT_NEAR(static_cast<double>(ch.trackSeconds.size()), 1000, 20);
+    for (size_t i = 1; i < ch.trackSeconds.size(); ++i)
+        ASSERT_NEAR(ch.trackSeconds[i] - ch.trackSeconds[i - 1], 0.01, 0.001) << i;
+}
+
+TEST(LiveMeter, EachChannelIsMeasuredOnItsOwnTone)
+{
+    // Three channels, each its own tone: every channel, and a channel chosen
+    // alone, reads its own carrier.
+    const double hz[3] = {1000, 2000, 3150};
+    std::vector<float> x(3 * 3 * kRate);
+    for (size_t i = 0; i < x.size() / 3; ++i)
+        for (size_t c = 0; c < 3; ++c)
+            x[i * 3 + c] = static_cast<float>(0.5 * std::sin(2 * std::numbers::pi * hz[c] * static_cast<double>(i) / kRate));
+    for (const std::vector<int>& chosen : {std::vector<int>{}, std::vector<int>{3}, std::vector<int>{2}}) {
+        LiveSettings s;
+        s.channels = chosen;
+        LiveMeter m(kRate, 3, s);
+        const auto updates = Play(m, x, 3, 1000);
+        const auto& last = updates.back().channels;
+        ASSERT_EQ(last.size(), chosen.empty() ? 3u : 1u);
+        for (const auto& ch : last) {
+            ASSERT_TRUE(ch.carrierHz.has_value()) << ch.channel;
+            EXPECT_NEAR(*ch.carrierHz, hz[ch.channel - 1], 0.01) << ch.channel;
+        }
+    }
 }
 
 TEST(LiveCarrierSearch, TakesAToneThatStandsOverTheFloorAndHoldsATenthOfThePower)
