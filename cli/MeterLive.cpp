@@ -14,7 +14,7 @@ namespace tarvo {
 namespace {
 
 constexpr double kLongestRun = 24 * 3600;
-constexpr double kLateSeconds = 5;  // how long the input may lag the clock before the run gives up waiting
+constexpr double kLateSeconds = 5;  // how long the input may give nothing before the run gives up waiting
 
 nlohmann::ordered_json Figure(const std::optional<double>& v, int decimals)
 {
@@ -154,12 +154,15 @@ MeterOutcome RunMeterLive(SoundPlatform& sound, const LiveRequest& req, const me
     });
     wanted = std::llround(req.seconds * format.rate);
     // Until the input has given the seconds asked for, has gone away or has
-    // stalled.
-    const auto start = std::chrono::steady_clock::now();
-    while (taken < wanted && !lost) {
+    // stalled: given nothing for a while (it may start late, as a sound
+    // server's idle sink does, and still go on).
+    auto progress = std::chrono::steady_clock::now();
+    for (int64_t before = taken; taken < wanted && !lost; before = taken) {
         sound.RunFor(0.05);
-        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        if (elapsed > req.seconds + kLateSeconds)
+        const auto now = std::chrono::steady_clock::now();
+        if (taken != before)
+            progress = now;
+        else if (std::chrono::duration<double>(now - progress).count() > kLateSeconds)
             break;
     }
     input->Stop();

@@ -17,11 +17,13 @@
 
 #include <sndfile.h>
 
+#include <chrono>
 #include <cmath>
 #include <functional>
 #include <numbers>
 #include <random>
 #include <sstream>
+#include <thread>
 
 using namespace tarvo;
 using namespace tarvo::test;
@@ -449,8 +451,9 @@ TEST(LiveCarrierSearch, TakesAToneThatStandsOverTheFloorAndHoldsATenthOfThePower
     EXPECT_GT(lobe(0.02) / (lobe(0.02) + 1025 * std::pow(click(0.02, 25), 2)), 0.2);
 }
 
-// A sound input that plays a tone as the meter lets time pass and goes
-// away after a set time, as a sound server that is killed.
+// A sound input that plays a tone as the meter lets time pass and after a
+// set time goes away, as a sound server that is killed, or stalls (gives
+// nothing more, time passing as it should).
 class FadingInput : public BufferCapture {
 public:
     using BufferCapture::BufferCapture;
@@ -463,7 +466,10 @@ public:
 
 class FadingSound : public SoundPlatform {
 public:
-    FadingSound(std::vector<float> tone, double loseAfter) : tone_(std::move(tone)), loseAt_(std::llround(loseAfter * kRate)) {}
+    FadingSound(std::vector<float> tone, double loseAfter, bool stall)
+        : tone_(std::move(tone)), loseAt_(std::llround(loseAfter * kRate)), stall_(stall)
+    {
+    }
     SoundService& Playback() override { return playback_; }
     MciDevice& Recorder() override { return mci_; }
     bool HasOutput() const override { return true; }
@@ -471,10 +477,14 @@ public:
     void RunFor(double seconds) override
     {
         runsAfterLoss += lost;
+        if (played_ == loseAt_) {
+            std::this_thread::sleep_for(std::chrono::duration<double>(seconds));  // stalled
+            return;
+        }
         const auto frames = std::min<int64_t>(std::llround(seconds * kRate), loseAt_ - played_);
         input_->Play(static_cast<size_t>(frames));
         played_ += frames;
-        if (played_ == loseAt_ && !lost) {
+        if (played_ == loseAt_ && !stall_) {
             lost = true;
             input_->Lose("the test's server is gone");
         }
@@ -494,6 +504,7 @@ public:
 private:
     std::vector<float> tone_;
     int64_t loseAt_, played_ = 0;
+    bool stall_;
     FadingInput* input_ = nullptr;
     FakePlayback playback_;
     RecordingMci mci_;
@@ -506,17 +517,19 @@ TEST(MeterLiveCli, InputThatGoesAwayIsSaidOnceWithTheFiguresMeasured)
     const auto x = Sweep(10, [](double t) { return FmHz(t); });
     const struct {
         double loseAfter;
-        bool figures;
+        bool stall, figures;
         std::string message;
     } cases[] = {
-        {4, true, "The sound input went away after 4.0 s: the test's server is gone."},
+        {4, false, true, "The sound input went away after 4.0 s: the test's server is gone."},
         // Of 8 s asked for, a fifth lets the filters settle; then a second of statistics.
-        {1, false, "The sound input went away after 1.0 s: the test's server is gone. The meter needs at least 2.6 seconds "
-                   "of the tone in channel 1"},
-        {20, true, ""},  // never, within the 8 s asked for
+        {1, false, false, "The sound input went away after 1.0 s: the test's server is gone. The meter needs at least 2.6 seconds "
+                          "of the tone in channel 1"},
+        // Given nothing for 5 s, the run gives up waiting.
+        {3, true, true, "The sound input stopped after 3.0 s of the 8.0 s asked for."},
+        {20, false, true, ""},  // never, within the 8 s asked for
     };
     for (const auto& c : cases) {
-        FadingSound sound(x, c.loseAfter);
+        FadingSound sound(x, c.loseAfter, c.stall);
         std::ostringstream out;
         const LiveRequest req{true, 8};
         const MeterOutcome o = RunMeterLive(sound, req, {}, true, out);
