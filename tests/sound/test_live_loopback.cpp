@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <functional>
 #include <sstream>
@@ -224,6 +225,12 @@ TEST(LiveLoopback, InputThatGoesAwayEndsTheRunWithOneMessageAndTheFiguresMeasure
         const std::string head = "The sound input went away after ";
         ASSERT_TRUE(text.starts_with(head)) << text;
         const double measured = std::stod(text.substr(head.size()));
+        // The reason in the message's own words: the server's text unquoted, in a sentence.
+        const size_t reason = text.find(" s: ") + 4;
+        ASSERT_LT(reason, text.size()) << text;
+        EXPECT_TRUE(std::islower(static_cast<unsigned char>(text[reason]))) << text;
+        EXPECT_EQ(text.find('"'), std::string::npos) << text;
+        EXPECT_TRUE(text.ends_with(".")) << text;
         EXPECT_GE(measured, 6.0) << text;
         // Every update measured was written: one every 0.1 s, the message's
         // seconds to one decimal.
