@@ -258,6 +258,7 @@ void CLiveMeterDialog::Open()
         ShowNothing(QStringLiteral("No sound input device was found: the live meter needs one to listen to."));
         return;
     }
+    input_->SetLossSink([this](const std::string& why) { InputLost(why); });
     std::string why;
     const bool started = input_->Start(
         [this](const float* frames, size_t count) {
@@ -294,6 +295,20 @@ void CLiveMeterDialog::Open()
                     .arg(f.channels == 1 ? QString() : QStringLiteral("s")));
 }
 
+// The input went away: said once in the status line, over the figures
+// measured until then, which stay. The input is let go once the call that
+// told us has returned.
+void CLiveMeterDialog::InputLost(const std::string& why)
+{
+    lost_ = true;
+    status_->setText(QStringLiteral("The sound input went away after %1 s: %2. The figures are those measured until then.")
+                         .arg(meter_ ? meter_->Seconds() : 0.0, 0, 'f', 1)
+                         .arg(QString::fromStdString(why)));
+    reset_->setEnabled(false);
+    pause_->setEnabled(false);
+    QMetaObject::invokeMethod(this, [this] { Release(); }, Qt::QueuedConnection);
+}
+
 void CLiveMeterDialog::ApplyNominal()
 {
     const double chosen = nominal_->currentData().toDouble();
@@ -304,7 +319,8 @@ void CLiveMeterDialog::ApplyNominal()
 
 void CLiveMeterDialog::ShowNothing(const QString& status)
 {
-    status_->setText(status);
+    if (!lost_)
+        status_->setText(status);
     speed_->setText(QStringLiteral("--"));
     speedHz_->clear();
     carrier_->clear();
@@ -332,7 +348,8 @@ void CLiveMeterDialog::Show(const meter::LiveUpdate& u)
     QString status = QStringLiteral("Locked on %1 Hz.").arg(c.referenceHz, 0, 'f', 1);
     if (c.relocks > 0)
         status = QStringLiteral("Re-locked on %1 Hz (the tone moved; the figures started again).").arg(c.referenceHz, 0, 'f', 1);
-    status_->setText(status);
+    if (!lost_)
+        status_->setText(status);
 
     if (c.speedErrorPercent) {
         speed_->setText(Signed(*c.speedErrorPercent, 3) + QStringLiteral(" %"));

@@ -4,6 +4,7 @@
 // each, the whole run since the last reset, and the last ten seconds of the
 // deviation. The input is held while the dialog is open and released when
 // it closes; the window's other commands (3Khz, WN) keep working meanwhile.
+// An input that goes away is said so once; the figures stay.
 #pragma once
 
 #include "meter/LiveMeter.h"
@@ -58,6 +59,7 @@ private:
     void Open();
     void Release();
     void ApplyNominal();
+    void InputLost(const std::string& why);
     void Show(const meter::LiveUpdate& u);
     void ShowNothing(const QString& status);
 
@@ -65,6 +67,7 @@ private:
     std::unique_ptr<BlockCapture> input_;
     std::unique_ptr<meter::LiveMeter> meter_;
     bool paused_ = false;
+    bool lost_ = false;  // the input went away
 
     QLabel* status_ = nullptr;
     QLabel* speed_ = nullptr;

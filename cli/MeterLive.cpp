@@ -14,7 +14,7 @@ namespace tarvo {
 namespace {
 
 constexpr double kLongestRun = 24 * 3600;
-constexpr double kLateSeconds = 5;  // how long the input may lag the clock before the run gives up waiting
+constexpr double kLateSeconds = 5;  // how long the input may give nothing before the run gives up waiting
 
 nlohmann::ordered_json Figure(const std::optional<double>& v, int decimals)
 {
@@ -115,7 +115,8 @@ MeterOutcome RunMeterLive(SoundPlatform& sound, const LiveRequest& req, const me
     std::unique_ptr<BlockCapture> input = sound.OpenInputStream();
     std::unique_ptr<meter::LiveMeter> live;
     int64_t wanted = 0, taken = 0;
-    std::string why;
+    bool lost = false;
+    std::string why, lostWhy;
     auto sink = [&](const float* frames, size_t count) {
         if (!live || taken >= wanted)
             return;
@@ -123,6 +124,11 @@ MeterOutcome RunMeterLive(SoundPlatform& sound, const LiveRequest& req, const me
         live->Push(frames, n);
         taken += static_cast<int64_t>(n);
     };
+    if (input)
+        input->SetLossSink([&](const std::string& reason) {
+            lost = true;
+            lostWhy = reason;
+        });
     if (!input || !input->Start(sink, why)) {
         o.messages.emplace_back(kMeterCaption, "The live meter has no sound input" + (why.empty() ? std::string() : ": " + why) + ".");
         return o;
@@ -147,21 +153,34 @@ MeterOutcome RunMeterLive(SoundPlatform& sound, const LiveRequest& req, const me
         out.flush();
     });
     wanted = std::llround(req.seconds * format.rate);
-    // Until the input has given the seconds asked for, or has stalled.
-    const auto start = std::chrono::steady_clock::now();
-    while (taken < wanted) {
+    // Until the input has given the seconds asked for, has gone away or has
+    // stalled: given nothing for a while (it may start late, as a sound
+    // server's idle sink does, and still go on).
+    auto progress = std::chrono::steady_clock::now();
+    for (int64_t before = taken; taken < wanted && !lost; before = taken) {
         sound.RunFor(0.05);
-        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        if (elapsed > req.seconds + kLateSeconds)
+        const auto now = std::chrono::steady_clock::now();
+        if (taken != before)
+            progress = now;
+        else if (std::chrono::duration<double>(now - progress).count() > kLateSeconds)
             break;
     }
     input->Stop();
-    if (taken < wanted) {
-        o.messages.emplace_back(kMeterCaption, "The sound input stopped after " + meter::FixedText(static_cast<double>(taken) / format.rate, 2) +
-                                                   " s of the " + meter::FixedText(req.seconds, 2) + " s asked for.");
-        return o;
+    if (taken >= wanted)
+        return DescribeMeterResult(live->WholeRun());
+    // Cut short: the figures of what was measured, and one message that says
+    // why there is no more (and why there are no figures, when there are none).
+    const std::string measured = meter::FixedText(static_cast<double>(taken) / format.rate, 1);
+    std::string text = lost ? "The sound input went away after " + measured + " s: " + lostWhy + "."
+                            : "The sound input stopped after " + measured + " s of the " + meter::FixedText(req.seconds, 1) +
+                                  " s asked for.";
+    o = DescribeMeterResult(live->WholeRun());
+    if (!o.ok && !o.messages.empty()) {
+        text += " " + o.messages.front().second;
+        o.messages.erase(o.messages.begin());
     }
-    return DescribeMeterResult(live->WholeRun());
+    o.messages.insert(o.messages.begin(), {kMeterCaption, text});
+    return o;
 }
 
 }  // namespace tarvo

@@ -33,6 +33,8 @@ std::string LiveText(const meter::LiveUpdate& u);
 // Measures the sound input for req.seconds with the meter's settings,
 // writing each update to out as it comes (a JSON line or a text line); the
 // outcome holds the whole run's figures, or the message why there are none.
+// An input that goes away ends the run at once, one that gives nothing for
+// 5 s then: one message says so, beside the figures of what was measured.
 MeterOutcome RunMeterLive(SoundPlatform& sound, const LiveRequest& req, const meter::MeterSettings& settings, bool json,
                           std::ostream& out);
 

@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <climits>
 #include <mutex>
 #include <string>
@@ -10,6 +11,8 @@
 namespace tarvo {
 
 namespace {
+
+std::atomic<bool> g_loaded{false};  // set by Load once the module is open
 
 std::string ProgramDir()
 {
@@ -51,6 +54,8 @@ void Load(Loaded& loaded)
         loaded.failure = failure;
         return;
     }
+    // Its libraries are in the process from here on, whatever else fails.
+    g_loaded = true;
     QtModule m;
     m.createSound = reinterpret_cast<TarvoCreateSoundFn>(::dlsym(handle, kCreateSoundSymbol));
     m.writeMeterPng = reinterpret_cast<TarvoWriteMeterPngFn>(::dlsym(handle, kWriteMeterPngSymbol));
@@ -63,6 +68,8 @@ void Load(Loaded& loaded)
 }
 
 }  // namespace
+
+bool QtModuleLoaded() { return g_loaded; }
 
 const QtModule* LoadQtModule(std::string& why)
 {

@@ -484,8 +484,10 @@ MeterResult LiveMeter::WholeRun() const
             return r;
         }
         if (age < RunSettle() + kLeastRunSeconds) {
-            r.message = "The meter needs at least 2 seconds of the tone in channel " + std::to_string(c->number) +
-                        "; it has " + FixedText(age, 2) + " s since it was locked.";
+            // Its filters' settling time and a second of statistics.
+            r.message = "The meter needs at least " + FixedText(RunSettle() + kLeastRunSeconds, 1) +
+                        " seconds of the tone in channel " + std::to_string(c->number) + "; it has " + FixedText(age, 2) +
+                        " s since it was locked.";
             return r;
         }
         ChannelFigures f = c->run->Finish();

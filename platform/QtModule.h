@@ -46,5 +46,7 @@ struct QtModule {
 // for it, and every call gives the same outcome. It stays loaded until the
 // program ends.
 const QtModule* LoadQtModule(std::string& why);
+// Whether LoadQtModule has loaded it.
+bool QtModuleLoaded();
 
 }  // namespace tarvo

@@ -19,10 +19,12 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <mutex>
 
 namespace tarvo {
 
 std::unique_ptr<BlockCapture> OpenQtInputStream();  // QtBlockCapture.cpp
+bool TakeInputComplaint(const QString& message);    // QtBlockCapture.cpp
 
 namespace {
 
@@ -253,12 +255,16 @@ private:
 };
 
 // The audio backend's own complaint about a missing sound server is left
-// out: the hosts say in their own words that no device was found.
+// out: the hosts say in their own words that no device was found. Its
+// complaints about a live input's stream become that input's reason for
+// going away (the backend may complain from its own thread).
 QtMessageHandler g_previousHandler = nullptr;
 
 void SoundMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
     if (type == QtWarningMsg && message.startsWith(QLatin1String("PulseAudioService:")))
+        return;
+    if (type == QtWarningMsg && TakeInputComplaint(message))
         return;
     if (g_previousHandler)
         g_previousHandler(type, context, message);
@@ -266,15 +272,21 @@ void SoundMessageHandler(QtMsgType type, const QMessageLogContext& context, cons
         qt_message_output(type, context, message);
 }
 
+}  // namespace
+
+void InstallSoundMessageHandler()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { g_previousHandler = qInstallMessageHandler(SoundMessageHandler); });
+}
+
+namespace {
+
 class QtSoundPlatform : public SoundPlatform {
 public:
     explicit QtSoundPlatform(const std::string& dataDir)
     {
-        static const bool installed = [] {
-            g_previousHandler = qInstallMessageHandler(SoundMessageHandler);
-            return true;
-        }();
-        (void)installed;
+        InstallSoundMessageHandler();
         if (!QCoreApplication::instance()) {
             static int argc = 1;
             static char name[] = "tarvo";

@@ -15,6 +15,9 @@ namespace tarvo {
 
 // Frames of interleaved channels as floats from -1 to 1, as they arrive.
 using BlockSink = std::function<void(const float* frames, size_t count)>;
+// Told once, with the reason, when a started input goes away (its sound
+// server or device is gone): no block arrives after it.
+using LossSink = std::function<void(const std::string& why)>;
 
 class BlockCapture {
 public:
@@ -25,6 +28,21 @@ public:
     virtual CaptureFormat Format() const = 0;
     // Stops and releases the input; no block arrives after it.
     virtual void Stop() = 0;
+    // Who is told when the input goes away. Called where blocks arrive,
+    // never from within Start or Stop; the capture may be stopped from it,
+    // but not destroyed.
+    void SetLossSink(LossSink sink) { loss_ = std::move(sink); }
+
+protected:
+    // For an implementation whose input has gone away.
+    void ReportLoss(const std::string& why)
+    {
+        if (loss_)
+            loss_(why);
+    }
+
+private:
+    LossSink loss_;
 };
 
 // Captured bytes of the format's kind as floats, appended to out: every

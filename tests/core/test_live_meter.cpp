@@ -8,17 +8,22 @@
 #include "cli/MeterLive.h"
 #include "meter/LiveMeter.h"
 #include "meter/Meter.h"
+#include "platform/SoundPlatform.h"
 #include "sound/BlockCapture.h"
+
+#include "FakeSound.h"
 
 #include <gtest/gtest.h>
 
 #include <sndfile.h>
 
+#include <chrono>
 #include <cmath>
 #include <functional>
 #include <numbers>
 #include <random>
 #include <sstream>
+#include <thread>
 
 using namespace tarvo;
 using namespace tarvo::test;
@@ -268,6 +273,43 @@ TEST(LiveMeter, ToneThatStopsIsLostThenFoundAgain)
     EXPECT_NEAR(*updates.back().channels[0].carrierHz, 3150, 0.05);
 }
 
+TEST(LiveMeter, ToneIsLostAtTheEndOfItsSecondUnitWithoutIt)
+{
+    // The carrier's mean is kept in units of 50 ms and an update comes every
+    // 100 ms. A unit that holds no input has no tone; the second such unit
+    // in a row loses the tone, and the update that follows says so. A unit
+    // only partly silent still holds the tone.
+    struct Case {
+        const char* name;
+        std::vector<std::pair<double, double>> silences;  // from, to
+        double shown;  // the first update without the tone
+    } cases[] = {
+        {"silence from an update on", {{3.0, 6}}, 3.1},
+        {"silence from mid-update", {{2.95, 6}}, 3.1},
+        {"silence from within a unit", {{3.02, 6}}, 3.2},
+        {"silence from within a unit late in an update", {{3.07, 6}}, 3.2},
+        {"one silent unit", {{3.0, 3.05}}, 1e9},
+        {"one silent unit, a unit of tone, one silent unit", {{3.0, 3.05}, {3.1, 3.15}}, 1e9},
+    };
+    for (const Case& c : cases) {
+        LiveMeter m(kRate, 1, {});
+        std::vector<float> x = Sweep(6, [](double) { return 3150.0; });
+        for (const auto& [from, to] : c.silences)
+            std::fill(x.begin() + std::lround(from * kRate), x.begin() + std::lround(to * kRate), 0.f);
+        const auto updates = Play(m, x, 1, 1024);
+        double shown = 1e9;
+        for (const LiveUpdate& u : updates)
+            if (u.seconds > 1 && u.channels[0].state != LiveState::Locked) {
+                shown = u.seconds;
+                break;
+            }
+        EXPECT_NEAR(shown, c.shown, 1e-6) << c.name;
+        if (c.shown > 1e8) {
+            EXPECT_EQ(updates.back().channels[0].relocks, 0) << c.name;
+        }
+    }
+}
+
 // The first update with window figures, and with whole-run figures, after `from`.
 std::pair<double, double> FirstFigures(const std::vector<LiveUpdate>& updates, double from)
 {
@@ -332,6 +374,186 @@ TEST(LiveMeter, TrackKeepsTheLastTenSeconds)
     const auto [lo, hi] = std::minmax_element(ch.trackPercent.begin(), ch.trackPercent.end());
     EXPECT_NEAR(*hi, 0.1, 0.01);
     EXPECT_NEAR(*lo, -0.1, 0.01);
+    // A hundred points a second, evenly spaced.
+    EXPECT_NEAR(static_cast<double>(ch.trackSeconds.size()), 1000, 20);
+    for (size_t i = 1; i < ch.trackSeconds.size(); ++i)
+        ASSERT_NEAR(ch.trackSeconds[i] - ch.trackSeconds[i - 1], 0.01, 0.001) << i;
+}
+
+TEST(LiveMeter, EachChannelIsMeasuredOnItsOwnTone)
+{
+    // Three channels, each its own tone: every channel, and a channel chosen
+    // alone, reads its own carrier.
+    const double hz[3] = {1000, 2000, 3150};
+    std::vector<float> x(3 * 3 * kRate);
+    for (size_t i = 0; i < x.size() / 3; ++i)
+        for (size_t c = 0; c < 3; ++c)
+            x[i * 3 + c] = static_cast<float>(0.5 * std::sin(2 * std::numbers::pi * hz[c] * static_cast<double>(i) / kRate));
+    for (const std::vector<int>& chosen : {std::vector<int>{}, std::vector<int>{3}, std::vector<int>{2}}) {
+        LiveSettings s;
+        s.channels = chosen;
+        LiveMeter m(kRate, 3, s);
+        const auto updates = Play(m, x, 3, 1000);
+        const auto& last = updates.back().channels;
+        ASSERT_EQ(last.size(), chosen.empty() ? 3u : 1u);
+        for (const auto& ch : last) {
+            ASSERT_TRUE(ch.carrierHz.has_value()) << ch.channel;
+            EXPECT_NEAR(*ch.carrierHz, hz[ch.channel - 1], 0.01) << ch.channel;
+        }
+    }
+}
+
+TEST(LiveCarrierSearch, TakesAToneThatStandsOverTheFloorAndHoldsATenthOfThePower)
+{
+    // Half a second at 8000 Hz: its newest 2048 samples are searched, in
+    // bins of 8000 / 2048 Hz. A tone of amplitude a on a bin has a lobe of
+    // 1.5 (a 2048 / 4)^2; a click of height h in the middle of the samples
+    // searched puts h^2 in every bin.
+    constexpr int rate = 8000;
+    constexpr size_t n = rate / 2, len = 2048, middle = n - len / 2;
+    constexpr double hz = 1000;  // on bin 256
+    auto tone = [](double a, double f) {
+        return [a, f](size_t i) { return a * std::sin(2 * std::numbers::pi * f * static_cast<double>(i) / rate); };
+    };
+    auto lobe = [](double a) { return 1.5 * std::pow(a * len / 4, 2); };
+    // The height of a click whose bins lie `db` under the lobe of a tone of amplitude a.
+    auto click = [&](double a, double db) { return std::sqrt(lobe(a) / std::pow(10, db / 10)); };
+    const struct {
+        const char* name;
+        std::function<double(size_t)> x;
+        double want;  // 0: no tone
+    } cases[] = {
+        {"a tone", tone(0.5, hz), hz},
+        {"a tone over a hum below the carriers with a twentieth of its power", 
+         [&](size_t i) { return tone(0.5, hz)(i) + tone(0.5 / std::sqrt(20.0), 20)(i); }, hz},
+        // Far over the floor, but a hum of 25 times its power leaves the tone 4 % of the input.
+        {"a tone under a hum below the carriers with 25 times its power",
+         [&](size_t i) { return tone(0.1, hz)(i) + tone(0.5, 20)(i); }, 0},
+        // The click's bins 40 dB under the lobe: the tone passes both.
+        {"a tone over a click 40 dB under it in every bin",
+         [&](size_t i) { return tone(0.02, hz)(i) + (i == middle ? click(0.02, 40) : 0); }, hz},
+        // 25 dB over the median only, though the tone holds a fifth of the input (its lobe against
+        // 1025 bins of the click 25 dB under it).
+        {"a tone over a click 25 dB under it in every bin",
+         [&](size_t i) { return tone(0.02, hz)(i) + (i == middle ? click(0.02, 25) : 0); }, 0},
+    };
+    for (const auto& c : cases) {
+        std::vector<float> x(n);
+        for (size_t i = 0; i < n; ++i)
+            x[i] = static_cast<float>(c.x(i));
+        const double found = meter::FindLiveCarrier(x.data(), n, 1, rate);
+        if (c.want > 0)
+            EXPECT_NEAR(found, c.want, 0.5) << c.name;
+        else
+            EXPECT_EQ(found, 0) << c.name;
+    }
+    // The click 25 dB under: a fifth of the power in the tone, as said.
+    EXPECT_GT(lobe(0.02) / (lobe(0.02) + 1025 * std::pow(click(0.02, 25), 2)), 0.2);
+}
+
+// A sound input that plays a tone as the meter lets time pass and after a
+// set time goes away, as a sound server that is killed, or stalls (gives
+// nothing more, time passing as it should).
+class FadingInput : public BufferCapture {
+public:
+    using BufferCapture::BufferCapture;
+    void Lose(const std::string& why)
+    {
+        Stop();
+        ReportLoss(why);
+    }
+};
+
+class FadingSound : public SoundPlatform {
+public:
+    FadingSound(std::vector<float> tone, double loseAfter, bool stall)
+        : tone_(std::move(tone)), loseAt_(std::llround(loseAfter * kRate)), stall_(stall)
+    {
+    }
+    SoundService& Playback() override { return playback_; }
+    MciDevice& Recorder() override { return mci_; }
+    bool HasOutput() const override { return true; }
+    bool HasInput() const override { return true; }
+    void RunFor(double seconds) override
+    {
+        runsAfterLoss += lost;
+        if (played_ == loseAt_) {
+            std::this_thread::sleep_for(std::chrono::duration<double>(seconds));  // stalled
+            return;
+        }
+        const auto frames = std::min<int64_t>(std::llround(seconds * kRate), loseAt_ - played_);
+        input_->Play(static_cast<size_t>(frames));
+        played_ += frames;
+        if (played_ == loseAt_ && !stall_) {
+            lost = true;
+            input_->Lose("the test's server is gone");
+        }
+    }
+    void WaitForSound() override {}
+    bool IsPlaying() const override { return false; }
+    std::unique_ptr<BlockCapture> OpenInputStream() override
+    {
+        auto input = std::make_unique<FadingInput>(tone_, kRate, 1, 480);
+        input_ = input.get();
+        return input;
+    }
+
+    bool lost = false;
+    int runsAfterLoss = 0;
+
+private:
+    std::vector<float> tone_;
+    int64_t loseAt_, played_ = 0;
+    bool stall_;
+    FadingInput* input_ = nullptr;
+    FakePlayback playback_;
+    RecordingMci mci_;
+};
+
+TEST(MeterLiveCli, InputThatGoesAwayIsSaidOnceWithTheFiguresMeasured)
+{
+    // 0.1 % at 4 Hz: the weighted two-sigma reads 0.99692 of it (the
+    // weighting's gain is 1 at 4 Hz), over whatever was measured.
+    const auto x = Sweep(10, [](double t) { return FmHz(t); });
+    const struct {
+        double loseAfter;
+        bool stall, figures;
+        std::string message;
+    } cases[] = {
+        {4, false, true, "The sound input went away after 4.0 s: the test's server is gone."},
+        // Of 8 s asked for, a fifth lets the filters settle; then a second of statistics.
+        {1, false, false, "The sound input went away after 1.0 s: the test's server is gone. The meter needs at least 2.6 seconds "
+                          "of the tone in channel 1"},
+        // Given nothing for 5 s, the run gives up waiting.
+        {3, true, true, "The sound input stopped after 3.0 s of the 8.0 s asked for."},
+        {20, false, true, ""},  // never, within the 8 s asked for
+    };
+    for (const auto& c : cases) {
+        FadingSound sound(x, c.loseAfter, c.stall);
+        std::ostringstream out;
+        const LiveRequest req{true, 8};
+        const MeterOutcome o = RunMeterLive(sound, req, {}, true, out);
+        EXPECT_EQ(sound.runsAfterLoss, 0) << c.loseAfter;  // it ends at once
+        if (c.message.empty()) {
+            EXPECT_TRUE(o.messages.empty()) << c.loseAfter;
+        } else {
+            ASSERT_EQ(o.messages.size(), 1u) << c.loseAfter;
+            EXPECT_EQ(o.messages[0].first, kMeterCaption);
+            EXPECT_TRUE(o.messages[0].second.starts_with(c.message)) << o.messages[0].second;
+        }
+        ASSERT_EQ(o.ok, c.figures) << c.loseAfter;
+        if (!c.figures)
+            continue;
+        const auto& ch = o.json["channels"][0];
+        const double measured = std::min(c.loseAfter, 8.0);
+        // The run counts from the tone's first sample through the demodulator.
+        EXPECT_LE(ch["seconds"].get<double>(), measured) << c.loseAfter;
+        EXPECT_GT(ch["seconds"].get<double>(), measured - 0.05) << c.loseAfter;
+        EXPECT_NEAR(ch["weighted"]["two_sigma_percent"].get<double>(), 0.099692, 0.003) << c.loseAfter;
+        // Every update up to the loss was written, ten a second.
+        const std::string lines = out.str();
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), std::lround(measured * 10)) << c.loseAfter;
+    }
 }
 
 TEST(LiveMeter, RefusesWhatItCannotMeasure)

@@ -31,13 +31,25 @@ std::vector<float> FmTone(double seconds)
     return x;
 }
 
+// A buffer played in blocks whose input can go away, as a sound server
+// that is killed: stopped, then the loss told.
+class LosableCapture : public BufferCapture {
+public:
+    using BufferCapture::BufferCapture;
+    void Lose(const std::string& why)
+    {
+        Stop();
+        ReportLoss(why);
+    }
+};
+
 class LiveWindow : public AppTest {
 protected:
     // Opens the dialog from the menu with a buffer of the tone as its input.
     CLiveMeterDialog* Open(double seconds)
     {
         app->liveInputFactory = [this, seconds]() -> std::unique_ptr<BlockCapture> {
-            auto fake = std::make_unique<BufferCapture>(FmTone(seconds), 48000, 1, 960);
+            auto fake = std::make_unique<LosableCapture>(FmTone(seconds), 48000, 1, 960);
             source = fake.get();
             return fake;
         };
@@ -54,7 +66,7 @@ protected:
         }
         return m;
     }
-    BufferCapture* source = nullptr;
+    LosableCapture* source = nullptr;
 };
 
 TEST_F(LiveWindow, ShowsTheSpeedErrorTheFiguresAndThePlot)
@@ -112,6 +124,42 @@ TEST_F(LiveWindow, ShowsTheSpeedErrorTheFiguresAndThePlot)
     EXPECT_TRUE(messages.empty());
 }
 
+TEST_F(LiveWindow, InputThatGoesAwayIsSaidOnceAndTheFiguresStay)
+{
+    Start();
+    CLiveMeterDialog* dlg = Open(9);
+    ASSERT_NE(dlg, nullptr);
+    ASSERT_TRUE(dlg->Listening());
+    dlg->NominalBox()->setCurrentIndex(1);  // 3150 Hz
+    source->Play(static_cast<size_t>(6.6 * 48000));
+    QApplication::processEvents();
+    const auto before = Readings(*dlg);
+    ASSERT_TRUE(before.at("status").startsWith("Locked on")) << before.at("status").toStdString();
+
+    source->Lose("connection terminated");
+    QApplication::processEvents();
+    auto after = Readings(*dlg);
+    EXPECT_EQ(after["status"],
+              "The sound input went away after 6.6 s: connection terminated. The figures are those measured until then.");
+    // Everything but the status as it was when the input went.
+    for (const auto& [label, text] : before) {
+        if (label != "status") {
+            EXPECT_EQ(after[label], text) << label.toStdString();
+        }
+    }
+    EXPECT_TRUE(after["run"].startsWith("Since the last reset (6.6 s)")) << after["run"].toStdString();
+    EXPECT_FALSE(dlg->Listening());  // let go of
+    EXPECT_FALSE(dlg->ResetButton()->isEnabled());
+    EXPECT_FALSE(dlg->PauseButton()->isEnabled());
+    // Another channel or nominal shows nothing new over it, and says nothing more.
+    dlg->NominalBox()->setCurrentIndex(0);
+    dlg->ChannelBox()->setCurrentIndex(0);
+    QApplication::processEvents();
+    EXPECT_EQ(Readings(*dlg)["status"], after["status"]);
+    dlg->close();
+    EXPECT_TRUE(messages.empty());
+}
+
 TEST_F(LiveWindow, SaysSoWhenThereIsNoInputOrNoTone)
 {
     Start();
@@ -126,7 +174,7 @@ TEST_F(LiveWindow, SaysSoWhenThereIsNoInputOrNoTone)
     dlg->close();
 
     app->liveInputFactory = [this]() -> std::unique_ptr<BlockCapture> {
-        auto fake = std::make_unique<BufferCapture>(std::vector<float>(2 * 48000, 0.f), 48000, 2, 512);
+        auto fake = std::make_unique<LosableCapture>(std::vector<float>(2 * 48000, 0.f), 48000, 2, 512);
         source = fake.get();
         return fake;
     };

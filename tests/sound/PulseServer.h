@@ -2,7 +2,8 @@
 // and configuration folders (so it never meets another server), a null sink
 // "tarvo_test" and the source "tarvo_mic" remapped from the sink's monitor
 // (Qt leaves monitor sources out). PULSE_SERVER points the process and its
-// children at it; the server is killed when the object goes.
+// children at it; the server is killed when the object goes. A test may
+// take the server or its capture streams away under a client.
 #pragma once
 
 #include "CliRunner.h"
@@ -14,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <string>
 
 namespace tarvo::test {
@@ -82,6 +84,32 @@ public:
     PulseServer& operator=(const PulseServer&) = delete;
 
     bool Running() const { return !server_.empty(); }
+
+    // Sends the server a signal, as a sound server that is stopped or
+    // killed under its clients.
+    void Signal(int signal) const
+    {
+        if (pid_ > 0)
+            ::kill(pid_, signal);
+    }
+    // Ends every client's capture stream while the server stays, as a
+    // device that is unplugged ends it (the remapped source's own stream is
+    // left alone). False when the server's command interface did not answer.
+    bool KillCaptureStreams() const
+    {
+        const std::string quiet = " >>" + ShellQuote((dir_.Path() / "log").string()) + " 2>&1";
+        if (std::system(("pactl load-module module-cli-protocol-unix" + quiet).c_str()) != 0)
+            return false;
+        std::istringstream list(Capture("pactl list short source-outputs"));
+        bool killed = false;
+        for (std::string line; std::getline(list, line);) {
+            if (line.find("module-remap-source") != std::string::npos)
+                continue;
+            const std::string id = line.substr(0, line.find('\t'));
+            killed |= std::system(("pacmd kill-source-output " + id + quiet).c_str()) == 0;
+        }
+        return killed;
+    }
     const std::string& Why() const { return why_; }
     const std::string& Server() const { return server_; }
 

@@ -1,6 +1,7 @@
 // The live meter on a real sound server: an FM test tone made here is played
 // into the null sink while tarvo-cli --meter-live measures what the source
-// remapped from its monitor hears.
+// remapped from its monitor hears, and what it does when that input goes
+// away under it.
 #include "CliRunner.h"
 #include "PulseServer.h"
 #include "ToneFile.h"
@@ -8,7 +9,20 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <functional>
 #include <sstream>
+#include <thread>
+
+extern char** environ;
 
 namespace tarvo::test {
 namespace {
@@ -70,6 +84,163 @@ TEST(LiveLoopback, FmToneReadsLiveAndAsAWholeRun)
     EXPECT_NEAR(c["weighted"]["two_sigma_percent"].get<double>(), 0.0997, 0.0997 * 0.03) << c;
     EXPECT_NEAR(c["carrier_hz"].get<double>(), 3150, 3150 * 0.0005) << c;
     EXPECT_TRUE(last["messages"].empty()) << last;
+}
+
+std::string Slurp(const std::filesystem::path& p)
+{
+    std::ifstream f(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+// tarvo-cli started in the background, its output going to files in dir.
+class Background {
+public:
+    Background(const std::vector<std::string>& args, const TempDir& dir) : out_(dir.Path() / "o"), err_(dir.Path() / "e")
+    {
+        std::vector<std::string> all{TARVO_CLI_PATH};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& a : all)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t files;
+        posix_spawn_file_actions_init(&files);
+        posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&files, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&files, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (posix_spawn(&pid_, argv[0], &files, nullptr, argv.data(), environ) != 0)
+            pid_ = 0;
+        posix_spawn_file_actions_destroy(&files);
+    }
+    ~Background()
+    {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+
+    bool Started() const { return pid_ > 0; }
+    std::string Out() const { return Slurp(out_); }
+    std::string Err() const { return Slurp(err_); }
+
+    // Waits until `done` holds or the program has ended, for at most
+    // `seconds` (a guard against a hang, not a measure of speed).
+    bool WaitFor(const std::function<bool()>& done, double seconds) const
+    {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        while (!done() && std::chrono::steady_clock::now() < until) {
+            if (Ended())
+                return done();
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return done();
+    }
+    // The exit status once the program has ended within `seconds`; -1 if it
+    // has not (it is killed then), -2 if it died of a signal.
+    int Wait(double seconds)
+    {
+        WaitFor([this] { return Ended(); }, seconds);
+        if (!Ended())
+            return -1;
+        return WIFEXITED(status_) ? WEXITSTATUS(status_) : -2;
+    }
+
+private:
+    bool Ended() const
+    {
+        if (pid_ > 0 && ::waitpid(pid_, &status_, WNOHANG) == pid_)
+            pid_ = 0;
+        return pid_ == 0;
+    }
+
+    std::filesystem::path out_, err_;
+    mutable pid_t pid_ = 0;
+    mutable int status_ = 0;
+};
+
+TEST(LiveLoopback, InputThatGoesAwayEndsTheRunWithOneMessageAndTheFiguresMeasured)
+{
+    // The meter listens to an FM tone for a minute; once it has measured
+    // six seconds its input is taken away (the whole run lets its filters
+    // settle for 4 s, then needs a second of statistics). It ends, says so once, gives
+    // the figures of what it measured (0.1 % at 4 Hz reads 0.0997 %
+    // weighted) and exits 1; the audio backend's complaints stay off the
+    // standard error.
+    const struct {
+        const char* name;
+        std::function<bool(PulseServer&)> takeAway;
+    } cases[] = {
+        {"sound server terminated", [](PulseServer& s) { s.Signal(SIGTERM); return true; }},
+        {"sound server killed", [](PulseServer& s) { s.Signal(SIGKILL); return true; }},
+        {"capture stream killed, the server staying", [](PulseServer& s) { return s.KillCaptureStreams(); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PulseServer server;
+        ASSERT_TRUE(server.Running()) << server.Why();
+        TempDir dir;
+        Tone tone;
+        tone.mods = {{4, 0.001}};
+        const std::string wav = (dir.Path() / "fm.wav").string();
+        ASSERT_TRUE(WriteTone(wav, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 70, tone));
+        // paplay starts half a second ahead, so that the meter's first half second holds the tone.
+        const std::string pidFile = (dir.Path() / "paplay.pid").string();
+        ASSERT_EQ(std::system(("paplay --device=tarvo_test " + ShellQuote(wav) + " >/dev/null 2>&1 & echo $! >" +
+                               ShellQuote(pidFile) + "; sleep 0.5").c_str()),
+                  0);
+        Background cli({"--json", "--meter-live", "60", "--nominal", "3150"}, dir);
+        ASSERT_TRUE(cli.Started());
+        auto lines = [&] {
+            const std::string out = cli.Out();
+            return std::count(out.begin(), out.end(), '\n');
+        };
+        const bool measuring = cli.WaitFor([&] { return lines() >= 60; }, 30);
+        const bool takenAway = measuring && c.takeAway(server);
+        const int status = cli.Wait(10);
+        std::ifstream pid(pidFile);
+        if (int p = 0; pid >> p)
+            ::kill(p, SIGTERM);
+        ASSERT_TRUE(measuring) << cli.Err() << cli.Out();
+        ASSERT_TRUE(takenAway);
+        ASSERT_NE(status, -1) << "still running ten seconds after its input went away";
+        EXPECT_EQ(status, 1) << cli.Err();
+
+        const std::string err = cli.Err();
+        EXPECT_EQ(err.find("pa_stream_peek"), std::string::npos) << err;
+        EXPECT_EQ(err.find("Stream error"), std::string::npos) << err;
+        std::istringstream in(cli.Out());
+        double lastUpdate = 0;
+        nlohmann::json last;
+        for (std::string line; std::getline(in, line);) {
+            nlohmann::json j = nlohmann::json::parse(line);
+            if (j.contains("live"))
+                lastUpdate = j["live"]["seconds"].get<double>();
+            else
+                last = j;
+        }
+        ASSERT_TRUE(last.contains("messages")) << cli.Out();
+        ASSERT_EQ(last["messages"].size(), 1u) << last["messages"];
+        const std::string text = last["messages"][0]["text"];
+        const std::string head = "The sound input went away after ";
+        ASSERT_TRUE(text.starts_with(head)) << text;
+        const double measured = std::stod(text.substr(head.size()));
+        // The reason in the message's own words: the server's text unquoted, in a sentence.
+        const size_t reason = text.find(" s: ") + 4;
+        ASSERT_LT(reason, text.size()) << text;
+        EXPECT_TRUE(std::islower(static_cast<unsigned char>(text[reason]))) << text;
+        EXPECT_EQ(text.find('"'), std::string::npos) << text;
+        EXPECT_TRUE(text.ends_with(".")) << text;
+        EXPECT_GE(measured, 6.0) << text;
+        // Every update measured was written: one every 0.1 s, the message's
+        // seconds to one decimal.
+        EXPECT_NEAR(measured, lastUpdate, 0.15) << text;
+        ASSERT_TRUE(last.contains("meter")) << last;
+        const nlohmann::json& ch = last["meter"]["channels"][0];
+        EXPECT_NEAR(ch["seconds"].get<double>(), measured, 0.1) << ch;
+        EXPECT_NEAR(ch["weighted"]["two_sigma_percent"].get<double>(), 0.0997, 0.0997 * 0.03) << ch;
+        EXPECT_NEAR(ch["carrier_hz"].get<double>(), 3150, 3150 * 0.0005) << ch;
+    }
 }
 
 TEST(LiveLoopback, WithoutASoundServerItSaysSoOnce)
