@@ -415,7 +415,13 @@ TEST(SpeedLog, ReadsInFixedMemory)
     EXPECT_TRUE(ofRows.ok) << ofRows.message;
     EXPECT_FALSE(ofSeps.ok);
     EXPECT_NE(ofSeps.message.find("line 1 is longer than 4096 bytes"), std::string::npos) << ofSeps.message;
+#if !defined(__SANITIZE_ADDRESS__)
+    // AddressSanitizer keeps freed memory in quarantine and adds its shadow:
+    // the bound holds for the program as it ships.
     EXPECT_LT(grown, 20 * 1024) << grown << " KiB";
+#else
+    (void)grown;
+#endif
 }
 
 }  // namespace
