@@ -432,3 +432,26 @@ TEST(OutputThroughALink, ToAPipeEveryOutputGoesDown)
 }
 
 }  // namespace
+
+namespace {
+
+// The take is saved under --rec-file's name: never over FILE, under any
+// spelling, before any sound is touched.
+TEST(RecordOutput, ATakeIsNeverWrittenOverFile)
+{
+    TempDir dir;
+    Tone tone;
+    const std::string in = (dir.Path() / "take.wav").string();
+    ASSERT_TRUE(WriteTone(in, SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 11025, 3, tone));
+    ASSERT_EQ(::symlink("take.wav", (dir.Path() / "link.wav").c_str()), 0);
+    const std::string bytes = Slurp(in);
+    for (const std::string& name : {std::string("take.wav"), std::string("./take.wav"), std::string("link.wav")}) {
+        SCOPED_TRACE(name);
+        const CliResult r = RunCli({"--rec-file", name, "--rec", "1", "take.wav"}, dir.Path().string());
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_NE(r.err.find("--rec-file names FILE itself"), std::string::npos) << r.err;
+        EXPECT_EQ(Slurp(in), bytes);
+    }
+}
+
+}  // namespace
