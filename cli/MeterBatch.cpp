@@ -2,6 +2,7 @@
 
 #include "cli/Cli.h"
 #include "cli/CliArgs.h"
+#include "framework/InputFile.h"
 #include "framework/SafeOutput.h"
 #include "framework/Utf8.h"
 #include "meter/SoundReader.h"
@@ -444,51 +445,6 @@ FileKey KeyOf(const std::string& path)
     return k;
 }
 
-// Reads a descriptor to its end in pieces, handing each to take; false with
-// errno's words on a read error.
-bool ReadPieces(int fd, const std::function<bool(std::string_view)>& take, std::string& why)
-{
-    char buf[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            why = std::strerror(errno);
-            return false;
-        }
-        if (n == 0)
-            return true;
-        if (!take(std::string_view(buf, static_cast<size_t>(n))))
-            return false;
-    }
-}
-
-// Opens a list or a summary to read: a regular file, a FIFO or a pipe, never
-// waiting at the open; -1 with the reason when it cannot.
-int OpenToRead(const std::string& path, bool regularOnly, std::string& why)
-{
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        why = std::strerror(errno);
-        return -1;
-    }
-    if (!(S_ISREG(st.st_mode) || (!regularOnly && S_ISFIFO(st.st_mode)))) {
-        why = regularOnly ? "it is not a regular file" : "it is neither a regular file nor a pipe";
-        return -1;
-    }
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        why = std::strerror(errno);
-        return -1;
-    }
-    // Read as a pipe is read once open: a FIFO nobody writes ends at once.
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags != -1)
-        (void)::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-    return fd;
-}
-
 }  // namespace
 
 bool FileList::Feed(std::string_view piece)
@@ -712,7 +668,7 @@ int RunMeterBatch(std::vector<std::string> files, const MeterRequest& meter, con
     if (opt.filesFrom) {
         const bool standardInput = *opt.filesFrom == "-";
         std::string why;
-        const int fd = standardInput ? STDIN_FILENO : OpenToRead(*opt.filesFrom, false, why);
+        const int fd = standardInput ? STDIN_FILENO : OpenInputFile(*opt.filesFrom, InputKind::RegularOrPipe, &why);
         FileList list;
         const bool read = fd >= 0 && ReadPieces(fd, [&](std::string_view piece) { return list.Feed(piece); }, why) &&
                           list.Finish();
@@ -751,7 +707,7 @@ int RunMeterBatch(std::vector<std::string> files, const MeterRequest& meter, con
         struct stat st {};
         if (opt.resume && ::stat(path.c_str(), &st) == 0) {
             std::string why;
-            const int fd = OpenToRead(path, true, why);
+            const int fd = OpenInputFile(path, InputKind::Regular, &why);
             SummaryParser parser;
             const bool parsed = fd >= 0 &&
                                 ReadPieces(fd, [&](std::string_view piece) { return parser.Feed(piece); }, why) &&

@@ -1,6 +1,7 @@
 #include "framework/Document.h"
 
 #include "framework/FormHost.h"
+#include "framework/InputFile.h"
 #include "framework/MsgBox.h"
 #include "resources/Resources.h"
 
@@ -56,16 +57,11 @@ bool CDocument::OnNewDocument()
 
 bool CDocument::OnOpenDocument(const std::string& path)
 {
-    // Opened without blocking, so that a FIFO cannot hold the program up;
-    // only a regular file becomes the document.
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    // Only a regular file becomes the document.
+    const int fd = OpenInputFile(path, InputKind::Regular);
     if (fd < 0)
         return false;
-    struct stat st {};
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     ::close(fd);
-    if (!ok)
-        return false;
     CArchive ar(false);
     Serialize(ar);
     m_bModified = false;

@@ -1,5 +1,7 @@
 #include "meter/SoundReader.h"
 
+#include "framework/InputFile.h"
+
 #include <sndfile.h>
 
 #include <algorithm>
@@ -16,24 +18,6 @@ namespace tarvo::meter {
 SoundReader::~SoundReader() { Close(); }
 
 namespace {
-
-// Opened without blocking, so that a FIFO cannot hold the meter up; only a
-// regular file is read ("-" is a file name like any other). -1 when not.
-int OpenRegular(const std::string& path)
-{
-    int fd;
-    do
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    while (fd < 0 && errno == EINTR);
-    if (fd < 0)
-        return -1;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
 
 // libsndfile gives a length it does not know (a FLAC written to a pipe) as
 // the largest count.
@@ -67,7 +51,8 @@ bool SoundReader::OpenOnce(const std::string& path)
 {
     Close();
     unopenable_ = false;
-    const int fd = OpenRegular(path);
+    // Only a regular file ("-" is a file name like any other).
+    const int fd = OpenInputFile(path, InputKind::Regular);
     if (fd < 0) {
         unopenable_ = true;
         error_ = "Cannot open the file \"" + path + "\".";

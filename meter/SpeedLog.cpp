@@ -1,5 +1,7 @@
 #include "meter/SpeedLog.h"
 
+#include "framework/InputFile.h"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -130,24 +132,6 @@ std::string Figure(double v)
     return buf;
 }
 
-// Opened without blocking, so that a FIFO cannot hold the meter up; only a
-// regular file is read. -1 when not.
-int OpenRegular(const std::string& path)
-{
-    int fd;
-    do
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    while (fd < 0 && errno == EINTR);
-    if (fd < 0)
-        return -1;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 }  // namespace
 
 SpeedLogReader::~SpeedLogReader()
@@ -168,7 +152,7 @@ bool SpeedLogReader::Open(const std::string& path)
         ::close(fd_);
     text_ = {};
     surveyed_ = recognised_ = false;
-    fd_ = OpenRegular(path);
+    fd_ = OpenInputFile(path, InputKind::Regular);
     if (fd_ < 0)
         return Fail("it is not a regular file");
     struct stat st {};

@@ -1,5 +1,7 @@
 #include "wave/WaveFile.h"
 
+#include "framework/InputFile.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,17 +24,12 @@ WaveFile::~WaveFile() { Close(); }
 bool WaveFile::Open(const std::string& path)
 {
     Close();
-    int fd;
-    // Not blocking, so that a FIFO cannot hold the open up; only a regular
-    // file is read (a FIFO, a device or a folder is refused at once).
-    do
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    while (fd < 0 && errno == EINTR);
-    if (fd < 0)
-        return false;
+    // Only a regular file is read (a FIFO, a device or a folder is refused at once).
+    const int fd = OpenInputFile(path, InputKind::Regular);
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        if (fd >= 0)
+            ::close(fd);
         return false;
     }
     fd_ = fd;
