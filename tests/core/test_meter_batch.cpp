@@ -703,27 +703,15 @@ TEST_F(MeterBatch, EachFileOnceHoweverSpeltAndAnyNameListed)
     EXPECT_NE(crs.out.find("ends in cr.wav\r\tchannel 1"), std::string::npos) << crs.out;
 }
 
-TEST_F(MeterBatch, FifosAsListsAndSummariesNeverHang)
+// Lists from FIFOs and pipes (outputs to a FIFO are rows of the
+// hostile-target table).
+TEST_F(MeterBatch, ListsFromFifosAndPipesNeverHang)
 {
     ASSERT_EQ(::mkfifo(Path("fifo").c_str(), 0600), 0);
-    const struct {
-        const char* what;
-        std::string args;
-        int status;
-        const char* said;
-    } cases[] = {
-        {"a list nothing writes", "--meter --files-from fifo", 0, ""},
-        {"a summary nothing reads", "--meter --summary-csv fifo good.wav", 1, "a FIFO that nothing reads"},
-        {"a summary to resume", "--meter --resume --summary-csv fifo good.wav", 1, "not a regular file"},
-        {"the deviation track nothing reads", "--meter --meter-csv fifo good.wav", 1, "a FIFO that nothing reads"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        // A run still going after a minute has hung.
-        const CliResult r = Shell("timeout 60 " + ShellQuote(TARVO_CLI_PATH) + " " + c.args);
-        EXPECT_EQ(r.status, c.status) << r.err;
-        EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
-    }
+    // Nothing writes it: an empty list at once (a run still going after a
+    // minute has hung).
+    const CliResult r = Shell("timeout 60 " + ShellQuote(TARVO_CLI_PATH) + " --meter --files-from fifo");
+    EXPECT_EQ(r.status, 0) << r.err;
     // A list through a pipe, as from a shell's process substitution.
     const CliResult piped = Shell("printf 'good.wav\\nfast.wav\\n' | " + ShellQuote(TARVO_CLI_PATH) +
                                   " --meter --files-from /dev/stdin");
