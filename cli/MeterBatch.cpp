@@ -662,9 +662,9 @@ bool ParseSummary(std::string_view text, PreviousSummary& summary, std::string& 
 int RunMeterBatch(std::vector<std::string> files, const MeterRequest& meter, const BatchOptions& opt, bool json,
                   std::ostream& out, std::ostream& err)
 {
-    // The run's inputs, which no output may be: the files, the list, and
-    // standard input when the list comes through it.
-    std::vector<std::string> inputs;
+    // The run's inputs, which no output may be, by what they name: the
+    // files, the list, and standard input when the list comes through it.
+    std::set<FileKey> inputs;
     if (opt.filesFrom) {
         const bool standardInput = *opt.filesFrom == "-";
         std::string why;
@@ -680,16 +680,23 @@ int RunMeterBatch(std::vector<std::string> files, const MeterRequest& meter, con
             return kExitMessage;
         }
         files.insert(files.end(), list.files.begin(), list.files.end());
-        inputs.push_back(standardInput ? std::string(kStandardInput) : *opt.filesFrom);
+        inputs.insert(KeyOf(standardInput ? std::string(kStandardInput) : *opt.filesFrom));
     }
     // Each file once, in the order first given, however it is spelt.
+    std::vector<FileKey> keys;
     {
         std::set<FileKey> seen;
-        files.erase(std::remove_if(files.begin(), files.end(),
-                                   [&](const std::string& f) { return !seen.insert(KeyOf(f)).second; }),
-                    files.end());
+        std::vector<std::string> once;
+        for (std::string& f : files) {
+            FileKey k = KeyOf(f);
+            if (seen.insert(k).second) {
+                once.push_back(std::move(f));
+                keys.push_back(std::move(k));
+            }
+        }
+        files = std::move(once);
+        inputs.insert(seen.begin(), seen.end());
     }
-    inputs.insert(inputs.end(), files.begin(), files.end());
 
     bool anyError = false, anyFail = false;
     SafeOutputFile summary;
@@ -697,11 +704,11 @@ int RunMeterBatch(std::vector<std::string> files, const MeterRequest& meter, con
     std::set<FileKey> done;
     if (!opt.summaryCsv.empty()) {
         const std::string& path = opt.summaryCsv;
-        for (const std::string& in : inputs) {
-            if (IsSameFile(path, in)) {
-                err << "tarvo-cli: the summary " << path << " is one of the inputs; it is not written over\n";
-                return kExitUsage;
-            }
+        // Refused here, before any file is measured; the writer need not
+        // compare it with every input again.
+        if (inputs.count(KeyOf(path))) {
+            err << "tarvo-cli: the summary " << path << " is one of the inputs; it is not written over\n";
+            return kExitUsage;
         }
         PreviousSummary previous;
         struct stat st {};
@@ -736,8 +743,8 @@ int RunMeterBatch(std::vector<std::string> files, const MeterRequest& meter, con
         // A new summary is written beside the old one, which stays whole
         // until the first file's rows are in; a summary resumed is added to
         // in place, a half-written record taken back.
-        summaryOpen = previous.empty ? summary.Open(path, inputs) && summary.Write(CsvRecord(SummaryColumns()))
-                                     : summary.OpenAppend(path, inputs, previous.keep);
+        summaryOpen = previous.empty ? summary.Open(path) && summary.Write(CsvRecord(SummaryColumns()))
+                                     : summary.OpenAppend(path, {}, previous.keep);
         if (!summaryOpen) {
             err << "tarvo-cli: cannot write " << path << ": " << summary.Reason() << "\n";
             return kExitMessage;
@@ -746,9 +753,9 @@ int RunMeterBatch(std::vector<std::string> files, const MeterRequest& meter, con
     }
 
     std::vector<std::string> todo;
-    for (const std::string& f : files)
-        if (!done.count(KeyOf(f)))
-            todo.push_back(f);
+    for (size_t i = 0; i < files.size(); ++i)
+        if (!done.count(keys[i]))
+            todo.push_back(files[i]);
 
     size_t jobs = opt.jobs > 0 ? static_cast<size_t>(opt.jobs) : std::max(1u, std::thread::hardware_concurrency());
     jobs = std::max<size_t>(1, std::min(jobs, todo.size()));
