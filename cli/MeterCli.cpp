@@ -116,6 +116,12 @@ MeterOutcome DescribeMeterResult(const meter::MeterResult& r)
         ch["band_high_hz"] = Round(c.bandHighHz, 3);
         ch["snr_db"] = c.snrDb ? nlohmann::ordered_json(Round(*c.snrDb, 2)) : nullptr;
         ch["noise_floor_percent"] = c.noiseFloorPercent ? nlohmann::ordered_json(Round(*c.noiseFloorPercent, 6)) : nullptr;
+        if (c.noiseFloorPercent && c.unweightedFloorPercent && c.flutterFloorPercent)
+            ch["noise_floor"] = {{"weighted_two_sigma_percent", Round(*c.noiseFloorPercent, 6)},
+                                 {"unweighted_two_sigma_percent", Round(*c.unweightedFloorPercent, 6)},
+                                 {"flutter_rms_percent", Round(*c.flutterFloorPercent, 6)}};
+        else
+            ch["noise_floor"] = nullptr;
         for (const std::string& w : c.warnings)
             o.messages.emplace_back(kMeterCaption, w);
         ch["parts"] = PartsJson(c.parts);

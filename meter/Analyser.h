@@ -34,11 +34,18 @@ Cascade FlutterFilter(double rate);
 // The top of the band a carrier supports: 200 Hz, or a quarter of the carrier.
 double BandHigh(double carrierHz);
 
-// The weighted two-sigma, in Hz, that white noise at the given tone-to-noise
-// power ratio (over the whole band up to half the sample rate) gives a
-// frequency-demodulated tone: its frequency noise has the density
-// f^2 N0 / P (one-sided), taken through the weighting up to the band's top,
-// and a Gaussian reading exceeds 1.96 sigma 5 % of the time.
+// What noise alone reads, in Hz: additive noise of one-sided density N0
+// beside a tone of power P gives the demodulated frequency the one-sided
+// density f^2 N0 / P (the ideal demodulator's), taken here through each
+// path as the meter runs it (the phase step's droop and its correction,
+// the weighting or the band, the flutter's split) at its track rate. A
+// Gaussian reading exceeds 1.96 sigma 5 % of the time.
+struct NoiseFloors {
+    double weightedTwoSigma = 0, unweightedTwoSigma = 0, flutterRms = 0;
+};
+NoiseFloors NoiseFloorsHz(double noiseToTone, double bandHighHz);
+// The weighted two-sigma of white noise at the given tone-to-noise power
+// ratio over the whole band up to half the sample rate (N0 / P = 2 / (fs snr)).
 double NoiseFloorHz(double snr, double sampleRate, double bandHighHz);
 
 // The level a non-negative reading exceeds a given fraction of the time,
@@ -132,6 +139,10 @@ public:
     // under the level that decides them without placing them exactly, which
     // gives the same figures to the bit in a fraction of the time.
     void ExpectAtMost(int64_t points);
+    // Ends the band at a quarter of the carrier measured (its mean over the
+    // points held before the filters start) rather than of the reference
+    // the search gave: asked before the first point.
+    void BandFollowsCarrier() { bandFollows_ = true; }
     // The figures, in percent of the mean carrier. May be called again after
     // more points (a live meter's updates).
     ChannelFigures Finish();
@@ -181,6 +192,7 @@ private:
     static constexpr size_t kBlock = 256;
     std::vector<double> pending_, blockW_, blockU_, blockWow_, blockFlutter_;
     bool started_ = false;
+    bool bandFollows_ = false;
 
     Cascade antiAlias_, weighting_, unweighted_, wow_, flutter_;
     // Once started: the weighted and unweighted paths side by side, and

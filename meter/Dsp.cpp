@@ -362,6 +362,25 @@ Cascade ButterworthLowPass(int order, double cornerHz, double rate)
     return Bilinear(p, rate, 0);
 }
 
+Cascade ChebyshevLowPass(int order, double edgeHz, double edgeGain, double rate)
+{
+    // |H|^2 = 1 / (1 + e^2 T_n(w / we)^2): the gain ripples between 1 and
+    // 1 / sqrt(1 + e^2) up to the edge, then falls as fast as an
+    // all-pole filter of that order can with that ripple. The poles lie on
+    // an ellipse: sinh and cosh of asinh(1/e) / n.
+    const double e = std::sqrt(1 / (edgeGain * edgeGain) - 1);
+    const double a = std::asinh(1 / e) / order;
+    const double w = Prewarp(edgeHz, rate);
+    AnaloguePrototype p;
+    for (int k = 0; k < order / 2; ++k) {
+        const double theta = std::numbers::pi * (2 * k + 1) / (2.0 * order);
+        p.poles.push_back(w * cplx(-std::sinh(a) * std::sin(theta), std::cosh(a) * std::cos(theta)));
+    }
+    if (order % 2)
+        p.poles.push_back(-w * std::sinh(a));
+    return Bilinear(p, rate, 0);
+}
+
 Cascade ButterworthHighPass(int order, double cornerHz, double rate)
 {
     AnaloguePrototype p;

@@ -117,6 +117,11 @@ Cascade Bilinear(const AnaloguePrototype& proto, double rate, double normHz);
 Cascade ButterworthLowPass(int order, double cornerHz, double rate);
 Cascade ButterworthHighPass(int order, double cornerHz, double rate);
 
+// A Chebyshev (type I) low-pass: unit gain at 0 Hz, rippling within a
+// factor edgeGain of it up to edgeHz (above it for an even order, below for
+// an odd one), falling steeply beyond.
+Cascade ChebyshevLowPass(int order, double edgeHz, double edgeGain, double rate);
+
 // A linear-phase low-pass of odd length: the ideal cut at cutoffHz under a
 // Kaiser window whose length meets a transition of widthHz and the given
 // stop-band attenuation.

@@ -37,7 +37,6 @@ std::string NameOf(const std::string& path) { return std::filesystem::path(path)
 constexpr size_t kLongestSearch = 65536;  // the carrier search's transform, whatever the rate
 constexpr double kSecondToneShare = 0.01;  // a second tone within 20 dB makes the reading meaningless
 constexpr double kQuietestTone = 0.25e-12;  // -120 dBFS (a full-scale tone gives 0.25)
-constexpr double kLoudNoisePercent = 0.005;
 constexpr double kBestSnr = 1e7;  // 70 dB
 
 std::string RangeText(int rate)
@@ -53,12 +52,94 @@ std::string NotFiniteMessage(const std::string& name)
 struct Found {
     bool notFinite = false;  // a sample looked at was NaN or infinite
     double hz = 0;        // 0: no tone
-    double secondHz = 0;  // a second tone within the demodulator's band, within 20 dB; 0: none
+    // From the spectrum: the noise's share of the signal's power (the
+    // smooth floor under every line: the tone, its sidebands and harmonics,
+    // hum), and its one-sided density beside the tone over the tone's power
+    // (N0 / P, per Hz).
+    double noiseShare = 0, noiseToTone = 0;
 };
+
+// The level a fraction q of the bins of a spectrum averaged over m looks
+// lie under, where the signal is noise: the mean of m exponential values
+// (chi-squared with 2m degrees of freedom over 2m), as a share of its mean.
+double AveragedBinQuantile(int m, double q)
+{
+    auto cdf = [m](double x) {
+        double term = 1, sum = 1;
+        for (int j = 1; j < m; ++j) {
+            term *= m * x / j;
+            sum += term;
+        }
+        return 1 - std::exp(-m * x) * sum;
+    };
+    double lo = 0, hi = 20;
+    for (int i = 0; i < 60; ++i) {
+        const double mid = (lo + hi) / 2;
+        (cdf(mid) < q ? lo : hi) = mid;
+    }
+    return (lo + hi) / 2;
+}
+
+// The mean noise of the bins from..to (not the bins skipFrom..skipTo): their
+// median, which a line, a swing or harmonics filling less than half of them
+// hardly moves, over a noise-only bin's median share of its mean.
+double NoiseOfBins(const std::vector<double>& p, size_t from, size_t to, size_t skipFrom, size_t skipTo,
+                   double medianShare, std::vector<double>& work)
+{
+    work.clear();
+    for (size_t k = from; k < std::min(to, p.size()); ++k)
+        if (k < skipFrom || k > skipTo)
+            work.push_back(p[k]);
+    if (work.empty())
+        return 0;
+    auto mid = work.begin() + static_cast<std::ptrdiff_t>(work.size() / 2);
+    std::nth_element(work.begin(), mid, work.end());
+    return *mid / medianShare;
+}
+
+// A spectrum averaged over looks spread through a channel, and what it
+// says of the tone.
+struct Spectrum {
+    std::vector<double> power;  // bins 0..n/2
+    double binHz = 0;
+    int looks = 0;
+};
+
+// Where the carrier's tone lies in a spectrum: its frequency (the centroid
+// of its main lobe, or of its whole swing when it swings wider than that),
+// the bins its swing and sidebands fill, and their power over the noise.
+struct ToneSpan {
+    double hz = 0;
+    size_t from = 0, to = 0;
+    double power = 0;
+};
+
+// The tone's swing reaches 10 % either side of its mean, and its sidebands
+// the demodulator's band beyond.
+constexpr double kWidestSwing = 0.1;
+
+// Only the bins lo..hi count: a tone outside the carrier's limits is not
+// the carrier, however near.
+ToneSpan SpanOfTone(const std::vector<double>& p, double binHz, double centreHz, double swing, double noisePerBin,
+                    size_t lo, size_t hi)
+{
+    ToneSpan t;
+    const double pass = 1.25 * BandHigh(centreHz);
+    t.from = std::max(lo, static_cast<size_t>(std::max(1.0, (centreHz * (1 - swing) - pass) / binHz)));
+    t.to = std::min(hi, static_cast<size_t>((centreHz * (1 + swing) + pass) / binHz));
+    double moment = 0;
+    for (size_t k = t.from; k <= t.to; ++k) {
+        const double over = std::max(0.0, p[k] - noisePerBin);
+        t.power += over;
+        moment += over * static_cast<double>(k);
+    }
+    t.hz = t.power > 0 ? moment / t.power * binHz : centreHz;
+    return t;
+}
 
 // The strongest tone between the carrier limits in each selected channel
 // (near `near` when it is given: the tone a given carrier stands for), from
-// Hann spectra spread evenly over the file.
+// Hann spectra spread evenly over the file, and the noise beside it.
 std::vector<Found> FindCarriers(SoundReader& in, const std::vector<int>& channels, double near = 0)
 {
     const int rate = in.Rate(), nch = in.Channels();
@@ -75,6 +156,7 @@ std::vector<Found> FindCarriers(SoundReader& in, const std::vector<int>& channel
     std::vector<std::complex<double>> spectrum;
     std::vector<Found> carriers(channels.size());
     const RealFftPlan& plan = SharedRealFftPlan(n);
+    int made = 0;
     for (int64_t l = 0; l < looks; ++l) {
         const int64_t at = looks > 1 ? l * (in.Frames() - static_cast<int64_t>(n)) / (looks - 1) : 0;
         if (!in.Seek(at))
@@ -92,8 +174,11 @@ std::vector<Found> FindCarriers(SoundReader& in, const std::vector<int>& channel
             for (size_t k = 0; k <= n / 2; ++k)
                 power[c][k] += std::norm(spectrum[k]);
         }
+        ++made;
     }
     in.Seek(0);
+    if (made == 0)
+        return carriers;
 
     const double bin = static_cast<double>(rate) / static_cast<double>(n);
     const double loHz = near > 0 ? near * 0.9 : kLowestCarrier, hiHz = near > 0 ? near * 1.1 : HighestCarrier(rate);
@@ -101,6 +186,8 @@ std::vector<Found> FindCarriers(SoundReader& in, const std::vector<int>& channel
     const size_t hi = std::min(n / 2 - 4, static_cast<size_t>(hiHz / bin));
     if (lo + 8 >= hi)
         return carriers;
+    const double medianShare = AveragedBinQuantile(made, 0.5);
+    std::vector<double> work;
     for (size_t c = 0; c < channels.size(); ++c) {
         const std::vector<double>& p = power[c];
         const size_t peak = static_cast<size_t>(std::max_element(p.begin() + static_cast<std::ptrdiff_t>(lo),
@@ -111,35 +198,159 @@ std::vector<Found> FindCarriers(SoundReader& in, const std::vector<int>& channel
             lobe += p[k];
             moment += p[k] * static_cast<double>(k);
         }
-        const bool overFloor = OverMedian(p.data() + lo, hi + 1 - lo, nullptr, 0, lobe, kToneOverFloor);
-        double total = 0;
-        for (double v : p)
-            total += v;
-        if (!(lobe > 0 && overFloor && lobe > kCarrierShare * total))
+        if (!(lobe > 0 && OverMedian(p.data() + lo, hi + 1 - lo, nullptr, 0, lobe, kToneOverFloor)))
             continue;
-        carriers[c].hz = moment / lobe * bin;
-        // A second tone inside the demodulator's band pulls the frequency the
-        // meter follows: the strongest other peak there, over its own lobe.
-        const double pass = 1.25 * std::min(200.0, carriers[c].hz / 4);
-        const size_t reach = static_cast<size_t>(pass / bin) + 1;
-        double strongest = 0;
-        for (size_t k = std::max<size_t>(3, peak > reach ? peak - reach : 0); k <= std::min(p.size() - 4, peak + reach); ++k) {
-            // The tone's own sidebands (a wow of 1 % spreads it over 2 % and more).
-            const double apart = std::abs(static_cast<double>(k) - static_cast<double>(peak)) * bin;
-            if (apart < 0.02 * carriers[c].hz + 20 || apart < 7 * bin)
-                continue;
-            if (!(p[k] > p[k - 1] && p[k] >= p[k + 1]))
-                continue;
-            double other = 0;
-            for (size_t j = k - 3; j <= k + 3; ++j)
-                other += p[j];
-            if (other > kSecondToneShare * lobe && other > strongest) {
-                strongest = other;
-                carriers[c].secondHz = static_cast<double>(k) * bin;
-            }
+        // The noise: in each octave of bins, their median taken for the
+        // mean of noise; the lines over it are the tone's.
+        double total = 0, noise = 0;
+        for (size_t from = 1; from <= n / 2; from *= 2) {
+            const size_t to = std::min(n / 2 + 1, 2 * from);
+            noise += NoiseOfBins(p, from, to, 1, 0, medianShare, work) * static_cast<double>(to - from);
+            for (size_t k = from; k < to; ++k)
+                total += p[k];
         }
+        // The tone where it swings (the peak may be one end of a wide
+        // swing: the first look reaches twice as far), the noise just
+        // beside it, then the tone again about its centre.
+        const double peakHz = moment / lobe * bin;
+        const double near0 = NoiseOfBins(p, peak / 2, 2 * peak, peak, peak, medianShare, work);
+        const ToneSpan first = SpanOfTone(p, bin, peakHz, 2 * kWidestSwing, near0, lo, hi);
+        const double beside = NoiseOfBins(p, first.from / 2, 2 * first.to, first.from, first.to, medianShare, work);
+        const ToneSpan tone = SpanOfTone(p, bin, first.hz, kWidestSwing, beside, lo, hi);
+        if (!(tone.power > kCarrierShare * total))
+            continue;
+        // A steady tone's main lobe holds it: its centroid, as fine as the
+        // search gets. A tone that swings wider is centred on its swing.
+        carriers[c].hz = lobe >= 0.9 * tone.power ? peakHz : tone.hz;
+        carriers[c].noiseShare = total > 0 ? std::min(1.0, noise / total) : 1;
+        carriers[c].noiseToTone = tone.power > 0 ? beside / (tone.power * bin) : 0;
     }
     return carriers;
+}
+
+// A second tone inside the demodulator's band pulls the frequency the meter
+// follows. A tone that swings wide fills the long spectrum with its own
+// sidebands and swing, so the test looks at short spans, where a tone
+// swinging at a few hertz is one peak: the strongest other peak within
+// the band around that one, within 20 dB of it, is a second tone when it
+// stays at one frequency through the file (the carrier's own ends and
+// sidebands move with it, or come in pairs mirrored about it). Returns its
+// frequency and the carrier's beside it (the louder tone's, the median of
+// the spans' peaks), or zeros.
+std::pair<double, double> FindSecondTone(SoundReader& in, int channel, double carrierHz)
+{
+    constexpr int kSpans = 32;
+    const int rate = in.Rate(), nch = in.Channels();
+    const double band = BandHigh(carrierHz), pass = 1.25 * band;
+    // Bins of an eighth of the band at most: two tones a tenth of the band
+    // apart are two peaks.
+    size_t n = 256;
+    while (static_cast<double>(rate) / static_cast<double>(n) > band / 8 && n < kLongestSearch)
+        n *= 2;
+    while (n > 256 && static_cast<int64_t>(n) > in.Frames())
+        n /= 2;
+    const int64_t spans = std::clamp<int64_t>(2 * in.Frames() / static_cast<int64_t>(n), 1, kSpans);
+    const double bin = static_cast<double>(rate) / static_cast<double>(n);
+    const std::vector<double>& hann = SharedHannWindow(n);
+    const RealFftPlan& plan = SharedRealFftPlan(n);
+    std::vector<float> block(n * static_cast<size_t>(nch));
+    std::vector<double> x(n), q(n / 2 + 1);
+    std::vector<std::complex<double>> spectrum;
+    // Each span's peaks: its carrier and its second tone (-1: none).
+    std::vector<std::pair<double, double>> peaks;
+    const size_t lo = static_cast<size_t>(std::max(3.0, (carrierHz * (1 - 2 * kWidestSwing) - pass) / bin));
+    const size_t hi = std::min(n / 2 - 3, static_cast<size_t>((carrierHz * (1 + 2 * kWidestSwing) + pass) / bin));
+    if (lo + 4 >= hi)
+        return {};
+    const auto lobeOf = [&](size_t k) {
+        double s = 0;
+        for (size_t j = k - 2; j <= k + 2; ++j)
+            s += q[j];
+        return s;
+    };
+    for (int64_t s = 0; s < spans; ++s) {
+        const int64_t at = spans > 1 ? s * (in.Frames() - static_cast<int64_t>(n)) / (spans - 1) : 0;
+        if (!in.Seek(at))
+            break;
+        const int64_t got = in.Read(block.data(), static_cast<int64_t>(n));
+        for (size_t i = 0; i < n; ++i) {
+            const double v = static_cast<int64_t>(i) < got ? block[i * static_cast<size_t>(nch) + static_cast<size_t>(channel - 1)] : 0.0;
+            x[i] = std::isfinite(v) ? v * hann[i] : 0.0;
+        }
+        plan.Forward(x.data(), spectrum);
+        for (size_t k = 0; k <= n / 2; ++k)
+            q[k] = std::norm(spectrum[k]);
+        const size_t m = static_cast<size_t>(std::max_element(q.begin() + static_cast<std::ptrdiff_t>(lo),
+                                                              q.begin() + static_cast<std::ptrdiff_t>(hi) + 1) -
+                                             q.begin());
+        if (!(q[m] > 0))
+            continue;
+        // The carrier's peak: the bins around it within 20 dB of it, then
+        // its main lobe's two bins more.
+        size_t a = m, b = m;
+        while (a > lo && q[a - 1] > kSecondToneShare * q[m])
+            --a;
+        while (b < hi && q[b + 1] > kSecondToneShare * q[m])
+            ++b;
+        a = std::max(lo, a - 2);
+        b = std::min(hi, b + 2);
+        double main = 0, moment = 0;
+        for (size_t k = a; k <= b; ++k) {
+            main += q[k];
+            moment += q[k] * static_cast<double>(k);
+        }
+        const double centre = moment / main;
+        const size_t reach = static_cast<size_t>(pass / bin) + 1;
+        const size_t from = std::max(lo, a > reach ? a - reach : 0), to = std::min(hi, b + reach);
+        double strongest = 0, second = -1;  // the second tone's lobe and centroid (in bins)
+        for (size_t k = from; k <= to; ++k) {
+            if ((k >= a && k <= b) || k < 2 || k + 2 >= q.size() || !(q[k] > q[k - 1] && q[k] >= q[k + 1]))
+                continue;
+            const double other = lobeOf(k);
+            if (!(other > kSecondToneShare * main && other > strongest))
+                continue;
+            // A sideband has its mirror about the carrier.
+            const double mirror = 2 * centre - static_cast<double>(k);
+            if (mirror >= 3 && mirror + 3 < static_cast<double>(q.size()) &&
+                lobeOf(static_cast<size_t>(std::lround(mirror))) >= 0.25 * other)
+                continue;
+            strongest = other;
+            double at = 0;
+            for (size_t j = k - 2; j <= k + 2; ++j)
+                at += q[j] * static_cast<double>(j);
+            second = at / other;
+        }
+        peaks.emplace_back(centre, second);
+    }
+    in.Seek(0);
+    // The second tones that stay: a frequency where at least half the spans
+    // have a peak (the carrier's or a second one) within a bin and a half.
+    const size_t needed = (peaks.size() + 1) / 2;
+    if (peaks.size() < 2)
+        return {};
+    for (const auto& [c, g] : peaks) {
+        if (g < 0)
+            continue;
+        size_t count = 0;
+        double sum = 0;
+        for (const auto& [c2, g2] : peaks) {
+            if (g2 >= 0 && std::abs(g2 - g) <= 1.5) {
+                ++count;
+                sum += g2;
+            } else if (std::abs(c2 - g) <= 1.5) {
+                ++count;
+                sum += c2;
+            }
+        }
+        if (count >= needed) {
+            std::vector<double> mains;
+            for (const auto& p : peaks)
+                mains.push_back(p.first);
+            std::nth_element(mains.begin(), mains.begin() + static_cast<std::ptrdiff_t>(mains.size() / 2), mains.end());
+            return {sum / static_cast<double>(count) * bin, mains[mains.size() / 2] * bin};
+        }
+    }
+    return {};
 }
 
 struct Channel {
@@ -367,7 +578,7 @@ static MeterResult RunFile(const std::string& path, const MeterSettings& setting
     // A given carrier stands for the tone near it, whose frequency is found
     // as closely as the automatic search finds it: the filters start on the
     // deviation from it.
-    const std::vector<Found> found = FindCarriers(in, channels, settings.carrierHz);
+    std::vector<Found> found = FindCarriers(in, channels, settings.carrierHz);
     std::vector<double> carriers(channels.size(), settings.carrierHz);
     for (size_t i = 0; i < channels.size(); ++i) {
         if (found[i].notFinite) {
@@ -381,9 +592,10 @@ static MeterResult RunFile(const std::string& path, const MeterSettings& setting
         }
         if (found[i].hz != 0)
             carriers[i] = found[i].hz;
-        if (found[i].secondHz != 0) {
-            r.message = "A second tone at " + FixedText(found[i].secondHz, 0) + " Hz, within 20 dB of the carrier at " +
-                        FixedText(carriers[i], 0) + " Hz, pulls the frequency the meter follows in channel " +
+        const auto [secondHz, louderHz] = FindSecondTone(in, channels[i], carriers[i]);
+        if (secondHz != 0) {
+            r.message = "A second tone at " + FixedText(secondHz, 0) + " Hz, within 20 dB of the carrier at " +
+                        FixedText(louderHz, 0) + " Hz, pulls the frequency the meter follows in channel " +
                         std::to_string(channels[i]) + " of " + name + ": no figures.";
             return r;
         }
@@ -395,10 +607,25 @@ static MeterResult RunFile(const std::string& path, const MeterSettings& setting
         c.number = channels[i];
         c.demod = std::make_unique<Demodulator>(in.Rate(), carriers[i]);
         c.analyser = std::make_unique<ChannelAnalyser>(c.demod->OutputRate(), carriers[i], seconds);
+        c.analyser->BandFollowsCarrier();
         c.analyser->ExpectAtMost(in.Frames() / c.demod->Decimation() + 1);
         c.amfm = std::make_unique<AmFmAnalyser>(c.demod->OutputRate(), seconds);
         c.views = CollectViews(*c.analyser, carriers[i], settings);
         chans.push_back(std::move(c));
+    }
+    // Under the demodulator's threshold the noise breaks into clicks and
+    // the figures no longer follow the noise floor: none.
+    for (size_t i = 0; i < chans.size(); ++i) {
+        if (!(found[i].noiseToTone > 0))
+            continue;
+        const double bandSnr = 1 / (chans[i].demod->NoiseGain() * in.Rate() * found[i].noiseToTone);
+        if (10 * std::log10(bandSnr) < kThresholdSnrDb) {
+            r.message = "The tone in channel " + std::to_string(chans[i].number) + " of " + name + " stands " +
+                        FixedText(10 * std::log10(bandSnr), 1) +
+                        " dB over the noise in the demodulator's band, under the 10 dB the demodulator needs: "
+                        "no figures.";
+            return r;
+        }
     }
     switch (Stream(in, chans, progress)) {
     case Streamed::Cancelled:
@@ -435,10 +662,13 @@ static MeterResult RunFile(const std::string& path, const MeterSettings& setting
         c.views->Finish(f);
         c.amfm->Annotate(f.modulation);
         LabelLines(f, settings.transport);
-        ApplyToneAndNoise(f, tone, input, c.demod->NoiseGain(), in.Rate());
-        // A clean tone always reads about its noise: a message only where the
-        // noise is loud enough to pass for a deck's flutter.
-        if (f.weighted.twoSigmaPercent < 2 * *f.noiseFloorPercent && *f.noiseFloorPercent >= kLoudNoisePercent)
+        const Found& heard = found[static_cast<size_t>(&c - chans.data())];
+        if (heard.hz != 0)
+            ApplyNoise(f, heard.noiseShare > 0 ? (1 - heard.noiseShare) / heard.noiseShare : kBestSnr,
+                       heard.noiseToTone, in.Rate());
+        else  // a given carrier the search did not find a tone at
+            ApplyToneAndNoise(f, tone, input, c.demod->NoiseGain(), in.Rate());
+        if (MostlyNoise(f))
             f.warnings.push_back("In channel " + std::to_string(c.number) + " of " + name +
                                  " the weighted figure is less than twice the noise floor (" +
                                  FixedText(*f.noiseFloorPercent, 4) + " %): it is mostly noise.");
@@ -579,10 +809,27 @@ void ApplyToneAndNoise(ChannelFigures& c, double mixedPower, double inputPower, 
     // mean square I is T + N. So T = (m - g I) / (1/2 - g).
     const double tonePower = std::max(0.0, (mixedPower - noiseGain * inputPower) / (0.5 - noiseGain));
     const double noise = std::max(0.0, inputPower - tonePower);
-    // The power sums resolve noise down to about 70 dB under the tone.
-    const double snr = std::min(kBestSnr, noise > 0 ? tonePower / noise : kBestSnr);
+    const double snr = noise > 0 ? tonePower / noise : kBestSnr;
+    ApplyNoise(c, snr, 2 / (rate * snr), rate);
+}
+
+void ApplyNoise(ChannelFigures& c, double snr, double noiseToTone, double rate)
+{
+    // The spectrum and the power sums resolve noise down to about 70 dB
+    // under the tone.
+    snr = std::min(kBestSnr, snr > 0 ? snr : kBestSnr);
     c.snrDb = 10 * std::log10(snr);
-    c.noiseFloorPercent = NoiseFloorHz(snr, rate, c.bandHighHz) * 100 / c.carrierHz;
+    const NoiseFloors floors = NoiseFloorsHz(std::max(noiseToTone, 2 / (rate * kBestSnr)), c.bandHighHz);
+    const double pct = 100 / c.carrierHz;
+    c.noiseFloorPercent = floors.weightedTwoSigma * pct;
+    c.unweightedFloorPercent = floors.unweightedTwoSigma * pct;
+    c.flutterFloorPercent = floors.flutterRms * pct;
+}
+
+bool MostlyNoise(const ChannelFigures& c)
+{
+    return c.noiseFloorPercent && *c.noiseFloorPercent >= kNegligibleFloorPercent &&
+           c.weighted.twoSigmaPercent < 2 * *c.noiseFloorPercent;
 }
 
 void ApplyNominal(ChannelFigures& c, double nominalHz)
@@ -609,7 +856,7 @@ namespace {
 // segments' spread stay far below ten times that.
 constexpr double kLeastMeanCarrier = kLowestCarrier / 2, kMostMeanCarrier = 2 * kHighestCarrier;
 constexpr double kMostAmPercent = 2000;
-constexpr double kWidestBandTop = 200, kLowestBandTop = kLowestCarrier / 4;  // 200 Hz, or a quarter of the carrier
+constexpr double kWidestBandTop = 200, kLowestBandTop = kLeastMeanCarrier / 4;  // 200 Hz, or a quarter of the carrier
 
 // The first figure of a channel that is not a finite number or lies out of
 // its range, as the end of a sentence.
@@ -690,6 +937,10 @@ std::string CheckFigures(const ChannelFigures& c, const std::string& name)
         f.Check("signal-to-noise", *c.snrDb, -kAny, 10 * std::log10(kBestSnr), " dB");
     if (c.noiseFloorPercent)
         f.Percent("noise floor", *c.noiseFloorPercent);
+    if (c.unweightedFloorPercent)
+        f.Percent("unweighted noise floor", *c.unweightedFloorPercent);
+    if (c.flutterFloorPercent)
+        f.Percent("flutter's noise floor", *c.flutterFloorPercent);
     for (size_t i = 0; i < c.modulation.size(); ++i) {
         const ModulationLine& m = c.modulation[i];
         const std::string line = "modulation line " + std::to_string(i + 1) + "'s ";
@@ -753,10 +1004,14 @@ std::vector<std::pair<std::string, std::string>> FigureLines(const ChannelFigure
         out.push_back({"signal-to-noise (dB)", *c.snrDb >= 70 ? std::string("70 or more") : FixedText(*c.snrDb, 1)});
     if (c.noiseFloorPercent)
         out.push_back({"noise floor (weighted 2-sigma, +-%)", FixedText(*c.noiseFloorPercent, 4)});
+    if (c.unweightedFloorPercent)
+        out.push_back({"noise floor (unweighted 2-sigma, +-%)", FixedText(*c.unweightedFloorPercent, 4)});
+    if (c.flutterFloorPercent)
+        out.push_back({"noise floor (flutter rms, %)", FixedText(*c.flutterFloorPercent, 4)});
     if (c.speedErrorPercent) {
         out.insert(out.begin() + 1, {"speed error (%)", FixedText(*c.speedErrorPercent, 3, true)});
     }
-    if (c.noiseFloorPercent && c.weighted.twoSigmaPercent < 2 * *c.noiseFloorPercent)
+    if (MostlyNoise(c))
         out.push_back({"note", "the weighted figure is less than twice the noise floor: it is mostly noise"});
     for (const std::string& w : c.warnings)
         out.push_back({"warning", w});

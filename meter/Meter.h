@@ -65,6 +65,8 @@ struct ChannelFigures {
     // which has no tone.
     std::optional<double> snrDb;
     std::optional<double> noiseFloorPercent;
+    // The same for the unweighted two-sigma and the flutter rms.
+    std::optional<double> unweightedFloorPercent, flutterFloorPercent;
     // What a reader must know beside the figures (a nominal far from the
     // carrier, a figure mostly noise...), one sentence each.
     std::vector<std::string> warnings;
@@ -129,6 +131,20 @@ void ApplyNominal(ChannelFigures& c, double nominalHz);
 // mixed-down power of the tone, the input's mean square, the share of the
 // noise the demodulator's filter passes and the sample rate.
 void ApplyToneAndNoise(ChannelFigures& c, double mixedPower, double inputPower, double noiseGain, double rate);
+// Sets them from the tone's power over the noise's in the whole recording
+// and the noise's one-sided density beside the tone over the tone's power
+// (N0 / P, per Hz). Both count down to 70 dB: a cleaner tone reads that.
+void ApplyNoise(ChannelFigures& c, double snr, double noiseToTone, double rate);
+inline constexpr double kBestSnrDb = 70;
+// A tone must stand this far over the noise in the demodulator's own band:
+// under it the noise turns the tone's phase by whole turns now and then,
+// clicks that no longer follow the noise floor.
+inline constexpr double kThresholdSnrDb = 10;
+// Whether a channel's weighted figure is mostly noise: the noise floor is
+// at least half of it, and not negligible (0.001 %, a twentieth of the best
+// transports' figure). Never on a clean tone.
+bool MostlyNoise(const ChannelFigures& c);
+inline constexpr double kNegligibleFloorPercent = 0.001;
 
 // Every figure of a channel finite and within what a running transport can
 // give (see the bounds in Meter.cpp), the plots' points numbers in step:

@@ -127,7 +127,7 @@ const Hostile kHostile[] = {
     {"", [](auto& c) { c.speedErrorPercent = -10; }},
     {"", [](auto& c) { c.speedErrorPercent = 10; }},
     {"", [](auto& c) { c.speedErrorPercent.reset(); }},
-    {"the band top is below 12.5 Hz", [](auto& c) { c.bandHighHz = 0; }},
+    {"the band top is below 6.25 Hz", [](auto& c) { c.bandHighHz = 0; }},
     {"", [](auto& c) { c.bandHighHz = 12.5; }},
     {"the band top is over 200 Hz", [](auto& c) { c.bandHighHz = 200.5; }},
     {"the signal-to-noise is not a finite number", [](auto& c) { c.snrDb = -kInf; }},

@@ -54,7 +54,10 @@ TEST_F(MeterCli, JsonCarriesTheMeterObjectKeysInOrder)
     EXPECT_EQ(Keys(c), (std::vector<std::string>{"channel", "carrier_hz", "speed_error_percent", "seconds",
                                                  "weighted", "unweighted", "wow_rms_percent", "flutter_rms_percent",
                                                  "drift_percent", "modulation", "band_high_hz", "snr_db",
-                                                 "noise_floor_percent", "parts", "source"}));
+                                                 "noise_floor_percent", "noise_floor", "parts", "source"}));
+    EXPECT_EQ(Keys(c["noise_floor"]), (std::vector<std::string>{"weighted_two_sigma_percent",
+                                                                "unweighted_two_sigma_percent", "flutter_rms_percent"}));
+    EXPECT_EQ(c["noise_floor"]["weighted_two_sigma_percent"], c["noise_floor_percent"]);
     EXPECT_TRUE(c["speed_error_percent"].is_null());
     EXPECT_DOUBLE_EQ(c["band_high_hz"].get<double>(), 200.0);
     EXPECT_EQ(Keys(c["weighted"]), (std::vector<std::string>{"two_sigma_percent", "rms_percent"}));
@@ -84,7 +87,7 @@ TEST_F(MeterCli, PlainOutputIsOneLineAFigure)
     EXPECT_NE(r.out.find("Meter channel 1 carrier (mean, Hz): 3150.000\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Meter channel 1 weighted peak (2-sigma, +-%): 0.09"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Meter channel 1 modulation (peak deviation): 4.00 Hz 0.1000 %"), std::string::npos) << r.out;
-    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 14);
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 16);
 
     // With a form command the fields come first, then the meter's lines.
     r = Run({"--header", "--meter", "--channel", "1", mono});
