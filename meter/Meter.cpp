@@ -214,9 +214,11 @@ std::vector<Found> FindCarriers(SoundReader& in, const std::vector<int>& channel
         // beside it, then the tone again about its centre.
         const double peakHz = moment / lobe * bin;
         const double near0 = NoiseOfBins(p, peak / 2, 2 * peak, peak, peak, medianShare, work);
-        const ToneSpan first = SpanOfTone(p, bin, peakHz, 2 * kWidestSwing, near0, lo, hi);
+        // The search's limits cut no tone's main lobe in two.
+        const size_t from = std::min(lo, peak - 3), to = std::max(hi, peak + 3);
+        const ToneSpan first = SpanOfTone(p, bin, peakHz, 2 * kWidestSwing, near0, from, to);
         const double beside = NoiseOfBins(p, first.from / 2, 2 * first.to, first.from, first.to, medianShare, work);
-        const ToneSpan tone = SpanOfTone(p, bin, first.hz, kWidestSwing, beside, lo, hi);
+        const ToneSpan tone = SpanOfTone(p, bin, first.hz, kWidestSwing, beside, from, to);
         if (!(tone.power > kCarrierShare * total))
             continue;
         // A steady tone's main lobe holds it: its centroid, as fine as the
@@ -829,7 +831,7 @@ void ApplyNoise(ChannelFigures& c, double snr, double noiseToTone, double rate)
 bool MostlyNoise(const ChannelFigures& c)
 {
     return c.noiseFloorPercent && *c.noiseFloorPercent >= kNegligibleFloorPercent &&
-           c.weighted.twoSigmaPercent < 2 * *c.noiseFloorPercent;
+           c.weighted.twoSigmaPercent <= 2 * *c.noiseFloorPercent;
 }
 
 void ApplyNominal(ChannelFigures& c, double nominalHz)

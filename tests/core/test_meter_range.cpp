@@ -2,6 +2,7 @@
 // at two starting phases, the wow/flutter split, low (turntable generator)
 // and high carriers, the modulation list and the plot that draws it, the
 // noise floor, and the inputs the meter must refuse or name.
+#include "SignalFile.h"
 #include "ToneFile.h"
 #include "WaveBuilder.h"
 
@@ -26,62 +27,6 @@ namespace {
 
 constexpr double kTwoSigmaOfSine = 0.99692;  // sin(0.95 x 90 degrees)
 constexpr double kPi = std::numbers::pi;
-
-struct Line {
-    double hz, peak, phase = 0;  // peak deviation as a fraction; phase of the deviation at t = 0
-};
-
-// A carrier with sinusoidal deviations d sin(2 pi f t + phase), optional
-// amplitude modulation and white noise, written as 32-bit float.
-struct Signal {
-    double carrier = 1000;
-    std::vector<Line> lines;
-    double amplitude = 0.5;
-    double am = 0, amHz = 0;  // amplitude modulation depth and rate
-    double noise = 0;         // rms of added white noise
-    std::vector<double> extraTones;  // more tones of the same amplitude
-    double lateFrom = 0, latePeak = 0;  // from lateFrom s on, the first line's peak becomes latePeak
-    double nanAt = -1;                  // a sample that is not a number at this time
-};
-
-bool Write(const std::string& path, const Signal& s, int rate, double seconds, int format = SF_FORMAT_WAV | SF_FORMAT_FLOAT)
-{
-    SF_INFO info{};
-    info.samplerate = rate;
-    info.channels = 1;
-    info.format = format;
-    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (!f)
-        return false;
-    std::mt19937 rng(11);
-    std::normal_distribution<double> gauss(0, 1);
-    const long frames = std::lround(seconds * rate);
-    std::vector<double> block;
-    for (long start = 0; start < frames; start += 4096) {
-        const long n = std::min(4096L, frames - start);
-        block.resize(static_cast<size_t>(n));
-        for (long i = 0; i < n; ++i) {
-            const double t = static_cast<double>(start + i) / rate;
-            double phi = 2 * kPi * s.carrier * t;
-            // The integral of d fc sin(2 pi f t + p), times 2 pi.
-            for (size_t j = 0; j < s.lines.size(); ++j) {
-                const Line& l = s.lines[j];
-                const double peak = j == 0 && s.lateFrom > 0 && t >= s.lateFrom ? s.latePeak : l.peak;
-                phi += s.carrier * peak / l.hz * (std::cos(l.phase) - std::cos(2 * kPi * l.hz * t + l.phase));
-            }
-            double v = s.amplitude * (1 + s.am * std::sin(2 * kPi * s.amHz * t)) * std::sin(phi);
-            for (double hz : s.extraTones)
-                v += s.amplitude * std::sin(2 * kPi * hz * t);
-            if (s.noise > 0)
-                v += s.noise * gauss(rng);
-            if (s.nanAt >= 0 && start + i == std::lround(s.nanAt * rate))
-                v = std::nan("");
-            block[static_cast<size_t>(i)] = v;
-        }
-        sf_writef_double(f, block.data(), n);
-    }
-    return sf_close(f) == 0;
-}
 
 class MeterRange : public ::testing::Test {
 protected:
