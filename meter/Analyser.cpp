@@ -20,11 +20,11 @@ constexpr int kSplitOrder = 12;
 constexpr double kBandLowHz = 0.2;
 constexpr double kBandHighHz = 200;
 // The band's edges: a third-order high-pass whose gain at 0.2 Hz is 0.997,
-// and a twelfth-order Chebyshev low-pass, flat within 0.3 % up to the
-// band's top and down 3 dB 4 % over it. The tone's frequency noise rises
-// as f^2: a gentler top (an eighth-order Butterworth flat to 200 Hz has its
-// corner at 275 Hz) lets in 2.7 times the noise of the band itself, where
-// this one lets in 12 % more.
+// and a 14th-order Chebyshev low-pass, flat within 0.3 % up to the band's
+// top and down 3 dB 3 % over it. The tone's frequency noise rises as f^2: a
+// gentler top (an eighth-order Butterworth flat to 200 Hz has its corner at
+// 275 Hz) lets in 2.7 times the noise power of the band itself, where this
+// one lets in 9 % more (4 % on an rms).
 constexpr int kLowOrder = 3, kHighOrder = 14;
 constexpr double kEdgeGain = 0.997;
 constexpr double kSpectrumSeconds = 16;  // segment length: 1/16 Hz bins, lines from 0.2 Hz
