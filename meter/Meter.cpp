@@ -144,7 +144,9 @@ std::vector<Found> FindCarriers(SoundReader& in, const std::vector<int>& channel
 {
     const int rate = in.Rate(), nch = in.Channels();
     size_t n = 4096;
-    while (static_cast<double>(n) < rate && n < kLongestSearch)  // bins of 1 Hz where the length allows
+    // Bins of a quarter hertz where the length allows: a low carrier's
+    // sidebands and the noise beside it are then well apart from its lobe.
+    while (static_cast<double>(n) < 4.0 * rate && n < kLongestSearch)
         n *= 2;
     while (n > 1024 && static_cast<int64_t>(n) > in.Frames())
         n /= 2;
@@ -200,15 +202,6 @@ std::vector<Found> FindCarriers(SoundReader& in, const std::vector<int>& channel
         }
         if (!(lobe > 0 && OverMedian(p.data() + lo, hi + 1 - lo, nullptr, 0, lobe, kToneOverFloor)))
             continue;
-        // The noise: in each octave of bins, their median taken for the
-        // mean of noise; the lines over it are the tone's.
-        double total = 0, noise = 0;
-        for (size_t from = 1; from <= n / 2; from *= 2) {
-            const size_t to = std::min(n / 2 + 1, 2 * from);
-            noise += NoiseOfBins(p, from, to, 1, 0, medianShare, work) * static_cast<double>(to - from);
-            for (size_t k = from; k < to; ++k)
-                total += p[k];
-        }
         // The tone where it swings (the peak may be one end of a wide
         // swing: the first look reaches twice as far), the noise just
         // beside it, then the tone again about its centre.
@@ -219,6 +212,22 @@ std::vector<Found> FindCarriers(SoundReader& in, const std::vector<int>& channel
         const ToneSpan first = SpanOfTone(p, bin, peakHz, 2 * kWidestSwing, near0, from, to);
         const double beside = NoiseOfBins(p, first.from / 2, 2 * first.to, first.from, first.to, medianShare, work);
         const ToneSpan tone = SpanOfTone(p, bin, first.hz, kWidestSwing, beside, from, to);
+        // The noise: in each octave of bins, their median taken for the
+        // mean of noise (the tone's own bins left out: the noise beside it
+        // stands for theirs); the lines over it are the tone's.
+        double total = 0, noise = 0;
+        for (size_t a = 1; a <= n / 2; a *= 2) {
+            const size_t b = std::min(n / 2 + 1, 2 * a);
+            const size_t inside = tone.to >= a && tone.from < b ? std::min(b, tone.to + 1) - std::max(a, tone.from) : 0;
+            const size_t outside = b - a - inside;
+            if (outside >= 8)
+                noise += NoiseOfBins(p, a, b, tone.from, tone.to, medianShare, work) * static_cast<double>(outside);
+            else
+                noise += beside * static_cast<double>(outside);
+            noise += beside * static_cast<double>(inside);
+            for (size_t k = a; k < b; ++k)
+                total += p[k];
+        }
         if (!(tone.power > kCarrierShare * total))
             continue;
         // A steady tone's main lobe holds it: its centroid, as fine as the

@@ -205,10 +205,14 @@ TEST_F(MeterReal, SignalToNoiseCountsSidebandsAndHarmonicsAsTheTone)
         white.noise = NoiseUnder(white.amplitude, db);
         cases.push_back({"white noise", white, db});
     }
-    Signal fg;  // a turntable's generator, with its own flutter
+    Signal fg;  // a turntable's generator, with its own flutter, some of it beyond the band
     fg.carrier = 60;
-    fg.lines = {{15, 1e-4}, {1.2, 3e-4}};
+    fg.lines = {{15, 1e-4}, {1.2, 3e-4}, {22, 4e-3}};
     cases.push_back({"60 Hz generator", fg, 70});
+    Signal low;  // at a low rate, where the spectrum's bins are coarse
+    low.carrier = 49.99;
+    low.lines = {{2, 5e-4}};
+    cases.push_back({"49.99 Hz at 8000 Hz", low, 70});
     Signal distorted;
     distorted.carrier = 3150;
     distorted.harmonics = {{2, 0.01}, {3, 0.03}};
@@ -219,7 +223,7 @@ TEST_F(MeterReal, SignalToNoiseCountsSidebandsAndHarmonicsAsTheTone)
     swing.lines = {{4, 0.05}};
     cases.push_back({"5 % swing", swing, 70});
     for (const Case& c : cases) {
-        const meter::MeterResult r = Measure(c.s, 48000, 10);
+        const meter::MeterResult r = Measure(c.s, c.s.carrier < 50 ? 8000 : 48000, 10);
         ASSERT_TRUE(r.ok) << c.what << ": " << r.message;
         const meter::ChannelFigures& f = r.channels[0];
         if (c.snrDb >= 70)
