@@ -433,9 +433,9 @@ static MeterResult RunFile(const std::string& path, const MeterSettings& setting
         ChannelFigures f = c.analyser->Finish();
         f.channel = c.number;
         c.views->Finish(f);
-        c.amfm->Annotate(f.modulation);
         LabelLines(f, settings.transport);
         ApplyToneAndNoise(f, tone, input, c.demod->NoiseGain(), in.Rate());
+        c.amfm->Annotate(f.modulation, 2 / (in.Rate() * std::pow(10, *f.snrDb / 10)));
         // A clean tone always reads about its noise: a message only where the
         // noise is loud enough to pass for a deck's flutter.
         if (f.weighted.twoSigmaPercent < 2 * *f.noiseFloorPercent && *f.noiseFloorPercent >= kLoudNoisePercent)
@@ -696,7 +696,8 @@ std::string CheckFigures(const ChannelFigures& c, const std::string& name)
         f.Check(line + "frequency", m.hz, 0, 2 * c.bandHighHz, " Hz");
         f.Percent(line + "peak", m.percent);
         f.Check(line + "amplitude modulation", m.amPercent, 0, kMostAmPercent, " %");
-        f.Check(line + "coherence", m.amFmCoherence, 0, 1, "");
+        if (m.amFmCoherence)
+            f.Check(line + "coherence", *m.amFmCoherence, 0, 1, "");
     }
     for (const PartRate& p : c.parts)
         f.Check(p.name + " rate", p.hz, 0, kAny, " Hz");
@@ -732,7 +733,7 @@ std::vector<std::pair<std::string, std::string>> FigureLines(const ChannelFigure
             lines += ", ";
         lines += FixedText(m.hz, 2) + " Hz " + FixedText(m.percent, 4) + " %";
         lines += " (" + m.label.value_or("no part") + ", AM " + FixedText(m.amPercent, 3) + " %, coherence " +
-                 FixedText(m.amFmCoherence, 2) + ")";
+                 (m.amFmCoherence ? FixedText(*m.amFmCoherence, 2) : std::string("none")) + ")";
     }
     std::vector<std::pair<std::string, std::string>> out = {
         {"carrier (mean, Hz)", c.source == "audio" ? FixedText(c.carrierHz, 3) : "none (" + c.source + ")"},
