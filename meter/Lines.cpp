@@ -27,6 +27,10 @@ constexpr double kHannSpread = 1 + 2 * (4.0 / 9 + 1.0 / 36);
 // one farther is part of it while it lies under 4 times what the stronger
 // line's window leaks there.
 constexpr double kSameLineBins = 3, kLeakMargin = 4;
+// However many segments narrow the noise's spread, a line's peak stands at
+// least 4 times (6 dB) over the mean beside it: a spectrum's own smooth
+// shape (a resonance's hump, a slope across the sides) is no line.
+constexpr double kLeastOverMean = 4;
 
 // The continued fraction of the incomplete beta function (modified Lentz).
 double BetaFraction(double a, double b, double x)
@@ -195,7 +199,7 @@ std::vector<ModulationLine> FindLines(const std::vector<double>& power, const Li
         if (it == thresholds.end()) {
             const double independent = static_cast<double>(count) / pad / kHannSpread;
             const double referenceDof = std::max(1.0, nu * efficiency * independent);
-            it = thresholds.emplace(count, FExceeded(nu, referenceDof, chance)).first;
+            it = thresholds.emplace(count, std::max(kLeastOverMean, FExceeded(nu, referenceDof, chance))).first;
         }
         return it->second;
     };

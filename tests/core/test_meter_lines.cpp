@@ -219,6 +219,30 @@ TEST(MeterLines, NoiseListsAFalseLineInLessThanOneFileInAHundred)
         }
 }
 
+// A line whose peak bin stands 14 dB over the noise beside it is found in
+// a 40 s track (three segments of 16 s: the noise's spread allows about
+// 9 dB). White deviation noise of variance s^2 at rate r has the one-sided
+// density D = 2 s^2 / r; a bin of the Hann window (L points at 1 kHz)
+// holds D / 2 * 1000 * 3L/8 of it, and a line of peak A on a bin puts
+// (A/2)^2 (L/2)^2 in it: their ratio is A^2 L / (3000 D).
+TEST(MeterLines, ALineFourteenDecibelsOverTheNoiseIsFound)
+{
+    const double rate = 2000, seconds = 40, sigma = 0.5, length = 16384;
+    const double density = 2 * sigma * sigma / rate;
+    const double ratio = std::pow(10, 1.4);
+    const double peak = std::sqrt(ratio * 3000 * density / length);
+    const double hz = 320 * 1000 / length;  // on a bin
+    for (unsigned seed : {1u, 2u, 3u}) {
+        std::mt19937 rng(seed);
+        std::normal_distribution<double> gauss(0, sigma);
+        meter::ChannelAnalyser a(rate, kCarrier, seconds);
+        for (int i = 0; i < static_cast<int>(rate * seconds); ++i)
+            a.Add(kCarrier + peak * std::sin(kTwoPi * hz * i / rate) + gauss(rng));
+        const meter::ChannelFigures c = a.Finish();
+        EXPECT_TRUE(LineNear(c, hz, 0.05)) << seed << ":" << Listed(c);
+    }
+}
+
 // The lines of the meter's other tests, at their level, on long and short
 // files alike: the turntable's platter, motor and electrical lines, the
 // three-tone mix and the 4 Hz and 33 Hz pair, and lines over broadband
@@ -306,8 +330,20 @@ TEST(MeterLines, TheNoiseStatisticsFollowTheirClosedForms)
     for (double x : {0.1, 1.0, 5.0})
         EXPECT_NEAR(meter::GammaP(1, x), 1 - std::exp(-x), 1e-12) << x;
     EXPECT_NEAR(meter::ChiSquaredMedian(2), std::log(2.0), 1e-9);
-    // I_x(a, 1) = x^a; F(2, d) exceeds x with the chance (1 + 2x/d)^(-d/2).
-    EXPECT_NEAR(meter::BetaI(3, 1, 0.4), std::pow(0.4, 3), 1e-12);
+    // For whole a and b, I_x(a, b) is the chance of at least a successes in
+    // a + b - 1 trials of chance x; F(2, d) exceeds x with the chance
+    // (1 + 2x/d)^(-d/2).
+    auto binomial = [](int a, int b, double x) {
+        const int n = a + b - 1;
+        double sum = 0;
+        for (int j = a; j <= n; ++j)
+            sum += std::exp(std::lgamma(n + 1.0) - std::lgamma(j + 1.0) - std::lgamma(n - j + 1.0)) * std::pow(x, j) *
+                   std::pow(1 - x, n - j);
+        return sum;
+    };
+    for (const auto& [a, b] : {std::pair{3, 1}, std::pair{2, 3}, std::pair{5, 7}, std::pair{12, 4}})
+        for (double x : {0.05, 0.4, 0.7, 0.95})
+            EXPECT_NEAR(meter::BetaI(a, b, x), binomial(a, b, x), 1e-12) << a << " " << b << " " << x;
     for (double d : {4.0, 16.0, 60.0}) {
         const double chance = 1e-6;
         const double x = d / 2 * (std::pow(chance, -2 / d) - 1);
