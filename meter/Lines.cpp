@@ -153,6 +153,16 @@ double ChiSquaredMedian(double dof)
     return (lo + hi) / 2;
 }
 
+double MedianEfficiency(double dof)
+{
+    // The median's variance is 1 / (4 n f(m)^2), f the density at the
+    // median m; the mean's, relative to m as the median is, 2 / (nu n)
+    // times m^2.
+    const double m = ChiSquaredMedian(dof), half = dof / 2;
+    const double f = std::exp(half * std::log(half) + (half - 1) * std::log(m) - half * m - std::lgamma(half));
+    return 8 * f * f * m * m / dof;
+}
+
 double FExceeded(double dof1, double dof2, double chance)
 {
     // P(F > x) = I_{d2 / (d2 + d1 x)}(d2 / 2, d1 / 2), falling with x:
@@ -189,9 +199,7 @@ std::vector<ModulationLine> FindLines(const std::vector<double>& power, const Li
     // band's chance.
     const double nu = band.dof;
     const double median = ChiSquaredMedian(nu);
-    const double density =
-        std::exp(nu / 2 * std::log(nu / 2) + (nu / 2 - 1) * std::log(median) - nu * median / 2 - std::lgamma(nu / 2));
-    const double efficiency = 8 * density * density * median * median / nu;
+    const double efficiency = MedianEfficiency(nu);
     const double chance = kFalseLineChance / static_cast<double>(last - first + 1);
     std::map<size_t, double> thresholds;  // by the reference's count of bins
     auto threshold = [&](size_t count) {

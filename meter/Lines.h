@@ -31,6 +31,10 @@ double GammaP(double a, double x);
 double BetaI(double a, double b, double x);
 // The median of chi-squared over its degrees of freedom (ln 2 for 2).
 double ChiSquaredMedian(double dof);
+// How many of its samples the mean needs for the spread the median of n
+// has, over n, for chi-squared of these degrees of freedom: (ln 2)^2 for
+// 2 (the exponential), towards 2/pi (the normal) for many.
+double MedianEfficiency(double dof);
 // The level a ratio of two independent chi-squared variables, each over
 // its degrees of freedom (Snedecor's F), exceeds with the given chance.
 double FExceeded(double dof1, double dof2, double chance);

@@ -330,6 +330,10 @@ TEST(MeterLines, TheNoiseStatisticsFollowTheirClosedForms)
     for (double x : {0.1, 1.0, 5.0})
         EXPECT_NEAR(meter::GammaP(1, x), 1 - std::exp(-x), 1e-12) << x;
     EXPECT_NEAR(meter::ChiSquaredMedian(2), std::log(2.0), 1e-9);
+    // The median of exponential samples, scaled to their mean, is as spread
+    // as the mean of (ln 2)^2 as many; of normal ones, 2/pi as many.
+    EXPECT_NEAR(meter::MedianEfficiency(2), std::log(2.0) * std::log(2.0), 1e-9);
+    EXPECT_NEAR(meter::MedianEfficiency(20000), 2 / std::numbers::pi, 1e-3);
     // For whole a and b, I_x(a, b) is the chance of at least a successes in
     // a + b - 1 trials of chance x; F(2, d) exceeds x with the chance
     // (1 + 2x/d)^(-d/2).
