@@ -70,6 +70,7 @@ std::vector<double> ShapedNoise(size_t n, double rate, const Shape& shape, doubl
 }
 
 struct Signal {
+    double carrier = kCarrier;
     std::vector<Modulation> lines;  // sinusoidal deviations
     Shape flutter;                  // a Gaussian deviation of this density's shape...
     double flutterRms = 0;          // ...and this rms (fraction); none when 0
@@ -78,7 +79,7 @@ struct Signal {
     double noise = 0;         // rms of white noise added to the tone
 };
 
-// A tone of kCarrier at amplitude 0.5 carrying the signal, written in
+// A tone at amplitude 0.5 carrying the signal, written in
 // `format` (8-bit samples with triangular dither, so that their rounding is
 // noise).
 std::string Write(const TempDir& dir, const Signal& s, int rate, double seconds,
@@ -88,13 +89,13 @@ std::string Write(const TempDir& dir, const Signal& s, int rate, double seconds,
     const auto n = static_cast<size_t>(std::lround(seconds * rate));
     std::vector<double> phase;
     if (s.flutterRms > 0)
-        phase = ShapedNoise(n, rate, s.flutter, s.flutterRms, s.seed, kCarrier);
+        phase = ShapedNoise(n, rate, s.flutter, s.flutterRms, s.seed, s.carrier);
     std::mt19937 rng(s.seed + 100);
     std::normal_distribution<double> gauss(0, 1);
     std::uniform_real_distribution<double> dither(-0.5, 0.5);
     const bool eightBit = (format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_U8;
     Tone tone;
-    tone.carrier = kCarrier;
+    tone.carrier = s.carrier;
     tone.mods = s.lines;
     std::vector<double> x(n);
     for (size_t i = 0; i < n; ++i) {
@@ -146,7 +147,8 @@ Shape Falling(double scaleHz)
 }
 
 // Deviations that are noise, through the whole meter: broadband flutter
-// that ends at 50 Hz (a cliff inside the band), spectra that fall smoothly
+// that ends at 50 Hz (a cliff inside the band), flutter running on past a
+// low carrier's band top (a quarter of 500 Hz), spectra that fall smoothly
 // towards the band's top, and an 8-bit tone whose rounding gives the
 // deviation noise rising with frequency up to the band's top. Several
 // draws each: none lists a line, and the flutter reads its rms.
@@ -156,18 +158,20 @@ TEST(MeterLines, NoiseListsNoLine)
         const char* what;
         Shape shape;
         double rms;  // fraction; 0: a clean tone
+        double carrier;
         int format;
         int rate;
         double seconds;
     };
     const int kFloat = SF_FORMAT_WAV | SF_FORMAT_FLOAT, k8Bit = SF_FORMAT_WAV | SF_FORMAT_PCM_U8;
     const Case cases[] = {
-        {"broadband 0.5 to 50 Hz", Band(0.5, 50), 0.0005, kFloat, 16000, 40},
-        {"broadband 0.5 to 50 Hz, short", Band(0.5, 50), 0.0005, kFloat, 16000, 9.5},
-        {"falling by e every 10 Hz", Falling(10), 0.0005, kFloat, 16000, 20},
-        {"falling by e every 20 Hz", Falling(20), 0.0005, kFloat, 16000, 20},
-        {"8-bit tone", {}, 0, k8Bit, 22050, 20},
-        {"8-bit tone, short", {}, 0, k8Bit, 22050, 9.5},
+        {"broadband 0.5 to 50 Hz", Band(0.5, 50), 0.0005, kCarrier, kFloat, 16000, 40},
+        {"broadband 0.5 to 50 Hz, short", Band(0.5, 50), 0.0005, kCarrier, kFloat, 16000, 9.5},
+        {"0.5 to 400 Hz on a 500 Hz carrier", Band(0.5, 400), 0.0005, 500, kFloat, 16000, 20},
+        {"falling by e every 10 Hz", Falling(10), 0.0005, kCarrier, kFloat, 16000, 20},
+        {"falling by e every 20 Hz", Falling(20), 0.0005, kCarrier, kFloat, 16000, 20},
+        {"8-bit tone", {}, 0, kCarrier, k8Bit, 22050, 20},
+        {"8-bit tone, short", {}, 0, kCarrier, k8Bit, 22050, 9.5},
     };
     TempDir dir;
     for (const Case& k : cases)
@@ -175,6 +179,7 @@ TEST(MeterLines, NoiseListsNoLine)
             Signal s;
             s.flutter = k.shape;
             s.flutterRms = k.rms;
+            s.carrier = k.carrier;
             s.seed = seed;
             const meter::MeterResult r = meter::RunMeter(Write(dir, s, k.rate, k.seconds, k.format), {});
             ASSERT_TRUE(r.ok) << k.what << ": " << r.message;
