@@ -112,7 +112,9 @@ MeterOutcome DescribeMeterResult(const meter::MeterResult& r)
                                         {"percent", Round(m.percent, 6)},
                                         {"label", m.label ? nlohmann::ordered_json(*m.label) : nullptr},
                                         {"am_percent", Round(m.amPercent, 6)},
-                                        {"am_fm_coherence", Round(m.amFmCoherence, 3)}});
+                                        {"am_fm_coherence", m.amFmCoherence
+                                                                ? nlohmann::ordered_json(Round(*m.amFmCoherence, 3))
+                                                                : nullptr}});
         ch["band_high_hz"] = Round(c.bandHighHz, 3);
         ch["snr_db"] = c.snrDb ? nlohmann::ordered_json(Round(*c.snrDb, 2)) : nullptr;
         ch["noise_floor_percent"] = c.noiseFloorPercent ? nlohmann::ordered_json(Round(*c.noiseFloorPercent, 6)) : nullptr;

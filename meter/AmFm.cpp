@@ -12,6 +12,11 @@ constexpr double kSettleSeconds = 1.0;   // as the meter's statistics
 constexpr double kLongestSegment = 8.0;  // seconds: about 0.12 Hz resolution
 constexpr double kSegmentsWanted = 6;    // at half overlap, so that the coherence means something
 constexpr int kLobe = 2;                 // bins each side of a line (the Hann window's main lobe)
+// AM under this many times what the noise alone reads has no coherence:
+// noise's AM reading over the lobe, a chi-squared of about five degrees of
+// freedom even from one segment, exceeds 3 times its rms level (9 times
+// in power) less than once in a million.
+constexpr double kAmOverNoise = 3;
 
 }  // namespace
 
@@ -80,7 +85,7 @@ void AmFmAnalyser::Fold()
     bufLevel_.erase(bufLevel_.begin(), bufLevel_.begin() + half);
 }
 
-void AmFmAnalyser::Annotate(std::vector<ModulationLine>& lines) const
+void AmFmAnalyser::Annotate(std::vector<ModulationLine>& lines, double n0OverP) const
 {
     if (segments_ == 0 || levels_ == 0)
         return;
@@ -90,6 +95,11 @@ void AmFmAnalyser::Annotate(std::vector<ModulationLine>& lines) const
     const double norm = static_cast<double>(segments_) * static_cast<double>(length_) * w2 / 4;
     const double meanLevel = sumLevel_ / static_cast<double>(levels_);
     const double bin = BinHz();
+    // Additive noise of one-sided density N0 on a tone of power P moves its
+    // relative amplitude with the one-sided density N0 / P; over the lobe's
+    // width B (2 kLobe + 1 bins) a line of it reads a peak of
+    // sqrt(2 (N0 / P) B).
+    const double noiseAm = std::sqrt(2 * std::max(0.0, n0OverP) * (2 * kLobe + 1) * bin);
     const long last = static_cast<long>(powHz_.size()) - 1;
     for (ModulationLine& m : lines) {
         const long k = std::lround(m.hz / bin);
@@ -102,8 +112,11 @@ void AmFmAnalyser::Annotate(std::vector<ModulationLine>& lines) const
             sa += powLevel_[static_cast<size_t>(j)];
             sx += cross_[static_cast<size_t>(j)];
         }
-        m.amPercent = meanLevel > 0 ? std::sqrt(sa / norm) / meanLevel * 100 : 0;
-        m.amFmCoherence = sf > 0 && sa > 0 ? std::min(1.0, std::norm(sx) / (sf * sa)) : 0;
+        const double am = meanLevel > 0 ? std::sqrt(sa / norm) / meanLevel : 0;
+        m.amPercent = am * 100;
+        m.amFmCoherence.reset();
+        if (sf > 0 && sa > 0 && am > kAmOverNoise * noiseAm)
+            m.amFmCoherence = std::min(1.0, std::norm(sx) / (sf * sa));
     }
 }
 

@@ -23,8 +23,11 @@ public:
     // One point: the instantaneous frequency and the mixed-down tone's power.
     void Add(double hz, double power);
 
-    // Sets amPercent and amFmCoherence of every line.
-    void Annotate(std::vector<ModulationLine>& lines) const;
+    // Sets amPercent and amFmCoherence of every line. n0OverP: the
+    // recording's noise density (one-sided) over the tone's power, in 1/Hz:
+    // where the AM is no more than a few times what that noise gives, the
+    // coherence is none.
+    void Annotate(std::vector<ModulationLine>& lines, double n0OverP) const;
 
     double BinHz() const { return rate_ / static_cast<double>(length_); }
 

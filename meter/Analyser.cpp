@@ -1,5 +1,7 @@
 #include "meter/Analyser.h"
 
+#include "meter/Lines.h"
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -28,9 +30,9 @@ constexpr double kBandHighHz = 200;
 constexpr int kLowOrder = 3, kHighOrder = 14;
 constexpr double kEdgeGain = 0.997;
 constexpr double kSpectrumSeconds = 16;  // segment length: 1/16 Hz bins, lines from 0.2 Hz
+constexpr double kShortSegmentShare = 0.98;  // of a short file's measured part, in its one segment
 constexpr int kEnvelopeBuckets = 1000;
 constexpr size_t kMaxLines = 5;
-constexpr double kLineOverFloor = 50;    // a line's peak bin over the local median power (17 dB)
 constexpr double kLineShare = 0.01;      // a line's level against the strongest
 constexpr int kInterpTaps = 12;
 // Below this a line would read 0.0000 %: the demodulator's own rounding.
@@ -260,21 +262,30 @@ ChannelAnalyser::ChannelAnalyser(double trackRate, double referenceHz, double se
     interpOuter_ *= 1 + 1e-9;
     lead_.reserve(static_cast<size_t>(kLeadSeconds * slowRate_) + 1);
 
-    // The longest power of two up to the spectrum's segment that the
-    // measured part of the file fills.
     // The band ends at 200 Hz: about 1 kHz is enough for its spectrum.
     specStep_ = std::max(1, static_cast<int>(slowRate_ / 1000));
     specCountdown_ = specStep_;
     const double specRate = slowRate_ / specStep_;
     const double usable = std::max(0.0, seconds - std::clamp(seconds / 5, kSettleSeconds, kLongestSettleSeconds)) * specRate;
+    // A measured part of 16 s or more: segments of the longest power of
+    // two up to 16 s that it fills (1/16 Hz bins).
     size_t len = 64;
     while (static_cast<double>(len * 2) <= usable && static_cast<double>(len) < kSpectrumSeconds * specRate)
         len *= 2;
-    specLength_ = len;
-    plan_ = &SharedRealFftPlan(len);
-    specBuf_.reserve(len);
-    specPower_.assign(len / 2 + 1, 0.0);
-    hann_ = SharedHannWindow(len);
+    specLength_ = specData_ = len;
+    // A shorter one (a file's length known): one segment of nearly all of
+    // it, zero-padded to a power of two, so that a file of T usable
+    // seconds resolves 1/T Hz and lists lines from 3/T Hz (0.4 Hz at 7.6 s).
+    // A little is left over for the demodulator's last points, which the
+    // file's length promises but its filter keeps.
+    if (usable > 0 && usable < kSpectrumSeconds * specRate) {
+        specData_ = std::max<size_t>(64, static_cast<size_t>(usable * kShortSegmentShare));
+        specLength_ = std::bit_ceil(specData_);
+    }
+    plan_ = &SharedRealFftPlan(specLength_);
+    specBuf_.reserve(specData_);
+    specPower_.assign(specLength_ / 2 + 1, 0.0);
+    hann_ = specData_ == specLength_ ? SharedHannWindow(specData_) : HannWindow(specData_);
 
     envMin_.assign(kEnvelopeBuckets, 0);
     envMax_.assign(kEnvelopeBuckets, 0);
@@ -463,7 +474,7 @@ void ChannelAnalyser::Run(double y, double w, double u, double wo, double fl)
     if (--specCountdown_ == 0) {
         specCountdown_ = specStep_;
         specBuf_.push_back(u);
-        if (specBuf_.size() == specLength_)
+        if (specBuf_.size() == specData_)
             FoldSpectrum();
     }
 }
@@ -610,16 +621,17 @@ void ChannelAnalyser::FoldSpectrum()
     double mean = 0;
     for (double v : specBuf_)
         mean += v;
-    mean /= static_cast<double>(specLength_);
-    specWin_.resize(specLength_);
-    for (size_t i = 0; i < specLength_; ++i)
+    mean /= static_cast<double>(specData_);
+    // The points under the window, then zeros to the transform's length.
+    specWin_.assign(specLength_, 0.0);
+    for (size_t i = 0; i < specData_; ++i)
         specWin_[i] = (specBuf_[i] - mean) * hann_[i];
     plan_->Forward(specWin_.data(), specOut_);
     for (size_t k = 0; k < specPower_.size(); ++k)
         specPower_[k] += std::norm(specOut_[k]);
     ++specSegments_;
     // Half overlap: the second half starts the next segment.
-    specBuf_.erase(specBuf_.begin(), specBuf_.begin() + static_cast<std::ptrdiff_t>(specLength_ / 2));
+    specBuf_.erase(specBuf_.begin(), specBuf_.begin() + static_cast<std::ptrdiff_t>(specData_ / 2));
 }
 
 ChannelFigures ChannelAnalyser::Finish()
@@ -666,20 +678,23 @@ ChannelFigures ChannelAnalyser::Finish()
     if (specSegments_ == 0)
         return c;
     // Spectrum: a line of peak deviation A gives the power A^2/4 * N * sum(w^2)
-    // over its main lobe on the positive side (five bins of the Hann window).
-    // Each point of the plot is the power of the five bins around it, so that
-    // a line's peak reads its level whether it falls on a bin or between two,
-    // exactly as the list measures it; both are corrected for the band's own
-    // response.
+    // over its main lobe on the positive side (N the transform's length;
+    // five bins of the Hann window, more where a short segment is padded).
+    // Each point of the plot is the power of the lobe's bins around it, so
+    // that a line's peak reads its level whether it falls on a bin or
+    // between two, exactly as the list measures it; both are corrected for
+    // the band's own response.
     double w2 = 0;
     for (double v : hann_)
         w2 += v * v;
     const double norm = static_cast<double>(specSegments_) * static_cast<double>(specLength_) * w2 / 4;
     const double binHz = slowRate_ / specStep_ / static_cast<double>(specLength_);
+    const double padding = static_cast<double>(specLength_) / static_cast<double>(specData_);
+    const size_t half = static_cast<size_t>(std::ceil(2 * padding - 1e-9));
     const Cascade path = UnweightedFilter(slowRate_, bandHigh_);
     auto lobe = [&](size_t k) {
         double sum = 0;
-        for (size_t j = k > 2 ? k - 2 : 0; j <= std::min(specPower_.size() - 1, k + 2); ++j)
+        for (size_t j = k > half ? k - half : 0; j <= std::min(specPower_.size() - 1, k + half); ++j)
             sum += specPower_[j];
         return sum;
     };
@@ -696,49 +711,16 @@ ChannelFigures ChannelAnalyser::Finish()
         c.spectrumPercent.push_back(level(lobe(k), hz));
     }
 
-    // Lines: local maxima between 0.2 Hz and the band's top whose peak bin
-    // stands well above the median power of the bins around it (an octave
-    // either side), each measured over its main lobe. The deviation's noise
-    // rises with frequency, so a floor taken over the whole band would let
-    // noise near the top pass for lines.
-    const size_t first = std::max<size_t>(3, static_cast<size_t>(std::ceil(kBandLowHz / binHz)));
-    const size_t last = std::min(specPower_.size() - 3, static_cast<size_t>(bandHigh_ / binHz));
-    if (first >= last)
-        return c;
-    std::vector<ModulationLine> lines;
-    for (size_t k = first; k <= last; ++k) {
-        const double p = specPower_[k];
-        if (!(p > specPower_[k - 1] && p >= specPower_[k + 1]))
-            continue;
-        // Over the median of the bins from..to without k-3..k+3.
-        const size_t from = std::max<size_t>(1, k / 2), to = std::min(specPower_.size() - 1, 2 * k + 8);
-        // (k >= 3, and from <= k / 2 while to >= k + 2.)
-        const size_t below = k - 3 > from ? k - 3 - from : 0;
-        const size_t above = to > k + 3 ? to - k - 3 : 0;
-        if (!OverMedian(specPower_.data() + from, below, specPower_.data() + k + 4, above, p, kLineOverFloor))
-            continue;
-        double sum = 0, moment = 0;
-        for (size_t j = k - 2; j <= k + 2; ++j) {
-            sum += specPower_[j];
-            moment += specPower_[j] * static_cast<double>(j);
-        }
-        const double hz = moment / sum * binHz;
-        const double percent = level(sum, hz);
-        if (percent >= kLeastLinePercent)
-            lines.push_back({hz, percent});
-    }
-    std::sort(lines.begin(), lines.end(), [](const ModulationLine& a, const ModulationLine& b) {
-        return a.percent > b.percent;
-    });
-    for (const ModulationLine& l : lines) {
-        if (c.modulation.size() == kMaxLines || l.percent < kLineShare * lines.front().percent)
-            break;
-        const bool near = std::any_of(c.modulation.begin(), c.modulation.end(), [&](const ModulationLine& m) {
-            return std::abs(m.hz - l.hz) < 3 * binHz;
-        });
-        if (!near)
-            c.modulation.push_back(l);
-    }
+    // Lines: peaks between 0.2 Hz and the band's top that stand above the
+    // spectrum beside them by more than the averaged noise's spread allows
+    // (meter/Lines.h), each measured over its main lobe.
+    LineBand band;
+    band.binHz = binHz;
+    band.padding = padding;
+    band.dof = AveragedDegreesOfFreedom(hann_, specData_ / 2, specSegments_);
+    band.lowHz = kBandLowHz;
+    band.highHz = bandHigh_;
+    c.modulation = FindLines(specPower_, band, kMaxLines, kLineShare, kLeastLinePercent, level);
     return c;
 }
 

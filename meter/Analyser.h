@@ -243,8 +243,10 @@ private:
     double segSum_ = 0, segMin_ = 0, segMax_ = 0;
     int segments_ = 0;
 
-    // The modulation spectrum: Hann segments at half overlap.
-    size_t specLength_;
+    // The modulation spectrum: Hann segments of specData_ points at half
+    // overlap, each zero-padded to specLength_ (a power of two) for the
+    // transform.
+    size_t specLength_, specData_;
     int specStep_;  // the spectrum takes every specStep_-th point of the band
     int specCountdown_;  // points until the next it takes
     const RealFftPlan* plan_ = nullptr;  // shared

@@ -671,14 +671,19 @@ static MeterResult RunFile(const std::string& path, const MeterSettings& setting
         ChannelFigures f = c.analyser->Finish();
         f.channel = c.number;
         c.views->Finish(f);
-        c.amfm->Annotate(f.modulation);
         LabelLines(f, settings.transport);
         const Found& heard = found[static_cast<size_t>(&c - chans.data())];
-        if (heard.hz != 0)
+        // The noise's density beside the tone over the tone's power, N0 / P.
+        double noiseToTone = 0;
+        if (heard.hz != 0) {
             ApplyNoise(f, heard.noiseShare > 0 ? (1 - heard.noiseShare) / heard.noiseShare : kBestSnr,
                        heard.noiseToTone, in.Rate());
-        else  // a given carrier the search did not find a tone at
+            noiseToTone = std::max(heard.noiseToTone, 2 / (in.Rate() * kBestSnr));
+        } else {  // a given carrier the search did not find a tone at
             ApplyToneAndNoise(f, tone, input, c.demod->NoiseGain(), in.Rate());
+            noiseToTone = 2 / (in.Rate() * std::pow(10, *f.snrDb / 10));
+        }
+        c.amfm->Annotate(f.modulation, noiseToTone);
         if (MostlyNoise(f))
             f.warnings.push_back("In channel " + std::to_string(c.number) + " of " + name +
                                  " the weighted figure is less than twice the noise floor (" +
@@ -958,7 +963,8 @@ std::string CheckFigures(const ChannelFigures& c, const std::string& name)
         f.Check(line + "frequency", m.hz, 0, 2 * c.bandHighHz, " Hz");
         f.Percent(line + "peak", m.percent);
         f.Check(line + "amplitude modulation", m.amPercent, 0, kMostAmPercent, " %");
-        f.Check(line + "coherence", m.amFmCoherence, 0, 1, "");
+        if (m.amFmCoherence)
+            f.Check(line + "coherence", *m.amFmCoherence, 0, 1, "");
     }
     for (const PartRate& p : c.parts)
         f.Check(p.name + " rate", p.hz, 0, kAny, " Hz");
@@ -994,7 +1000,7 @@ std::vector<std::pair<std::string, std::string>> FigureLines(const ChannelFigure
             lines += ", ";
         lines += FixedText(m.hz, 2) + " Hz " + FixedText(m.percent, 4) + " %";
         lines += " (" + m.label.value_or("no part") + ", AM " + FixedText(m.amPercent, 3) + " %, coherence " +
-                 FixedText(m.amFmCoherence, 2) + ")";
+                 (m.amFmCoherence ? FixedText(*m.amFmCoherence, 2) : std::string("none")) + ")";
     }
     std::vector<std::pair<std::string, std::string>> out = {
         {"carrier (mean, Hz)", c.source == "audio" ? FixedText(c.carrierHz, 3) : "none (" + c.source + ")"},

@@ -38,7 +38,9 @@ struct ModulationLine {
     double percent = 0;  // peak deviation of that line
     std::optional<std::string> label;  // the transport's part it falls on ("platter x1")
     double amPercent = 0;              // the tone's peak amplitude modulation at that rate
-    double amFmCoherence = 0;          // 0 to 1: how closely the level moves with the speed there
+    // 0 to 1: how closely the level moves with the speed there; none where
+    // the AM is no more than the recording's noise gives (or not measured).
+    std::optional<double> amFmCoherence;
 };
 
 struct PathFigures {

@@ -54,7 +54,7 @@ QStringList DetailLines(const meter::MeterResult& r, const MeterReportInfo& info
                         .arg(m.percent, 0, 'f', 4)
                         .arg(QString::fromStdString(m.label.value_or("no part")))
                         .arg(m.amPercent, 0, 'f', 3)
-                        .arg(m.amFmCoherence, 0, 'f', 2);
+                        .arg(m.amFmCoherence ? QString::number(*m.amFmCoherence, 'f', 2) : QStringLiteral("none"));
         lines << QStringLiteral("Channel %1 lines: %2")
                      .arg(c.channel)
                      .arg(mods.isEmpty() ? QStringLiteral("none") : mods.join(QStringLiteral("; ")));

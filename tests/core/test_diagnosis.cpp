@@ -339,7 +339,7 @@ TEST_F(Diagnosis, AmplitudeBesideFrequency)
     const meter::ModulationLine* m = LineNear(r.channels[0], 4);
     ASSERT_TRUE(m);
     EXPECT_NEAR(m->amPercent, 5, 0.25);
-    EXPECT_GT(m->amFmCoherence, 0.9);
+    EXPECT_GT(m->amFmCoherence.value_or(0), 0.9);
 
     // FM alone: no AM there, and nothing in step with it.
     r = meter::RunMeter(Write("fm.wav", {{4, 0.001}}, 0, 0, 20), {});
@@ -371,10 +371,10 @@ TEST(AmFm, CoherenceAtThePlatterRate)
             a.Add(3150 * (1 + 0.0008 * std::sin(kTwoPi * kPlatterHz * t)), level * level);
         }
         std::vector<meter::ModulationLine> lines{{kPlatterHz, 0.08}};
-        a.Annotate(lines);
+        a.Annotate(lines, 0);
         if (together) {
             EXPECT_NEAR(lines[0].amPercent, 4, 0.2);
-            EXPECT_GT(lines[0].amFmCoherence, 0.95);
+            EXPECT_GT(lines[0].amFmCoherence.value_or(0), 0.95);
         } else {
             EXPECT_LT(lines[0].amPercent, 0.1);
         }

@@ -149,6 +149,7 @@ const Hostile kHostile[] = {
     {"the modulation line 1's coherence is below 0", [](auto& c) { c.modulation[0].amFmCoherence = -0.01; }},
     {"the modulation line 1's coherence is over 1", [](auto& c) { c.modulation[0].amFmCoherence = 1.01; }},
     {"", [](auto& c) { c.modulation[0].amFmCoherence = 1; }},
+    {"", [](auto& c) { c.modulation[0].amFmCoherence.reset(); }},  // AM within the noise: none to check
     {"the platter rate is not a finite number", [](auto& c) { c.parts[0].hz = kNaN; }},
     {"the platter rate is below 0 Hz", [](auto& c) { c.parts[0].hz = -0.5; }},
     {"the revolution rate is not a finite number", [](auto& c) { c.revolutionHz = kInf; }},

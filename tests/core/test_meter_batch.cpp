@@ -615,10 +615,13 @@ TEST_F(MeterBatch, ResumeMeasuresAStereoFileCutBetweenItsRowsWhole)
     Tone left, right;
     right.mods = {{4, 0.002}};
     ASSERT_TRUE(WriteTones(Path("stereo.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 4, {left, right}));
-    ASSERT_EQ(Run({"--meter", "--summary-csv", "s.csv", "good.wav", "stereo.wav"}).status, 0);
+    // One job: the rows come in the order of the files (with more, in the
+    // order the files are done, which the cut below must know).
+    ASSERT_EQ(Run({"--meter", "--jobs", "1", "--summary-csv", "s.csv", "good.wav", "stereo.wav"}).status, 0);
     const std::string whole = dir.Read("s.csv");
     const Rows rows = CsvRows(whole);
     ASSERT_EQ(rows.size(), 4u);
+    ASSERT_EQ(rows[1][0], "good.wav");
     // Cut after the stereo file's first row, at a row's end.
     const size_t cut = whole.rfind("stereo.wav,2");
     ASSERT_NE(cut, std::string::npos);

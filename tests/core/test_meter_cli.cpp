@@ -65,6 +65,8 @@ TEST_F(MeterCli, JsonCarriesTheMeterObjectKeysInOrder)
     EXPECT_EQ(Keys(c["modulation"][0]),
               (std::vector<std::string>{"hz", "percent", "label", "am_percent", "am_fm_coherence"}));
     EXPECT_TRUE(c["modulation"][0]["label"].is_null());  // no transport given
+    // A clean tone: its AM is no more than its noise gives, so no coherence.
+    EXPECT_TRUE(c["modulation"][0]["am_fm_coherence"].is_null());
     EXPECT_TRUE(c["parts"].empty());
     EXPECT_EQ(c["source"], "audio");
     EXPECT_EQ(c["channel"], 1);
