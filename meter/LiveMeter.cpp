@@ -480,7 +480,8 @@ void LiveMeter::AddPoint(Channel& c, const Demodulator::Sample& s)
     ++c.runCount;
     c.plotSum += s.hz;
     if (++c.plotCount == c.plotStep) {
-        c.plot.emplace_back(c.startSeconds + static_cast<double>(c.points - (c.plotStep - 1) / 2) / c.trackRate,
+        // At the middle of the points it is the mean of.
+        c.plot.emplace_back(c.startSeconds + (static_cast<double>(c.points) - (c.plotStep - 1) / 2.0) / c.trackRate,
                             c.plotSum / c.plotCount);
         c.plotSum = 0;
         c.plotCount = 0;

@@ -633,6 +633,16 @@ TEST(LiveMeter, TrackKeepsTheLastTenSeconds)
     const auto [lo, hi] = std::minmax_element(ch.trackPercent.begin(), ch.trackPercent.end());
     EXPECT_NEAR(*hi, 0.1, 0.01);
     EXPECT_NEAR(*lo, -0.1, 0.01);
+    // Each point at its time: the mean of its 10 ms of the modulation, sin(x) / x
+    // of its peak at x = pi 4 Hz 10 ms (the swing about the points' mean).
+    double mean = 0;
+    for (double v : ch.trackPercent)
+        mean += v / static_cast<double>(ch.trackPercent.size());
+    const double x = std::numbers::pi * 4 * 0.01, peak = 0.1 * std::sin(x) / x;
+    double worst = 0;
+    for (size_t i = 0; i < ch.trackSeconds.size(); ++i)
+        worst = std::max(worst, std::abs(ch.trackPercent[i] - mean - peak * std::sin(2 * std::numbers::pi * 4 * ch.trackSeconds[i])));
+    EXPECT_LT(worst, 0.002 * 0.1);  // half a point (0.25 ms) off gives 0.6 %
     // A hundred points a second, evenly spaced.
     EXPECT_NEAR(static_cast<double>(ch.trackSeconds.size()), 1000, 20);
     for (size_t i = 1; i < ch.trackSeconds.size(); ++i)
