@@ -82,7 +82,7 @@ public:
     static constexpr double kTrackSeconds = 10;
     static constexpr double kShortestWindow = 1;
     static constexpr double kLongestWindow = 60;
-    static constexpr double kFollowPercent = 3;   // a carrier further from the reference is locked again
+    static constexpr double kFollowPercent = 3;   // a carrier further from the reference is looked for afresh
     static constexpr double kFollowHz = 150;      // ... and never more than this (the demodulator passes 250 Hz)
     static constexpr double kSpeedStepPercent = 0.05;  // the carrier's mean starts again after a larger step (and four times its spread)
 
