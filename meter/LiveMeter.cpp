@@ -5,6 +5,7 @@
 #include "meter/Dsp.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <complex>
 #include <cstdio>
@@ -15,16 +16,22 @@ namespace tarvo::meter {
 namespace {
 
 constexpr int kLowestRate = 8000;
-constexpr double kUnitSeconds = 0.05;   // the carrier's mean is kept in units of this length
+constexpr double kUnitSeconds = 0.05;   // the carrier's mean is kept, and the tone tested, in units of this length
 constexpr double kMeanSeconds = 1;      // the carrier shown is the mean of this long
 constexpr double kToneShare = 0.05;     // least share of the input's power in the tone followed, as the file meter
+constexpr double kLeastBandSnr = 10;    // the tone over the noise in the demodulator's band (10 dB): below it clicks set in
 constexpr int kMissedUnits = 2;         // units without the tone before it counts as lost
+constexpr int kMissedLooks = 2;         // looks at the spectrum without a tone before it counts as lost
 constexpr double kToneOverFloor = 1000;  // a tone's lobe over the spectrum's median (30 dB)
 constexpr double kCarrierShare = 0.1;    // least share of the spectrum's power in the tone found
 constexpr double kPlotRate = 100;        // points a second of the scrolling plot
 constexpr double kLeastRunSeconds = 1;   // statistics the whole run needs before it shows
+constexpr double kPrimeSeconds = 0.25;   // input kept before the lock's second, for the demodulator's filter to fill on
+constexpr int kMostWindows = 32;         // sliding-window analysers at once, at most
+constexpr double kSteadyRatio = 2;       // a unit's tone within this factor of the others' for a lock
 
-double Stagger(double window) { return std::max(0.5, window / 10); }
+static_assert(LiveMeter::kLockSeconds == ChannelAnalyser::kSettleSeconds,
+              "the lock's second is the analysers' settling: the statistics start at the lock");
 
 // One unit of the carrier's track: its sum and count.
 struct Unit {
@@ -32,6 +39,32 @@ struct Unit {
     int64_t count = 0;
     double Mean() const { return sum / static_cast<double>(count); }
 };
+
+// Whether a stretch holds a tone the demodulator follows, by the file
+// meter's tests: from the mean mixed-down power m (a tone of power T gives
+// T/2, and noise of power N gives gN, g the share of white noise the
+// demodulator's filter passes) and the input's mean square I = T + N, most
+// of the power in the tone followed, and the tone over the noise in the
+// demodulator's band by its threshold.
+bool ToneHeld(double mixed, double input, double noiseGain)
+{
+    if (!(input > 0 && mixed > kToneShare * input))
+        return false;
+    const double tone = (mixed - noiseGain * input) / (0.5 - noiseGain);
+    if (!(tone > 0))
+        return false;
+    const double noise = input - tone;
+    return !(noise > 0) || tone / 2 >= kLeastBandSnr * noiseGain * noise;
+}
+
+bool AllFinite(const float* x, size_t n)
+{
+    // A sum of x - x is NaN when any x is NaN or infinite (and 0 otherwise).
+    float sum = 0;
+    for (size_t i = 0; i < n; ++i)
+        sum += x[i] - x[i];
+    return sum == 0;
+}
 
 }  // namespace
 
@@ -79,20 +112,27 @@ struct LiveMeter::Channel {
     bool relocked = false, everLocked = false;
     int relocks = 0;
 
-    std::vector<float> search;  // the newest samples while no tone is locked
+    // The newest input, whatever the state: the spectrum looked at for a
+    // tone, and the second a tone must hold before it is locked.
+    std::vector<float> history;
+    int missedLooks = 0;
 
     std::unique_ptr<Demodulator> demod;
     std::vector<Demodulator::Sample> track;
     double trackRate = 0;
-    int64_t points = 0;     // track points since the statistics started
-    double startSeconds = 0;  // input time at which they started
+    int64_t points = 0;       // track points since the statistics started
+    double startSeconds = 0;  // input time the first of them stands for
+    int64_t settlePoints = 0;  // the analysers' settling, in points
     std::unique_ptr<ChannelAnalyser> run;
     struct Window {
         int64_t start;
         std::unique_ptr<ChannelAnalyser> analyser;
     };
     std::deque<Window> windows;
-    double runSum = 0;  // of the track since the statistics started, for the plot's zero
+    int64_t nextWindow = 0;  // the point the next window's analyser starts at
+    int64_t windowPoints = 0, staggerPoints = 1;  // the window's statistics, and between two windows' starts
+    std::optional<ChannelFigures> window;  // the latest window measured
+    double runSum = 0;  // of the track since the statistics started, for the plot's reference
     int64_t runCount = 0;
     double runTone = 0, runInput = 0;  // power sums since the statistics started
     int64_t runToneCount = 0, runInputCount = 0;
@@ -108,7 +148,8 @@ struct LiveMeter::Channel {
     int missed = 0;
     bool shifted = false;  // the last unit lay outside the band followed
 
-    // The scrolling plot.
+    // The scrolling plot: time and mean frequency of each point, referred
+    // to the run's mean carrier when shown.
     std::deque<std::pair<double, double>> plot;
     double plotSum = 0;
     int plotCount = 0, plotStep = 1;
@@ -134,13 +175,13 @@ LiveMeter::LiveMeter(int rate, int channels, LiveSettings settings) : rate_(rate
                  " Hz at this rate.";
         return;
     }
-    SetWindowSeconds(settings_.windowSeconds);
     unitFrames_ = std::max<int64_t>(1, std::llround(kUnitSeconds * rate));
     for (int c : numbers) {
         auto ch = std::make_unique<Channel>();
         ch->number = c;
         chans_.push_back(std::move(ch));
     }
+    SetWindowSeconds(settings_.windowSeconds);
     if (settings_.carrierHz != 0)
         for (auto& ch : chans_) {
             ch->reference = settings_.carrierHz;
@@ -161,19 +202,46 @@ double LiveMeter::RunSettle() const
 
 double LiveMeter::Seconds() const { return static_cast<double>(frames_) / rate_; }
 
+// The band around the reference a carrier is followed in.
+double LiveMeter::Follow(double hz) const { return std::min(kFollowPercent / 100 * hz, kFollowHz); }
+
 void LiveMeter::SetWindowSeconds(double seconds)
 {
     settings_.windowSeconds = std::clamp(seconds, kShortestWindow, kLongestWindow);
+    for (auto& c : chans_)
+        ScheduleWindows(*c);
+}
+
+// The windows start again from the next point, on the window's length:
+// one starts every update (or every few, so that no more than
+// kMostWindows are measuring at once), and each gives its figures when its
+// statistics have just covered the window.
+void LiveMeter::ScheduleWindows(Channel& c) const
+{
+    c.windows.clear();
+    c.window.reset();
+    c.nextWindow = c.points;
+    if (!(c.trackRate > 0))
+        return;
+    const double span = settings_.windowSeconds + ChannelAnalyser::kSettleSeconds;
+    const double stagger = kUpdateSeconds * std::ceil(span / kMostWindows / kUpdateSeconds - 1e-9);
+    c.windowPoints = std::llround(settings_.windowSeconds * c.trackRate);
+    c.staggerPoints = std::max<int64_t>(1, std::llround(stagger * c.trackRate));
 }
 
 // Starts a channel's statistics, the carrier's mean and the plot again on
-// its reference.
+// its reference; the points that follow settle the filters first.
 void LiveMeter::Restart(Channel& c)
 {
+    c.trackRate = c.demod->OutputRate();
     c.run = std::make_unique<ChannelAnalyser>(c.trackRate, c.reference, settings_.runSeconds);
-    c.windows.clear();
+    // The analysers' statistics start at the first slow point a settling
+    // time in.
+    const double slow = c.run->SlowRate();
+    c.settlePoints = static_cast<int64_t>(std::ceil(ChannelAnalyser::kSettleSeconds * slow - 1e-9)) *
+                     std::max<int64_t>(1, std::llround(c.trackRate / slow));
     c.points = 0;
-    c.startSeconds = Seconds() + (c.demod ? c.demod->Delay() : 0);
+    c.startSeconds = Seconds() + c.demod->Delay();
     c.runTone = c.runInput = 0;
     c.runToneCount = c.runInputCount = 0;
     c.units.clear();
@@ -184,27 +252,146 @@ void LiveMeter::Restart(Channel& c)
     c.unitTone = c.unitInput = 0;
     c.unitInputCount = 0;
     c.missed = 0;
+    c.missedLooks = 0;
     c.shifted = false;
     c.freshMean = false;
     c.plot.clear();
     c.plotSum = 0;
     c.plotCount = 0;
     c.plotStep = std::max(1, static_cast<int>(std::lround(c.trackRate / kPlotRate)));
+    ScheduleWindows(c);
 }
 
-// Locks the channel on a carrier: a new demodulator, the statistics from the start.
-void LiveMeter::Lock(Channel& c, double carrierHz)
+// Locks the channel on a tone near carrierHz if the last second of its
+// input holds it throughout, tested a unit at a time as when it is
+// followed: a new demodulator on the input kept, whose last second settles
+// the analysers' filters, so that the statistics start at the lock.
+bool LiveMeter::TryLock(Channel& c, double carrierHz)
 {
+    const size_t unit = static_cast<size_t>(unitFrames_);
+    const size_t units = static_cast<size_t>(std::llround(kLockSeconds / kUnitSeconds));
+    if (c.history.size() < units * unit)
+        return false;
+    auto demod = std::make_unique<Demodulator>(rate_, carrierHz);
+    const double gain = demod->NoiseGain();
+    // Each unit's frequency, mixed power and input sums, and whether it
+    // holds the tone followed.
+    std::vector<Demodulator::Sample> out;
+    auto test = [&](const float* x, std::array<double, 3>& sums) {
+        sums = {0, 0, 0};
+        for (const Demodulator::Sample& s : out) {
+            sums[0] += s.hz;
+            sums[1] += s.power;
+        }
+        for (size_t i = 0; i < unit; ++i)
+            sums[2] += static_cast<double>(x[i]) * x[i];
+        const double n = static_cast<double>(out.size());
+        return ToneHeld(sums[1] / n, sums[2] / static_cast<double>(unit), gain) &&
+               std::abs(sums[0] / n - carrierHz) <= Follow(carrierHz);
+    };
+    // Before the second, the input its first points reach back to (where
+    // there is any): the filter fills on it, and it must hold the tone as
+    // well, or its start would pass for a swing of the tone.
+    const size_t primeUnits = (demod->Taps() + unit - 1) / unit;
+    const size_t fed = std::min(c.history.size(), (units + primeUnits) * unit);
+    const float* x = c.history.data() + (c.history.size() - fed);
+    std::array<double, 3> unitSums{};
+    std::vector<std::pair<double, double>> levels;  // each unit's mixed power and its share of the input's
+    auto level = [&]() {
+        const double mixed = unitSums[1] / static_cast<double>(out.size());
+        levels.emplace_back(mixed, mixed / (unitSums[2] / static_cast<double>(unit)));
+    };
+    size_t primed = 0;
+    for (size_t at = 0; at + units * unit < fed; at += unit) {
+        out.clear();
+        demod->Push(x + at, unit, 1, out);
+        primed += out.size();
+        if (out.empty())
+            continue;
+        if (!test(x + at, unitSums))
+            return false;
+        level();
+    }
+    const size_t primeLevels = levels.size();
+    x += fed - units * unit;
+    std::vector<Demodulator::Sample> points;
+    std::vector<std::array<double, 3>> sums;
+    for (size_t u = 0; u < units; ++u) {
+        out.clear();
+        demod->Push(x + u * unit, unit, 1, out);
+        if (out.empty() || !test(x + u * unit, unitSums))
+            return false;
+        level();
+        sums.push_back(unitSums);
+        points.insert(points.end(), out.begin(), out.end());
+    }
+    // And a steady tone: noise that passes those tests (noise in a narrow
+    // band around the carrier does) has neither the tone's level nor its
+    // share of the input.
+    auto median = [&](auto of) {
+        std::vector<double> v;
+        for (size_t i = primeLevels; i < levels.size(); ++i)
+            v.push_back(of(levels[i]));
+        std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
+        return v[v.size() / 2];
+    };
+    const double mixed = median([](const auto& l) { return l.first; });
+    const double share = median([](const auto& l) { return l.second; });
+    for (const auto& [m, sh] : levels)
+        if (!(m > mixed / kSteadyRatio && m < mixed * kSteadyRatio && sh > share / kSteadyRatio))
+            return false;
     if (c.everLocked) {
         c.relocked = true;
         ++c.relocks;
     }
     c.everLocked = true;
     c.state = LiveState::Locked;
-    c.reference = carrierHz;
-    c.demod = std::make_unique<Demodulator>(rate_, carrierHz);
-    c.trackRate = c.demod->OutputRate();
+    double sum = 0;
+    for (const auto& s : sums)
+        sum += s[0];
+    c.reference = sum / static_cast<double>(points.size());
+    c.demod = std::move(demod);
     Restart(c);
+    // The second measured: exactly the analysers' settling. Where the input
+    // began within it (the filter still filling), its first point stands for
+    // the moments before.
+    const size_t produced = primed + points.size();
+    const double last = Seconds() - static_cast<double>(fed) / rate_ + c.demod->Delay() +
+                        static_cast<double>(produced - 1) / c.trackRate;
+    c.startSeconds = last - static_cast<double>(c.settlePoints - 1) / c.trackRate;
+    const auto settle = static_cast<size_t>(c.settlePoints);
+    if (points.size() > settle)
+        points.erase(points.begin(), points.end() - static_cast<std::ptrdiff_t>(settle));
+    else
+        points.insert(points.begin(), settle - points.size(), points.front());
+    // Unit by unit, as they would have come.
+    size_t next = 0;
+    for (size_t u = 0; u < units; ++u) {
+        const size_t end = u + 1 == units ? points.size() : std::min(points.size(), (u + 1) * points.size() / units);
+        for (; next < end; ++next)
+            AddPoint(c, points[next]);
+        c.unitInput = sums[u][2];
+        c.unitInputCount = static_cast<int64_t>(unit);
+        TakeUnit(c);
+    }
+    return true;
+}
+
+// Gives up the channel's tone: no figures until one is locked again.
+void LiveMeter::Drop(Channel& c, LiveState state)
+{
+    c.state = state;
+    c.demod.reset();
+    c.run.reset();
+    c.windows.clear();
+    c.window.reset();
+    c.units.clear();
+    c.plot.clear();
+    c.points = 0;
+    c.trackRate = 0;
+    c.missed = 0;
+    c.missedLooks = 0;
+    c.shifted = false;
 }
 
 void LiveMeter::Reset()
@@ -212,21 +399,30 @@ void LiveMeter::Reset()
     for (auto& c : chans_) {
         c->relocks = 0;
         c->relocked = false;
-        if (c->state == LiveState::Locked && !c->demod) {
-            // Locked on the given carrier before any input.
+        if (c->state == LiveState::Locked && !c->demod)  // locked on the given carrier before any input
             c->demod = std::make_unique<Demodulator>(rate_, c->reference);
-            c->trackRate = c->demod->OutputRate();
-        }
         if (c->demod && c->state == LiveState::Locked)
             Restart(*c);
     }
     latest_ = {};
 }
 
-void LiveMeter::Push(const float* frames, size_t count)
+bool LiveMeter::Push(const float* frames, size_t count)
 {
     if (!Ok())
-        return;
+        return false;
+    if (!AllFinite(frames, count * static_cast<size_t>(nch_))) {
+        // Not measured: the tone is looked for afresh after it.
+        for (auto& c : chans_) {
+            if (c->state == LiveState::Locked)
+                Drop(*c, LiveState::NoTone);
+            c->history.clear();
+            c->unit = {};
+            c->unitTone = c->unitInput = 0;
+            c->unitInputCount = 0;
+        }
+        return false;
+    }
     // In pieces that end where a unit of the carrier's mean ends, so that
     // the figures do not depend on how the input was cut into blocks.
     while (count > 0) {
@@ -236,6 +432,7 @@ void LiveMeter::Push(const float* frames, size_t count)
         frames += n * static_cast<size_t>(nch_);
         count -= n;
     }
+    return true;
 }
 
 void LiveMeter::PushChunk(const float* frames, size_t count)
@@ -255,11 +452,10 @@ void LiveMeter::PushChunk(const float* frames, size_t count)
 
 void LiveMeter::Feed(Channel& c, const float* x, size_t n, size_t stride)
 {
-    if (c.state != LiveState::Locked) {
-        for (size_t i = 0; i < n; ++i)
-            c.search.push_back(x[i * stride]);
+    for (size_t i = 0; i < n; ++i)
+        c.history.push_back(x[i * stride]);
+    if (c.state != LiveState::Locked)
         return;
-    }
     double input = 0;
     for (size_t i = 0; i < n; ++i)
         input += static_cast<double>(x[i * stride]) * x[i * stride];
@@ -268,60 +464,80 @@ void LiveMeter::Feed(Channel& c, const float* x, size_t n, size_t stride)
 
     c.track.clear();
     c.demod->Push(x, n, stride, c.track);
-    const double window = settings_.windowSeconds;
-    const int64_t stagger = std::max<int64_t>(1, std::llround(Stagger(window) * c.trackRate));
-    for (const Demodulator::Sample& s : c.track) {
-        if (c.points % stagger == 0)
-            c.windows.push_back({c.points, std::make_unique<ChannelAnalyser>(c.trackRate, c.reference, 0.0)});
-        c.run->Add(s.hz);
-        c.runSum += s.hz;
-        ++c.runCount;
-        // The plot: means of the track from the mean carrier so far, in percent of it.
-        c.plotSum += s.hz;
-        if (++c.plotCount == c.plotStep) {
-            const double mean = c.runSum / static_cast<double>(c.runCount);
-            c.plot.emplace_back(c.startSeconds + static_cast<double>(c.points) / c.trackRate,
-                                (c.plotSum / c.plotCount - mean) / mean * 100);
-            c.plotSum = 0;
-            c.plotCount = 0;
-        }
-        for (auto& w : c.windows)
-            w.analyser->Add(s.hz);
-        ++c.points;
-        c.unit.sum += s.hz;
-        ++c.unit.count;
-        c.unitTone += s.power;
+    for (const Demodulator::Sample& s : c.track)
+        AddPoint(c, s);
+}
+
+// One point of the track into the run, the windows, the plot and the unit.
+void LiveMeter::AddPoint(Channel& c, const Demodulator::Sample& s)
+{
+    if (c.points == c.nextWindow) {
+        c.windows.push_back({c.points, std::make_unique<ChannelAnalyser>(c.trackRate, c.reference, 0.0)});
+        c.nextWindow += c.staggerPoints;
     }
-    // The windows older than the youngest full one are done with.
-    const int64_t full = std::llround((window + ChannelAnalyser::kSettleSeconds) * c.trackRate);
-    while (c.windows.size() > 1 && c.points - c.windows[1].start >= full)
+    c.run->Add(s.hz);
+    c.runSum += s.hz;
+    ++c.runCount;
+    c.plotSum += s.hz;
+    if (++c.plotCount == c.plotStep) {
+        // At the middle of the points it is the mean of.
+        c.plot.emplace_back(c.startSeconds + (static_cast<double>(c.points) - (c.plotStep - 1) / 2.0) / c.trackRate,
+                            c.plotSum / c.plotCount);
+        c.plotSum = 0;
+        c.plotCount = 0;
+    }
+    for (auto& w : c.windows)
+        w.analyser->Add(s.hz);
+    ++c.points;
+    c.unit.sum += s.hz;
+    ++c.unit.count;
+    c.unitTone += s.power;
+    // A window whose statistics have just reached the window's length gives
+    // its figures, and is done with.
+    if (!c.windows.empty() && c.points - c.windows.front().start == c.settlePoints + c.windowPoints) {
+        c.window = c.windows.front().analyser->Finish();
+        c.window->channel = c.number;
+        c.window->seconds = static_cast<double>(c.windowPoints) / c.trackRate;
         c.windows.pop_front();
+    }
 }
 
 void LiveMeter::EndUnit(Channel& c)
 {
+    // The input kept: the lock's second and what its filter fills on.
+    const size_t keep = static_cast<size_t>(unitFrames_) *
+                        static_cast<size_t>(std::llround((kLockSeconds + kPrimeSeconds) / kUnitSeconds));
+    if (c.history.size() > keep)
+        c.history.erase(c.history.begin(), c.history.end() - static_cast<std::ptrdiff_t>(keep));
+    const size_t look = static_cast<size_t>(kSearchSeconds * rate_);
     if (c.state != LiveState::Locked) {
-        const size_t need = static_cast<size_t>(kSearchSeconds * rate_);
-        if (c.search.size() < need)
+        if (c.history.size() < look)
             return;
-        const double hz = FindLiveCarrier(c.search.data(), c.search.size(), 1, rate_);
+        const double hz = FindLiveCarrier(c.history.data() + (c.history.size() - look), look, 1, rate_);
         if (hz > 0) {
-            Lock(c, hz);
-            // The half second searched is measured too, as the file meter measures from the start.
-            std::vector<float> again;
-            again.swap(c.search);
-            c.startSeconds = Seconds() - static_cast<double>(again.size()) / rate_ + c.demod->Delay();
-            Feed(c, again.data(), again.size(), 1);
-            c.unit = {};
-            c.unitTone = c.unitInput = 0;
-            c.unitInputCount = 0;
+            if (!TryLock(c, hz))
+                c.state = LiveState::Searching;  // a tone, not yet held for the lock's second
         } else {
             c.state = LiveState::NoTone;
-            // Look again a unit later at the newest half second.
-            c.search.erase(c.search.begin(), c.search.end() - static_cast<std::ptrdiff_t>(need - static_cast<size_t>(unitFrames_)));
         }
         return;
     }
+    // The tone must still stand over the spectrum around it: at every
+    // update, on the newest input.
+    const int64_t updateUnits = std::max<int64_t>(1, std::llround(kUpdateSeconds / kUnitSeconds));
+    if ((frames_ / unitFrames_) % updateUnits == 0 && c.history.size() >= look) {
+        if (FindLiveCarrier(c.history.data() + (c.history.size() - look), look, 1, rate_) > 0)
+            c.missedLooks = 0;
+        else if (++c.missedLooks >= kMissedLooks)
+            return Drop(c, LiveState::NoTone);
+    }
+    TakeUnit(c);
+}
+
+// The unit just gathered: the tests of the tone, the band followed and the
+// carrier's mean.
+void LiveMeter::TakeUnit(Channel& c)
+{
     const Unit u = c.unit;
     const double tone = u.count ? c.unitTone / static_cast<double>(u.count) : 0;
     const double input = c.unitInputCount ? c.unitInput / static_cast<double>(c.unitInputCount) : 0;
@@ -335,27 +551,18 @@ void LiveMeter::EndUnit(Channel& c)
     if (u.count == 0)
         return;  // the demodulator is still filling
 
-    if (!(input > 0 && tone > kToneShare * input)) {
-        if (++c.missed >= kMissedUnits) {
-            // Lost: no figures until a tone is found again.
-            c.state = LiveState::NoTone;
-            c.demod.reset();
-            c.run.reset();
-            c.windows.clear();
-            c.units.clear();
-            c.plot.clear();
-            c.search.clear();
-        }
+    if (!ToneHeld(tone, input, c.demod->NoiseGain())) {
+        if (++c.missed >= kMissedUnits)
+            Drop(c, LiveState::NoTone);  // lost: no figures until a tone is found again
         return;
     }
     c.missed = 0;
     const double m = u.Mean();
-    const double follow = std::min(kFollowPercent / 100 * c.reference, kFollowHz);
-    if (std::abs(m - c.reference) > follow) {
-        // Out of the band followed: once more and the tone is locked
-        // again where it now is.
+    if (std::abs(m - c.reference) > Follow(c.reference)) {
+        // Out of the band followed: once more and the tone is looked for
+        // afresh where it now is.
         if (c.shifted)
-            Lock(c, m);
+            Drop(c, LiveState::Searching);
         else
             c.shifted = true;
         return;
@@ -428,13 +635,9 @@ LiveChannel LiveMeter::Describe(Channel& c) const
                 lc.speedErrorHz = *lc.carrierHz - settings_.nominalHz;
         }
     }
-    const double settle = ChannelAnalyser::kSettleSeconds;
-    const int64_t full = std::llround((settings_.windowSeconds + settle) * c.trackRate);
-    if (!c.shifted && !c.windows.empty() && c.points - c.windows.front().start >= full) {
-        lc.window = c.windows.front().analyser->Finish();
-        lc.windowSpan = static_cast<double>(c.points - c.windows.front().start) / c.trackRate - settle;
-        lc.window->channel = c.number;
-        lc.window->seconds = lc.windowSpan;
+    if (!c.shifted && c.window) {
+        lc.window = c.window;
+        lc.windowSpan = c.window->seconds;
     }
     const double age = static_cast<double>(c.points) / c.trackRate;
     if (!c.shifted && age >= RunSettle() + kLeastRunSeconds) {
@@ -446,14 +649,18 @@ LiveChannel LiveMeter::Describe(Channel& c) const
     for (std::optional<ChannelFigures>* figures : {&lc.window, &lc.run})
         if (*figures && !CheckFigures(**figures, "the input").empty())
             figures->reset();
+    if (!lc.window)
+        lc.windowSpan = 0;
+    // The plot, in percent of the run's mean carrier.
     const double from = Seconds() - kTrackSeconds;
     while (!c.plot.empty() && c.plot.front().first < from)
         c.plot.pop_front();
+    const double mean = c.runCount ? c.runSum / static_cast<double>(c.runCount) : c.reference;
     lc.trackSeconds.reserve(c.plot.size());
     lc.trackPercent.reserve(c.plot.size());
-    for (const auto& [t, v] : c.plot) {
+    for (const auto& [t, hz] : c.plot) {
         lc.trackSeconds.push_back(t);
-        lc.trackPercent.push_back(v);
+        lc.trackPercent.push_back((hz - mean) / mean * 100);
     }
     return lc;
 }

@@ -7,17 +7,24 @@
 // Every figure comes from the file meter's own chain: each channel's tone is
 // followed by a Demodulator and measured by ChannelAnalysers. The whole run
 // is one analyser since the tone was locked (or the meter reset); the
-// sliding window is an analyser started every tenth of the window (half a
-// second at least): the one that has measured for at least the window's
-// length reads what the file meter would read on those seconds.
+// sliding window is an analyser started every update or every few (no more
+// than 32 at once): the one that has just measured exactly the window's
+// length gives its figures, what the file meter would read on those seconds.
 //
-// The carrier is found in the first half second of a channel (or given).
-// A tone that moves out of the band the meter follows is locked again on
-// its new frequency, and a tone that is lost is looked for afresh: either
-// way the statistics start again and the update says so. Without a tone a
-// channel shows no figures.
+// A tone is locked once it has held for a second (or at once when the
+// carrier is given): the file meter's tests on every twentieth of that
+// second, a tone over the spectrum around it and over the noise in the
+// demodulator's band. That second is the filters' settling, so the
+// statistics, the window and the plot's reference start at the lock with
+// the filters at rest on the tone, and nothing heard before it (silence,
+// noise, another tone) is measured. The tests go on while it is locked: a
+// tone that gives way to noise or silence is lost within a fraction of a
+// second, and one that moves out of the band followed is looked for afresh;
+// either way the statistics start again at the next lock and the update
+// says so. Without a tone a channel shows no figures.
 #pragma once
 
+#include "meter/Demodulator.h"
 #include "meter/Meter.h"
 
 #include <cstddef>
@@ -38,7 +45,7 @@ struct LiveSettings {
 };
 
 enum class LiveState {
-    Searching,  // the first half second of the channel
+    Searching,  // the first half second of the channel, or a tone found that has not yet held for a second
     NoTone,     // no tone found, or the tone was lost
     Locked,
 };
@@ -51,10 +58,12 @@ struct LiveChannel {
     double referenceHz = 0;  // the frequency the channel is locked to
     std::optional<double> carrierHz;  // mean of the last second, since the speed last changed
     std::optional<double> speedErrorPercent, speedErrorHz;  // against the nominal tone
-    // Over the sliding window once it is full, and over the whole run once
-    // its statistics have a second; every figure in percent of its mean carrier.
+    // Over the sliding window once a window's length of the tone has been
+    // measured since the lock (the latest window measured, which ended at
+    // most a stagger ago), and over the whole run once its statistics have a
+    // second; every figure in percent of its mean carrier.
     std::optional<ChannelFigures> window, run;
-    double windowSpan = 0;  // seconds the window's statistics cover
+    double windowSpan = 0;  // seconds the window's statistics cover: the window's length
     // The last ten seconds of the deviation from the reference, percent,
     // against the time since the start in seconds.
     std::vector<double> trackSeconds, trackPercent;
@@ -68,11 +77,12 @@ struct LiveUpdate {
 class LiveMeter {
 public:
     static constexpr double kUpdateSeconds = 0.1;
-    static constexpr double kSearchSeconds = 0.5;
+    static constexpr double kSearchSeconds = 0.5;  // the newest input looked at for a tone
+    static constexpr double kLockSeconds = 1;      // a tone held this long is locked: the filters' settling
     static constexpr double kTrackSeconds = 10;
     static constexpr double kShortestWindow = 1;
     static constexpr double kLongestWindow = 60;
-    static constexpr double kFollowPercent = 3;   // a carrier further from the reference is locked again
+    static constexpr double kFollowPercent = 3;   // a carrier further from the reference is looked for afresh
     static constexpr double kFollowHz = 150;      // ... and never more than this (the demodulator passes 250 Hz)
     static constexpr double kSpeedStepPercent = 0.05;  // the carrier's mean starts again after a larger step (and four times its spread)
 
@@ -90,15 +100,17 @@ public:
     using UpdateSink = std::function<void(const LiveUpdate&)>;
     void SetUpdateSink(UpdateSink sink) { sink_ = std::move(sink); }
 
-    // Interleaved frames, any number at a time.
-    void Push(const float* frames, size_t count);
+    // Interleaved frames, any number at a time. A block holding a sample
+    // that is not a finite number is refused (false): it is not measured,
+    // and each channel looks for its tone afresh after it.
+    bool Push(const float* frames, size_t count);
 
     // The latest update (empty channels before the first).
     const LiveUpdate& Latest() const { return latest_; }
     double Seconds() const;
 
     // Starts the statistics, the carrier's mean and the plot again; the
-    // locked tones stay locked.
+    // locked tones stay locked (their filters settle for a second again).
     void Reset();
     void SetWindowSeconds(double seconds);
     double WindowSeconds() const { return settings_.windowSeconds; }
@@ -116,9 +128,14 @@ private:
     void Update();
     double RunSettle() const;
     void Restart(Channel& c);
-    void Lock(Channel& c, double carrierHz);
+    void ScheduleWindows(Channel& c) const;
+    bool TryLock(Channel& c, double carrierHz);
+    void Drop(Channel& c, LiveState state);
     void Feed(Channel& c, const float* x, size_t n, size_t stride);
+    void AddPoint(Channel& c, const Demodulator::Sample& s);
     void EndUnit(Channel& c);
+    void TakeUnit(Channel& c);
+    double Follow(double hz) const;
     LiveChannel Describe(Channel& c) const;
 
     int rate_ = 0, nch_ = 0;

@@ -1,6 +1,8 @@
 // The live meter fed from a buffer played in blocks: the same figures as the
 // file meter on the same samples, a speed step shown at once, a jumping tone
-// locked again, silence read as no tone, Reset and the sliding window.
+// locked again, silence read as no tone, Reset and the sliding window, the
+// figures right from the lock whatever came before it, and noise after a
+// tone read as no tone.
 #include "ToneFile.h"
 #include "WaveBuilder.h"
 
@@ -17,9 +19,11 @@
 
 #include <sndfile.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <functional>
+#include <limits>
 #include <numbers>
 #include <random>
 #include <sstream>
@@ -342,23 +346,278 @@ TEST(LiveMeter, WindowFillsAfterItsLengthAndResetStartsAgain)
         m.Reset();
         m.Push(x.data() + 8 * kRate, 8 * kRate);
         const auto [window, run] = FirstFigures(updates, 0);
-        // At the update after the window's length (the demodulator's own
-        // delay keeps it from the very update at that time).
-        EXPECT_NEAR(window, c.full + 0.1, 0.051) << c.window;
-        EXPECT_NEAR(run, 2.1, 0.051) << c.window;
+        // The tone is locked once it has held a second, which settles the
+        // filters: a window's length later the window is full, and a second
+        // later the run has its second of statistics.
+        EXPECT_NEAR(window, c.full, 1e-6) << c.window;
+        EXPECT_NEAR(run, 2, 1e-6) << c.window;
+        // After a reset the filters settle for a second again.
         const auto [windowAgain, runAgain] = FirstFigures(updates, 8.05);
-        EXPECT_NEAR(windowAgain, 8 + c.full, 0.051) << c.window;
-        EXPECT_NEAR(runAgain, 10, 0.051) << c.window;
+        EXPECT_NEAR(windowAgain, 8 + c.full, 1e-6) << c.window;
+        EXPECT_NEAR(runAgain, 10, 1e-6) << c.window;
+        // Every window's figures cover the window's length, and say so.
+        for (const LiveUpdate& u : updates) {
+            const nlohmann::ordered_json json = LiveJson(u);
+            const auto& ch = json["live"]["channels"][0];
+            if (u.channels[0].window) {
+                EXPECT_EQ(ch["window_seconds"].get<double>(), c.window) << c.window << " at " << u.seconds;
+            } else {
+                EXPECT_TRUE(ch["window_seconds"].is_null()) << c.window << " at " << u.seconds;
+            }
+        }
         const auto& last = updates.back().channels[0];
         ASSERT_TRUE(last.window && last.run);
-        EXPECT_GE(last.windowSpan, c.window);
-        EXPECT_LT(last.windowSpan, c.window + std::max(0.5, c.window / 10) + 0.01);
+        EXPECT_NEAR(last.window->seconds, c.window, 1e-9);
         EXPECT_NEAR(last.run->seconds, 8, 0.01);  // since the reset
         // A steady modulation reads the same over the window as over the run.
         EXPECT_NEAR(last.window->weighted.twoSigmaPercent, 0.1, 0.004) << c.window;
         EXPECT_NEAR(last.window->wowRmsPercent, 0.0707, 0.003) << c.window;
         EXPECT_LT(last.window->flutterRmsPercent, 0.004) << c.window;  // 4 Hz a third of an octave below the flutter band
         EXPECT_NEAR(last.run->weighted.twoSigmaPercent, 0.1, 0.003) << c.window;
+    }
+}
+
+// A signal of stretches: a tone of 0.1 % at 4 Hz (its phase running on
+// from one stretch to the next), silence, white noise, or noise in a band
+// around 3 kHz (white noise through a resonator of Q 1.5), the noise of the
+// given rms.
+struct Stretch {
+    enum Kind { Tone, Silence, White, Band } kind;
+    double seconds;
+    double hz = 0;   // the tone's
+    double rms = 0;  // the noise's
+};
+
+constexpr double kDeviation = 0.1;  // percent, peak
+constexpr double kModulationHz = 4;
+
+std::vector<float> Stretches(const std::vector<Stretch>& parts)
+{
+    std::mt19937 rng(11);
+    std::normal_distribution<double> gauss(0, 1);
+    std::vector<float> x;
+    double phase = 0, t = 0;
+    for (const Stretch& p : parts) {
+        const size_t n = static_cast<size_t>(std::lround(p.seconds * kRate));
+        std::vector<double> v(n, 0.0);
+        const double w0 = 2 * std::numbers::pi * 3000 / kRate, alpha = std::sin(w0) / (2 * 1.5);
+        double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+        for (size_t i = 0; i < n; ++i, t += 1.0 / kRate) {
+            const double hz = p.hz * (1 + kDeviation / 100 * std::sin(2 * std::numbers::pi * kModulationHz * t));
+            if (p.kind == Stretch::Tone)
+                v[i] = 0.5 * std::sin(phase);
+            phase = std::remainder(phase + 2 * std::numbers::pi * hz / kRate, 2 * std::numbers::pi);
+            if (p.kind == Stretch::White)
+                v[i] = gauss(rng);
+            if (p.kind == Stretch::Band) {
+                const double in = gauss(rng);
+                v[i] = (alpha * in - alpha * x2 + 2 * std::cos(w0) * y1 - (1 - alpha) * y2) / (1 + alpha);
+                x2 = x1;
+                x1 = in;
+                y2 = y1;
+                y1 = v[i];
+            }
+        }
+        double square = 0;
+        for (double s : v)
+            square += s * s;
+        const double scale = p.kind == Stretch::White || p.kind == Stretch::Band ? p.rms / std::sqrt(square / static_cast<double>(n)) : 1;
+        for (double s : v)
+            x.push_back(static_cast<float>(s * scale));
+    }
+    return x;
+}
+
+// The stretch in force at t.
+const Stretch& At(const std::vector<Stretch>& parts, double t, double* ends)
+{
+    double from = 0;
+    for (const Stretch& p : parts) {
+        if (t < from + p.seconds || &p == &parts.back()) {
+            *ends = from + p.seconds;
+            return p;
+        }
+        from += p.seconds;
+    }
+    return parts.back();
+}
+
+// Mean of the plot's points from `from` for `seconds`, and their rms about it.
+std::pair<double, double> Trace(const meter::LiveChannel& ch, double from, double seconds)
+{
+    double sum = 0, square = 0;
+    int n = 0;
+    for (size_t i = 0; i < ch.trackSeconds.size(); ++i)
+        if (ch.trackSeconds[i] >= from && ch.trackSeconds[i] < from + seconds) {
+            sum += ch.trackPercent[i];
+            square += ch.trackPercent[i] * ch.trackPercent[i];
+            ++n;
+        }
+    const double mean = n ? sum / n : 1e9;
+    return {mean, n ? std::sqrt(square / n - mean * mean) : 1e9};
+}
+
+TEST(LiveMeter, FiguresAndTraceAreRightFromTheLockWhateverCameBefore)
+{
+    // 0.1 % at 4 Hz: the weighted two-sigma reads 0.99692 of it (the
+    // weighting's gain is 1 at 4 Hz), the wow its rms; the plot's points,
+    // means of 10 ms, the rms times sin(x) / x at x = pi 4 Hz 10 ms.
+    const double twoSigma = 0.99692 * kDeviation, rms = kDeviation / std::sqrt(2.0);
+    const double x = std::numbers::pi * kModulationHz * 0.01, traceRms = rms * std::sin(x) / x;
+    using S = Stretch;
+    const struct {
+        const char* name;
+        std::vector<Stretch> parts;
+        int measured;  // locks whose tone lasts a window's length
+    } cases[] = {
+        {"a tone from the start", {{S::Tone, 8, 3150}}, 1},
+        {"a tone after silence", {{S::Silence, 2}, {S::Tone, 8, 3150}}, 1},
+        {"a tone after white noise", {{S::White, 2, 0, 0.1}, {S::Tone, 8, 3150}}, 1},
+        {"a tone after noise around it", {{S::Band, 2, 0, 0.1}, {S::Tone, 8, 3150}}, 1},
+        {"a tone that jumps to a new frequency", {{S::Tone, 3, 3150}, {S::Tone, 8, 3000}}, 1},
+        {"a tone back after silence, three times",
+         {{S::Silence, 1.5}, {S::Tone, 7, 3150}, {S::Silence, 1}, {S::Tone, 7, 3150}, {S::Silence, 1}, {S::Tone, 7, 3150}}, 3},
+    };
+    for (const auto& c : cases) {
+        LiveMeter m(kRate, 1, {});
+        const auto updates = Play(m, Stretches(c.parts), 1, 1000);
+        const double window = m.WindowSeconds();
+        int measured = 0;
+        for (size_t i = 1; i < updates.size(); ++i) {
+            if (updates[i].channels[0].state != LiveState::Locked ||
+                (updates[i - 1].channels[0].state == LiveState::Locked && !updates[i].channels[0].relocked))
+                continue;
+            // Locked at the update `lock`: the tone has held a second.
+            const double lock = updates[i].seconds;
+            double ends = 0;
+            const Stretch& tone = At(c.parts, lock, &ends);
+            const std::string what = std::string(c.name) + ", locked at " + std::to_string(lock);
+            ASSERT_EQ(tone.kind, Stretch::Tone) << what;
+            EXPECT_NEAR(updates[i].channels[0].referenceHz, tone.hz, 0.01 * tone.hz / 100) << what;
+            if (ends < lock + window + 0.1)
+                continue;
+            ++measured;
+            // A second after the lock: the run's figures and the plot.
+            const auto second = std::find_if(updates.begin(), updates.end(), [&](const LiveUpdate& u) {
+                return u.seconds > lock + 1 - 1e-6;
+            });
+            ASSERT_NE(second, updates.end()) << what;
+            const auto& early = second->channels[0];
+            ASSERT_TRUE(early.run.has_value()) << what;
+            EXPECT_NEAR(early.run->weighted.twoSigmaPercent, twoSigma, 0.01 * twoSigma) << what;
+            EXPECT_NEAR(early.run->wowRmsPercent, rms, 0.01 * rms) << what;
+            // Over whole cycles of the modulation (the second that settled the
+            // filters and the first after the lock), the points swing about
+            // their mean as the modulation does; their mean is the tone's
+            // centre against the plot's reference, the run's mean carrier,
+            // which holds a part cycle of the modulation: within 2 d / (2 pi
+            // f T) of the centre after T seconds.
+            const auto [earlyMean, earlyRms] = Trace(early, lock - 0.5, 1);
+            const double partCycle = 2 * kDeviation / (2 * std::numbers::pi * kModulationHz);
+            EXPECT_LE(std::abs(earlyMean), partCycle / early.run->seconds + 0.01 * kDeviation) << what;
+            EXPECT_NEAR(earlyRms, traceRms, 0.01 * traceRms) << what;
+            // The first window: once a window's length has been measured since the lock.
+            const auto first = std::find_if(updates.begin(), updates.end(), [&](const LiveUpdate& u) {
+                return u.seconds > lock && u.channels[0].window;
+            });
+            ASSERT_NE(first, updates.end()) << what;
+            EXPECT_NEAR(first->seconds, lock + window, 1e-6) << what;
+            const auto& ch = first->channels[0];
+            EXPECT_EQ(ch.windowSpan, window) << what;
+            ASSERT_TRUE(ch.window && ch.run && ch.carrierHz) << what;
+            EXPECT_NEAR(*ch.carrierHz, tone.hz, 0.001 * tone.hz / 100) << what;
+            for (const meter::ChannelFigures* f : {&*ch.window, &*ch.run}) {
+                EXPECT_NEAR(f->weighted.twoSigmaPercent, twoSigma, 0.01 * twoSigma) << what;
+                EXPECT_NEAR(f->wowRmsPercent, rms, 0.01 * rms) << what;
+                EXPECT_LT(f->flutterRmsPercent, 0.01 * kDeviation) << what;  // 4 Hz a third of an octave below the flutter band
+            }
+            const auto [mean, traced] = Trace(ch, lock - 0.5, window);
+            EXPECT_LE(std::abs(mean), partCycle / ch.run->seconds + 0.01 * kDeviation) << what;
+            EXPECT_NEAR(traced, traceRms, 0.01 * traceRms) << what;
+            // No point beyond the modulation's peak: nothing of what came before.
+            for (size_t k = 0; k < ch.trackSeconds.size(); ++k) {
+                if (ch.trackSeconds[k] >= lock - 1) {
+                    ASSERT_LE(std::abs(ch.trackPercent[k] - mean), 1.01 * kDeviation) << what << " at " << ch.trackSeconds[k];
+                }
+            }
+        }
+        EXPECT_EQ(measured, c.measured) << c.name;
+    }
+}
+
+TEST(LiveMeter, NoiseAfterAToneIsNoToneWithinASecond)
+{
+    using S = Stretch;
+    const struct {
+        const char* name;
+        Stretch noise;
+    } cases[] = {
+        {"white noise", {S::White, 4, 0, 0.3}},
+        {"quiet white noise", {S::White, 4, 0, 0.01}},
+        {"noise in a band around the tone", {S::Band, 4, 0, 0.2}},
+        {"louder noise in a band around the tone", {S::Band, 4, 0, 1}},
+        {"silence", {S::Silence, 4}},
+    };
+    for (const auto& c : cases) {
+        LiveSettings s;
+        s.nominalHz = 3000;
+        for (bool after : {true, false}) {
+            LiveMeter m(kRate, 1, s);
+            std::vector<Stretch> parts{c.noise};
+            if (after)
+                parts.insert(parts.begin(), {S::Tone, 6, 3000});
+            const auto updates = Play(m, Stretches(parts), 1, 1000);
+            const double from = after ? 6 : 0;
+            const std::string what = std::string(c.name) + (after ? " after a tone" : " alone");
+            if (after) {
+                ASSERT_NEAR(updates[59].seconds, 6, 1e-9);
+                const auto& tone = updates[59].channels[0];  // the last before the noise
+                EXPECT_EQ(tone.state, LiveState::Locked) << what;
+                EXPECT_TRUE(tone.carrierHz && tone.window && tone.run) << what;
+            }
+            for (const LiveUpdate& u : updates) {
+                if (u.seconds < from + 1 - 1e-6)
+                    continue;
+                const auto& ch = u.channels[0];
+                EXPECT_EQ(ch.state, LiveState::NoTone) << what << " at " << u.seconds;
+                EXPECT_FALSE(ch.carrierHz || ch.speedErrorPercent || ch.window || ch.run) << what << " at " << u.seconds;
+                EXPECT_TRUE(ch.trackSeconds.empty()) << what << " at " << u.seconds;
+            }
+            EXPECT_FALSE(m.WholeRun().ok) << what;
+        }
+    }
+}
+
+TEST(LiveMeter, BlockWithANonFiniteSampleIsRefused)
+{
+    const double twoSigma = 0.99692 * kDeviation, rms = kDeviation / std::sqrt(2.0);
+    const std::vector<float> x = Stretches({{Stretch::Tone, 12, 3150}});
+    for (float bad : {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity()}) {
+        LiveMeter m(kRate, 1, {});
+        std::vector<LiveUpdate> updates;
+        m.SetUpdateSink([&](const LiveUpdate& u) { updates.push_back(u); });
+        constexpr size_t block = 480;
+        for (size_t at = 0; at + block <= x.size(); at += block) {
+            std::vector<float> b(x.begin() + static_cast<std::ptrdiff_t>(at), x.begin() + static_cast<std::ptrdiff_t>(at + block));
+            const bool spoilt = at == 3 * kRate;
+            if (spoilt)
+                b[100] = bad;
+            EXPECT_EQ(m.Push(b.data(), block), !spoilt) << at;
+        }
+        // Refused, and the tone looked for afresh: locked again a second on,
+        // its figures as right as before.
+        const auto& last = updates.back().channels[0];
+        EXPECT_EQ(last.state, LiveState::Locked);
+        EXPECT_EQ(last.relocks, 1);
+        EXPECT_NEAR(m.Seconds(), 12 - 0.01, 1e-9);  // the block refused is not counted
+        ASSERT_TRUE(last.window && last.run);
+        for (const meter::ChannelFigures* f : {&*last.window, &*last.run}) {
+            EXPECT_NEAR(f->weighted.twoSigmaPercent, twoSigma, 0.01 * twoSigma);
+            EXPECT_NEAR(f->wowRmsPercent, rms, 0.01 * rms);
+        }
+        for (const LiveUpdate& u : updates)
+            for (double v : u.channels[0].trackPercent)
+                ASSERT_TRUE(std::isfinite(v)) << u.seconds;
     }
 }
 
@@ -374,6 +633,16 @@ TEST(LiveMeter, TrackKeepsTheLastTenSeconds)
     const auto [lo, hi] = std::minmax_element(ch.trackPercent.begin(), ch.trackPercent.end());
     EXPECT_NEAR(*hi, 0.1, 0.01);
     EXPECT_NEAR(*lo, -0.1, 0.01);
+    // Each point at its time: the mean of its 10 ms of the modulation, sin(x) / x
+    // of its peak at x = pi 4 Hz 10 ms (the swing about the points' mean).
+    double mean = 0;
+    for (double v : ch.trackPercent)
+        mean += v / static_cast<double>(ch.trackPercent.size());
+    const double x = std::numbers::pi * 4 * 0.01, peak = 0.1 * std::sin(x) / x;
+    double worst = 0;
+    for (size_t i = 0; i < ch.trackSeconds.size(); ++i)
+        worst = std::max(worst, std::abs(ch.trackPercent[i] - mean - peak * std::sin(2 * std::numbers::pi * 4 * ch.trackSeconds[i])));
+    EXPECT_LT(worst, 0.002 * 0.1);  // half a point (0.25 ms) off gives 0.6 %
     // A hundred points a second, evenly spaced.
     EXPECT_NEAR(static_cast<double>(ch.trackSeconds.size()), 1000, 20);
     for (size_t i = 1; i < ch.trackSeconds.size(); ++i)
