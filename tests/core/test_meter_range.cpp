@@ -28,16 +28,7 @@ namespace {
 constexpr double kTwoSigmaOfSine = 0.99692;  // sin(0.95 x 90 degrees)
 constexpr double kPi = std::numbers::pi;
 
-class MeterRange : public ::testing::Test {
-protected:
-    meter::MeterResult Measure(const Signal& s, int rate, double seconds, const meter::MeterSettings& settings = {})
-    {
-        const std::string path = (dir.Path() / "signal.wav").string();
-        EXPECT_TRUE(Write(path, s, rate, seconds));
-        return meter::RunMeter(path, settings);
-    }
-    TempDir dir;
-};
+using MeterRange = SignalTest;
 
 double Weighting(double hz)
 {

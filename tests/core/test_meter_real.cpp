@@ -23,16 +23,7 @@ namespace {
 constexpr double kTwoSigmaOfSine = 0.99692;  // sin(0.95 x 90 degrees)
 constexpr double kTwoSigmaOfGauss = 1.959964;  // a Gaussian's magnitude exceeds it 5 % of the time
 
-class MeterReal : public ::testing::Test {
-protected:
-    meter::MeterResult Measure(const Signal& s, int rate, double seconds, const meter::MeterSettings& settings = {})
-    {
-        const std::string path = (dir.Path() / "signal.wav").string();
-        EXPECT_TRUE(Write(path, s, rate, seconds));
-        return meter::RunMeter(path, settings);
-    }
-    TempDir dir;
-};
+using MeterReal = SignalTest;
 
 // The ideal frequency demodulator's noise. White noise of power N beside a
 // tone of power P = snr N, spread evenly from 0 to half the sample rate fs,

@@ -3,6 +3,11 @@
 // and white noise of a known level, written as 32-bit float by libsndfile.
 #pragma once
 
+#include "WaveBuilder.h"
+
+#include "meter/Meter.h"
+
+#include <gtest/gtest.h>
 #include <sndfile.h>
 
 #include <algorithm>
@@ -80,5 +85,17 @@ inline bool Write(const std::string& path, const Signal& s, int rate, double sec
     }
     return sf_close(f) == 0;
 }
+
+// A test that writes signals into a folder of its own and meters them.
+class SignalTest : public ::testing::Test {
+protected:
+    meter::MeterResult Measure(const Signal& s, int rate, double seconds, const meter::MeterSettings& settings = {})
+    {
+        const std::string path = (dir.Path() / "signal.wav").string();
+        EXPECT_TRUE(Write(path, s, rate, seconds));
+        return meter::RunMeter(path, settings);
+    }
+    TempDir dir;
+};
 
 }  // namespace tarvo::test
