@@ -14,6 +14,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScreen>
 #include <QSettings>
 #include <QTabWidget>
 #include <QTimer>
@@ -104,11 +105,14 @@ CMeterDialog::CMeterDialog(const std::string& path, QWidget* parent, const std::
     tabs_->addTab(transportScroll, QStringLiteral("Transport"));
     tabs_->hide();
 
-    // No larger than the main window.
-    QSize size(760, 560);
-    if (parent)
-        size = size.boundedTo(parent->window()->size());
-    resize(size.width(), 120);
+    // Room for each plot: 1000 x 700, or 90 % of a smaller screen; then
+    // wherever and however large the user last left it.
+    setWindowFlag(Qt::WindowMaximizeButtonHint, true);
+    setSizeGripEnabled(true);
+    resize(OpeningSize());
+    const QByteArray geometry = Profile().value(QStringLiteral("Meter/geometry")).toByteArray();
+    if (!geometry.isEmpty())
+        restoreGeometry(geometry);
     timer_ = new QTimer(this);
     connect(timer_, &QTimer::timeout, this, &CMeterDialog::Poll);
     Measure();
@@ -213,6 +217,22 @@ void CMeterDialog::Measure()
     timer_->start(50);
 }
 
+QSize CMeterDialog::OpeningSize() const
+{
+    QSize size(1000, 700);
+    if (const QScreen* screen = this->screen()) {
+        const QSize room = screen->availableGeometry().size() * 0.9;
+        size = size.boundedTo(room);
+    }
+    return size;
+}
+
+void CMeterDialog::done(int r)
+{
+    Profile().setValue(QStringLiteral("Meter/geometry"), saveGeometry());
+    QDialog::done(r);
+}
+
 void CMeterDialog::reject()
 {
     // Closing while the meter runs cancels it; the thread ends at its next block.
@@ -259,10 +279,7 @@ void CMeterDialog::ShowResult()
         tabs_->removeTab(0);
         delete page;
     }
-    const QSize size(width(), 560);
     tabs_->show();
-    if (height() < 300)
-        resize(parentWidget() ? size.boundedTo(parentWidget()->window()->size()) : size);
     if (!result_.ok) {
         status_->setText(QString::fromStdString(result_.message));
         tabs_->setCurrentIndex(0);

@@ -43,8 +43,14 @@ public:
     // Writes the report to `path`; false with the reason.
     bool SaveReport(const QString& path, std::string& error) const;
 
+    // The size it opens at before the user sets one: 1000 x 700, or 90 %
+    // of a smaller screen.
+    QSize OpeningSize() const;
+
 protected:
     void reject() override;
+    // Remembers the size and place for the next time.
+    void done(int r) override;
 
 private:
     void Measure();
