@@ -18,6 +18,7 @@
 #include <QFileDialog>
 #include <QPalette>
 #include <QSettings>
+#include <QTimer>
 
 namespace tarvo {
 
@@ -65,10 +66,21 @@ bool CTarvoApp::InitInstance(const QStringList& args)
     OnFileNew();
     frame_->show();
 
-    // 6. The whole command line names a file to open.
-    const QString path = args.join(QLatin1Char(' '));
+    // 6. The whole command line names a file to open; after "--meter" the
+    // file opens straight in the Standards W&F dialog, and "--live" alone
+    // opens the live meter (each once the window's events run).
+    QStringList rest = args;
+    const bool meter = rest.size() > 1 && rest.front() == QLatin1String("--meter");
+    const bool live = rest.size() == 1 && rest.front() == QLatin1String("--live");
+    if (meter || live)
+        rest.removeFirst();
+    const QString path = rest.join(QLatin1Char(' '));
     if (!path.isEmpty())
         OpenDocumentFile(QFile::encodeName(path).toStdString());
+    if (meter && doc_ && !doc_->GetPathName().empty())
+        QTimer::singleShot(0, frame_.get(), [this] { OnStandardsMeter(); });
+    if (live)
+        QTimer::singleShot(0, frame_.get(), [this] { OnLiveMeter(); });
 
     // 7. The event loop follows (Run).
     return true;

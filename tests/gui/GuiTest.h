@@ -22,6 +22,8 @@
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QSettings>
+
+#include <functional>
 #include <QTest>
 #include <QTimer>
 
@@ -60,9 +62,13 @@ protected:
     void TearDown() override { app.reset(); }
 
     // Starts the program as `tarvo ARGS...` would.
-    void Start(const QStringList& args = {})
+    // prepare: what the test sets on the program before it starts (what a
+    // command line opens at once already needs its hooks).
+    void Start(const QStringList& args = {}, const std::function<void(CTarvoApp&)>& prepare = {})
     {
         app = std::make_unique<CTarvoApp>();
+        if (prepare)
+            prepare(*app);
         app->messageBoxHook = [this](const std::string& text, const std::string& caption, unsigned) {
             messages.push_back(text);
             captions.push_back(caption);

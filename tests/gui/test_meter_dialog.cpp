@@ -3,6 +3,7 @@
 #include "GuiTest.h"
 #include "ToneFile.h"
 
+#include "app/LiveMeterDialog.h"
 #include "app/MeterDialog.h"
 #include "platform/MeterViews.h"
 
@@ -152,6 +153,28 @@ TEST_F(MeterWindow, DialogOpensLargeAndRemembersItsPlace)
     Frame()->CommandAction(ID_STANDARDSWF)->trigger();
     Frame()->CommandAction(ID_STANDARDSWF)->trigger();
     EXPECT_EQ(opened, 2);
+}
+
+// "tarvo --meter FILE" opens FILE straight in the dialog, "tarvo --live" the
+// live meter; a file's name may still hold spaces.
+TEST_F(MeterWindow, CommandLineOpensTheMeters)
+{
+    Tone tone;
+    const std::string path = (dir.Path() / "a deck.wav").string();
+    ASSERT_TRUE(WriteTone(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 22050, 3, tone));
+    std::string measured;
+    Start({"--meter", QString::fromStdString(path)}, [&](CTarvoApp& a) {
+        a.meterDialogHook = [&](CMeterDialog& dlg) {
+            QTRY_VERIFY_WITH_TIMEOUT(dlg.Finished(), 60000);
+            measured = dlg.Result().file;
+        };
+    });
+    QTRY_COMPARE_WITH_TIMEOUT(measured, std::string("a deck.wav"), 60000);
+    EXPECT_TRUE(messages.empty());
+
+    Start({"--live"}, [](CTarvoApp& a) { a.liveInputFactory = [] { return std::unique_ptr<BlockCapture>(); }; });
+    QTRY_VERIFY(app->LiveMeterDialog() && app->LiveMeterDialog()->isVisible());
+    app->LiveMeterDialog()->close();
 }
 
 // The dialog's transport reaches the meter without the CLI's checks: the
