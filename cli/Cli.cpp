@@ -324,7 +324,8 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
             }
             break;
         case Kind::Sound:
-            if (soundReady(false))
+            // Without an output device it has been said once already.
+            if (soundReady(false) && sound->HasOutput())
                 view.OnCmdMsg(s.id);
             break;
         case Kind::Rec: {

@@ -149,6 +149,7 @@ public:
     void OnStop();
     void OnWhiteNoise();
     void OnTone3Khz();
+    void PlayTestSound(const char* name);
     void OnRec();
 
 private:

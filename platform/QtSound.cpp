@@ -122,6 +122,7 @@ public:
     }
 
     bool IsPlaying() const { return sink_ && !finished_; }
+    bool HasOutputDevice() const override { return !QMediaDevices::defaultAudioOutput().isNull(); }
 
 private:
     void Start(PcmSound pcm, bool loop)
@@ -356,6 +357,7 @@ private:
         return Real().Recorder().SendString(command, reply);
     }
     bool HasInputDevice() const override { return Real().HasInput(); }
+    bool HasOutputDevice() const override { return Real().HasOutput(); }
     SoundPlatform& Real() const
     {
         if (!real_)

@@ -41,9 +41,20 @@ void CTarvoView::OnPly()
 
 void CTarvoView::OnStop() { Playback(m_pSound).Play(std::string(), SND_ASYNC); }
 
-void CTarvoView::OnWhiteNoise() { Playback(m_pSound).Play("whitenoise.wav", SND_ASYNC | SND_LOOP); }
+// The test sounds loop until Stop: without an output device nothing would
+// play and nothing would say why, so the button says so once, as Rec does.
+void CTarvoView::PlayTestSound(const char* name)
+{
+    if (!Playback(m_pSound).HasOutputDevice()) {
+        MessageBox(kNoOutputDeviceText, kAppTitle, MB_OK | MB_ICONEXCLAMATION);
+        return;
+    }
+    Playback(m_pSound).Play(name, SND_ASYNC | SND_LOOP);
+}
 
-void CTarvoView::OnTone3Khz() { Playback(m_pSound).Play("3khz.wav", SND_ASYNC | SND_LOOP); }
+void CTarvoView::OnWhiteNoise() { PlayTestSound("whitenoise.wav"); }
+
+void CTarvoView::OnTone3Khz() { PlayTestSound("3khz.wav"); }
 
 void CTarvoView::OnRec()
 {

@@ -100,7 +100,7 @@ TEST_F(SoundCommands, PlyPlaysTheOpenedFileByItsWholePathHoweverLong)
     EXPECT_EQ(playback.calls[0].second, SND_ASYNC);
 }
 
-TEST_F(SoundCommands, WithoutSoundServicesTheButtonsDoNothing)
+TEST_F(SoundCommands, WithoutSoundServicesTheButtonsSayWhyOnce)
 {
     view.SetSoundServices(nullptr, nullptr);
     form.QueueDialogDriver([](CDialog& d, VirtualForm&) {
@@ -110,10 +110,29 @@ TEST_F(SoundCommands, WithoutSoundServicesTheButtonsDoNothing)
     });
     for (int id : {IDC_PLY, IDC_STOP, IDC_WHITENOISE, IDC_TONE3KHZ, IDC_REC})
         EXPECT_TRUE(view.OnCmdMsg(id));
-    // No recorder is no input device: Rec says so and opens no dialog.
-    EXPECT_EQ(MessageTexts(), std::vector<std::string>{"No audio input device was found."});
+    // No player is no output device: the looping test sounds say so; no
+    // recorder is no input device: Rec says so and opens no dialog.
+    EXPECT_EQ(MessageTexts(), (std::vector<std::string>{"No audio output device was found.",
+                                                       "No audio output device was found.",
+                                                       "No audio input device was found."}));
     EXPECT_TRUE(form.DialogsRun().empty());
     EXPECT_TRUE(playback.calls.empty());
+}
+
+// A player whose device has gone: WN and 3Khz say so, once each press, and
+// start nothing; Ply and Stop go on as before.
+TEST_F(SoundCommands, TestSoundsWithoutAnOutputDeviceSaySo)
+{
+    playback.output = false;
+    for (int id : {IDC_WHITENOISE, IDC_TONE3KHZ, IDC_STOP})
+        EXPECT_TRUE(view.OnCmdMsg(id));
+    ASSERT_EQ(form.Messages().size(), 2u);
+    for (const auto& m : form.Messages()) {
+        EXPECT_EQ(m.text, "No audio output device was found.");
+        EXPECT_EQ(m.caption, "Quillon");
+    }
+    using Call = std::pair<std::string, unsigned>;
+    EXPECT_EQ(playback.calls, (std::vector<Call>{{"", SND_ASYNC}}));
 }
 
 TEST_F(SoundCommands, RecWithoutAnInputDeviceSaysSoOnceAndLoadsNoOldTake)

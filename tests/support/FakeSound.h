@@ -24,7 +24,9 @@ public:
         calls.emplace_back(name, flags);
         return true;
     }
+    bool HasOutputDevice() const override { return output; }
     std::vector<std::pair<std::string, unsigned>> calls;
+    bool output = true;  // whether an output device is there
 };
 
 // Records every string and forwards it to an inner device when given.
