@@ -1,5 +1,8 @@
 #include "app/LiveMeterDialog.h"
 
+#include "meter/PlotScale.h"
+#include "platform/MeterViews.h"
+
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QGridLayout>
@@ -13,6 +16,7 @@
 #include <QtCharts/QChart>
 #include <QtCharts/QChartView>
 #include <QtCharts/QLineSeries>
+#include <QtCharts/QCategoryAxis>
 #include <QtCharts/QValueAxis>
 
 #include <algorithm>
@@ -27,6 +31,24 @@ constexpr double kFigureScale = 0.5;  // the figure bars' full scale, percent
 const char* const kFigureNames[3] = {"Weighted 2-sigma", "Wow rms", "Flutter rms"};
 
 QString Signed(double v, int decimals) { return QString::fromStdString(meter::FixedText(v, decimals, true)); }
+
+// A figure on its bar. Beyond the full scale the bar is full, red, and says
+// so with the figure itself and an arrow, so that a pinned bar is never read
+// as a value.
+void ShowOnBar(QProgressBar* bar, std::optional<double> v)
+{
+    const bool over = v && *v > kFigureScale;
+    bar->setValue(v ? static_cast<int>(std::min(1.0, *v / kFigureScale) * 1000) : 0);
+    bar->setTextVisible(over);
+    if (over)
+        bar->setFormat(QString::fromStdString(meter::FixedText(*v, 3)) + QStringLiteral(" %, over the scale \u25B6"));
+    const QString style = over ? QStringLiteral("QProgressBar { border: 1px solid rgb(120, 120, 120); color: white; "
+                                                "font-weight: bold; text-align: center; } "
+                                                "QProgressBar::chunk { background: rgb(200, 40, 40); }")
+                               : QString();
+    if (bar->styleSheet() != style)
+        bar->setStyleSheet(style);
+}
 
 }  // namespace
 
@@ -59,6 +81,20 @@ protected:
                                 : std::abs(*value_) > 0.5     ? QColor(230, 150, 30)
                                                               : QColor(40, 150, 60);
             p.fillRect(QRectF(QPointF(std::min(mid, x), track.top() + 1), QPointF(std::max(mid, x), track.bottom() - 1)), fill);
+            if (std::abs(*value_) > kSpeedScale) {
+                // Beyond an end: an arrow out of it, and the figure itself.
+                const double dir = *value_ > 0 ? 1 : -1, y = track.center().y(), r = track.height() / 2 - 3;
+                const double tip = x + dir * 14;
+                QPolygonF arrow({QPointF(x, y - r), QPointF(tip, y), QPointF(x, y + r)});
+                p.setPen(Qt::NoPen);
+                p.setBrush(fill);
+                p.drawPolygon(arrow);
+                p.setPen(Qt::white);
+                const QRectF side(dir > 0 ? QPointF(mid, track.top()) : QPointF(track.left(), track.top()),
+                                  QSizeF(half, track.height()));
+                p.drawText(side.adjusted(6, 0, -6, 0), (dir > 0 ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter,
+                           Signed(*value_, 2) + QStringLiteral(" %"));
+            }
         }
         QFont f = font();
         f.setPointSizeF(f.pointSizeF() * 1.1);
@@ -152,20 +188,18 @@ CLiveMeterDialog::CLiveMeterDialog(InputFactory openInput, QWidget* parent)
     timeAxis_->setTickAnchor(0);
     timeAxis_->setTickInterval(2);
     timeAxis_->setRange(0, meter::LiveMeter::kTrackSeconds);
-    devAxis_ = new QValueAxis;
+    devAxis_ = new QCategoryAxis;
     devAxis_->setTitleText(QStringLiteral("Deviation (%)"));
-    devAxis_->setLabelFormat(QStringLiteral("%.2f"));
-    devAxis_->setTickType(QValueAxis::TicksDynamic);
-    // Just above zero, so that the tick summed up to zero never prints as -0.00.
-    devAxis_->setTickAnchor(1e-9);
-    devAxis_->setTickInterval(0.05);
-    devAxis_->setRange(-0.2, 0.2);
+    devAxis_->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+    ScaleDeviation(0);
     chart->addAxis(timeAxis_, Qt::AlignBottom);
     chart->addAxis(devAxis_, Qt::AlignLeft);
     series_->attachAxis(timeAxis_);
     series_->attachAxis(devAxis_);
     chart->setMargins(QMargins(4, 4, 4, 4));
     plot_ = new QChartView(chart, this);
+    // A taller or shorter plot has room for more or fewer ticks.
+    connect(chart, &QChart::plotAreaChanged, this, [this] { ScaleDeviation(largest_); });
     plot_->setRenderHint(QPainter::Antialiasing);
     plot_->setMinimumHeight(220);
     layout->addWidget(plot_, 1);
@@ -228,6 +262,12 @@ CLiveMeterDialog::CLiveMeterDialog(InputFactory openInput, QWidget* parent)
         // The meter goes on measuring; only the display holds.
         paused_ = on;
         pause_->setText(on ? QStringLiteral("Resume") : QStringLiteral("Pause"));
+        // Held, and seen to be: the status and the plot say since when.
+        const QString mark =
+            on ? QStringLiteral("Paused at %1 s").arg(meter_ ? meter_->Seconds() : 0.0, 0, 'f', 1) : QString();
+        plot_->chart()->setTitle(on ? QStringLiteral("<b><font color=\"#c82828\">%1</font></b>").arg(mark) : QString());
+        if (on && !lost_)
+            status_->setText(mark + QStringLiteral(": the display is held while the meter goes on measuring."));
         if (!on && meter_)
             Show(meter_->Latest());
     });
@@ -327,10 +367,31 @@ void CLiveMeterDialog::ShowNothing(const QString& status)
     speedBar_->SetValue(std::nullopt);
     for (int i = 0; i < 3; ++i) {
         figureValue_[i]->setText(QStringLiteral("--"));
-        figureBar_[i]->setValue(0);
+        ShowOnBar(figureBar_[i], std::nullopt);
     }
     run_->clear();
     series_->clear();
+    ScaleDeviation(0);
+}
+
+// A symmetric scale that grows and shrinks with the trace in 1, 2, 5 steps,
+// never narrower than +-0.01 %, with no more ticks than the plot's height
+// has room for: Qt Charts cuts a label that has less room to "...".
+void CLiveMeterDialog::ScaleDeviation(double largest)
+{
+    largest_ = largest;
+    const double height = plot_ ? plot_->chart()->plotArea().height() : 0;
+    const double room = 2.2 * QFontMetricsF(devAxis_->labelsFont()).height();
+    const int steps = std::clamp(static_cast<int>(height / room), 2, 8);
+    meter::Axis axis = meter::DeviationAxis(-largest, largest, steps);
+    const double reach = std::max(-axis.lo, axis.hi);
+    if (axis.lo != -reach || axis.hi != reach)
+        axis = meter::DeviationAxis(-reach, reach, steps);
+    QStringList labels;
+    for (const std::string& l : axis.labels)
+        labels << QString::fromStdString(l);
+    if (labels != devAxis_->categoriesLabels() || devAxis_->min() != axis.lo || devAxis_->max() != axis.hi)
+        SetAxisTicks(devAxis_, axis);
 }
 
 void CLiveMeterDialog::Show(const meter::LiveUpdate& u)
@@ -365,7 +426,7 @@ void CLiveMeterDialog::Show(const meter::LiveUpdate& u)
     const double values[3] = {w ? w->weighted.twoSigmaPercent : 0, w ? w->wowRmsPercent : 0, w ? w->flutterRmsPercent : 0};
     for (int i = 0; i < 3; ++i) {
         figureValue_[i]->setText(w ? QString::fromStdString(meter::FixedText(values[i], 4)) + QStringLiteral(" %") : QStringLiteral("--"));
-        figureBar_[i]->setValue(w ? static_cast<int>(std::min(1.0, values[i] / kFigureScale) * 1000) : 0);
+        ShowOnBar(figureBar_[i], w ? std::optional<double>(values[i]) : std::nullopt);
     }
     if (!w)
         figureValue_[0]->setText(QStringLiteral("filling"));
@@ -380,26 +441,16 @@ void CLiveMeterDialog::Show(const meter::LiveUpdate& u)
 
     QList<QPointF> points;
     points.reserve(static_cast<qsizetype>(c.trackSeconds.size()));
-    double lo = -0.05, hi = 0.05;
+    double largest = 0;
     for (size_t i = 0; i < c.trackSeconds.size(); ++i) {
-        points.append(QPointF(c.trackSeconds[i], c.trackPercent[i]));
-        lo = std::min(lo, c.trackPercent[i]);
-        hi = std::max(hi, c.trackPercent[i]);
+        const double v = meter::OnAxis(c.trackPercent[i]);
+        points.append(QPointF(c.trackSeconds[i], v));
+        largest = std::max(largest, std::abs(v));
     }
     series_->replace(points);
     const double end = std::max(u.seconds, meter::LiveMeter::kTrackSeconds);
     timeAxis_->setRange(end - meter::LiveMeter::kTrackSeconds, end);
-    // A symmetric scale in steps of 0.05 %, so that it does not jitter,
-    // labelled at a round interval.
-    const double span = std::ceil(std::max(-lo, hi) * 1.1 / 0.05) * 0.05;
-    devAxis_->setRange(-span, span + 2e-9);  // room for the top tick, which sits just above the anchor's grid
-    double interval = 0.05;
-    for (double nice : {0.05, 0.1, 0.2, 0.25, 0.5, 1.0, 2.0, 5.0})
-        if (nice * 3 >= span - 1e-9) {
-            interval = nice;
-            break;
-        }
-    devAxis_->setTickInterval(interval);
+    ScaleDeviation(1.1 * largest);  // a little room over the trace's peaks
 }
 
 QString CLiveMeterDialog::ReadingsText() const

@@ -26,6 +26,7 @@ class QSpinBox;
 class QChartView;
 class QLineSeries;
 class QValueAxis;
+class QCategoryAxis;
 
 namespace tarvo {
 
@@ -62,11 +63,13 @@ private:
     void InputLost(const std::string& why);
     void Show(const meter::LiveUpdate& u);
     void ShowNothing(const QString& status);
+    void ScaleDeviation(double largest);
 
     InputFactory openInput_;
     std::unique_ptr<BlockCapture> input_;
     std::unique_ptr<meter::LiveMeter> meter_;
     bool paused_ = false;
+    double largest_ = 0;  // the largest deviation the plot shows, percent
     bool lost_ = false;  // the input went away
 
     QLabel* status_ = nullptr;
@@ -80,7 +83,7 @@ private:
     QChartView* plot_ = nullptr;
     QLineSeries* series_ = nullptr;
     QValueAxis* timeAxis_ = nullptr;
-    QValueAxis* devAxis_ = nullptr;
+    QCategoryAxis* devAxis_ = nullptr;
     QComboBox* nominal_ = nullptr;
     QDoubleSpinBox* otherNominal_ = nullptr;
     QComboBox* channel_ = nullptr;

@@ -41,7 +41,9 @@ void Append(QXYSeries* series, double x, double y)
         series->append(meter::OnAxis(x), meter::OnAxis(y));
 }
 
-void SetTicks(QCategoryAxis* axis, const meter::Axis& a)
+}  // namespace
+
+void SetAxisTicks(QCategoryAxis* axis, const meter::Axis& a)
 {
     for (const QString& label : axis->categoriesLabels())
         axis->remove(label);
@@ -50,6 +52,10 @@ void SetTicks(QCategoryAxis* axis, const meter::Axis& a)
     for (size_t i = 0; i < a.ticks.size(); ++i)
         axis->append(QString::fromStdString(a.labels[i]), a.ticks[i]);
 }
+
+namespace {
+
+void SetTicks(QCategoryAxis* axis, const meter::Axis& a) { SetAxisTicks(axis, a); }
 
 // An axis labelled exactly at the ticks PlotScale chose.
 QCategoryAxis* NewAxis(const meter::Axis& a, const QString& title)

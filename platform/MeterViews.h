@@ -7,6 +7,7 @@
 #pragma once
 
 #include "meter/Meter.h"
+#include "meter/PlotScale.h"
 
 #include <QApplication>
 #include <QString>
@@ -17,6 +18,7 @@
 #include <string>
 #include <vector>
 
+class QCategoryAxis;
 class QChart;
 class QGraphicsScene;
 class QPainter;
@@ -41,6 +43,10 @@ private:
     QtMessageHandler previous_ = nullptr;
     bool ownHandler_ = false;
 };
+
+// Puts PlotScale's axis on a chart's axis: its ends, and its labels exactly
+// at its ticks.
+void SetAxisTicks(QCategoryAxis* axis, const meter::Axis& a);
 
 enum class MeterView { Deviation, Zoom, Spectrum, Histogram, Polar };
 inline constexpr MeterView kMeterViews[] = {MeterView::Deviation, MeterView::Zoom, MeterView::Spectrum,

@@ -6,6 +6,12 @@
 #include "app/LiveMeterDialog.h"
 
 #include <QComboBox>
+#include <QGraphicsScene>
+#include <QGraphicsTextItem>
+#include <QProgressBar>
+#include <QRegularExpression>
+#include <QtCharts/QCategoryAxis>
+#include <QtCharts/QChart>
 #include <QDoubleSpinBox>
 #include <QPushButton>
 #include <QSpinBox>
@@ -17,15 +23,15 @@
 namespace tarvo::test {
 namespace {
 
-// 3150 Hz at 48 kHz, 0.1 % at 4 Hz, running 0.5 % fast; mono.
-std::vector<float> FmTone(double seconds)
+// 3150 Hz at 48 kHz, `peak` (0.1 %) at 4 Hz, running `fast` (0.5 %) fast; mono.
+std::vector<float> FmTone(double seconds, double peak = 0.001, double fast = 0.005)
 {
     std::vector<float> x(static_cast<size_t>(seconds * 48000));
     double phase = 0;
     for (size_t i = 0; i < x.size(); ++i) {
         x[i] = static_cast<float>(0.5 * std::sin(phase));
         const double t = static_cast<double>(i) / 48000;
-        const double hz = 3150 * 1.005 * (1 + 0.001 * std::sin(2 * std::numbers::pi * 4 * t));
+        const double hz = 3150 * (1 + fast) * (1 + peak * std::sin(2 * std::numbers::pi * 4 * t));
         phase = std::remainder(phase + 2 * std::numbers::pi * hz / 48000, 2 * std::numbers::pi);
     }
     return x;
@@ -46,10 +52,10 @@ public:
 class LiveWindow : public AppTest {
 protected:
     // Opens the dialog from the menu with a buffer of the tone as its input.
-    CLiveMeterDialog* Open(double seconds)
+    CLiveMeterDialog* Open(double seconds, double peak = 0.001, double fast = 0.005)
     {
-        app->liveInputFactory = [this, seconds]() -> std::unique_ptr<BlockCapture> {
-            auto fake = std::make_unique<LosableCapture>(FmTone(seconds), 48000, 1, 960);
+        app->liveInputFactory = [this, seconds, peak, fast]() -> std::unique_ptr<BlockCapture> {
+            auto fake = std::make_unique<LosableCapture>(FmTone(seconds, peak, fast), 48000, 1, 960);
             source = fake.get();
             return fake;
         };
@@ -186,6 +192,77 @@ TEST_F(LiveWindow, SaysSoWhenThereIsNoInputOrNoTone)
     EXPECT_EQ(r["status"], "No tone: play the test tape's tone into the input.");
     EXPECT_EQ(r["Weighted 2-sigma"], "--");
     EXPECT_EQ(r["carrier"], "");
+}
+
+}  // namespace
+}  // namespace tarvo::test
+
+namespace tarvo::test {
+namespace {
+
+// The plot's visible texts, and those Qt Charts had to cut short.
+QStringList PlotTexts(const CLiveMeterDialog& dlg)
+{
+    QStringList texts;
+    for (QGraphicsItem* item : dlg.findChildren<QChartView*>().front()->scene()->items())
+        if (auto* text = dynamic_cast<QGraphicsTextItem*>(item); text && text->isVisible())
+            texts << text->toPlainText();
+    return texts;
+}
+
+// The deviation's scale reads at every moment: before the tone, on it, and
+// after it, at the dialog's smallest height too; never narrower than
+// +-0.01 %, and wide enough for the trace.
+TEST_F(LiveWindow, TheDeviationScaleAlwaysReads)
+{
+    Start();
+    CLiveMeterDialog* dlg = Open(30, 0.004, 0);
+    ASSERT_TRUE(dlg && source && source->Started());
+    auto* axis = qobject_cast<QCategoryAxis*>(dlg->findChildren<QChartView*>().front()->chart()->axes(Qt::Vertical).front());
+    ASSERT_NE(axis, nullptr);
+    for (int height : {dlg->height(), dlg->minimumSizeHint().height()}) {
+        dlg->resize(dlg->width(), height);
+        QApplication::processEvents();
+        EXPECT_LE(axis->min(), -0.01) << height;
+        EXPECT_GE(axis->max(), 0.01) << height;
+        source->Play(9 * 48000);  // 0.4 % at 4 Hz
+        QApplication::processEvents();
+        EXPECT_GE(axis->max(), 0.4) << height;
+        EXPECT_LE(axis->max(), 1.0) << height;
+        EXPECT_EQ(axis->min(), -axis->max()) << height;
+        EXPECT_GE(axis->categoriesLabels().size(), 3) << height;
+        const QStringList cut = PlotTexts(*dlg).filter(QRegularExpression("\\.\\.\\.$|\u2026"));
+        EXPECT_TRUE(cut.isEmpty()) << height << ": " << cut.join(' ').toStdString();
+    }
+    dlg->close();
+}
+
+// A figure beyond its bar's full scale says so on the bar, with the figure;
+// Pause shows that the display is held, and since when.
+TEST_F(LiveWindow, BarsSayWhenTheyArePinnedAndPauseIsSeen)
+{
+    Start();
+    CLiveMeterDialog* dlg = Open(9, 0.01, 0);  // 1 %: the weighted figure is past the bars' 0.5 %
+    ASSERT_TRUE(dlg && source && source->Started());
+    source->Play(8 * 48000);
+    QApplication::processEvents();
+    const QList<QProgressBar*> bars = dlg->findChildren<QProgressBar*>();
+    ASSERT_EQ(bars.size(), 3);
+    EXPECT_TRUE(bars[0]->isTextVisible());
+    EXPECT_TRUE(bars[0]->text().startsWith("0.99") || bars[0]->text().startsWith("1.00")) << bars[0]->text().toStdString();
+    EXPECT_TRUE(bars[0]->text().contains("over the scale"));
+    EXPECT_FALSE(bars[2]->isTextVisible());  // flutter: none to speak of
+
+    dlg->PauseButton()->click();
+    const auto r = Readings(*dlg);
+    EXPECT_TRUE(r.at("status").startsWith("Paused at 8.0 s: the display is held")) << r.at("status").toStdString();
+    const QChart* chart = dlg->findChildren<QChartView*>().front()->chart();
+    EXPECT_TRUE(chart->title().contains("Paused at 8.0 s")) << chart->title().toStdString();
+    dlg->PauseButton()->click();
+    source->Play(48000 / 5);
+    EXPECT_FALSE(Readings(*dlg).at("status").startsWith("Paused"));
+    EXPECT_FALSE(chart->title().contains("Paused"));
+    dlg->close();
 }
 
 }  // namespace
