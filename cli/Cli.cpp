@@ -63,6 +63,7 @@ constexpr const char* kUsage =
     "  --carrier HZ       the meter's carrier (else the strongest tone, 50-20000 Hz)\n"
     "  --nominal HZ       the test tone's nominal frequency: the meter gives the speed error\n"
     "  --channel N|all    the channel the meter measures (else every channel)\n"
+    "  --from S, --to S   the meter on that stretch of a sound file alone, seconds from its start\n"
     "  --meter-csv OUT    the meter's deviation track as CSV\n"
     "  --meter-png OUT    the meter's deviation and its spectrum as a PNG\n"
     "  --meter-report OUT.pdf  a one-page report of the figures and plots (--meter-paper A4|Letter)\n"

@@ -33,7 +33,7 @@ int ParseMeterOption(const std::vector<std::string>& args, size_t& i, MeterReque
         return taken;
     }
     if (a != "--carrier" && a != "--channel" && a != "--meter-csv" && a != "--meter-png" && a != "--meter-report" &&
-        a != "--meter-paper" && a != "--nominal")
+        a != "--meter-paper" && a != "--nominal" && a != "--from" && a != "--to")
         return 0;
     req.optionsSeen = true;
     if (!TakeOptionValue(args, i, v)) {
@@ -47,6 +47,17 @@ int ParseMeterOption(const std::vector<std::string>& args, size_t& i, MeterReque
             return -1;
         }
         req.settings.carrierHz = hz;
+    } else if (a == "--from" || a == "--to") {
+        double s = 0;
+        if (!ParseNumber(v, s) || s < 0 || s > 1e9 || (a == "--to" && s == 0)) {
+            why = a + " takes a time in seconds from the file's start, not \"" + v + "\"";
+            return -1;
+        }
+        (a == "--from" ? req.settings.fromSeconds : req.settings.toSeconds) = s;
+        if (req.settings.toSeconds > 0 && req.settings.toSeconds <= req.settings.fromSeconds) {
+            why = "--to must come after --from";
+            return -1;
+        }
     } else if (a == "--nominal") {
         double hz = 0;
         if (!ParseNumber(v, hz) || !(hz > 0) || hz > 100000) {
@@ -90,8 +101,14 @@ MeterOutcome DescribeMeterResult(const meter::MeterResult& r)
     }
     o.ok = true;
     o.json["standard"] = r.standard;
+    if (r.stretch) {
+        o.json["stretch"] = {{"from", Round(r.stretch->first, 6)}, {"to", Round(r.stretch->second, 6)}};
+    }
     o.json["channels"] = nlohmann::ordered_json::array();
     o.lines.push_back("Meter standard: " + r.standard);
+    if (r.stretch)
+        o.lines.push_back("Meter stretch (s): " + meter::FixedText(r.stretch->first, 3) + " to " +
+                          meter::FixedText(r.stretch->second, 3));
     for (const meter::ChannelFigures& c : r.channels) {
         nlohmann::ordered_json ch;
         ch["channel"] = c.channel;

@@ -388,6 +388,21 @@ std::string OpenChecked(SoundReader& in, const std::string& path, const MeterSet
     if (in.Rate() < kLowestRate)
         return "The meter needs a sample rate of at least 8000 Hz; " + name + " has " + std::to_string(in.Rate()) +
                " Hz.";
+    if (settings.Stretch()) {
+        const double whole = static_cast<double>(in.Frames()) / in.Rate();
+        const double to = settings.toSeconds > 0 ? settings.toSeconds : whole;
+        if (!(settings.fromSeconds >= 0 && to > settings.fromSeconds && to <= whole + 0.5 / in.Rate()))
+            return "The stretch from " + FixedText(settings.fromSeconds, 3) + " s to " + FixedText(to, 3) + " s lies outside " +
+                   name + ", which lasts " + FixedText(whole, 3) + " s.";
+        const int64_t first = static_cast<int64_t>(std::llround(settings.fromSeconds * in.Rate()));
+        const int64_t last = std::min(in.Frames(), static_cast<int64_t>(std::llround(to * in.Rate())));
+        if (!in.Limit(first, last - first))
+            return "The meter cannot read the stretch of " + name + " from " + FixedText(settings.fromSeconds, 3) + " s.";
+        if (last - first < static_cast<int64_t>(kShortestSeconds * in.Rate()))
+            return "The meter needs a stretch of at least 2 seconds; " + FixedText(settings.fromSeconds, 3) + " s to " +
+                   FixedText(to, 3) + " s of " + name + " lasts " + FixedText(static_cast<double>(last - first) / in.Rate(), 2) +
+                   " s.";
+    }
     const double seconds = static_cast<double>(in.Frames()) / in.Rate();
     if (seconds < kShortestSeconds)
         return "The meter needs at least 2 seconds of sound; " + name + " lasts " + FixedText(seconds, 2) + " s.";
@@ -564,8 +579,13 @@ static MeterResult RunFile(const std::string& path, const MeterSettings& setting
         // A speed log first: text never reaches libsndfile, whose decoders
         // would try it and say so on standard error.
         SpeedLogReader log;
-        if (log.Open(path) && log.Survey())
+        if (log.Open(path) && log.Survey()) {
+            if (settings.Stretch()) {
+                r.message = "A stretch is measured on a sound file; " + NameOf(path) + " is a speed log.";
+                return r;
+            }
             return RunSpeedLog(log, NameOf(path), settings, progress);
+        }
         if (log.Recognised()) {
             r.message = "The meter cannot measure the speed log " + NameOf(path) + ": " + log.Error() + ".";
             return r;
@@ -583,6 +603,8 @@ static MeterResult RunFile(const std::string& path, const MeterSettings& setting
     if (!r.message.empty())
         return r;
     r.rate = in.Rate();
+    if (settings.Stretch())
+        r.stretch = {settings.fromSeconds, settings.fromSeconds + static_cast<double>(in.Frames()) / in.Rate()};
     const std::string name = NameOf(path);
     const double seconds = static_cast<double>(in.Frames()) / in.Rate();
 
@@ -739,6 +761,9 @@ bool WriteMeterCsv(const std::string& path, const MeterSettings& settings, const
     out << "# sample rate: " << in.Rate() << " Hz\n";
     out << "# carrier: " << (settings.carrierHz != 0 ? FixedText(settings.carrierHz, 3) + " Hz" : std::string("automatic"))
         << "\n";
+    if (result.stretch)
+        out << "# stretch: " << FixedText(result.stretch->first, 3) << " s to " << FixedText(result.stretch->second, 3)
+            << " s of the file; time counts from its start\n";
     for (size_t i = 0; i < result.channels.size(); ++i) {
         const ChannelFigures& f = result.channels[i];
         Channel c;

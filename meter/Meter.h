@@ -30,6 +30,10 @@ struct MeterSettings {
     std::vector<int> channels;  // 1-based; empty: every channel
     Transport transport;        // the machine's parts, for the lines' labels and the polar view
     double nominalHz = 0;       // the test tape's nominal tone; 0: none (no speed error)
+    // A stretch of the file alone, in seconds from its start (a splice or a
+    // dropout left out); toSeconds 0: to the end. Sound files only.
+    double fromSeconds = 0, toSeconds = 0;
+    bool Stretch() const { return fromSeconds > 0 || toSeconds > 0; }
 };
 
 struct ModulationLine {
@@ -96,6 +100,9 @@ struct MeterResult {
     int rate = 0;
     std::string file;  // the measured file's name
     std::vector<ChannelFigures> channels;
+    // The stretch measured, seconds from the file's start, when only a
+    // stretch was; its figures' times count from the stretch's start.
+    std::optional<std::pair<double, double>> stretch;
 };
 
 // Called with the fraction done; answering false cancels the run.

@@ -73,6 +73,7 @@ bool SoundReader::OpenOnce(const std::string& path)
     channels_ = info.channels;
     rate_ = info.samplerate;
     frames_ = info.frames;
+    first_ = position_ = 0;
     const int sub = info.format & SF_FORMAT_SUBMASK;
     pcm16_ = sub == SF_FORMAT_PCM_16;
     integers_ = sub == SF_FORMAT_PCM_S8 || sub == SF_FORMAT_PCM_U8 || sub == SF_FORMAT_PCM_16 ||
@@ -89,26 +90,46 @@ void SoundReader::Close()
     file_ = nullptr;
     channels_ = rate_ = 0;
     frames_ = 0;
+    first_ = position_ = 0;
     pcm16_ = integers_ = false;
 }
 
 int64_t SoundReader::Read(float* interleaved, int64_t frames)
 {
+    frames = std::min(frames, frames_ - position_);
     if (!file_ || frames <= 0)
         return 0;
-    return sf_readf_float(static_cast<SNDFILE*>(file_), interleaved, frames);
+    const int64_t got = sf_readf_float(static_cast<SNDFILE*>(file_), interleaved, frames);
+    position_ += std::max<int64_t>(0, got);
+    return got;
 }
 
 int64_t SoundReader::Read(int16_t* interleaved, int64_t frames)
 {
+    frames = std::min(frames, frames_ - position_);
     if (!file_ || frames <= 0)
         return 0;
-    return sf_readf_short(static_cast<SNDFILE*>(file_), interleaved, frames);
+    const int64_t got = sf_readf_short(static_cast<SNDFILE*>(file_), interleaved, frames);
+    position_ += std::max<int64_t>(0, got);
+    return got;
 }
 
 bool SoundReader::Seek(int64_t frame)
 {
-    return file_ && sf_seek(static_cast<SNDFILE*>(file_), frame, SEEK_SET) == frame;
+    if (!file_ || frame < 0 || frame > frames_ ||
+        sf_seek(static_cast<SNDFILE*>(file_), first_ + frame, SEEK_SET) != first_ + frame)
+        return false;
+    position_ = frame;
+    return true;
+}
+
+bool SoundReader::Limit(int64_t first, int64_t count)
+{
+    if (!file_ || first < 0 || count < 0 || first > frames_ - count)
+        return false;
+    first_ += first;
+    frames_ = count;
+    return Seek(0);
 }
 
 }  // namespace tarvo::meter

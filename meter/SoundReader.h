@@ -37,6 +37,10 @@ public:
     // The samples are stored as integers, so every one read is finite.
     bool HoldsIntegers() const { return integers_; }
     bool Seek(int64_t frame);
+    // From now on the file is its frames first..first+count-1 alone: Frames()
+    // gives count, Seek and Read stay within them. False (nothing changed)
+    // unless they lie within the file.
+    bool Limit(int64_t first, int64_t count);
 
 private:
     bool OpenOnce(const std::string& path);
@@ -44,6 +48,8 @@ private:
     int channels_ = 0;
     int rate_ = 0;
     int64_t frames_ = 0;
+    int64_t first_ = 0;     // the window's first frame in the file
+    int64_t position_ = 0;  // the next frame read, within the window
     std::string error_;
     bool unopenable_ = false;
     bool pcm16_ = false, integers_ = false;

@@ -318,6 +318,12 @@ TEST_F(MeterCli, UsageErrors)
         {"--meter", "--meter-paper", "A3", mono},
         {"--meter", "--nominal", "0", mono},
         {"--meter", "--nominal", "fast", mono},
+        {"--meter", "--from", "-1", mono},
+        {"--meter", "--from", "later", mono},
+        {"--meter", "--to", "0", mono},
+        {"--meter", "--from", "4", "--to", "3", mono},
+        {"--meter", "--to", "3", "--from", "4", mono},
+        {"--from", "1", mono},
     };
     for (const auto& args : cases) {
         CliResult r = Run(args);
@@ -328,6 +334,28 @@ TEST_F(MeterCli, UsageErrors)
     // A motor's ratio to the capstan means nothing without the capstan.
     const CliResult r = Run({"--meter", "--tape-speed", "4.76", "--motor-ratio", "3", mono});
     EXPECT_NE(r.err.find("--motor-ratio needs --capstan-mm"), std::string::npos) << r.err;
+}
+
+// A stretch: its ends in the JSON and a line of its own; one past the file's
+// end, or too short to measure, is a message and no figures.
+TEST_F(MeterCli, StretchIsNamedInTheOutput)
+{
+    CliResult r = Run({"--json", "--meter", "--from", "1", "--to", "4.5", "--channel", "1", mono});
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto doc = nlohmann::ordered_json::parse(r.out);
+    EXPECT_EQ(Keys(doc["meter"]), (std::vector<std::string>{"standard", "stretch", "channels"}));
+    EXPECT_EQ(doc["meter"]["stretch"], (nlohmann::ordered_json{{"from", 1.0}, {"to", 4.5}}));
+    EXPECT_DOUBLE_EQ(doc["meter"]["channels"][0]["seconds"].get<double>(), 3.5);
+    r = Run({"--meter", "--from", "2", mono});
+    EXPECT_NE(r.out.find("Meter stretch (s): 2.000 to 6.000\n"), std::string::npos) << r.out;
+    for (const auto& [from, to] : {std::pair<const char*, const char*>{"5", "9"}, {"5", "6"}}) {
+        r = Run({"--meter", "--from", from, "--to", to, mono});
+        EXPECT_EQ(r.status, 1) << from << " " << to;
+        EXPECT_EQ(r.out, "");
+        EXPECT_NE(r.err.find(std::string(to) == "9" ? "lies outside mono.wav, which lasts 6.000 s" : "at least 2 seconds"),
+                  std::string::npos)
+            << r.err;
+    }
 }
 
 }  // namespace

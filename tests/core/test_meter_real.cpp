@@ -14,6 +14,7 @@
 #include <cmath>
 #include <numbers>
 #include <string>
+#include <tuple>
 
 using namespace tarvo;
 using namespace tarvo::test;
@@ -302,6 +303,53 @@ TEST_F(MeterReal, BandTopIsAQuarterOfTheMeasuredCarrier)
         ASSERT_TRUE(r.ok) << carrier << ": " << r.message;
         EXPECT_NEAR(r.channels[0].bandHighHz, std::min(200.0, r.channels[0].carrierHz / 4), 1e-3) << carrier;
     }
+}
+
+// A stretch measured alone (a splice and the swing before it left out)
+// reads what the file cut to that stretch reads, within 1 %.
+TEST_F(MeterReal, AStretchReadsAsTheFileCutToIt)
+{
+    Signal s;
+    s.carrier = 3150;
+    s.lines = {{4, 0.01}};
+    s.lateFrom = 8;  // a splice: the phase jumps, and the swing drops to 0.1 %
+    s.latePeak = 0.001;
+    s.noise = NoiseUnder(s.amplitude, 50);
+    const int rate = 48000;
+    const std::string whole = (dir.Path() / "whole.wav").string(), cut = (dir.Path() / "cut.wav").string();
+    ASSERT_TRUE(Write(whole, s, rate, 30));
+    {
+        SF_INFO in{}, out{};
+        SNDFILE* a = sf_open(whole.c_str(), SFM_READ, &in);
+        ASSERT_NE(a, nullptr);
+        out = in;
+        SNDFILE* b = sf_open(cut.c_str(), SFM_WRITE, &out);
+        ASSERT_NE(b, nullptr);
+        std::vector<float> samples(20 * rate);
+        sf_seek(a, 10 * rate, SEEK_SET);
+        ASSERT_EQ(sf_readf_float(a, samples.data(), 20 * rate), 20 * rate);
+        ASSERT_EQ(sf_writef_float(b, samples.data(), 20 * rate), 20 * rate);
+        sf_close(a);
+        sf_close(b);
+    }
+    meter::MeterSettings stretch;
+    stretch.fromSeconds = 10;
+    const meter::MeterResult r = meter::RunMeter(whole, stretch), want = meter::RunMeter(cut, {});
+    ASSERT_TRUE(r.ok && want.ok) << r.message << want.message;
+    ASSERT_TRUE(r.stretch);
+    EXPECT_EQ(*r.stretch, std::make_pair(10.0, 30.0));
+    EXPECT_FALSE(want.stretch);
+    const meter::ChannelFigures &a = r.channels[0], &b = want.channels[0];
+    EXPECT_DOUBLE_EQ(a.seconds, 20);
+    for (const auto& [what, x, y] : {std::tuple{"weighted two-sigma", a.weighted.twoSigmaPercent, b.weighted.twoSigmaPercent},
+                                     {"unweighted two-sigma", a.unweighted.twoSigmaPercent, b.unweighted.twoSigmaPercent},
+                                     {"weighted rms", a.weighted.rmsPercent, b.weighted.rmsPercent},
+                                     {"wow", a.wowRmsPercent, b.wowRmsPercent},
+                                     {"flutter", a.flutterRmsPercent, b.flutterRmsPercent},
+                                     {"carrier", a.carrierHz, b.carrierHz}})
+        EXPECT_NEAR(x / y, 1, 0.01) << what;
+    // The swing of 0.1 % alone: the splice and the 1 % before it are out.
+    EXPECT_NEAR(a.unweighted.twoSigmaPercent / (kTwoSigmaOfSine * 0.1), 1, 0.01);
 }
 
 }  // namespace

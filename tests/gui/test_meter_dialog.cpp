@@ -340,7 +340,7 @@ TEST(MeterPlots, FiguresOfAnyNumbersAreDrawn)
         meter::MeterResult r;
         r.ok = true;
         r.channels = {c, wholly};
-        for (const meter::MeterResult& shown : {r, meter::MeterResult{true, false, "", "", 0, "", {wholly}}}) {
+        for (const meter::MeterResult& shown : {r, meter::MeterResult{true, false, "", "", 0, "", {wholly}, std::nullopt}}) {
             QGraphicsScene scene;
             PlaceMeterViews(scene, QRectF(0, 0, 1000, 800), shown);
             ExpectBoundedAxes(scene, what);
