@@ -307,6 +307,7 @@ TEST_F(MeterCli, UsageErrors)
         {"--meter", "--carrier", "3k", mono},
         {"--meter", "--channel", "0", mono},
         {"--meter", "--channel", "left", mono},
+        {"--meter", "--channel", "1.5", mono},
         {"--meter", "--meter-png"},
         {"--meter", "--rpm", "33.333", "--tape-speed", "4.76", mono},
         {"--meter", "--rpm", "0", mono},

@@ -8,6 +8,7 @@
 
 #include "meter/Analyser.h"
 #include "meter/Meter.h"
+#include "meter/SoundReader.h"
 
 #include <gtest/gtest.h>
 
@@ -350,6 +351,46 @@ TEST_F(MeterReal, AStretchReadsAsTheFileCutToIt)
         EXPECT_NEAR(x / y, 1, 0.01) << what;
     // The swing of 0.1 % alone: the splice and the 1 % before it are out.
     EXPECT_NEAR(a.unweighted.twoSigmaPercent / (kTwoSigmaOfSine * 0.1), 1, 0.01);
+}
+
+// A window on a file: its frames alone, read and sought within; a window
+// that leaves the file is refused and changes nothing.
+TEST(SoundWindow, ReadsAndSeeksOnlyWithinIt)
+{
+    TempDir dir;
+    Signal s;
+    const std::string path = (dir.Path() / "tone.wav").string();
+    ASSERT_TRUE(Write(path, s, 8000, 3));
+    std::vector<float> all(24000);
+    {
+        meter::SoundReader whole;
+        ASSERT_TRUE(whole.Open(path));
+        ASSERT_EQ(whole.Read(all.data(), 24000), 24000);
+    }
+    struct Case {
+        int64_t first, count;
+        bool ok;
+    };
+    for (const Case& c : {Case{8000, 4000, true}, Case{0, 24000, true}, Case{23999, 1, true}, Case{20000, 4001, false},
+                          Case{-1, 10, false}, Case{10, -1, false}, Case{24001, 0, false}}) {
+        meter::SoundReader in;
+        ASSERT_TRUE(in.Open(path));
+        EXPECT_EQ(in.Limit(c.first, c.count), c.ok) << c.first << " " << c.count;
+        if (!c.ok) {
+            EXPECT_EQ(in.Frames(), 24000);
+            continue;
+        }
+        EXPECT_EQ(in.Frames(), c.count);
+        std::vector<float> got(static_cast<size_t>(c.count) + 100);
+        ASSERT_EQ(in.Read(got.data(), c.count + 100), c.count);  // never past the window's end
+        EXPECT_EQ(got[0], all[static_cast<size_t>(c.first)]);
+        EXPECT_EQ(got[static_cast<size_t>(c.count) - 1], all[static_cast<size_t>(c.first + c.count) - 1]);
+        EXPECT_EQ(in.Read(got.data(), 1), 0);
+        ASSERT_TRUE(in.Seek(c.count - 1));
+        ASSERT_EQ(in.Read(got.data(), 5), 1);
+        EXPECT_EQ(got[0], all[static_cast<size_t>(c.first + c.count) - 1]);
+        EXPECT_FALSE(in.Seek(c.count + 1));
+    }
 }
 
 }  // namespace
