@@ -137,12 +137,59 @@ ToneSpan SpanOfTone(const std::vector<double>& p, double binHz, double centreHz,
     return t;
 }
 
+// Hann power spectra of n frames at a time, read at evenly spread places of
+// a file: what the carrier search and the second-tone test look at.
+class Looks {
+public:
+    Looks(SoundReader& in, size_t n)
+        : in_(in), n_(n), hann_(SharedHannWindow(n)), plan_(SharedRealFftPlan(n)),
+          block_(n * static_cast<size_t>(in.Channels())), x_(n)
+    {
+    }
+    // Reads look l of `count` spread evenly over the file; false where the
+    // file cannot be sought there.
+    bool Read(int64_t l, int64_t count)
+    {
+        const int64_t at = count > 1 ? l * (in_.Frames() - static_cast<int64_t>(n_)) / (count - 1) : 0;
+        if (!in_.Seek(at))
+            return false;
+        got_ = in_.Read(block_.data(), static_cast<int64_t>(n_));
+        return true;
+    }
+    // Adds channel ch's (0-based) power spectrum of the look read to power
+    // (bins 0..n/2); false when a sample was not finite (taken as 0).
+    bool AddPower(size_t ch, std::vector<double>& power)
+    {
+        const size_t nch = static_cast<size_t>(in_.Channels());
+        bool finite = true;
+        for (size_t i = 0; i < n_; ++i) {
+            const double v = static_cast<int64_t>(i) < got_ ? block_[i * nch + ch] : 0.0;
+            finite = finite && std::isfinite(v);
+            x_[i] = std::isfinite(v) ? v * hann_[i] : 0.0;
+        }
+        plan_.Forward(x_.data(), spectrum_);
+        for (size_t k = 0; k <= n_ / 2; ++k)
+            power[k] += std::norm(spectrum_[k]);
+        return finite;
+    }
+
+private:
+    SoundReader& in_;
+    size_t n_;
+    const std::vector<double>& hann_;
+    const RealFftPlan& plan_;
+    std::vector<float> block_;
+    std::vector<double> x_;
+    std::vector<std::complex<double>> spectrum_;
+    int64_t got_ = 0;
+};
+
 // The strongest tone between the carrier limits in each selected channel
 // (near `near` when it is given: the tone a given carrier stands for), from
 // Hann spectra spread evenly over the file, and the noise beside it.
 std::vector<Found> FindCarriers(SoundReader& in, const std::vector<int>& channels, double near = 0)
 {
-    const int rate = in.Rate(), nch = in.Channels();
+    const int rate = in.Rate();
     size_t n = 4096;
     // Bins of a quarter hertz where the length allows: a low carrier's
     // sidebands and the noise beside it are then well apart from its lobe.
@@ -151,33 +198,14 @@ std::vector<Found> FindCarriers(SoundReader& in, const std::vector<int>& channel
     while (n > 1024 && static_cast<int64_t>(n) > in.Frames())
         n /= 2;
     const int64_t looks = std::max<int64_t>(1, std::min<int64_t>(kCarrierLooks, in.Frames() / static_cast<int64_t>(n)));
-    const std::vector<double>& hann = SharedHannWindow(n);
     std::vector<std::vector<double>> power(channels.size(), std::vector<double>(n / 2 + 1, 0.0));
-    std::vector<float> block(n * static_cast<size_t>(nch));
-    std::vector<double> x(n);
-    std::vector<std::complex<double>> spectrum;
     std::vector<Found> carriers(channels.size());
-    const RealFftPlan& plan = SharedRealFftPlan(n);
+    Looks reader(in, n);
     int made = 0;
-    for (int64_t l = 0; l < looks; ++l) {
-        const int64_t at = looks > 1 ? l * (in.Frames() - static_cast<int64_t>(n)) / (looks - 1) : 0;
-        if (!in.Seek(at))
-            break;
-        const int64_t got = in.Read(block.data(), static_cast<int64_t>(n));
-        for (size_t c = 0; c < channels.size(); ++c) {
-            const size_t ch = static_cast<size_t>(channels[c] - 1);
-            for (size_t i = 0; i < n; ++i) {
-                const double v = static_cast<int64_t>(i) < got ? block[i * static_cast<size_t>(nch) + ch] : 0.0;
-                if (!std::isfinite(v))
-                    carriers[c].notFinite = true;
-                x[i] = std::isfinite(v) ? v * hann[i] : 0.0;
-            }
-            plan.Forward(x.data(), spectrum);
-            for (size_t k = 0; k <= n / 2; ++k)
-                power[c][k] += std::norm(spectrum[k]);
-        }
-        ++made;
-    }
+    for (int64_t l = 0; l < looks && reader.Read(l, looks); ++l, ++made)
+        for (size_t c = 0; c < channels.size(); ++c)
+            if (!reader.AddPower(static_cast<size_t>(channels[c] - 1), power[c]))
+                carriers[c].notFinite = true;
     in.Seek(0);
     if (made == 0)
         return carriers;
@@ -251,7 +279,7 @@ std::vector<Found> FindCarriers(SoundReader& in, const std::vector<int>& channel
 std::pair<double, double> FindSecondTone(SoundReader& in, int channel, double carrierHz)
 {
     constexpr int kSpans = 32;
-    const int rate = in.Rate(), nch = in.Channels();
+    const int rate = in.Rate();
     const double band = BandHigh(carrierHz), pass = 1.25 * band;
     // Bins of an eighth of the band at most: two tones a tenth of the band
     // apart are two peaks.
@@ -262,11 +290,8 @@ std::pair<double, double> FindSecondTone(SoundReader& in, int channel, double ca
         n /= 2;
     const int64_t spans = std::clamp<int64_t>(2 * in.Frames() / static_cast<int64_t>(n), 1, kSpans);
     const double bin = static_cast<double>(rate) / static_cast<double>(n);
-    const std::vector<double>& hann = SharedHannWindow(n);
-    const RealFftPlan& plan = SharedRealFftPlan(n);
-    std::vector<float> block(n * static_cast<size_t>(nch));
-    std::vector<double> x(n), q(n / 2 + 1);
-    std::vector<std::complex<double>> spectrum;
+    Looks reader(in, n);
+    std::vector<double> q(n / 2 + 1);
     // Each span's peaks: its carrier and its second tone (-1: none).
     std::vector<std::pair<double, double>> peaks;
     const size_t lo = static_cast<size_t>(std::max(3.0, (carrierHz * (1 - 2 * kWidestSwing) - pass) / bin));
@@ -279,18 +304,9 @@ std::pair<double, double> FindSecondTone(SoundReader& in, int channel, double ca
             s += q[j];
         return s;
     };
-    for (int64_t s = 0; s < spans; ++s) {
-        const int64_t at = spans > 1 ? s * (in.Frames() - static_cast<int64_t>(n)) / (spans - 1) : 0;
-        if (!in.Seek(at))
-            break;
-        const int64_t got = in.Read(block.data(), static_cast<int64_t>(n));
-        for (size_t i = 0; i < n; ++i) {
-            const double v = static_cast<int64_t>(i) < got ? block[i * static_cast<size_t>(nch) + static_cast<size_t>(channel - 1)] : 0.0;
-            x[i] = std::isfinite(v) ? v * hann[i] : 0.0;
-        }
-        plan.Forward(x.data(), spectrum);
-        for (size_t k = 0; k <= n / 2; ++k)
-            q[k] = std::norm(spectrum[k]);
+    for (int64_t s = 0; s < spans && reader.Read(s, spans); ++s) {
+        std::fill(q.begin(), q.end(), 0.0);
+        reader.AddPower(static_cast<size_t>(channel - 1), q);
         const size_t m = static_cast<size_t>(std::max_element(q.begin() + static_cast<std::ptrdiff_t>(lo),
                                                               q.begin() + static_cast<std::ptrdiff_t>(hi) + 1) -
                                              q.begin());
