@@ -17,6 +17,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QGraphicsScene>
+#include <QGraphicsTextItem>
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -114,5 +116,15 @@ protected:
     std::unique_ptr<CTarvoApp> app;
     bool active = false;
 };
+
+// The visible texts of a scene (a chart's titles and labels).
+inline QStringList VisibleTexts(QGraphicsScene& scene)
+{
+    QStringList texts;
+    for (QGraphicsItem* item : scene.items())
+        if (auto* text = dynamic_cast<QGraphicsTextItem*>(item); text && text->isVisible())
+            texts << text->toPlainText();
+    return texts;
+}
 
 }  // namespace tarvo::test

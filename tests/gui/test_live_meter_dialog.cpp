@@ -6,8 +6,6 @@
 #include "app/LiveMeterDialog.h"
 
 #include <QComboBox>
-#include <QGraphicsScene>
-#include <QGraphicsTextItem>
 #include <QProgressBar>
 #include <QRegularExpression>
 #include <QtCharts/QCategoryAxis>
@@ -200,16 +198,6 @@ TEST_F(LiveWindow, SaysSoWhenThereIsNoInputOrNoTone)
 namespace tarvo::test {
 namespace {
 
-// The plot's visible texts, and those Qt Charts had to cut short.
-QStringList PlotTexts(const CLiveMeterDialog& dlg)
-{
-    QStringList texts;
-    for (QGraphicsItem* item : dlg.findChildren<QChartView*>().front()->scene()->items())
-        if (auto* text = dynamic_cast<QGraphicsTextItem*>(item); text && text->isVisible())
-            texts << text->toPlainText();
-    return texts;
-}
-
 // The deviation's scale reads at every moment: before the tone, on it, and
 // after it, at the dialog's smallest height too; never narrower than
 // +-0.01 %, and wide enough for the trace.
@@ -231,7 +219,7 @@ TEST_F(LiveWindow, TheDeviationScaleAlwaysReads)
         EXPECT_LE(axis->max(), 1.0) << height;
         EXPECT_EQ(axis->min(), -axis->max()) << height;
         EXPECT_GE(axis->categoriesLabels().size(), 3) << height;
-        const QStringList cut = PlotTexts(*dlg).filter(QRegularExpression("\\.\\.\\.$|\u2026"));
+        const QStringList cut = VisibleTexts(*dlg->findChildren<QChartView*>().front()->scene()).filter(QRegularExpression("\\.\\.\\.$|\u2026"));
         EXPECT_TRUE(cut.isEmpty()) << height << ": " << cut.join(' ').toStdString();
     }
     dlg->close();

@@ -219,15 +219,6 @@ TEST_F(MeterWindow, WithoutAFileItAsksForOne)
     EXPECT_EQ(captions[0], "Standards W&F");
 }
 
-QStringList VisibleTexts(QGraphicsScene& scene)
-{
-    QStringList texts;
-    for (QGraphicsItem* item : scene.items())
-        if (auto* text = dynamic_cast<QGraphicsTextItem*>(item); text && text->isVisible())
-            texts << text->toPlainText();
-    return texts;
-}
-
 // The visible texts of a scene's charts that Qt Charts had to cut short.
 QStringList CutTexts(QGraphicsScene& scene) { return VisibleTexts(scene).filter(QRegularExpression("\\.\\.\\.$")); }
 
