@@ -1,5 +1,7 @@
 #include "app/MeterDialog.h"
 
+#include "app/DeviationView.h"
+#include "meter/Views.h"
 #include "platform/MeterReport.h"
 #include "platform/MeterViews.h"
 
@@ -87,9 +89,14 @@ CMeterDialog::CMeterDialog(const std::string& path, QWidget* parent, const std::
     progress_->setTextVisible(false);
     save_ = new QPushButton(QStringLiteral("Save Report..."), this);
     save_->setEnabled(false);
+    wholeFile_ = new QPushButton(QStringLiteral("Whole file"), this);
+    wholeFile_->setToolTip(QStringLiteral("The whole file's figures again, in place of the stretch's"));
+    wholeFile_->hide();
+    connect(wholeFile_, &QPushButton::clicked, this, &CMeterDialog::WholeFile);
     cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
     row->addWidget(progress_, 1);
     row->addStretch();
+    row->addWidget(wholeFile_);
     row->addWidget(save_);
     row->addWidget(cancel_);
     layout_->addLayout(row);
@@ -152,6 +159,9 @@ void CMeterDialog::BuildTransportForm(QWidget* page)
     connect(again_, &QPushButton::clicked, this, [this] {
         StoreTransport();
         settings_.transport = TransportOfForm();
+        // Again over what is shown: the stretch, or the whole file.
+        if (settings_.Stretch())
+            whole_ = {};
         Measure();
     });
     auto* outer = new QVBoxLayout(page);
@@ -194,6 +204,27 @@ void CMeterDialog::StoreTransport() const
         profile.setValue(QString::fromLatin1(kFields[i].key), fields_[i]->text().trimmed());
 }
 
+void CMeterDialog::MeasureStretch(double from, double to)
+{
+    if (!settings_.Stretch())
+        whole_ = result_;
+    settings_.fromSeconds = from;
+    settings_.toSeconds = to;
+    Measure();
+}
+
+void CMeterDialog::WholeFile()
+{
+    settings_.fromSeconds = settings_.toSeconds = 0;
+    if (!whole_.ok) {
+        Measure();
+        return;
+    }
+    result_ = std::move(whole_);
+    whole_ = {};
+    ShowResult();
+}
+
 void CMeterDialog::Measure()
 {
     if (worker_.joinable())
@@ -206,7 +237,11 @@ void CMeterDialog::Measure()
     cancel_->setText(QStringLiteral("Cancel"));
     save_->setEnabled(false);
     again_->setEnabled(false);
-    status_->setText(QStringLiteral("Measuring..."));
+    wholeFile_->hide();
+    status_->setText(settings_.Stretch() ? QStringLiteral("Measuring the stretch from %1 s to %2 s...")
+                                               .arg(QString::fromStdString(meter::FixedText(settings_.fromSeconds, 2)),
+                                                    QString::fromStdString(meter::FixedText(settings_.toSeconds, 2)))
+                                         : QStringLiteral("Measuring..."));
     worker_ = std::thread([this, settings = settings_] {
         result_ = meter::RunMeter(path_, settings, [this](double f) {
             permille_ = static_cast<int>(f * 1000);
@@ -283,6 +318,7 @@ void CMeterDialog::ShowResult()
     if (!result_.ok) {
         status_->setText(QString::fromStdString(result_.message));
         tabs_->setCurrentIndex(0);
+        wholeFile_->setVisible(settings_.Stretch());
         return;
     }
     save_->setEnabled(true);
@@ -297,11 +333,26 @@ void CMeterDialog::ShowResult()
     int at = 0;
     tabs_->insertTab(at++, scroll, QStringLiteral("Figures"));
     for (MeterView v : kMeterViews) {
+        if (v == MeterView::Deviation || v == MeterView::Zoom) {
+            // The same explorer, on the whole file or on its first revolutions.
+            double revolution = 0;
+            for (const meter::ChannelFigures& c : result_.channels)
+                revolution = std::max(revolution, c.revolutionHz);
+            auto* explorer = new CDeviationExplorer(result_, 0, v == MeterView::Zoom ? meter::ZoomSeconds(revolution) : 0);
+            connect(explorer, &CDeviationExplorer::measureStretch, this, [this](double from, double to) {
+                // The explorer's times count from the shown stretch's start.
+                const double start = result_.stretch ? result_.stretch->first : 0;
+                MeasureStretch(start + from, start + to);
+            });
+            tabs_->insertTab(at++, explorer, ViewName(v));
+            continue;
+        }
         auto* view = new QChartView(NewMeterView(v, result_));
         view->setRenderHint(QPainter::Antialiasing);
         view->setMinimumSize(200, 150);
         tabs_->insertTab(at++, view, ViewName(v));
     }
+    wholeFile_->setVisible(result_.stretch.has_value() && whole_.ok);
     tabs_->setCurrentIndex(0);
 }
 
@@ -330,6 +381,10 @@ void CMeterDialog::ShowFigures()
                                                       QString::fromStdString(text).toHtmlEscaped());
         lines << one.join(QStringLiteral("<br>"));
     }
+    if (result_.stretch)
+        lines.prepend(QStringLiteral("<b>The stretch from %1 s to %2 s alone</b>")
+                          .arg(QString::fromStdString(meter::FixedText(result_.stretch->first, 2)),
+                               QString::fromStdString(meter::FixedText(result_.stretch->second, 2))));
     figures_->setText(lines.join(QStringLiteral("<br><br>")));
 }
 

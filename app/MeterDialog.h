@@ -34,6 +34,8 @@ public:
     bool Finished() const { return finished_; }
     const meter::MeterResult& Result() const { return result_; }
     QPushButton* CancelButton() const { return cancel_; }
+    QPushButton* WholeFileButton() const { return wholeFile_; }
+    QTabWidget* Tabs() const { return tabs_; }
     // The figures as shown, one "label: value" line each.
     QString FiguresText() const;
     // The transport the form describes.
@@ -61,6 +63,9 @@ private:
     void SaveReportAsked();
     void BuildTransportForm(QWidget* page);
     void StoreTransport() const;
+    // Measures the stretch [from, to] of the file alone; WholeFile goes back.
+    void MeasureStretch(double from, double to);
+    void WholeFile();
 
     std::string path_, comment_;
     meter::MeterSettings settings_;
@@ -69,6 +74,7 @@ private:
     std::atomic<bool> done_{false};
     std::atomic<int> permille_{0};
     meter::MeterResult result_;
+    meter::MeterResult whole_;  // the whole file's, while a stretch is shown
     bool finished_ = false;
 
     QVBoxLayout* layout_ = nullptr;
@@ -76,6 +82,7 @@ private:
     QPushButton* cancel_ = nullptr;
     QPushButton* save_ = nullptr;
     QPushButton* again_ = nullptr;
+    QPushButton* wholeFile_ = nullptr;
     QLabel* status_ = nullptr;
     QLabel* figures_ = nullptr;
     QTabWidget* tabs_ = nullptr;

@@ -938,16 +938,17 @@ public:
     }
     void Percent(const std::string& what, double v) { Check(what, v, 0, kMostPercent, " %"); }
     // Points of a plot: as many of each, every one a number.
-    void Points(const std::string& what, const std::vector<const std::vector<double>*>& series)
+    template <typename T>
+    void Points(const std::string& what, const std::vector<const std::vector<T>*>& series)
     {
         if (!fault_.empty())
             return;
-        for (const std::vector<double>* s : series) {
+        for (const std::vector<T>* s : series) {
             if (s->size() != series.front()->size()) {
                 fault_ = "the " + what + "'s points are not in step";
                 return;
             }
-            for (double v : *s)
+            for (T v : *s)
                 if (!std::isfinite(v)) {
                     fault_ = "the " + what + " has a point that is not a finite number";
                     return;
@@ -1010,10 +1011,11 @@ std::string CheckFigures(const ChannelFigures& c, const std::string& name)
     for (const PartRate& p : c.parts)
         f.Check(p.name + " rate", p.hz, 0, kAny, " Hz");
     f.Check("revolution rate", c.revolutionHz, 0, kAny, " Hz");
-    f.Points("envelope", {&c.envelopeSeconds, &c.envelopeMin, &c.envelopeMax});
-    f.Points("spectrum", {&c.spectrumHz, &c.spectrumPercent});
-    f.Points("track", {&c.trackSeconds, &c.trackDeviation, &c.trackWeighted});
-    f.Points("histogram", {&c.histogramPercent, &c.histogramShare});
+    f.Points<double>("envelope", {&c.envelopeSeconds, &c.envelopeMin, &c.envelopeMax});
+    f.Points<double>("spectrum", {&c.spectrumHz, &c.spectrumPercent});
+    f.Points<double>("track", {&c.trackSeconds, &c.trackDeviation, &c.trackWeighted});
+    f.Points<double>("histogram", {&c.histogramPercent, &c.histogramShare});
+    f.Points<float>("whole track", {&c.fineMin, &c.fineMax, &c.fineMean, &c.fineWeighted});
     if (f.Fault().empty())
         return {};
     return "In channel " + std::to_string(c.channel) + " of " + name + " " + f.Fault() + ": no figures.";

@@ -90,6 +90,11 @@ struct ChannelFigures {
     std::vector<double> trackSeconds, trackDeviation, trackWeighted;
     double revolutionHz = 0;
     std::vector<double> histogramPercent, histogramShare;
+    // The whole deviation track, to explore at any zoom: buckets of
+    // fineSeconds from the start, each with the deviation's least, greatest
+    // and mean and the weighted deviation's mean (percent).
+    double fineSeconds = 0;
+    std::vector<float> fineMin, fineMax, fineMean, fineWeighted;
 };
 
 struct MeterResult {

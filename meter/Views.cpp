@@ -34,7 +34,7 @@ double ZoomSeconds(double revolutionHz)
 }
 
 TrackCollector::TrackCollector(double referenceHz, double slowRate, double stretchSeconds, double settleSeconds)
-    : reference_(referenceHz), stretch_(stretchSeconds), settle_(settleSeconds)
+    : reference_(referenceHz), stretch_(stretchSeconds), settle_(settleSeconds), bucket_(kTrackBucketSeconds)
 {
     const double every = slowRate / kViewRate;
     step_ = every >= 1 && every < 1e6 ? static_cast<int>(std::lround(every)) : 1;
@@ -50,6 +50,28 @@ void TrackCollector::Add(double seconds, double deviationHz, double weightedHz)
         dev_.push_back(deviationHz);
         weighted_.push_back(weightedHz);
     }
+    if (seconds >= 0 && seconds < 1e9 && std::isfinite(deviationHz) && std::isfinite(weightedHz)) {
+        auto index = static_cast<size_t>(seconds / bucket_);
+        if (bucketCount_ > 0 && index != bucketIndex_)
+            CloseBucket();
+        // Every bucket before the point's is closed: past the most, pairs
+        // merge (an even number of them, gaps filled).
+        while (index >= kMostTrackBuckets) {
+            bucketIndex_ = kMostTrackBuckets;
+            PadBuckets();
+            Halve();
+            index = static_cast<size_t>(seconds / bucket_);
+        }
+        if (bucketCount_ == 0) {
+            bucketIndex_ = index;
+            bucketMin_ = bucketMax_ = deviationHz;
+        }
+        bucketMin_ = std::min(bucketMin_, deviationHz);
+        bucketMax_ = std::max(bucketMax_, deviationHz);
+        bucketSum_ += deviationHz;
+        bucketWeightedSum_ += weightedHz;
+        ++bucketCount_;
+    }
     if (seconds < settle_)
         return;
     const double at = FineQuotient(deviationHz + kFineRangePercent / 100 * reference_);
@@ -59,11 +81,68 @@ void TrackCollector::Add(double seconds, double deviationHz, double weightedHz)
     ++count_;
 }
 
-void TrackCollector::Finish(ChannelFigures& c) const
+void TrackCollector::PadBuckets()
+{
+    // A bucket the track skipped (no point fell in it) repeats the last.
+    while (min_.size() < bucketIndex_ && !min_.empty()) {
+        min_.push_back(min_.back());
+        max_.push_back(max_.back());
+        mean_.push_back(mean_.back());
+        weightedMean_.push_back(weightedMean_.back());
+        counts_.push_back(0);
+    }
+}
+
+void TrackCollector::CloseBucket()
+{
+    PadBuckets();
+    const double n = bucketCount_;
+    min_.push_back(static_cast<float>(bucketMin_));
+    max_.push_back(static_cast<float>(bucketMax_));
+    mean_.push_back(static_cast<float>(bucketSum_ / n));
+    weightedMean_.push_back(static_cast<float>(bucketWeightedSum_ / n));
+    counts_.push_back(bucketCount_);
+    bucketSum_ = bucketWeightedSum_ = 0;
+    bucketCount_ = 0;
+}
+
+void TrackCollector::Halve()
+{
+    const size_t half = min_.size() / 2;
+    for (size_t i = 0; i < half; ++i) {
+        const size_t a = 2 * i, b = a + 1;
+        const double na = counts_[a], nb = counts_[b], both = na + nb;
+        min_[i] = std::min(min_[a], min_[b]);
+        max_[i] = std::max(max_[a], max_[b]);
+        mean_[i] = static_cast<float>(both > 0 ? (mean_[a] * na + mean_[b] * nb) / both : mean_[a]);
+        weightedMean_[i] =
+            static_cast<float>(both > 0 ? (weightedMean_[a] * na + weightedMean_[b] * nb) / both : weightedMean_[a]);
+        counts_[i] = counts_[a] + counts_[b];
+    }
+    for (auto* v : {&min_, &max_, &mean_, &weightedMean_})
+        v->resize(half);
+    counts_.resize(half);
+    bucket_ *= 2;
+}
+
+void TrackCollector::Finish(ChannelFigures& c)
 {
     if (!(c.carrierHz > 0))
         return;
     const double pct = 100 / c.carrierHz, offset = reference_ - c.carrierHz;
+    if (bucketCount_ > 0)
+        CloseBucket();
+    c.fineSeconds = bucket_;
+    c.fineMin.clear();
+    c.fineMax.clear();
+    c.fineMean.clear();
+    c.fineWeighted.clear();
+    for (size_t i = 0; i < min_.size(); ++i) {
+        c.fineMin.push_back(static_cast<float>((min_[i] + offset) * pct));
+        c.fineMax.push_back(static_cast<float>((max_[i] + offset) * pct));
+        c.fineMean.push_back(static_cast<float>((mean_[i] + offset) * pct));
+        c.fineWeighted.push_back(static_cast<float>(weightedMean_[i] * pct));
+    }
     c.trackSeconds = t_;
     c.trackDeviation.clear();
     c.trackWeighted.clear();
@@ -91,6 +170,81 @@ void TrackCollector::Finish(ChannelFigures& c) const
         c.histogramShare[BinOf((centre - lo) / width, kHistogramBins)] +=
             static_cast<double>(fine_[i]) / static_cast<double>(count_);
     }
+}
+
+TrackColumns BucketSpan(const std::vector<float>& min, const std::vector<float>& max, const std::vector<float>& mean,
+                        const std::vector<float>& weighted, double bucketSeconds, double from, double to,
+                        size_t columns)
+{
+    TrackColumns out;
+    const size_t n = std::min(min.size(), max.size());
+    if (!(bucketSeconds > 0) || !(to > from) || n == 0 || columns == 0)
+        return out;
+    const bool withMean = mean.size() >= n, withWeighted = weighted.size() >= n;
+    // The buckets the span touches, whole.
+    const double first = std::clamp(std::floor(from / bucketSeconds), 0.0, static_cast<double>(n));
+    const double last = std::clamp(std::ceil(to / bucketSeconds), 0.0, static_cast<double>(n));
+    const auto a = static_cast<size_t>(first), b = static_cast<size_t>(last);
+    if (b <= a)
+        return out;
+    const size_t per = (b - a + columns - 1) / columns;  // buckets a column
+    for (size_t k = a; k < b; k += per) {
+        const size_t end = std::min(b, k + per);
+        double lo = min[k], hi = max[k], sum = 0, weightedSum = 0;
+        for (size_t j = k; j < end; ++j) {
+            lo = std::min(lo, static_cast<double>(min[j]));
+            hi = std::max(hi, static_cast<double>(max[j]));
+            if (withMean)
+                sum += mean[j];
+            if (withWeighted)
+                weightedSum += weighted[j];
+        }
+        const double count = static_cast<double>(end - k);
+        out.seconds.push_back((static_cast<double>(k) + count / 2) * bucketSeconds);
+        out.min.push_back(lo);
+        out.max.push_back(hi);
+        if (withMean)
+            out.mean.push_back(sum / count);
+        if (withWeighted)
+            out.weighted.push_back(weightedSum / count);
+    }
+    return out;
+}
+
+TrackColumns TrackSpan(const ChannelFigures& c, double from, double to, size_t columns)
+{
+    const size_t n = std::min({c.trackSeconds.size(), c.trackDeviation.size(), c.trackWeighted.size()});
+    const double buckets = c.fineSeconds > 0 ? (to - from) / c.fineSeconds : 0;
+    if (n > 1 && to <= c.trackSeconds[n - 1] && from >= c.trackSeconds[0] && columns > 0) {
+        const auto a = static_cast<size_t>(std::lower_bound(c.trackSeconds.begin(), c.trackSeconds.begin() + static_cast<long>(n), from) - c.trackSeconds.begin());
+        const auto b = static_cast<size_t>(std::upper_bound(c.trackSeconds.begin(), c.trackSeconds.begin() + static_cast<long>(n), to) - c.trackSeconds.begin());
+        const size_t points = b - a;
+        if (static_cast<double>(points) > buckets) {
+            TrackColumns out;
+            out.detail = true;
+            // Every point when they fit, else every k-th.
+            const size_t step = std::max<size_t>(1, (points + columns - 1) / columns);
+            for (size_t i = std::max<size_t>(a, 1) - 1; i < std::min(n, b + 1); i += step) {
+                out.seconds.push_back(c.trackSeconds[i]);
+                out.min.push_back(c.trackDeviation[i]);
+                out.max.push_back(c.trackDeviation[i]);
+                out.mean.push_back(c.trackDeviation[i]);
+                out.weighted.push_back(c.trackWeighted[i]);
+            }
+            return out;
+        }
+    }
+    return BucketSpan(c.fineMin, c.fineMax, c.fineMean, c.fineWeighted, c.fineSeconds, from, to, columns);
+}
+
+std::optional<size_t> BucketAt(const ChannelFigures& c, double seconds)
+{
+    if (!(c.fineSeconds > 0) || !(seconds >= 0))
+        return std::nullopt;
+    const double k = std::floor(seconds / c.fineSeconds);
+    if (k >= static_cast<double>(c.fineMean.size()) || c.fineWeighted.size() != c.fineMean.size())
+        return std::nullopt;
+    return static_cast<size_t>(k);
 }
 
 PolarView MakePolar(const ChannelFigures& c)

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cmath>
+#include <optional>
 #include <vector>
 
 namespace tarvo::meter {
@@ -14,19 +15,23 @@ namespace tarvo::meter {
 inline constexpr double kZoomRevolutions = 4;
 inline constexpr double kZoomSeconds = 10;  // without a revolution rate
 inline constexpr double kLongestZoomSeconds = 30;
+inline constexpr double kTrackBucketSeconds = 0.01;
+inline constexpr size_t kMostTrackBuckets = 200000;
 
 // The stretch the zoomed view shows: four revolutions, or 10 s.
 double ZoomSeconds(double revolutionHz);
 
 // Collects, from the analyser's slow track (deviation and weighted deviation
 // in Hz from a reference), the first stretch at up to about 500 points a
-// second, and a fine histogram of the deviation after the settling time.
+// second, the whole track in buckets of 10 ms (longer for a long file, at
+// most kMostTrackBuckets of them) and a fine histogram of the deviation
+// after the settling time.
 // Finish puts them into the figures in percent of the mean carrier.
 class TrackCollector {
 public:
     TrackCollector(double referenceHz, double slowRate, double stretchSeconds, double settleSeconds);
     void Add(double seconds, double deviationHz, double weightedHz);
-    void Finish(ChannelFigures& c) const;
+    void Finish(ChannelFigures& c);
 
 private:
     double reference_, stretch_, settle_;
@@ -49,7 +54,37 @@ private:
     }
     std::vector<int64_t> fine_;
     int64_t count_ = 0;
+
+    // The whole track in buckets of bucket_ seconds; when they reach their
+    // most, pairs merge into buckets twice as long.
+    void PadBuckets();
+    void CloseBucket();
+    void Halve();
+    double bucket_;
+    double bucketSum_ = 0, bucketWeightedSum_ = 0, bucketMin_ = 0, bucketMax_ = 0;
+    uint32_t bucketCount_ = 0;
+    size_t bucketIndex_ = 0;
+    std::vector<float> min_, max_, mean_, weightedMean_;
+    std::vector<uint32_t> counts_;
 };
+
+// A span of a channel's whole track, from `from` to `to` seconds, as at
+// most `columns` columns: each column the least and greatest deviation of
+// the buckets in it, their mean deviation and mean weighted deviation, at
+// the column's middle time. Where the first stretch's detailed track covers
+// the span with more points than the buckets give, `detail` is set and the
+// columns are its points themselves (min = max = mean).
+struct TrackColumns {
+    bool detail = false;
+    std::vector<double> seconds, min, max, mean, weighted;
+};
+TrackColumns TrackSpan(const ChannelFigures& c, double from, double to, size_t columns);
+// The same for buckets alone (mean and weighted may be empty: they stay so).
+TrackColumns BucketSpan(const std::vector<float>& min, const std::vector<float>& max, const std::vector<float>& mean,
+                        const std::vector<float>& weighted, double bucketSeconds, double from, double to,
+                        size_t columns);
+// The bucket at a time, or none beyond the track.
+std::optional<size_t> BucketAt(const ChannelFigures& c, double seconds);
 
 // The deviation around one revolution: one trace for each revolution of
 // the stretch, as angle (degrees, 0 to 360) and radius. The radius is `base`

@@ -193,6 +193,112 @@ QChart* DeviationView(const meter::MeterResult& r)
     return chart;
 }
 
+}  // namespace
+
+QChart* NewDeviationSpan(const meter::MeterResult& r, const DeviationSpanOptions& o)
+{
+    const double from = o.from, to = o.to > o.from ? o.to : o.from + 1;
+    const auto columns = static_cast<size_t>(std::max(10, o.columns));
+    std::vector<meter::TrackColumns> spans;
+    double lo = 0, hi = 0;
+    bool detail = false;
+    for (const meter::ChannelFigures& c : r.channels) {
+        spans.push_back(meter::TrackSpan(c, from, to, columns));
+        const meter::TrackColumns& s = spans.back();
+        detail = detail || s.detail;
+        for (size_t k = 0; k < s.seconds.size(); ++k) {
+            lo = std::min({lo, s.min[k], s.weighted.empty() ? 0 : s.weighted[k]});
+            hi = std::max({hi, s.max[k], s.weighted.empty() ? 0 : s.weighted[k]});
+        }
+        lo = std::min(lo, -c.weighted.twoSigmaPercent);
+        hi = std::max(hi, c.weighted.twoSigmaPercent);
+    }
+    const QString what = detail ? QStringLiteral("thick: deviation; thin: weighted")
+                                : QStringLiteral("band: deviation's range; line: its mean; thin: weighted");
+    QChart* chart = NewChart(QStringLiteral("Deviation, %1 to %2 s (%3; dashed: weighted +-2 sigma)")
+                                 .arg(Fixed(from, to - from < 10 ? 2 : 1), Fixed(to, to - from < 10 ? 2 : 1), what),
+                             r);
+    // A short span in plain seconds, wherever it lies in the file.
+    const bool minutes = to - from >= meter::kMinutesFrom;
+    QCategoryAxis* x = NewAxis(minutes ? meter::TimeAxis(from, to, 7) : meter::LinearAxis(from, to, 7),
+                               QStringLiteral("Time (%1)").arg(minutes ? "m:ss" : "s"));
+    QCategoryAxis* y = NewAxis(meter::DeviationAxis(lo, hi), QStringLiteral("Deviation (%)"));
+    chart->addAxis(x, Qt::AlignBottom);
+    chart->addAxis(y, Qt::AlignLeft);
+    const meter::Axis ya = meter::DeviationAxis(lo, hi);
+    if (o.selection) {
+        // The selected stretch, shaded from the axis's bottom to its top.
+        auto* top = new QLineSeries;
+        auto* bottom = new QLineSeries;
+        const double a = std::clamp(o.selection->first, from, to), b = std::clamp(o.selection->second, from, to);
+        Append(top, a, ya.hi);
+        Append(top, b, ya.hi);
+        Append(bottom, a, ya.lo);
+        Append(bottom, b, ya.lo);
+        auto* area = new QAreaSeries(top, bottom);
+        top->setParent(area);
+        bottom->setParent(area);
+        area->setName(QStringLiteral("Selected stretch"));
+        area->setPen(QPen(QColor(230, 150, 0), 1));
+        area->setBrush(QColor(255, 200, 60, 70));
+        Attach(chart, area, x, y);
+    }
+    for (size_t i = 0; i < r.channels.size(); ++i) {
+        const meter::TrackColumns& s = spans[i];
+        auto* mean = new QLineSeries;
+        auto* weighted = new QLineSeries;
+        for (size_t k = 0; k < s.seconds.size(); ++k) {
+            Append(mean, s.seconds[k], s.mean[k]);
+            if (!s.weighted.empty())
+                Append(weighted, s.seconds[k], s.weighted[k]);
+        }
+        if (!s.detail) {
+            auto* upper = new QLineSeries;
+            auto* lower = new QLineSeries;
+            for (size_t k = 0; k < s.seconds.size(); ++k) {
+                Append(upper, s.seconds[k], s.max[k]);
+                Append(lower, s.seconds[k], s.min[k]);
+            }
+            QAreaSeries* band = NewBand(upper, lower, r, i);
+            QColor fill = band->brush().color();
+            fill.setAlpha(60);
+            band->setBrush(fill);
+            band->setPen(QPen(fill, 0.5));
+            Attach(chart, band, x, y);
+            HideFromLegend(chart, band);
+        }
+        mean->setName(ChannelName(r.channels[i]));
+        mean->setPen(QPen(ColourOf(i), 1.6));
+        weighted->setPen(QPen(ColourOf(i).lighter(150), 0.8));
+        Attach(chart, mean, x, y);
+        Attach(chart, weighted, x, y);
+        HideFromLegend(chart, weighted);
+        AddTwoSigma(chart, r.channels[i], i, from, to, x, y);
+    }
+    for (const DeviationOverlay& ov : o.overlays) {
+        const meter::TrackColumns s = meter::BucketSpan(ov.min, ov.max, {}, {}, ov.bucketSeconds, from, to, columns);
+        auto* upper = new QLineSeries;
+        auto* lower = new QLineSeries;
+        for (size_t k = 0; k < s.seconds.size(); ++k) {
+            Append(upper, s.seconds[k], s.max[k]);
+            Append(lower, s.seconds[k], s.min[k]);
+        }
+        auto* area = new QAreaSeries(upper, lower);
+        upper->setParent(area);
+        lower->setParent(area);
+        area->setName(ov.name);
+        area->setPen(QPen(ov.colour, 1.2));
+        QColor fill = ov.colour;
+        fill.setAlpha(90);
+        area->setBrush(fill);
+        Attach(chart, area, x, y);
+    }
+    chart->legend()->setVisible(r.channels.size() > 1 || o.selection || !o.overlays.empty());
+    return chart;
+}
+
+namespace {
+
 QChart* ZoomView(const meter::MeterResult& r)
 {
     double lo = 0, hi = 0, to = 0;
@@ -439,7 +545,11 @@ QChart* NewMeterView(MeterView v, const meter::MeterResult& r)
 QStringList TitleLines(const meter::MeterResult& r, const QString& fileName)
 {
     QStringList lines;
-    lines << QStringLiteral("%1 - %2").arg(fileName, QString::fromStdString(r.standard));
+    // A stretch measured alone is named with its file.
+    const QString what = r.stretch ? QStringLiteral("%1, %2 s to %3 s").arg(fileName, Fixed(r.stretch->first, 2),
+                                                                          Fixed(r.stretch->second, 2))
+                                   : fileName;
+    lines << QStringLiteral("%1 - %2").arg(what, QString::fromStdString(r.standard));
     for (const meter::ChannelFigures& c : r.channels) {
         QString carrier = c.source == "audio" ? QStringLiteral("carrier %1 Hz").arg(Fixed(c.carrierHz, 2))
                                               : QStringLiteral("speed log, no carrier");

@@ -10,11 +10,14 @@
 #include "meter/PlotScale.h"
 
 #include <QApplication>
+#include <QColor>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
 
 #include <memory>
+#include <optional>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -55,6 +58,24 @@ QString ViewName(MeterView v);
 
 // A new chart of the view for every channel of a run (the caller owns it).
 QChart* NewMeterView(MeterView v, const meter::MeterResult& r);
+
+// The deviation of a span of the run, for the dialog's explorer: each
+// channel's band (least to greatest) and mean line from its whole track,
+// the weighted deviation thin, the +-two-sigma lines dashed, the selected
+// stretch shaded and any overlaid components as bands of their own colour.
+struct DeviationOverlay {
+    QString name;
+    QColor colour;
+    double bucketSeconds = 0;
+    std::vector<float> min, max;
+};
+struct DeviationSpanOptions {
+    double from = 0, to = 0;  // seconds
+    int columns = 800;        // at most this many points a line
+    std::optional<std::pair<double, double>> selection;
+    std::vector<DeviationOverlay> overlays;
+};
+QChart* NewDeviationSpan(const meter::MeterResult& r, const DeviationSpanOptions& o);
 
 // The title block: the file, each channel with its carrier and the
 // standard figures, in a few lines.

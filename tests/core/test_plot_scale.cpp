@@ -230,6 +230,64 @@ TEST(MeterViews, TrackAndHistogramInPercentOfTheMeanCarrier)
     EXPECT_NEAR(c.histogramPercent.back(), 0.1, width);
 }
 
+// The whole track in buckets: 10 ms each while they fit, pairs merged into
+// buckets twice as long when a long run would pass the most; each keeps the
+// least, greatest and mean deviation and the mean weighted deviation. A
+// ramp of t Hz (0.1 t % of 1000 Hz) read every 5 ms, halfway between the
+// buckets' edges, gives each bucket of w seconds from k w: least
+// 0.1 (k w + 0.0025), greatest 0.1 (k w + w - 0.0025), mean halfway.
+TEST(MeterViews, WholeTrackInBucketsAtAnyLength)
+{
+    const struct Case {
+        double seconds, bucket;
+    } cases[] = {{3, 0.01}, {1999.99, 0.01}, {2500, 0.02}, {4500, 0.04}};
+    for (const Case& k : cases) {
+        meter::TrackCollector collector(1000, 200, 10, 0);
+        const auto n = static_cast<int64_t>(std::llround(k.seconds / 0.005));
+        for (int64_t i = 0; i < n; ++i) {
+            const double t = (static_cast<double>(i) + 0.5) * 0.005;
+            collector.Add(t, t, -t);
+        }
+        meter::ChannelFigures c;
+        c.carrierHz = 1000;
+        collector.Finish(c);
+        EXPECT_DOUBLE_EQ(c.fineSeconds, k.bucket) << k.seconds;
+        const auto buckets = static_cast<size_t>(std::ceil(static_cast<double>(n) * 0.005 / k.bucket - 1e-9));
+        ASSERT_EQ(c.fineMin.size(), buckets) << k.seconds;
+        ASSERT_EQ(c.fineMax.size(), buckets);
+        ASSERT_EQ(c.fineMean.size(), buckets);
+        ASSERT_EQ(c.fineWeighted.size(), buckets);
+        EXPECT_LE(buckets, meter::kMostTrackBuckets);
+        for (size_t b = 0; b + 1 < buckets; b += buckets / 50 + 1) {
+            const double from = static_cast<double>(b) * k.bucket + 0.0025, to = from + k.bucket - 0.005;
+            const double tolerance = 1e-6 * (1 + to);  // floats
+            EXPECT_NEAR(c.fineMin[b], 0.1 * from, tolerance) << k.seconds << " bucket " << b;
+            EXPECT_NEAR(c.fineMax[b], 0.1 * to, tolerance) << k.seconds << " bucket " << b;
+            EXPECT_NEAR(c.fineMean[b], 0.05 * (from + to), tolerance) << k.seconds << " bucket " << b;
+            EXPECT_NEAR(c.fineWeighted[b], -0.05 * (from + to), tolerance) << k.seconds << " bucket " << b;
+        }
+    }
+}
+
+// A gap in the track (no point for a while) repeats the bucket before it;
+// a point that is not a number is left out.
+TEST(MeterViews, WholeTrackBridgesGapsAndSkipsNaN)
+{
+    meter::TrackCollector collector(1000, 200, 10, 0);
+    collector.Add(0.001, 1, 2);
+    collector.Add(0.002, kNaN, 2);
+    collector.Add(0.051, 3, 4);
+    meter::ChannelFigures c;
+    c.carrierHz = 1000;
+    collector.Finish(c);
+    ASSERT_EQ(c.fineMin.size(), 6u);
+    for (size_t b = 0; b < 5; ++b) {
+        EXPECT_FLOAT_EQ(c.fineMin[b], 0.1f) << b;
+        EXPECT_FLOAT_EQ(c.fineWeighted[b], 0.2f) << b;
+    }
+    EXPECT_FLOAT_EQ(c.fineMax[5], 0.3f);
+}
+
 // Deviations and references of any numbers: every point the collector
 // counts falls in a bin of the histogram, whose shares add up to the whole.
 TEST(MeterViews, HistogramOfAnyDeviationsHoldsEveryPoint)
