@@ -11,6 +11,7 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
 #include <QSpinBox>
 #include <QVBoxLayout>
 #include <QtCharts/QChart>
@@ -242,6 +243,23 @@ CLiveMeterDialog::CLiveMeterDialog(InputFactory openInput, QWidget* parent)
     controls->addWidget(close);
     layout->addLayout(controls);
 
+    // The nominal as either meter last left it.
+    {
+        const QString last = QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Tarvo"),
+                                       QStringLiteral("Quillon"))
+                                 .value(QStringLiteral("Meter/nominal"))
+                                 .toString();
+        bool number = false;
+        const double hz = last.toDouble(&number);
+        const int listed = number ? nominal_->findData(hz) : -1;
+        if (listed > 0) {
+            nominal_->setCurrentIndex(listed);
+        } else if (number && hz >= otherNominal_->minimum() && hz <= otherNominal_->maximum()) {
+            nominal_->setCurrentIndex(nominal_->findData(-1.0));
+            otherNominal_->setValue(hz);
+            otherNominal_->setEnabled(true);
+        }
+    }
     connect(nominal_, &QComboBox::currentIndexChanged, this, [this] { ApplyNominal(); });
     connect(otherNominal_, &QDoubleSpinBox::valueChanged, this, [this] { ApplyNominal(); });
     connect(window_, &QSpinBox::valueChanged, this, [this](int s) {
@@ -353,6 +371,9 @@ void CLiveMeterDialog::ApplyNominal()
 {
     const double chosen = nominal_->currentData().toDouble();
     otherNominal_->setEnabled(chosen < 0);
+    const double hz = chosen < 0 ? otherNominal_->value() : chosen;
+    QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Tarvo"), QStringLiteral("Quillon"))
+        .setValue(QStringLiteral("Meter/nominal"), hz > 0 ? QString::number(hz) : QStringLiteral("none"));
     if (meter_)
         meter_->SetNominalHz(chosen < 0 ? otherNominal_->value() : chosen);
 }

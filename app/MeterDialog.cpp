@@ -6,6 +6,8 @@
 #include "platform/MeterViews.h"
 
 #include <QComboBox>
+#include <QDoubleValidator>
+#include <QLocale>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
@@ -24,6 +26,8 @@
 #include <QtCharts/QChartView>
 
 #include <algorithm>
+#include <cmath>
+#include <optional>
 
 namespace tarvo {
 
@@ -78,7 +82,39 @@ CMeterDialog::CMeterDialog(const std::string& path, QWidget* parent, const std::
     nominalLabel->setBuddy(nominal_);
     nominalRow->addWidget(nominalLabel);
     nominalRow->addWidget(nominal_);
+    // The limits give each channel a verdict; blank: no limit.
+    nominalRow->addSpacing(16);
+    nominalRow->addWidget(new QLabel(QStringLiteral("Limits (%):"), this));
+    const char* const limitNames[] = {"weighted", "unweighted", "speed +-"};
+    for (int i = 0; i < 3; ++i) {
+        limits_[i] = new QLineEdit(this);
+        limits_[i]->setPlaceholderText(QStringLiteral("none"));
+        limits_[i]->setMaximumWidth(70);
+        auto* validator = new QDoubleValidator(0, meter::kMostPercent, 6, limits_[i]);
+        validator->setNotation(QDoubleValidator::StandardNotation);
+        limits_[i]->setValidator(validator);
+        auto* label = new QLabel(QString::fromLatin1(limitNames[i]), this);
+        label->setBuddy(limits_[i]);
+        nominalRow->addWidget(label);
+        nominalRow->addWidget(limits_[i]);
+    }
     nominalRow->addStretch(1);
+    // The nominal tone and the limits as they were last left, in both meters.
+    {
+        QSettings profile = Profile();
+        const QString nominal = profile.value(QStringLiteral("Meter/nominal")).toString();
+        if (!nominal.isEmpty())
+            nominal_->setCurrentText(nominal);
+        for (int i = 0; i < 3; ++i)
+            limits_[i]->setText(profile.value(QStringLiteral("Meter/limit%1").arg(i)).toString());
+    }
+    for (QLineEdit* box : limits_)
+        connect(box, &QLineEdit::textChanged, this, [this] {
+            QSettings profile = Profile();
+            for (int i = 0; i < 3; ++i)
+                profile.setValue(QStringLiteral("Meter/limit%1").arg(i), limits_[i]->text().trimmed());
+            ShowFigures();
+        });
     layout_->addLayout(nominalRow);
     connect(nominal_, &QComboBox::currentTextChanged, this, &CMeterDialog::NominalChanged);
     tabs_ = new QTabWidget(this);
@@ -294,8 +330,11 @@ QString CMeterDialog::FiguresText() const
         return QString::fromStdString(result_.message);
     QStringList lines;
     lines << QString::fromStdString(result_.standard);
+    const meter::Limits limits = Limits();
     for (const meter::ChannelFigures& c : result_.channels) {
         lines << QStringLiteral("Channel %1").arg(c.channel);
+        if (limits.Any())
+            lines << QStringLiteral("    verdict: %1").arg(QString::fromStdString(meter::VerdictText(limits, c)));
         for (const auto& [label, text] : meter::FigureLines(c))
             lines << QStringLiteral("    %1: %2").arg(QString::fromStdString(label), QString::fromStdString(text));
     }
@@ -356,8 +395,22 @@ void CMeterDialog::ShowResult()
     tabs_->setCurrentIndex(0);
 }
 
+meter::Limits CMeterDialog::Limits() const
+{
+    std::optional<double> v[3];
+    for (int i = 0; i < 3; ++i) {
+        bool ok = false;
+        const double x = QLocale().toDouble(limits_[i]->text().trimmed(), &ok);
+        const double y = ok ? x : limits_[i]->text().trimmed().toDouble(&ok);
+        if (ok && std::isfinite(y) && y >= 0)
+            v[i] = y;
+    }
+    return meter::Limits{v[0], v[1], v[2]};
+}
+
 void CMeterDialog::NominalChanged()
 {
+    Profile().setValue(QStringLiteral("Meter/nominal"), nominal_->currentText().trimmed());
     if (!finished_ || !result_.ok)
         return;
     bool number = false;
@@ -373,12 +426,38 @@ void CMeterDialog::ShowFigures()
         return;
     status_->setText(TitleLines(result_, QFileInfo(QString::fromStdString(path_)).fileName()).join(QLatin1Char('\n')));
     QStringList lines;
+    const meter::Limits limits = Limits();
+    const QString pass = QStringLiteral("#1a7f37"), fail = QStringLiteral("#c62828");
     for (const meter::ChannelFigures& c : result_.channels) {
         QStringList one;
-        one << QStringLiteral("<b>Channel %1</b>").arg(c.channel);
+        const std::vector<meter::LimitCheck> checks = meter::CheckLimits(limits, c);
+        const bool passed = std::all_of(checks.begin(), checks.end(), [](const auto& k) { return k.pass; });
+        QString verdict;
+        if (limits.Any())
+            verdict = QStringLiteral(": <span style=\"color:%1\">%2</span>")
+                          .arg(passed ? pass : fail, passed ? QStringLiteral("PASS") : QStringLiteral("FAIL"));
+        one << QStringLiteral("<b>Channel %1%2</b>").arg(c.channel).arg(verdict);
+        // Each limited figure with its limit beside it, in the verdict's colour.
+        auto beside = [&](const std::string& label) {
+            const char* name = label.starts_with("weighted peak")     ? "weighted"
+                               : label.starts_with("unweighted peak") ? "unweighted"
+                               : label.starts_with("speed error")     ? "speed"
+                                                                      : "";
+            for (const meter::LimitCheck& k : checks)
+                if (k.name == name)
+                    return QStringLiteral(" <span style=\"color:%1\">(limit %2: %3)</span>")
+                        .arg(k.pass ? pass : fail, QString::fromStdString(k.limit),
+                             k.pass ? QStringLiteral("pass") : QStringLiteral("fail"));
+            return QString();
+        };
         for (const auto& [label, text] : meter::FigureLines(c))
-            one << QStringLiteral("%1: <b>%2</b>").arg(QString::fromStdString(label).toHtmlEscaped(),
-                                                      QString::fromStdString(text).toHtmlEscaped());
+            one << QStringLiteral("%1: <b>%2</b>%3").arg(QString::fromStdString(label).toHtmlEscaped(),
+                                                        QString::fromStdString(text).toHtmlEscaped(), beside(label));
+        if (limits.speed && !c.speedErrorPercent)
+            one << QStringLiteral("<span style=\"color:%1\">speed error: none against the nominal "
+                                  "(limit +-%2 %: fail)</span>")
+                       .arg(fail)
+                       .arg(limits_[2]->text().trimmed().toHtmlEscaped());
         lines << one.join(QStringLiteral("<br>"));
     }
     if (result_.stretch)
@@ -390,7 +469,7 @@ void CMeterDialog::ShowFigures()
 
 bool CMeterDialog::SaveReport(const QString& path, std::string& error) const
 {
-    const MeterReportInfo info{path_, comment_, meter::DescribeTransport(settings_.transport), {}};
+    const MeterReportInfo info{path_, comment_, meter::DescribeTransport(settings_.transport), {}, Limits()};
     return WriteMeterReport(result_, info, path.toStdString(), error);
 }
 

@@ -4,6 +4,7 @@
 // profile) whose parts name the lines, and "Save Report...".
 #pragma once
 
+#include "meter/Limits.h"
 #include "meter/Meter.h"
 
 #include <QDialog>
@@ -42,6 +43,9 @@ public:
     meter::Transport TransportOfForm() const;
     // The test tape's nominal tone: "none", 3150, 3000, 1000 or a value typed in.
     QComboBox* NominalBox() const { return nominal_; }
+    // The limits as set in the dialog (blank: none).
+    meter::Limits Limits() const;
+    QLineEdit* LimitBox(int i) const { return limits_[i]; }  // weighted, unweighted, speed
     // Writes the report to `path`; false with the reason.
     bool SaveReport(const QString& path, std::string& error) const;
 
@@ -89,6 +93,7 @@ private:
     QComboBox* kind_ = nullptr;
     QComboBox* nominal_ = nullptr;
     QLineEdit* fields_[10] = {};
+    QLineEdit* limits_[3] = {};
     QTimer* timer_ = nullptr;
 };
 

@@ -364,6 +364,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
     }
     form.onDialogOpened = nullptr;
 
+    meterReq.limits = batch.limits;
     if (meterReq.on && opened && !recFailed)
         // The document's file as the commands left it (a --rec take becomes
         // the document); FILE itself when the meter alone reads it.

@@ -66,39 +66,20 @@ const Json& Member(const Json& j, const char* key)
     return j.is_object() && j.contains(key) ? j[key] : kNone;
 }
 
-// The limits a channel of a meter object fails, in the order of the options;
-// `unchecked` gets those whose figure is missing or not a finite number,
-// which no limit passes.
-std::vector<std::string> Failures(const MeterLimits& limits, const Json& ch, std::vector<std::string>* unchecked = nullptr)
+// A figure of a meter object, none where it is missing or not a number.
+std::optional<double> Figure(const Json& v)
 {
-    std::vector<std::string> failed;
-    auto check = [&](const Json& v, double limit, const char* name) {
-        if (!v.is_number() || !std::isfinite(v.get<double>())) {
-            failed.push_back(name);
-            if (unchecked)
-                unchecked->push_back(name);
-        } else if (v.get<double>() > limit) {
-            failed.push_back(name);
-        }
-    };
-    if (limits.weighted)
-        check(Member(Member(ch, "weighted"), "two_sigma_percent"), *limits.weighted, "weighted");
-    if (limits.unweighted)
-        check(Member(Member(ch, "unweighted"), "two_sigma_percent"), *limits.unweighted, "unweighted");
-    if (limits.speed) {
-        const Json& speed = Member(ch, "speed_error_percent");
-        // No speed error beside a nominal: the carrier is too far from it,
-        // which fails the limit (the meter measured the carrier).
-        if (!speed.is_number() || !(std::fabs(speed.get<double>()) <= *limits.speed))
-            failed.push_back("speed");
-    }
-    return failed;
+    if (v.is_number() && std::isfinite(v.get<double>()))
+        return v.get<double>();
+    return std::nullopt;
 }
 
-// The verdict of a channel's failures.
-Verdict VerdictOf(const std::vector<std::string>& failed, const std::vector<std::string>& unchecked)
+// The judgement of a channel of a meter object.
+meter::Judgement JudgeChannel(const MeterLimits& limits, const Json& ch)
 {
-    return !unchecked.empty() ? Verdict::Error : failed.empty() ? Verdict::Pass : Verdict::Fail;
+    return meter::Judge(limits, Figure(Member(Member(ch, "weighted"), "two_sigma_percent")),
+                        Figure(Member(Member(ch, "unweighted"), "two_sigma_percent")),
+                        Figure(Member(ch, "speed_error_percent")));
 }
 
 // A figure of the meter object as text with its decimals, "-" when there is none.
@@ -179,9 +160,8 @@ FileReport Report(const std::string& path, MeterOutcome& o, const MeterLimits& l
     }
     const std::string message = MessageText(o);
     for (const Json& ch : o.json["channels"]) {
-        std::vector<std::string> unchecked;
-        const std::vector<std::string> failed = Failures(limits, ch, &unchecked);
-        const char* verdict = VerdictName(VerdictOf(failed, unchecked));
+        const meter::Judgement judged = JudgeChannel(limits, ch);
+        const char* verdict = VerdictName(judged.verdict);
         const Json& lines = Member(ch, "modulation");
         const Json& strongest = lines.is_array() && !lines.empty() ? lines[0] : kNone;
         const Json& weighted = Member(ch, "weighted");
@@ -193,7 +173,7 @@ FileReport Report(const std::string& path, MeterOutcome& o, const MeterLimits& l
                              Cell(Member(ch, "wow_rms_percent")), Cell(Member(ch, "flutter_rms_percent")),
                              Cell(Member(ch, "drift_percent")), Cell(Member(strongest, "hz")),
                              Cell(Member(strongest, "percent")), Cell(Member(strongest, "label")),
-                             Cell(Member(ch, "snr_db")), verdict, Joined(failed, " "), message});
+                             Cell(Member(ch, "snr_db")), verdict, Joined(judged.failed, " "), message});
         if (!json) {
             // Any figure may be missing (a speed log has no carrier).
             auto pct = [](const Json& v) {
@@ -207,7 +187,7 @@ FileReport Report(const std::string& path, MeterOutcome& o, const MeterLimits& l
                          (speed == "-" ? speed : speed + " %") + "\tweighted " +
                          pct(Member(Member(ch, "weighted"), "two_sigma_percent")) + "\twow " +
                          pct(Member(ch, "wow_rms_percent")) + "\tflutter " + pct(Member(ch, "flutter_rms_percent")) +
-                         "\t" + verdict + (failed.empty() ? "" : " (" + Joined(failed, ", ") + ")") + "\n";
+                         "\t" + verdict + (judged.failed.empty() ? "" : " (" + Joined(judged.failed, ", ") + ")") + "\n";
         }
     }
     if (json)
@@ -324,17 +304,14 @@ std::string CheckBatchUsage(const BatchOptions& opt, const MeterRequest& meter, 
     return {};
 }
 
-const char* VerdictName(Verdict v) { return v == Verdict::Pass ? "pass" : v == Verdict::Fail ? "fail" : "error"; }
-
 Verdict ApplyLimits(const MeterLimits& limits, nlohmann::ordered_json& meter)
 {
     Verdict file = Verdict::Pass;
     for (Json& ch : meter["channels"]) {
-        std::vector<std::string> unchecked;
-        const std::vector<std::string> failed = Failures(limits, ch, &unchecked);
-        const Verdict v = VerdictOf(failed, unchecked);
+        const meter::Judgement j = JudgeChannel(limits, ch);
+        const Verdict v = j.verdict;
         ch["verdict"] = VerdictName(v);
-        ch["failed_limits"] = failed;
+        ch["failed_limits"] = j.failed;
         if (v == Verdict::Error || (v == Verdict::Fail && file == Verdict::Pass))
             file = v;
     }

@@ -12,16 +12,15 @@
 #include <iosfwd>
 #include <optional>
 #include <set>
+#include "meter/Limits.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace tarvo {
 
-struct MeterLimits {
-    std::optional<double> weighted, unweighted, speed;  // percent
-    bool Any() const { return weighted || unweighted || speed; }
-};
+using MeterLimits = meter::Limits;
 
 struct BatchOptions {
     bool batchSeen = false;  // --jobs, --files-from, --summary-csv or --resume: a batch even for one FILE
@@ -41,8 +40,8 @@ int ParseBatchOption(const std::vector<std::string>& args, size_t& i, BatchOptio
 // line, empty when there is none.
 std::string CheckBatchUsage(const BatchOptions& opt, const MeterRequest& meter, size_t files, bool formCommands);
 
-enum class Verdict { Pass, Fail, Error };
-const char* VerdictName(Verdict v);
+using meter::Verdict;
+using meter::VerdictName;
 
 // Gives every channel of a meter object its "verdict" and "failed_limits"
 // ("weighted", "unweighted", "speed"); a figure equal to its limit passes,

@@ -176,7 +176,8 @@ MeterOutcome RunMeterCommand(const std::string& file, const MeterRequest& req)
     if (!req.png.empty() && !(qt && qt->writeMeterPng(r, req.png, error)))
         o.messages.emplace_back(kMeterCaption, "The plots were not written: " + error + ".");
     if (!req.report.empty()) {
-        const MeterReportInfo info{file, req.comment, meter::DescribeTransport(req.settings.transport), req.paper};
+        const MeterReportInfo info{file, req.comment, meter::DescribeTransport(req.settings.transport), req.paper,
+                                   req.limits};
         if (!(qt && qt->writeMeterReport(r, info, req.report, error)))
             o.messages.emplace_back(kMeterCaption, "The report was not written: " + error + ".");
     }

@@ -7,6 +7,8 @@
 #include <nlohmann/json.hpp>
 
 #include <string>
+#include "meter/Limits.h"
+
 #include <utility>
 #include <vector>
 
@@ -18,6 +20,7 @@ struct MeterRequest {
     meter::MeterSettings settings;
     std::string csv, png;
     std::string report, paper, comment;  // --meter-report OUT.pdf, --meter-paper A4|Letter, the form's comment
+    meter::Limits limits;                // --limit-*: the report's verdict
 };
 
 // Takes the option at args[i] when it is one of the meter's (advancing i

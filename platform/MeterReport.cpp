@@ -59,6 +59,11 @@ QStringList DetailLines(const meter::MeterResult& r, const MeterReportInfo& info
                      .arg(c.channel)
                      .arg(mods.isEmpty() ? QStringLiteral("none") : mods.join(QStringLiteral("; ")));
     }
+    lines << QStringLiteral("Limits: %1").arg(QString::fromStdString(meter::LimitsText(info.limits)));
+    for (const meter::ChannelFigures& c : r.channels)
+        lines << QStringLiteral("Channel %1 verdict: %2")
+                     .arg(c.channel)
+                     .arg(QString::fromStdString(meter::VerdictText(info.limits, c)));
     if (!info.comment.empty())
         lines << QStringLiteral("Comment: %1").arg(QString::fromStdString(info.comment));
     lines << QStringLiteral("Date: %1").arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")));

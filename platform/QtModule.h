@@ -3,6 +3,7 @@
 // a sound command or a meter picture loads it. The header carries no Qt.
 #pragma once
 
+#include "meter/Limits.h"
 #include "platform/SoundPlatform.h"
 
 #include <string>
@@ -19,6 +20,7 @@ struct MeterReportInfo {
     std::string comment;    // free text; empty: none
     std::string transport;  // the transport described in words
     std::string paper;      // "A4", "Letter", or empty for the locale's
+    meter::Limits limits;   // the verdict's limits; none: "no limits given"
 };
 
 // The module's file name, and its two entry points.

@@ -18,7 +18,7 @@ packages=(
   help2man lintian desktop-file-utils appstream man-db
   fonts-liberation
   sox time
-  parallel
+  parallel poppler-utils
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -95,17 +95,7 @@ protected:
             cmd += " " + ShellQuote(a);
         return Shell(cmd + " <stdin.txt");
     }
-    CliResult Shell(const std::string& cmd)
-    {
-        CliResult r;
-        const int rc = std::system(("cd " + ShellQuote(dir.Path().string()) + " && (" + cmd +
-                                    ") >cli.out 2>cli.err")
-                                       .c_str());
-        r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-        r.out = dir.Read("cli.out");
-        r.err = dir.Read("cli.err");
-        return r;
-    }
+    CliResult Shell(const std::string& cmd) { return RunShell(cmd, dir.Path().string()); }
     const std::vector<std::string> measured = {"good.wav", "fast.wav", "fluttery.flac"};
     const std::vector<std::string> unmeasured = {"silent.wav", "short.wav", "notes.wav", "pipe.wav", "missing.wav"};
     TempDir dir;

@@ -271,6 +271,40 @@ TEST_F(MeterCli, ReportIsOnePagePdf)
     EXPECT_EQ(r.err, "Standards W&F: Cannot write the file \"" + mono + "\": it is the input file.\n");
 }
 
+// The report's own text (as pdftotext reads it) names the limits and each
+// channel's verdict, or says there were none. The mono tone moves 0.1 % at
+// 4 Hz: 0.0997 % weighted.
+TEST_F(MeterCli, ReportGivesTheLimitsAndTheVerdicts)
+{
+    const struct Case {
+        std::vector<std::string> options;
+        int status;
+        std::vector<std::string> texts;
+    } cases[] = {
+        {{}, 0, {"Limits: no limits given", "Channel 1 verdict: no limits given"}},
+        {{"--limit-weighted", "0.2"}, 0, {"Limits: weighted 0.2 %", "Channel 1 verdict: PASS"}},
+        {{"--limit-weighted", "0.02", "--limit-speed", "0.5", "--nominal", "3000"},
+         3,
+         {"Limits: weighted 0.02 %, speed +-0.5 %",
+          "Channel 1 verdict: FAIL (weighted 0.0997 % over 0.02 %; speed +5.000 % over +-0.5 %)"}},
+    };
+    for (const Case& k : cases) {
+        const std::string pdf = (dir.Path() / "report.pdf").string();
+        std::vector<std::string> args = {"--meter", "--meter-report", pdf};
+        args.insert(args.end(), k.options.begin(), k.options.end());
+        args.push_back(mono);
+        const CliResult r = Run(args);
+        ASSERT_EQ(r.status, k.status) << r.err;
+        const CliResult text = RunShell("pdftotext " + ShellQuote(pdf) + " -", dir.Path().string());
+        ASSERT_EQ(text.status, 0) << "pdftotext (poppler-utils) is needed: " << text.err;
+        // pdftotext breaks long lines where the page did.
+        std::string flat = text.out;
+        std::replace(flat.begin(), flat.end(), '\n', ' ');
+        for (const std::string& t : k.texts)
+            EXPECT_NE(flat.find(t), std::string::npos) << t << "\n" << text.out;
+    }
+}
+
 TEST_F(MeterCli, SpeedLogHasNoCarrier)
 {
     const std::string log = (dir.Path() / "speed.csv").string();

@@ -7,6 +7,7 @@
 #include "app/DeviationView.h"
 #include "app/MeterDialog.h"
 
+#include <QComboBox>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QWheelEvent>
@@ -190,6 +191,69 @@ TEST_F(MeterExplore, StretchBeforeADropoutIsMeasuredAlone)
     };
     Frame()->CommandAction(ID_STANDARDSWF)->trigger();
     EXPECT_TRUE(shown);
+}
+
+// Limits set in the dialog give each channel a verdict at once, the limit
+// beside its figure; they and the nominal tone are there again in the next
+// dialog. The tone reads 0.99692 x 0.05 % = 0.0498 % weighted, and 3150 Hz
+// lies 5 % over a 3000 Hz nominal.
+TEST_F(MeterExplore, LimitsGiveVerdictsAndAreRemembered)
+{
+    const std::string path = (dir.Path() / "deck.wav").string();
+    ASSERT_TRUE(WriteDeck(path, 8, 0));
+    Start({QString::fromStdString(path)});
+    int opened = 0;
+    app->meterDialogHook = [&](CMeterDialog& dlg) {
+        ++opened;
+        dlg.show();
+        QTRY_VERIFY_WITH_TIMEOUT(dlg.Finished(), 60000);
+        ASSERT_TRUE(dlg.Result().ok) << dlg.Result().message;
+        if (opened == 2) {
+            EXPECT_EQ(dlg.NominalBox()->currentText(), "3000");
+            EXPECT_EQ(dlg.LimitBox(0)->text(), "0.06");
+            EXPECT_EQ(dlg.LimitBox(2)->text(), "6");
+            EXPECT_TRUE(dlg.FiguresText().contains("verdict: PASS")) << dlg.FiguresText().toStdString();
+            dlg.CancelButton()->click();
+            return;
+        }
+        EXPECT_FALSE(dlg.FiguresText().contains("verdict"));
+        const double weighted = dlg.Result().channels.at(0).weighted.twoSigmaPercent;
+        EXPECT_NEAR(weighted, 0.99692 * 0.05, 0.01 * 0.05);
+        const std::string exact = QString::number(meter::RoundFigure(weighted), 'f', 6).toStdString();
+        const std::string over = "verdict: FAIL (weighted " + meter::FixedText(weighted, 4) + " % over 0.04 %)";
+        const struct Case {
+            const char *weighted, *unweighted, *speed, *nominal;
+            const char* verdict;
+        } cases[] = {
+            {"0.04", "", "", "none", over.c_str()},
+            {exact.c_str(), "", "", "none", "verdict: PASS"},  // equal to its limit passes
+            {"0.06", "", "", "none", "verdict: PASS"},
+            {"0.06", "", "1", "none", "verdict: FAIL (speed none over +-1 %)"},
+            {"0.06", "", "1", "3000", "verdict: FAIL (speed +5.000 % over +-1 %)"},
+            {"0.06", "", "6", "3000", "verdict: PASS"},
+        };
+        for (const Case& k : cases) {
+            dlg.LimitBox(0)->setText(k.weighted);
+            dlg.LimitBox(1)->setText(k.unweighted);
+            dlg.LimitBox(2)->setText(k.speed);
+            dlg.NominalBox()->setCurrentText(k.nominal);
+            EXPECT_TRUE(dlg.FiguresText().contains(k.verdict)) << k.verdict << "\n" << dlg.FiguresText().toStdString();
+        }
+        // Shown in green, a failing one in red, with the limit beside the figure.
+        dlg.LimitBox(0)->setText("0.04");
+        QString shown;
+        for (QLabel* label : dlg.findChildren<QLabel*>())
+            if (label->text().contains("Channel 1"))
+                shown = label->text();
+        EXPECT_TRUE(shown.contains("color:#c62828\">FAIL")) << shown.toStdString();
+        EXPECT_TRUE(shown.contains("(limit 0.04 %: fail)")) << shown.toStdString();
+        EXPECT_TRUE(shown.contains("(limit +-6 %: pass)")) << shown.toStdString();
+        dlg.LimitBox(0)->setText("0.06");
+        dlg.CancelButton()->click();
+    };
+    Frame()->CommandAction(ID_STANDARDSWF)->trigger();
+    Frame()->CommandAction(ID_STANDARDSWF)->trigger();
+    EXPECT_EQ(opened, 2);
 }
 
 }  // namespace

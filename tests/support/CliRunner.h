@@ -24,21 +24,14 @@ inline std::string ShellQuote(const std::string& s)
     return q + "'";
 }
 
-// `as`: a command that runs tarvo-cli in its turn (setpriv as another
-// user, say); the output files are opened before it runs.
-inline CliResult RunCli(const std::vector<std::string>& args, const std::string& workDir,
-                        const std::vector<std::string>& as = {})
+// Runs a shell command line in workDir, its outputs kept.
+inline CliResult RunShell(const std::string& command, const std::string& workDir)
 {
-    std::string outPath = workDir + "/cli.out", errPath = workDir + "/cli.err";
-    std::string cmd = "cd " + ShellQuote(workDir) + " && ";
-    for (const auto& a : as)
-        cmd += ShellQuote(a) + " ";
-    cmd += ShellQuote(TARVO_CLI_PATH);
-    for (const auto& a : args)
-        cmd += " " + ShellQuote(a);
-    cmd += " >" + ShellQuote(outPath) + " 2>" + ShellQuote(errPath) + " </dev/null";
+    const std::string outPath = workDir + "/cli.out", errPath = workDir + "/cli.err";
+    const std::string cmd = "cd " + ShellQuote(workDir) + " && (" + command + ") >" + ShellQuote(outPath) + " 2>" +
+                            ShellQuote(errPath);
     CliResult r;
-    int rc = std::system(cmd.c_str());
+    const int rc = std::system(cmd.c_str());
     r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
     auto slurp = [](const std::string& p) {
         std::ifstream f(p, std::ios::binary);
@@ -49,6 +42,20 @@ inline CliResult RunCli(const std::vector<std::string>& args, const std::string&
     r.out = slurp(outPath);
     r.err = slurp(errPath);
     return r;
+}
+
+// `as`: a command that runs tarvo-cli in its turn (setpriv as another
+// user, say); the output files are opened before it runs.
+inline CliResult RunCli(const std::vector<std::string>& args, const std::string& workDir,
+                        const std::vector<std::string>& as = {})
+{
+    std::string cmd;
+    for (const auto& a : as)
+        cmd += ShellQuote(a) + " ";
+    cmd += ShellQuote(TARVO_CLI_PATH);
+    for (const auto& a : args)
+        cmd += " " + ShellQuote(a);
+    return RunShell(cmd + " </dev/null", workDir);
 }
 
 }  // namespace tarvo::test
