@@ -21,8 +21,9 @@ namespace {
 using MeterExplore = AppTest;
 
 // A 3150 Hz tone moving 0.05 % at 4 Hz, 48 kHz, with a dropout of 50 ms
-// at `dropoutAt` seconds (none at 0).
-bool WriteDeck(const std::string& path, double seconds, double dropoutAt)
+// at `dropoutAt` seconds (none at 0); from `from` s on alone, as a file cut
+// there would be.
+bool WriteDeck(const std::string& path, double seconds, double dropoutAt, double from = 0)
 {
     SF_INFO info{};
     info.samplerate = 48000;
@@ -33,9 +34,9 @@ bool WriteDeck(const std::string& path, double seconds, double dropoutAt)
         return false;
     Tone tone;
     tone.mods = {{4, 0.0005}};
-    std::vector<double> samples(static_cast<size_t>(seconds * 48000));
+    std::vector<double> samples(static_cast<size_t>((seconds - from) * 48000));
     for (size_t i = 0; i < samples.size(); ++i) {
-        const double t = static_cast<double>(i) / 48000;
+        const double t = from + static_cast<double>(i) / 48000;
         const bool gone = dropoutAt > 0 && t >= dropoutAt && t < dropoutAt + 0.05;
         samples[i] = gone ? 0 : tone.amplitude * std::sin(tone.Phase(t, seconds));
     }
@@ -170,6 +171,14 @@ TEST_F(MeterExplore, StretchBeforeADropoutIsMeasuredAlone)
         EXPECT_DOUBLE_EQ(dlg.Result().stretch->second, 12);
         const double weighted = dlg.Result().channels.at(0).weighted.twoSigmaPercent;
         EXPECT_NEAR(weighted, 0.99692 * 0.05, 0.02 * 0.05);
+        // As the file cut to that span reads, within 1 %.
+        const std::string cut = (dir.Path() / "cut.wav").string();
+        ASSERT_TRUE(WriteDeck(cut, 12, 0, 2));
+        const meter::MeterResult alone = meter::RunMeter(cut, {});
+        ASSERT_TRUE(alone.ok) << alone.message;
+        EXPECT_NEAR(weighted, alone.channels.at(0).weighted.twoSigmaPercent, 0.01 * weighted);
+        EXPECT_NEAR(dlg.Result().channels.at(0).unweighted.twoSigmaPercent,
+                    alone.channels.at(0).unweighted.twoSigmaPercent, 0.01 * weighted);
         EXPECT_TRUE(dlg.WholeFileButton()->isVisible());
         // The stretch's own explorer counts from its start.
         CDeviationExplorer* stretch = ExplorerOn(dlg, "Deviation");
