@@ -24,6 +24,7 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <map>
 #include <mutex>
 #include <set>
 #include <sstream>
@@ -251,6 +252,10 @@ int ParseBatchOption(const std::vector<std::string>& args, size_t& i, BatchOptio
         opt.resume = opt.batchSeen = true;
         return 1;
     }
+    if (a == "--ordered") {
+        opt.ordered = opt.batchSeen = true;
+        return 1;
+    }
     if (a != "--jobs" && a != "--files-from" && a != "--summary-csv" && a != "--limit-weighted" &&
         a != "--limit-unweighted" && a != "--limit-speed")
         return 0;
@@ -288,7 +293,7 @@ std::string CheckBatchUsage(const BatchOptions& opt, const MeterRequest& meter, 
 {
     const bool batch = opt.batchSeen || files > 1;
     if (!meter.on && (opt.batchSeen || opt.limits.Any()))
-        return "--jobs, --files-from, --summary-csv, --resume and the --limit options go with --meter";
+        return "--jobs, --files-from, --summary-csv, --resume, --ordered and the --limit options go with --meter";
     if (!meter.on && files > 1)
         return "only one FILE may be given without --meter";
     if (batch && formCommands)
@@ -741,8 +746,22 @@ int RunMeterBatch(std::vector<std::string> files, const MeterRequest& meter, con
     std::atomic<size_t> next{0};
     size_t finished = 0;
     bool summaryFailed = false;
+    size_t passed = 0, failed = 0, errors = 0;
+    // With --ordered, the reports that wait for those before them.
+    std::map<size_t, FileReport> waiting;
+    size_t nextOut = 0;
+    const auto started = std::chrono::steady_clock::now();
     Progress progress(err, todo.size());
     progress.Draw(0);
+    // Prints a report and writes its rows; under the lock.
+    auto deliver = [&](const FileReport& r) {
+        out << r.printed << std::flush;
+        if (summaryOpen && !summaryFailed &&
+            !(summary.Write(r.rows) && (published || (published = summary.Publish())))) {
+            err << "tarvo-cli: cannot write " << opt.summaryCsv << ": " << summary.Reason() << "\n";
+            summaryFailed = true;
+        }
+    };
     auto worker = [&] {
         for (size_t i; (i = next++) < todo.size();) {
             MeterOutcome o;
@@ -763,16 +782,20 @@ int RunMeterBatch(std::vector<std::string> files, const MeterRequest& meter, con
                 o = MeterOutcome();
                 o.messages.emplace_back(kMeterCaption, "The meter could not measure " + todo[i] + ": " + e.what());
             }
-            const FileReport r = Report(todo[i], o, opt.limits, json);
+            FileReport r = Report(todo[i], o, opt.limits, json);
             const std::lock_guard<std::mutex> hold(lock);
             anyError = anyError || r.error;
             anyFail = anyFail || r.fail;
+            ++(r.error ? errors : r.fail ? failed : passed);
             progress.Clear();
-            out << r.printed << std::flush;
-            if (summaryOpen && !summaryFailed &&
-                !(summary.Write(r.rows) && (published || (published = summary.Publish())))) {
-                err << "tarvo-cli: cannot write " << opt.summaryCsv << ": " << summary.Reason() << "\n";
-                summaryFailed = true;
+            if (!opt.ordered) {
+                deliver(r);
+            } else {
+                waiting.emplace(i, std::move(r));
+                for (auto at = waiting.find(nextOut); at != waiting.end(); at = waiting.find(++nextOut)) {
+                    deliver(at->second);
+                    waiting.erase(at);
+                }
             }
             progress.Draw(++finished);
         }
@@ -788,6 +811,19 @@ int RunMeterBatch(std::vector<std::string> files, const MeterRequest& meter, con
         err << "tarvo-cli: cannot write " << opt.summaryCsv << ": " << summary.Reason() << "\n";
         summaryFailed = true;
     }
+    // The tally of the files this run measured.
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const size_t measured = passed + failed + errors;
+    err << measured << (measured == 1 ? " file: " : " files: ") << passed << " pass, " << failed << " fail, "
+        << errors << " error in " << meter::FixedText(seconds, 1) << " s\n";
+    if (json)
+        out << Json{{"summary",
+                     {{"files", measured}, {"pass", passed}, {"fail", failed}, {"error", errors},
+                      {"seconds", std::round(seconds * 1000) / 1000}}}}
+                   .dump()
+            << "\n"
+            << std::flush;
     return BatchStatus(anyError || summaryFailed, anyFail);
 }
 

@@ -28,6 +28,7 @@ struct BatchOptions {
     std::optional<std::string> filesFrom;  // "-": standard input
     std::string summaryCsv;
     bool resume = false;
+    bool ordered = false;  // results in the order of the list, each once those before it are done
     MeterLimits limits;
 };
 

@@ -258,7 +258,9 @@ TEST_F(FigureCheckOfLogs, CliPrintsNoFigureAndPassesNoLimit)
     std::vector<nlohmann::json> docs;
     for (std::string line; std::getline(lines, line);)
         docs.push_back(nlohmann::json::parse(line));
-    ASSERT_EQ(docs.size(), 3u) << r.out;
+    ASSERT_EQ(docs.size(), 4u) << r.out;
+    EXPECT_EQ(docs.back()["summary"]["error"], 2) << r.out;  // the batch's tally
+    docs.pop_back();
     for (const nlohmann::json& doc : docs) {
         EXPECT_EQ(doc.contains("meter"), doc["file"] == sane) << doc.dump();
         EXPECT_NE(doc.contains("messages"), doc["file"] == sane) << doc.dump();

@@ -135,7 +135,8 @@ TEST_F(MeterBatch, EveryFileGetsItsRowVerdictAndMessage)
     args.insert(args.end(), unmeasured.begin(), unmeasured.end());
     CliResult r = Run(args);
     EXPECT_EQ(r.status, 1) << r.err;  // files that could not be measured outweigh a failed limit
-    EXPECT_EQ(r.err, "");
+    // Nothing on standard error but the tally (the progress line is for a terminal).
+    EXPECT_TRUE(std::regex_match(r.err, std::regex(R"(8 files: 1 pass, 2 fail, 5 error in \d+\.\d s\n)"))) << r.err;
 
     auto rows = ByPath(dir.Read("out.csv"));
     ASSERT_EQ(rows.size(), 8u);
@@ -315,6 +316,31 @@ TEST_F(MeterBatch, ResumedRowsCountForTheExitStatus)
     }
 }
 
+// --ordered: the results and the summary's rows in the order of the list,
+// however the jobs finish.
+TEST_F(MeterBatch, OrderedFollowsTheList)
+{
+    std::vector<std::string> files = unmeasured;
+    files.insert(files.end(), measured.rbegin(), measured.rend());
+    std::vector<std::string> args = {"--json", "--meter", "--ordered", "--jobs", "3", "--summary-csv", "o.csv"};
+    args.insert(args.end(), files.begin(), files.end());
+    const CliResult r = Run(args);
+    EXPECT_EQ(r.status, 1) << r.err;
+    std::vector<std::string> printed, rows;
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);) {
+        const auto j = nlohmann::json::parse(line);
+        if (j.contains("file"))
+            printed.push_back(j["file"]);
+    }
+    for (const auto& row : CsvRows(dir.Read("o.csv")))
+        if (rows.empty() || rows.back() != row.front())
+            rows.push_back(row.front());
+    EXPECT_EQ(printed, files);
+    rows.erase(rows.begin());  // the header
+    EXPECT_EQ(rows, files);
+}
+
 TEST_F(MeterBatch, JsonLinesEachParse)
 {
     std::vector<std::string> args = {"--json", "--meter", "--nominal", "3150", "--limit-weighted", "0.1"};
@@ -324,12 +350,21 @@ TEST_F(MeterBatch, JsonLinesEachParse)
     EXPECT_EQ(r.status, 1);
     std::map<std::string, nlohmann::ordered_json> byFile;
     size_t start = 0;
+    nlohmann::ordered_json last;
     for (size_t end; (end = r.out.find('\n', start)) != std::string::npos; start = end + 1) {
-        const auto line = nlohmann::ordered_json::parse(r.out.substr(start, end - start));
-        byFile[line.at("file").get<std::string>()] = line;
+        last = nlohmann::ordered_json::parse(r.out.substr(start, end - start));
+        if (last.contains("file"))
+            byFile[last.at("file").get<std::string>()] = last;
     }
     EXPECT_EQ(start, r.out.size());
     ASSERT_EQ(byFile.size(), 8u);
+    // The last line counts the batch.
+    ASSERT_TRUE(last.contains("summary")) << last.dump();
+    EXPECT_EQ(last["summary"]["files"], 8);
+    EXPECT_EQ(last["summary"]["pass"], 2);
+    EXPECT_EQ(last["summary"]["fail"], 1);
+    EXPECT_EQ(last["summary"]["error"], 5);
+    EXPECT_GE(last["summary"]["seconds"].get<double>(), 0);
     for (const std::string& f : measured) {
         const auto& m = byFile[f]["meter"];
         ASSERT_TRUE(m.is_object()) << f;
