@@ -1,6 +1,7 @@
 #include "app/MeterDialog.h"
 
 #include "app/DeviationView.h"
+#include "meter/Record.h"
 #include "meter/Views.h"
 #include "platform/MeterReport.h"
 #include "platform/MeterViews.h"
@@ -132,6 +133,17 @@ CMeterDialog::CMeterDialog(const std::string& path, QWidget* parent, const std::
     cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
     row->addWidget(progress_, 1);
     row->addStretch();
+    // Who measures, for the report; remembered.
+    operator_ = new QLineEdit(this);
+    operator_->setPlaceholderText(QStringLiteral("not given"));
+    operator_->setMaxLength(200);
+    operator_->setText(Profile().value(QStringLiteral("Meter/operator")).toString());
+    connect(operator_, &QLineEdit::textChanged, this,
+            [](const QString& name) { Profile().setValue(QStringLiteral("Meter/operator"), name.trimmed()); });
+    auto* operatorLabel = new QLabel(QStringLiteral("Operator:"), this);
+    operatorLabel->setBuddy(operator_);
+    row->addWidget(operatorLabel);
+    row->addWidget(operator_);
     row->addWidget(wholeFile_);
     row->addWidget(save_);
     row->addWidget(cancel_);
@@ -469,7 +481,16 @@ void CMeterDialog::ShowFigures()
 
 bool CMeterDialog::SaveReport(const QString& path, std::string& error) const
 {
-    const MeterReportInfo info{path_, comment_, meter::DescribeTransport(settings_.transport), {}, Limits()};
+    MeterReportInfo info;
+    info.file = path_;
+    info.comment = comment_;
+    info.transport = meter::DescribeTransport(settings_.transport);
+    info.limits = Limits();
+    info.operatorName = operator_->text().trimmed().toStdString();
+    meter::FileRecord record;
+    std::string why;
+    if (meter::DescribeFile(path_, record, why))
+        info.record = meter::RecordLines(record, {meter::NowIso8601(), info.operatorName, {}});
     return WriteMeterReport(result_, info, path.toStdString(), error);
 }
 

@@ -46,6 +46,7 @@ public:
     // The limits as set in the dialog (blank: none).
     meter::Limits Limits() const;
     QLineEdit* LimitBox(int i) const { return limits_[i]; }  // weighted, unweighted, speed
+    QLineEdit* OperatorBox() const { return operator_; }
     // Writes the report to `path`; false with the reason.
     bool SaveReport(const QString& path, std::string& error) const;
 
@@ -94,6 +95,7 @@ private:
     QComboBox* nominal_ = nullptr;
     QLineEdit* fields_[10] = {};
     QLineEdit* limits_[3] = {};
+    QLineEdit* operator_ = nullptr;
     QTimer* timer_ = nullptr;
 };
 

@@ -67,6 +67,7 @@ constexpr const char* kUsage =
     "  --meter-csv OUT    the meter's deviation track as CSV\n"
     "  --meter-png OUT    the meter's deviation and its spectrum as a PNG\n"
     "  --meter-report OUT.pdf  a one-page report of the figures and plots (--meter-paper A4|Letter)\n"
+    "  --operator NAME    who measured, in the report and the record\n"
     "  The machine's parts, whose rates name the lines of the meter's spectrum:\n"
     "  --rpm R            a turntable's platter speed, 1 to 100 rpm (33.333, 45, 78)\n"
     "  --drive-ratio R    motor turns per platter turn, 0.5 to 500 (1: direct drive)\n"
@@ -413,6 +414,8 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
             doc["messages"].push_back({{"caption", caption}, {"text", text}});
         if (meterOut.ok)
             doc["meter"] = meterOut.json;
+        if (!meterOut.record.is_null())
+            doc["record"] = meterOut.record;
         out << doc.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
     } else {
         if (!meterOnly)

@@ -134,6 +134,8 @@ FileReport Report(const std::string& path, MeterOutcome& o, const MeterLimits& l
     line["file"] = path;
     if (!IsUtf8(path))
         line["file_hex"] = Hex(path);
+    if (!o.record.is_null())
+        line["record"] = o.record;
     if (!o.ok) {
         r.error = true;
         line["messages"] = Json::array();

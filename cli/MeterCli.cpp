@@ -33,7 +33,7 @@ int ParseMeterOption(const std::vector<std::string>& args, size_t& i, MeterReque
         return taken;
     }
     if (a != "--carrier" && a != "--channel" && a != "--meter-csv" && a != "--meter-png" && a != "--meter-report" &&
-        a != "--meter-paper" && a != "--nominal" && a != "--from" && a != "--to")
+        a != "--meter-paper" && a != "--nominal" && a != "--from" && a != "--to" && a != "--operator")
         return 0;
     req.optionsSeen = true;
     if (!TakeOptionValue(args, i, v)) {
@@ -82,6 +82,13 @@ int ParseMeterOption(const std::vector<std::string>& args, size_t& i, MeterReque
             return -1;
         }
         req.paper = v == "a4" ? "A4" : v == "letter" ? "Letter" : v;
+    } else if (a == "--operator") {
+        // A name on one line, as a record holds it.
+        if (v.empty() || v.size() > 200 || v.find_first_of("\r\n") != std::string::npos) {
+            why = "--operator takes a name of up to 200 characters on one line";
+            return -1;
+        }
+        req.operatorName = v;
     } else if (a == "--meter-report") {
         req.report = v;
     } else if (a == "--meter-csv") {
@@ -90,6 +97,23 @@ int ParseMeterOption(const std::vector<std::string>& args, size_t& i, MeterReque
         req.png = v;
     }
     return 1;
+}
+
+nlohmann::ordered_json RecordJson(const meter::FileRecord& f, const meter::Provenance& p)
+{
+    auto orNull = [](const std::string& s) { return s.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(s); };
+    auto positive = [](int v) { return v > 0 ? nlohmann::ordered_json(v) : nlohmann::ordered_json(); };
+    return {{"path", f.path},
+            {"bytes", f.bytes},
+            {"sha256", f.sha256},
+            {"format", f.format},
+            {"sample_rate", positive(f.sampleRate)},
+            {"bits", positive(f.bits)},
+            {"channels", positive(f.channels)},
+            {"measured_at", p.measuredAt},
+            {"program_version", meter::ProgramVersion()},
+            {"operator", orNull(p.operatorName)},
+            {"deck", orNull(p.deck)}};
 }
 
 MeterOutcome DescribeMeterResult(const meter::MeterResult& r)
@@ -162,8 +186,14 @@ MeterOutcome RunMeterCommand(const std::string& file, const MeterRequest& req)
             return o;
         }
     }
+    const meter::Provenance provenance{meter::NowIso8601(), req.operatorName, req.deck};
     const meter::MeterResult r = meter::RunMeter(file, req.settings);
     MeterOutcome o = DescribeMeterResult(r);
+    meter::FileRecord record;
+    std::string why;
+    const bool described = meter::DescribeFile(file, record, why);
+    if (described)
+        o.record = RecordJson(record, provenance);
     if (!r.ok)
         return o;
     std::string error;
@@ -176,8 +206,15 @@ MeterOutcome RunMeterCommand(const std::string& file, const MeterRequest& req)
     if (!req.png.empty() && !(qt && qt->writeMeterPng(r, req.png, error)))
         o.messages.emplace_back(kMeterCaption, "The plots were not written: " + error + ".");
     if (!req.report.empty()) {
-        const MeterReportInfo info{file, req.comment, meter::DescribeTransport(req.settings.transport), req.paper,
-                                   req.limits};
+        MeterReportInfo info;
+        info.file = file;
+        info.comment = req.comment;
+        info.transport = meter::DescribeTransport(req.settings.transport);
+        info.paper = req.paper;
+        info.limits = req.limits;
+        if (described)
+            info.record = meter::RecordLines(record, provenance);
+        info.operatorName = req.operatorName;
         if (!(qt && qt->writeMeterReport(r, info, req.report, error)))
             o.messages.emplace_back(kMeterCaption, "The report was not written: " + error + ".");
     }

@@ -8,6 +8,7 @@
 
 #include <string>
 #include "meter/Limits.h"
+#include "meter/Record.h"
 
 #include <utility>
 #include <vector>
@@ -21,6 +22,8 @@ struct MeterRequest {
     std::string csv, png;
     std::string report, paper, comment;  // --meter-report OUT.pdf, --meter-paper A4|Letter, the form's comment
     meter::Limits limits;                // --limit-*: the report's verdict
+    std::string operatorName;            // --operator NAME
+    std::string deck;                    // the machine profile's name, when one was applied
 };
 
 // Takes the option at args[i] when it is one of the meter's (advancing i
@@ -31,11 +34,16 @@ int ParseMeterOption(const std::vector<std::string>& args, size_t& i, MeterReque
 struct MeterOutcome {
     bool ok = false;
     nlohmann::ordered_json json;                                // the "meter" object
+    nlohmann::ordered_json record;                              // the "record" object, null without a file
     std::vector<std::string> lines;                             // "Label: value" lines
     std::vector<std::pair<std::string, std::string>> messages;  // caption, text
 };
 
 inline constexpr const char* kMeterCaption = "Standards W&F";
+
+// The "record" object: what was measured (path, bytes, SHA-256, format,
+// rate, bits, channels), when, by which program, operator and machine.
+nlohmann::ordered_json RecordJson(const meter::FileRecord& f, const meter::Provenance& p);
 
 MeterOutcome RunMeterCommand(const std::string& file, const MeterRequest& req);
 // The figures of a run, keyed and worded as RunMeterCommand gives them.

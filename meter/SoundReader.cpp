@@ -73,6 +73,7 @@ bool SoundReader::OpenOnce(const std::string& path)
     channels_ = info.channels;
     rate_ = info.samplerate;
     frames_ = info.frames;
+    format_ = info.format;
     first_ = position_ = 0;
     const int sub = info.format & SF_FORMAT_SUBMASK;
     pcm16_ = sub == SF_FORMAT_PCM_16;
@@ -92,6 +93,7 @@ void SoundReader::Close()
     frames_ = 0;
     first_ = position_ = 0;
     pcm16_ = integers_ = false;
+    format_ = 0;
 }
 
 int64_t SoundReader::Read(float* interleaved, int64_t frames)

@@ -23,6 +23,8 @@ public:
     int Rate() const { return rate_; }
     int64_t Frames() const { return frames_; }
     const std::string& Error() const { return error_; }
+    // libsndfile's format of the file: the container and the encoding.
+    int Format() const { return format_; }
     // The file could not be opened at all (absent, not a regular file):
     // Error() is then the whole message.
     bool Unopenable() const { return unopenable_; }
@@ -53,6 +55,7 @@ private:
     std::string error_;
     bool unopenable_ = false;
     bool pcm16_ = false, integers_ = false;
+    int format_ = 0;
 };
 
 }  // namespace tarvo::meter

@@ -7,6 +7,7 @@
 #include "platform/SoundPlatform.h"
 
 #include <string>
+#include <vector>
 
 namespace tarvo {
 
@@ -21,6 +22,8 @@ struct MeterReportInfo {
     std::string transport;  // the transport described in words
     std::string paper;      // "A4", "Letter", or empty for the locale's
     meter::Limits limits;   // the verdict's limits; none: "no limits given"
+    std::vector<std::string> record;  // what was measured, who and when, a line each
+    std::string operatorName;         // the PDF's author
 };
 
 // The module's file name, and its two entry points.

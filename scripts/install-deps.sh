@@ -11,7 +11,7 @@ packages=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-pulseaudio
   libgl1-mesa-dev libxkbcommon-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  nlohmann-json3-dev libsndfile1-dev libpng-dev qt6-charts-dev libqt6opengl6-dev
+  nlohmann-json3-dev libsndfile1-dev libssl-dev libpng-dev qt6-charts-dev libqt6opengl6-dev
   libfftw3-dev clang libfuzzer-14-dev libclang-rt-14-dev
   pulseaudio pulseaudio-utils
   xvfb xauth xdotool fonts-dejavu-core

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 
 using namespace tarvo::test;
 
@@ -281,7 +282,11 @@ TEST_F(MeterCli, ReportGivesTheLimitsAndTheVerdicts)
         int status;
         std::vector<std::string> texts;
     } cases[] = {
-        {{}, 0, {"Limits: no limits given", "Channel 1 verdict: no limits given"}},
+        {{"--operator", "Ann Archivist"},
+         0,
+         {"Limits: no limits given", "Channel 1 verdict: no limits given", "File: " + mono,
+          "Format: WAV (Microsoft), Signed 16 bit PCM; 44100 Hz, 16 bit, 1 channel, 6.000 s",
+          "Operator: Ann Archivist; machine: none given", "by Tarvo " TARVO_VERSION}},
         {{"--limit-weighted", "0.2"}, 0, {"Limits: weighted 0.2 %", "Channel 1 verdict: PASS"}},
         {{"--limit-weighted", "0.02", "--limit-speed", "0.5", "--nominal", "3000"},
          3,
@@ -302,7 +307,54 @@ TEST_F(MeterCli, ReportGivesTheLimitsAndTheVerdicts)
         std::replace(flat.begin(), flat.end(), '\n', ' ');
         for (const std::string& t : k.texts)
             EXPECT_NE(flat.find(t), std::string::npos) << t << "\n" << text.out;
+        // The file's own SHA-256, as sha256sum gives it.
+        const CliResult sum = RunShell("sha256sum " + ShellQuote(mono), dir.Path().string());
+        EXPECT_NE(flat.find("SHA-256: " + sum.out.substr(0, 64)), std::string::npos) << text.out;
+        // PDF/A-1b, with the operator as the author and the verdict as the subject in its XMP.
+        std::ifstream in(pdf, std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(bytes.rfind("%PDF-1.4", 0), 0u);
+        EXPECT_NE(bytes.find("<pdfaid:part>1</pdfaid:part>"), std::string::npos);
+        EXPECT_NE(bytes.find("<pdfaid:conformance>B</pdfaid:conformance>"), std::string::npos);
+        const bool limited = std::find(k.options.begin(), k.options.end(), "--limit-weighted") != k.options.end();
+        const std::string verdict = k.status == 3 ? "FAIL" : limited ? "PASS" : "no limits given";
+        EXPECT_NE(bytes.find(">mono.wav: " + verdict + "</rdf:li>"), std::string::npos) << verdict;
+        EXPECT_EQ(bytes.find("<rdf:li>Ann Archivist</rdf:li>") != std::string::npos, k.options.front() == "--operator");
     }
+}
+
+// The JSON's "record": what was measured, when, by which program and whom.
+TEST_F(MeterCli, JsonRecordsTheFileAndWhoMeasuredIt)
+{
+    const CliResult r = Run({"--json", "--meter", "--operator", "Ann", stereo});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto doc = nlohmann::ordered_json::parse(r.out);
+    ASSERT_TRUE(doc.contains("record")) << r.out;
+    const auto& rec = doc["record"];
+    EXPECT_EQ(Keys(rec), (std::vector<std::string>{"path", "bytes", "sha256", "format", "sample_rate", "bits",
+                                                    "channels", "measured_at", "program_version", "operator",
+                                                    "deck"}));
+    EXPECT_EQ(rec["path"], stereo);
+    EXPECT_EQ(rec["bytes"], std::filesystem::file_size(stereo));
+    const CliResult sum = RunShell("sha256sum " + ShellQuote(stereo), dir.Path().string());
+    EXPECT_EQ(rec["sha256"], sum.out.substr(0, 64));
+    EXPECT_EQ(rec["format"], "FLAC (Free Lossless Audio Codec), Signed 16 bit PCM");
+    EXPECT_EQ(rec["sample_rate"], 48000);
+    EXPECT_EQ(rec["bits"], 16);
+    EXPECT_EQ(rec["channels"], 2);
+    EXPECT_TRUE(std::regex_match(rec["measured_at"].get<std::string>(),
+                                 std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d)")))
+        << rec["measured_at"];
+    EXPECT_EQ(rec["program_version"], TARVO_VERSION);
+    EXPECT_EQ(rec["operator"], "Ann");
+    EXPECT_TRUE(rec["deck"].is_null());
+    // A file the meter cannot measure keeps its record beside the message.
+    dir.Write("notes.wav", "not a sound");
+    const CliResult bad = Run({"--json", "--meter", (dir.Path() / "notes.wav").string()});
+    const auto badDoc = nlohmann::ordered_json::parse(bad.out);
+    EXPECT_FALSE(badDoc.contains("meter"));
+    EXPECT_EQ(badDoc["record"]["bytes"], 11);
+    EXPECT_EQ(badDoc["record"]["operator"], nullptr);
 }
 
 TEST_F(MeterCli, SpeedLogHasNoCarrier)
