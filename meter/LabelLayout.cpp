@@ -70,7 +70,8 @@ struct Leader {
 
 }  // namespace
 
-LabelLayout LayOutLabels(const std::vector<LabelRequest>& labels, const Box& plot, double marker, double gap)
+LabelLayout LayOutLabels(const std::vector<LabelRequest>& labels, const Box& plot, double marker, double gap,
+                         const std::vector<Box>& keepClear)
 {
     marker = std::max(0.0, marker);
     gap = std::max(0.0, gap);
@@ -108,6 +109,9 @@ LabelLayout LayOutLabels(const std::vector<LabelRequest>& labels, const Box& plo
                         return false;
                 for (const Box& m : markers)
                     if (Grown(m, gap).Overlaps(b))
+                        return false;
+                for (const Box& k : keepClear)
+                    if (Grown(k, gap).Overlaps(b))
                         return false;
                 for (const Leader& s : leaders)
                     if (Crosses(s.x0, s.y0, s.x1, s.y1, b))
@@ -193,6 +197,34 @@ LabelLayout LayOutLabels(const std::vector<LabelRequest>& labels, const Box& plo
             return layout;
     attempt(true, given, 0, layout);
     return layout;
+}
+
+bool FreePlace(const Box& plot, double width, double height, const std::vector<Box>& avoid, double gap, Box& out)
+{
+    if (!(width >= 0 && height >= 0 && width <= plot.width && height <= plot.height))
+        return false;
+    const auto free = [&](const Box& b) {
+        for (const Box& a : avoid)
+            if (Grown(a, gap).Overlaps(b))
+                return false;
+        return true;
+    };
+    const double inset = std::min(gap, std::min(plot.width - width, plot.height - height) / 2);
+    const Box corners[] = {{plot.Right() - width - inset, plot.top + inset, width, height},
+                           {plot.left + inset, plot.top + inset, width, height}};
+    for (const Box& b : corners)
+        if (free(b)) {
+            out = b;
+            return true;
+        }
+    const double step = std::max(4.0, std::max(plot.width, plot.height) / 100);
+    for (double top = plot.top; top + height <= plot.Bottom(); top += step)
+        for (double left = plot.Right() - width; left >= plot.left; left -= step)
+            if (free({left, top, width, height})) {
+                out = {left, top, width, height};
+                return true;
+            }
+    return false;
 }
 
 KeyLayout LayOutKey(const std::vector<double>& widths, double lineHeight, double height, double columnGap)

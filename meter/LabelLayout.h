@@ -3,8 +3,8 @@
 // A label that has no room beside its point moves up or down (a stagger)
 // with a leader line back to it (a leader never crosses a label, though it
 // may pass over a crowd's markers); when some label finds no place at all,
-// every point takes a number instead and the texts go to a key beside the
-// plot (LayOutKey).
+// every point takes a number instead and the texts go to a key (LayOutKey)
+// in a corner of the plot that covers no marker (FreePlace).
 //
 // Pure geometry in the plot's own units (pixels, y downwards): the caller
 // measures the texts and draws them.
@@ -48,7 +48,14 @@ struct LabelLayout {
 // marker covers `marker` each way around its point; labels keep `gap` from
 // their marker and from one another. A point outside the plot gets no
 // label (shown false).
-LabelLayout LayOutLabels(const std::vector<LabelRequest>& labels, const Box& plot, double marker = 3, double gap = 2);
+// No label goes over a box of `keepClear` (a key already placed).
+LabelLayout LayOutLabels(const std::vector<LabelRequest>& labels, const Box& plot, double marker = 3, double gap = 2,
+                         const std::vector<Box>& keepClear = {});
+
+// A place for a box of width x height inside the plot over none of
+// `avoid` (grown by gap): the top right corner, else the top left, else the
+// first free place along rows from the top. False when there is none.
+bool FreePlace(const Box& plot, double width, double height, const std::vector<Box>& avoid, double gap, Box& out);
 
 // A key of lines of these widths, `lineHeight` each, in columns no taller
 // than `height`: each line's box, from (0, 0), and the key's whole size.
