@@ -122,6 +122,50 @@ TEST(LabelLayout, TheFirstLabelKeepsItsPlace)
     EXPECT_FALSE(layout.places[0].box.Overlaps(layout.places[1].box));
 }
 
+// No label goes over a box kept clear (the key), and the key's place
+// covers no marker: the top right corner when it is free, else the top
+// left, else lower down; none when it cannot fit at all.
+TEST(LabelLayout, TheKeyTakesAFreeCornerAndTheLabelsKeepClearOfIt)
+{
+    const Box plot{0, 0, 400, 300};
+    struct Row {
+        const char* what;
+        std::vector<Box> markers;
+        double width, height;
+        bool found;
+        Box where;
+    };
+    const Row rows[] = {
+        {"free top right", {{100, 100, 6, 6}}, 120, 60, true, {400 - 120 - 2, 2, 120, 60}},
+        {"a line in the top right", {{350, 20, 6, 6}}, 120, 60, true, {2, 2, 120, 60}},
+        {"lines in both top corners", {{350, 20, 6, 6}, {40, 20, 6, 6}}, 120, 60, true, {}},
+        {"wider than the plot", {}, 401, 10, false, {}},
+        {"taller than the plot", {}, 10, 301, false, {}},
+        {"no room between markers", {{0, 0, 400, 300}}, 10, 10, false, {}},
+    };
+    for (const Row& r : rows) {
+        Box key;
+        ASSERT_EQ(FreePlace(plot, r.width, r.height, r.markers, 2, key), r.found) << r.what;
+        if (!r.found)
+            continue;
+        EXPECT_TRUE(plot.Holds(key)) << r.what;
+        EXPECT_DOUBLE_EQ(key.width, r.width) << r.what;
+        EXPECT_DOUBLE_EQ(key.height, r.height) << r.what;
+        for (const Box& m : r.markers)
+            EXPECT_FALSE(key.Overlaps({m.left - 2, m.top - 2, m.width + 4, m.height + 4})) << r.what;
+        if (r.where.width > 0) {
+            EXPECT_DOUBLE_EQ(key.left, r.where.left) << r.what;
+            EXPECT_DOUBLE_EQ(key.top, r.where.top) << r.what;
+        }
+    }
+    const Box key{200, 100, 200, 120};
+    const LabelLayout layout = LayOutLabels({{300, 240, 110, 12, 10}, {300, 90, 110, 12, 10}}, plot, kMarker, kGap, {key});
+    for (const LabelPlace& p : layout.places) {
+        ASSERT_TRUE(p.shown);
+        EXPECT_FALSE(p.box.Overlaps(key));
+    }
+}
+
 struct KeyCase {
     std::vector<double> widths;
     double lineHeight, height;
