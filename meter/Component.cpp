@@ -20,6 +20,8 @@ constexpr double kLobeBins = 2;        // the spectrum's lobe each side of its p
 constexpr double kPointsPerCycle = 40, kLeastRate = 100;
 // Buckets at most: a day of sound in 10 ms buckets.
 constexpr double kMostBuckets = 1e7;
+// Points reserved from the run's length at most; a longer track grows as it is read.
+constexpr double kMostReserved = 1 << 20;
 
 // Fourth-order Butterworth band-pass from lowHz to highHz, unit gain at
 // centreHz: each pole p of the second-order low-pass prototype (unit
@@ -83,7 +85,7 @@ bool LineComponent(const std::string& path, const MeterSettings& s, const MeterR
     const auto start = [&](const ReplayStart& st) {
         step = std::max<size_t>(1, static_cast<size_t>(st.slowRate / std::max(kLeastRate, kPointsPerCycle * lineHz)));
         rate = st.slowRate / static_cast<double>(step);
-        x.reserve(static_cast<size_t>(std::min(c.seconds * rate + 16, 1e8)));
+        x.reserve(static_cast<size_t>(std::min(c.seconds * rate + 16, kMostReserved)));
     };
     // Means of `step` points, each standing for the middle of its points.
     const auto sink = [&](const TrackPoint& p) {
@@ -109,13 +111,15 @@ bool LineComponent(const std::string& path, const MeterSettings& s, const MeterR
 
     // Forwards, then backwards over the result: the phase cancels. The
     // mean over `step` points lowered the line by the boxcar's gain there.
+    // The thinned track is the file's one whole buffer (floats, at most
+    // 40 points a cycle of the line): filtered in place.
     Cascade forward = BandPass(low, high, lineHz, rate);
     Cascade backward = forward;
-    std::vector<double> y(x.size());
-    for (size_t k = 0; k < x.size(); ++k)
-        y[k] = forward.Process(x[k]);
+    std::vector<float>& y = x;
+    for (float& v : y)
+        v = static_cast<float>(forward.Process(v));
     for (size_t k = y.size(); k-- > 0;)
-        y[k] = backward.Process(y[k]);
+        y[k] = static_cast<float>(backward.Process(y[k]));
     const double slow = rate * static_cast<double>(step);
     const double boxcar = std::sin(std::numbers::pi * lineHz / rate) /
                           (static_cast<double>(step) * std::sin(std::numbers::pi * lineHz / slow));

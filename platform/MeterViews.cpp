@@ -290,7 +290,7 @@ public:
     };
 
     LineLabels(QChart* chart, QCategoryAxis* x, QCategoryAxis* y, std::vector<Entry> entries)
-        : QObject(chart), chart_(chart), x_(x), y_(y), entries_(std::move(entries))
+        : QObject(chart), x_(x), y_(y), entries_(std::move(entries))
     {
         setObjectName(QStringLiteral("spectrumLineLabels"));
         font_ = x->labelsFont();
@@ -451,7 +451,6 @@ private:
         return requests;
     }
 
-    QChart* chart_;
     QCategoryAxis *x_, *y_;
     std::vector<Entry> entries_;
     QFont font_;
