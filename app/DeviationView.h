@@ -74,7 +74,11 @@ public:
     // An overlaid component under its key; the same key replaces it.
     void SetOverlay(int key, const DeviationOverlay& overlay);
     void ClearOverlay(int key);
-    bool HasOverlay(int key) const { return overlays_.count(key) != 0; }
+    const DeviationOverlay* Overlay(int key) const
+    {
+        const auto at = overlays_.find(key);
+        return at == overlays_.end() ? nullptr : &at->second;
+    }
 
 signals:
     void measureStretch(double from, double to);

@@ -1,11 +1,14 @@
 #include "app/MeterDialog.h"
 
 #include "app/DeviationView.h"
+#include "app/SpectrumPage.h"
+#include "meter/Component.h"
 #include "meter/Record.h"
 #include "meter/Views.h"
 #include "platform/MeterReport.h"
 #include "platform/MeterViews.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDoubleValidator>
 #include <QLocale>
@@ -252,6 +255,45 @@ void CMeterDialog::StoreTransport() const
         profile.setValue(QString::fromLatin1(kFields[i].key), fields_[i]->text().trimmed());
 }
 
+int CMeterDialog::ComponentKey(int channel, double hz)
+{
+    return channel * 1000000 + static_cast<int>(std::lround(hz * 1000));
+}
+
+void CMeterDialog::ShowComponent(int channel, double hz, const QColor& colour)
+{
+    // Not while a new run is under way: the settings are already its own.
+    if (!finished_ || channel < 0 || static_cast<size_t>(channel) >= result_.channels.size())
+        return;
+    const meter::ChannelFigures& c = result_.channels[static_cast<size_t>(channel)];
+    // The meter's chain over the file again (or the stretch shown), the
+    // deviation band-passed around the line: quick beside the measurement.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    meter::ComponentTrack track;
+    std::string error;
+    const bool made = meter::LineComponent(path_, settings_, result_, static_cast<size_t>(channel), hz,
+                                           c.fineSeconds > 0 ? c.fineSeconds : meter::kTrackBucketSeconds, track, error);
+    QApplication::restoreOverrideCursor();
+    if (!made) {
+        status_->setText(QStringLiteral("The component at %1 Hz could not be drawn: %2")
+                             .arg(QString::fromStdString(meter::FixedText(hz, 2)), QString::fromStdString(error)));
+        return;
+    }
+    DeviationOverlay overlay;
+    overlay.name = QStringLiteral("%1 Hz alone (%2 to %3 Hz)")
+                       .arg(QString::fromStdString(meter::FixedText(hz, 2)),
+                            QString::fromStdString(meter::FixedText(track.lowHz, 2)),
+                            QString::fromStdString(meter::FixedText(track.highHz, 2)));
+    if (result_.channels.size() > 1)
+        overlay.name += QStringLiteral(", channel %1").arg(c.channel);
+    overlay.colour = colour.isValid() ? colour : QColor(230, 120, 0);
+    overlay.bucketSeconds = track.bucketSeconds;
+    overlay.min = std::move(track.min);
+    overlay.max = std::move(track.max);
+    for (CDeviationExplorer* e : tabs_->findChildren<CDeviationExplorer*>())
+        e->SetOverlay(ComponentKey(channel, hz), overlay);
+}
+
 void CMeterDialog::MeasureStretch(double from, double to)
 {
     if (!settings_.Stretch())
@@ -290,8 +332,10 @@ void CMeterDialog::Measure()
                                                .arg(QString::fromStdString(meter::FixedText(settings_.fromSeconds, 2)),
                                                     QString::fromStdString(meter::FixedText(settings_.toSeconds, 2)))
                                          : QStringLiteral("Measuring..."));
+    // The run's result lands beside the one shown, which the views may read
+    // until it is taken in (Poll, on this thread).
     worker_ = std::thread([this, settings = settings_] {
-        result_ = meter::RunMeter(path_, settings, [this](double f) {
+        pending_ = meter::RunMeter(path_, settings, [this](double f) {
             permille_ = static_cast<int>(f * 1000);
             return !cancel_requested_.load();
         });
@@ -320,8 +364,11 @@ void CMeterDialog::reject()
 {
     // Closing while the meter runs cancels it; the thread ends at its next block.
     cancel_requested_ = true;
-    if (worker_.joinable())
+    if (worker_.joinable()) {
         worker_.join();
+        result_ = std::move(pending_);
+        pending_ = {};
+    }
     QDialog::reject();
 }
 
@@ -332,6 +379,8 @@ void CMeterDialog::Poll()
         return;
     timer_->stop();
     worker_.join();
+    result_ = std::move(pending_);
+    pending_ = {};
     finished_ = true;
     ShowResult();
 }
@@ -396,6 +445,23 @@ void CMeterDialog::ShowResult()
                 MeasureStretch(start + from, start + to);
             });
             tabs_->insertTab(at++, explorer, ViewName(v));
+            continue;
+        }
+        if (v == MeterView::Spectrum) {
+            auto* page = new SpectrumPage(result_);
+            // A line clicked overlays that component alone on both deviation views.
+            connect(page, &SpectrumPage::lineClicked, this, [this, page](int channel, double hz) {
+                QColor colour;
+                for (const SpectrumPage::Chosen& c : page->ChosenLines())
+                    if (static_cast<int>(c.line.channelIndex) == channel && c.line.hz == hz)
+                        colour = c.colour;
+                ShowComponent(channel, hz, colour);
+            });
+            connect(page, &SpectrumPage::lineCleared, this, [this](int channel, double hz) {
+                for (CDeviationExplorer* e : tabs_->findChildren<CDeviationExplorer*>())
+                    e->ClearOverlay(ComponentKey(channel, hz));
+            });
+            tabs_->insertTab(at++, page, ViewName(v));
             continue;
         }
         auto* view = new QChartView(NewMeterView(v, result_));

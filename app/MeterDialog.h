@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+class QColor;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -47,6 +48,8 @@ public:
     meter::Limits Limits() const;
     QLineEdit* LimitBox(int i) const { return limits_[i]; }  // weighted, unweighted, speed
     QLineEdit* OperatorBox() const { return operator_; }
+    // The key of a line's component among a deviation view's overlays.
+    static int ComponentKey(int channel, double hz);
     // Writes the report to `path`; false with the reason.
     bool SaveReport(const QString& path, std::string& error) const;
 
@@ -71,6 +74,9 @@ private:
     // Measures the stretch [from, to] of the file alone; WholeFile goes back.
     void MeasureStretch(double from, double to);
     void WholeFile();
+    // Overlays the component of a channel's deviation around a line on the
+    // deviation views, under its key.
+    void ShowComponent(int channel, double hz, const QColor& colour);
 
     std::string path_, comment_;
     meter::MeterSettings settings_;
@@ -79,6 +85,7 @@ private:
     std::atomic<bool> done_{false};
     std::atomic<int> permille_{0};
     meter::MeterResult result_;
+    meter::MeterResult pending_;  // the worker's, until Poll takes it
     meter::MeterResult whole_;  // the whole file's, while a stretch is shown
     bool finished_ = false;
 

@@ -733,6 +733,88 @@ static MeterResult RunFile(const std::string& path, const MeterSettings& setting
     return r;
 }
 
+bool ReplayDeviation(const std::string& path, const MeterSettings& settings, const MeterResult& result,
+                     const std::function<void(const ReplayStart&)>& start, const TrackSink& sink, std::string& error,
+                     const MeterProgress& progress)
+{
+    if (!result.ok) {
+        error = result.message;
+        return false;
+    }
+    // A speed log's rows are its track already: nothing is read again.
+    if (!result.channels.empty() && result.channels.front().source != "audio") {
+        error = NameOf(path) + " is a speed log, whose own rows are its track";
+        return false;
+    }
+    SoundReader in;
+    std::vector<int> channels;
+    MeterSettings again = settings;
+    again.carrierHz = 0;
+    error = OpenChecked(in, path, again, channels);
+    if (!error.empty())
+        return false;
+
+    const double seconds = static_cast<double>(in.Frames()) / in.Rate();
+    std::vector<Channel> chans;
+    std::vector<std::deque<std::pair<double, double>>> queues(result.channels.size());
+    double slowRate = 0;
+    for (size_t i = 0; i < result.channels.size(); ++i) {
+        const ChannelFigures& f = result.channels[i];
+        Channel c;
+        c.number = f.channel;
+        c.demod = std::make_unique<Demodulator>(in.Rate(), f.carrierHz);
+        c.analyser = std::make_unique<ChannelAnalyser>(c.demod->OutputRate(), f.carrierHz, seconds);
+        const double pct = 100 / f.carrierHz;
+        // The analyser's points come one point late (its droop correction
+        // is centred on the point before), its first being the track's
+        // first point again: the rows start with its second, which stands
+        // for the demodulator's first point.
+        c.analyser->SetSink([&q = queues[i], pct, first = true](double, double dev, double weighted) mutable {
+            if (std::exchange(first, false))
+                return;
+            q.emplace_back(dev * pct, weighted * pct);
+        });
+        slowRate = c.analyser->SlowRate();
+        chans.push_back(std::move(c));
+    }
+    if (start)
+        start({in.Rate(), slowRate});
+
+    const double delay = chans.empty() ? 0 : chans.front().demod->Delay();
+    int64_t row = 0;
+    TrackPoint point{0, std::vector<double>(queues.size()), std::vector<double>(queues.size())};
+    auto flush = [&] {
+        if (queues.empty())
+            return;
+        size_t ready = queues.front().size();
+        for (const auto& q : queues)
+            ready = std::min(ready, q.size());
+        for (size_t k = 0; k < ready; ++k, ++row) {
+            point.seconds = delay + static_cast<double>(row) / slowRate;
+            for (size_t i = 0; i < queues.size(); ++i) {
+                point.deviation[i] = queues[i].front().first;
+                point.weighted[i] = queues[i].front().second;
+                queues[i].pop_front();
+            }
+            if (sink)
+                sink(point);
+        }
+    };
+    const Streamed streamed = Stream(in, chans, progress, flush);
+    if (streamed == Streamed::Cancelled) {
+        error = "cancelled";
+        return false;
+    }
+    for (Channel& c : chans)
+        c.analyser->Finish();  // lets out the points held while the filters start
+    flush();
+    if (streamed != Streamed::Whole) {
+        error = "the file breaks off before its end";
+        return false;
+    }
+    return true;
+}
+
 bool WriteMeterCsv(const std::string& path, const MeterSettings& settings, const MeterResult& result,
                    const std::string& csvPath, std::string& error)
 {
@@ -740,7 +822,6 @@ bool WriteMeterCsv(const std::string& path, const MeterSettings& settings, const
         error = result.message;
         return false;
     }
-    // A speed log's rows are its track already: nothing is read again.
     if (!result.channels.empty() && result.channels.front().source != "audio") {
         error = NameOf(path) + " is a speed log, whose own rows are its track";
         return false;
@@ -759,82 +840,39 @@ bool WriteMeterCsv(const std::string& path, const MeterSettings& settings, const
             file.Write(out.str());
         out.str(std::string());
     };
-    SoundReader in;
-    std::vector<int> channels;
-    MeterSettings again = settings;
-    again.carrierHz = 0;
-    error = OpenChecked(in, path, again, channels);
-    if (!error.empty())
-        return false;
-
-    const double seconds = static_cast<double>(in.Frames()) / in.Rate();
-    std::vector<Channel> chans;
-    std::vector<std::deque<std::pair<double, double>>> queues(result.channels.size());
-    double slowRate = 0;
-    out << "# Tarvo standards wow-and-flutter meter: deviation track\n";
-    out << "# file: " << path << "\n";
-    out << "# standard: " << result.standard << "\n";
-    out << "# sample rate: " << in.Rate() << " Hz\n";
-    out << "# carrier: " << (settings.carrierHz != 0 ? FixedText(settings.carrierHz, 3) + " Hz" : std::string("automatic"))
-        << "\n";
-    if (result.stretch)
-        out << "# stretch: " << FixedText(result.stretch->first, 3) << " s to " << FixedText(result.stretch->second, 3)
-            << " s of the file; time counts from its start\n";
-    for (size_t i = 0; i < result.channels.size(); ++i) {
-        const ChannelFigures& f = result.channels[i];
-        Channel c;
-        c.number = f.channel;
-        c.demod = std::make_unique<Demodulator>(in.Rate(), f.carrierHz);
-        c.analyser = std::make_unique<ChannelAnalyser>(c.demod->OutputRate(), f.carrierHz, seconds);
-        const double pct = 100 / f.carrierHz;
-        // The analyser's points come one point late (its droop correction
-        // is centred on the point before), its first being the track's
-        // first point again: the rows start with its second, which stands
-        // for the demodulator's first point.
-        c.analyser->SetSink([&q = queues[i], pct, first = true](double, double dev, double weighted) mutable {
-            if (std::exchange(first, false))
-                return;
-            q.emplace_back(dev * pct, weighted * pct);
-        });
-        slowRate = c.analyser->SlowRate();
-        out << "# channel " << f.channel << ": mean carrier " << FixedText(f.carrierHz, 3) << " Hz\n";
-        chans.push_back(std::move(c));
-    }
-    out << "# deviation: percent of the mean carrier, 0 to 400 Hz; weighted: the standard's weighting, percent\n";
-    out << "# rate of the track: " << FixedText(slowRate, 3) << " points a second\n";
-    out << "time_s";
-    for (const ChannelFigures& f : result.channels)
-        out << ",ch" << f.channel << "_deviation_percent,ch" << f.channel << "_weighted_percent";
-    out << "\n";
-
-    const double delay = chans.empty() ? 0 : chans.front().demod->Delay();
-    int64_t row = 0;
-    auto flush = [&] {
-        size_t ready = queues.front().size();
-        for (const auto& q : queues)
-            ready = std::min(ready, q.size());
+    const auto header = [&](const ReplayStart& s) {
+        out << "# Tarvo standards wow-and-flutter meter: deviation track\n";
+        out << "# file: " << path << "\n";
+        out << "# standard: " << result.standard << "\n";
+        out << "# sample rate: " << s.rate << " Hz\n";
+        out << "# carrier: "
+            << (settings.carrierHz != 0 ? FixedText(settings.carrierHz, 3) + " Hz" : std::string("automatic")) << "\n";
+        if (result.stretch)
+            out << "# stretch: " << FixedText(result.stretch->first, 3) << " s to "
+                << FixedText(result.stretch->second, 3) << " s of the file; time counts from its start\n";
+        for (const ChannelFigures& f : result.channels)
+            out << "# channel " << f.channel << ": mean carrier " << FixedText(f.carrierHz, 3) << " Hz\n";
+        out << "# deviation: percent of the mean carrier, 0 to 400 Hz; weighted: the standard's weighting, percent\n";
+        out << "# rate of the track: " << FixedText(s.slowRate, 3) << " points a second\n";
+        out << "time_s";
+        for (const ChannelFigures& f : result.channels)
+            out << ",ch" << f.channel << "_deviation_percent,ch" << f.channel << "_weighted_percent";
+        out << "\n";
+    };
+    const auto row = [&](const TrackPoint& p) {
         char buf[64];
-        for (size_t k = 0; k < ready; ++k, ++row) {
-            std::snprintf(buf, sizeof buf, "%.5f", delay + static_cast<double>(row) / slowRate);
+        std::snprintf(buf, sizeof buf, "%.5f", p.seconds);
+        out << buf;
+        for (size_t i = 0; i < p.deviation.size(); ++i) {
+            std::snprintf(buf, sizeof buf, ",%.6f,%.6f", p.deviation[i], p.weighted[i]);
             out << buf;
-            for (auto& q : queues) {
-                std::snprintf(buf, sizeof buf, ",%.6f,%.6f", q.front().first, q.front().second);
-                out << buf;
-                q.pop_front();
-            }
-            out << "\n";
         }
+        out << "\n";
         if (out.tellp() > (1 << 16))
             drain();
     };
-    const Streamed streamed = Stream(in, chans, {}, flush);
-    for (Channel& c : chans)
-        c.analyser->Finish();  // lets out the points held while the filters start
-    flush();
-    if (streamed != Streamed::Whole) {
-        error = "the file breaks off before its end";
+    if (!ReplayDeviation(path, settings, result, header, row, error))
         return false;
-    }
     drain();
     if (!file.Commit()) {
         error = "cannot write " + csvPath + ": " + file.Reason();

@@ -122,6 +122,21 @@ using TrackSink = std::function<void(const TrackPoint&)>;
 
 MeterResult RunMeter(const std::string& path, const MeterSettings& settings, const MeterProgress& progress = {});
 
+// The deviation track of a run read again: a second pass over the file
+// through the same chain, referred to the mean carriers the run found.
+// `start` is told the file's sample rate and the track's rate before the
+// first point; `sink` gets every point, one value a channel of the result,
+// in percent (the time from the stretch's start, when only a stretch was
+// measured). Returns false with a reason when it cannot, "cancelled" when
+// `progress` answered false.
+struct ReplayStart {
+    int rate = 0;         // the file's sample rate
+    double slowRate = 0;  // points a second
+};
+bool ReplayDeviation(const std::string& path, const MeterSettings& settings, const MeterResult& result,
+                     const std::function<void(const ReplayStart&)>& start, const TrackSink& sink, std::string& error,
+                     const MeterProgress& progress = {});
+
 // Writes the time-stamped deviation track of a run as CSV: the settings and
 // the file in '#' lines, then time, deviation and weighted deviation of each
 // channel. A second pass over the file, referred to the mean carriers the

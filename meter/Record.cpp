@@ -2,6 +2,7 @@
 
 #include "framework/InputFile.h"
 #include "meter/SoundReader.h"
+#include "meter/SpeedLog.h"
 
 #include <openssl/evp.h>
 #include <sndfile.h>
@@ -110,8 +111,13 @@ bool DescribeFile(const std::string& path, FileRecord& r, std::string& why)
     ::close(fd);
     if (r.sha256.empty())
         return false;
+    // Text never reaches libsndfile, whose decoders would say so on standard error.
+    SpeedLogReader log;
+    const bool text = (log.Open(path) && log.Survey()) || log.Recognised();
     SoundReader reader;
-    if (reader.Open(path)) {
+    if (text) {
+        r.format = "speed log (text)";
+    } else if (reader.Open(path)) {
         const int format = reader.Format();
         const std::string major = FormatName(format & SF_FORMAT_TYPEMASK);
         const std::string sub = FormatName(format & SF_FORMAT_SUBMASK);
@@ -121,7 +127,7 @@ bool DescribeFile(const std::string& path, FileRecord& r, std::string& why)
         r.channels = reader.Channels();
         r.seconds = reader.Rate() > 0 ? static_cast<double>(reader.Frames()) / reader.Rate() : 0;
     } else {
-        r.format = "speed log (text)";
+        r.format = "not a sound file libsndfile reads";
     }
     return true;
 }

@@ -1,5 +1,6 @@
 #include "platform/MeterViews.h"
 
+#include "meter/LabelLayout.h"
 #include "meter/PlotScale.h"
 #include "meter/Views.h"
 
@@ -7,6 +8,9 @@
 #include <QFont>
 #include <QFontMetricsF>
 #include <QGraphicsLayout>
+#include <QGraphicsLineItem>
+#include <QGraphicsRectItem>
+#include <QGraphicsSimpleTextItem>
 #include <QGraphicsScene>
 #include <QPainter>
 #include <QtCharts/QAreaSeries>
@@ -21,13 +25,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 
 namespace tarvo {
 
 namespace {
 
 const QColor kColours[] = {QColor(0, 90, 200), QColor(200, 40, 30), QColor(20, 140, 60), QColor(150, 60, 170)};
-constexpr double kLowestHz = 0.2, kHighestHz = 200;
+constexpr double kLowestHz = kSpectrumLowestHz, kHighestHz = kSpectrumHighestHz;
 
 QColor ColourOf(size_t i) { return kColours[i % (sizeof kColours / sizeof kColours[0])]; }
 QString ChannelName(const meter::ChannelFigures& c) { return QStringLiteral("Channel %1").arg(c.channel); }
@@ -339,55 +344,324 @@ QChart* ZoomView(const meter::MeterResult& r)
     return chart;
 }
 
-QChart* SpectrumView(const meter::MeterResult& r)
+// The frequency axis from lo to hi Hz on log10 values, densest first: 1, 2,
+// 5 ticks (or the decades) over a wide stretch; round linear steps over a
+// narrow one (under a factor 5), where a log axis would have no tick.
+std::vector<meter::Axis> FrequencyAxes(double lo, double hi)
+{
+    using meter::LogTicks;
+    if (hi >= 5 * lo)
+        return {Log10Of(meter::LogAxis(lo, hi, LogTicks::OneTwoFive)), Log10Of(meter::LogAxis(lo, hi, LogTicks::Decades))};
+    std::vector<meter::Axis> axes;
+    for (int steps : {6, 3, 1}) {
+        meter::Axis a;
+        a.lo = lo;
+        a.hi = hi;
+        const double step = meter::AxisStep(hi - lo, steps);
+        const double first = std::ceil(lo / step - 1e-9);
+        for (int k = 0; k <= steps + 1; ++k) {
+            const double t = (first + k) * step;
+            if (t > hi * (1 + 1e-12))
+                break;
+            a.ticks.push_back(t);
+            a.labels.push_back(meter::TickLabel(t, step));
+        }
+        if (a.ticks.size() < 2) {  // the ends, a decimal finer
+            a.ticks = {lo, hi};
+            a.labels = {meter::TickLabel(lo, step / 10), meter::TickLabel(hi, step / 10)};
+        }
+        axes.push_back(Log10Of(a));
+    }
+    return axes;
+}
+
+// The lines' labels of a spectrum chart, laid out again whenever the plot
+// moves: items of the chart drawn over its series, the key (when the texts
+// find no room) in a corner of the plot on a white ground.
+class LineLabels : public QObject {
+public:
+    static constexpr double kMarker = 3.5, kGap = 2, kKeyPad = 3;
+    static constexpr double kSmallestKeyPoints = 6;  // the key's type shrinks to this at most
+    struct Entry {
+        SpectrumLine line;
+        double x = 0, y = 0;  // on the axes
+        QString text, number;
+        QColor colour;
+        QGraphicsSimpleTextItem* label = nullptr;
+        QGraphicsLineItem* leader = nullptr;
+        QGraphicsSimpleTextItem* key = nullptr;
+        QGraphicsRectItem* frame = nullptr;
+        QPointF point;  // on the chart
+        bool shown = false;
+    };
+
+    LineLabels(QChart* chart, QCategoryAxis* x, QCategoryAxis* y, std::vector<Entry> entries)
+        : QObject(chart), x_(x), y_(y), entries_(std::move(entries))
+    {
+        setObjectName(QStringLiteral("spectrumLineLabels"));
+        font_ = x->labelsFont();
+        measure_.setFont(font_);
+        keyBack_ = new QGraphicsRectItem(chart);
+        keyBack_->setBrush(QColor(255, 255, 255, 230));
+        keyBack_->setPen(QPen(QColor(160, 160, 160), 0.8));
+        keyBack_->setZValue(kZ);
+        keyBack_->setVisible(false);
+        for (Entry& e : entries_) {
+            e.frame = new QGraphicsRectItem(chart);
+            e.frame->setVisible(false);
+            e.frame->setZValue(kZ);
+            e.label = new QGraphicsSimpleTextItem(chart);
+            e.label->setFont(font_);
+            e.label->setBrush(e.colour.darker(130));
+            e.label->setZValue(kZ + 1);
+            e.leader = new QGraphicsLineItem(chart);
+            e.leader->setPen(QPen(e.colour.lighter(130), 0.8));
+            e.leader->setZValue(kZ);
+            e.key = new QGraphicsSimpleTextItem(chart);
+            e.key->setFont(font_);
+            e.key->setBrush(e.colour.darker(130));
+            e.key->setZValue(kZ + 1);
+        }
+        QObject::connect(chart, &QChart::plotAreaChanged, this, [this](const QRectF& plot) { Place(plot); });
+    }
+
+    void Place(const QRectF& plot)
+    {
+        if (!(plot.width() > 0 && plot.height() > 0)) {  // not laid out yet
+            for (Entry& e : entries_) {
+                e.label->setVisible(false);
+                e.leader->setVisible(false);
+                e.key->setVisible(false);
+                e.shown = false;
+            }
+            keyBack_->setVisible(false);
+            return;
+        }
+        // The labels laid out in the plot; failing that, numbers, and the
+        // key in a corner over no marker, in smaller type where it finds no
+        // room.
+        std::vector<meter::LabelRequest> requests = Requests(plot, false);
+        meter::LabelLayout layout = meter::LayOutLabels(requests, Box(plot), kMarker, kGap);
+        meter::KeyLayout key;
+        meter::Box keyBox;
+        bool keyShown = false;
+        const bool numbered = layout.numbered;
+        if (numbered) {
+            std::vector<meter::Box> markers;
+            for (const meter::LabelRequest& r : requests)
+                markers.push_back({r.x - kMarker, r.y - kMarker, 2 * kMarker, 2 * kMarker});
+            QFont keyFont = font_;
+            for (;;) {
+                measure_.setFont(keyFont);
+                std::vector<double> widths;
+                for (const Entry& e : entries_)
+                    widths.push_back(Size(KeyText(e)).width());
+                key = meter::LayOutKey(widths, Size(QStringLiteral("0")).height(), plot.height() - 2 * kKeyPad);
+                keyShown = meter::FreePlace(Box(plot), key.width + 2 * kKeyPad, key.height + 2 * kKeyPad, markers, kGap,
+                                            keyBox);
+                const double points = keyFont.pointSizeF();
+                if (keyShown || !(points > kSmallestKeyPoints))
+                    break;
+                keyFont.setPointSizeF(std::max(kSmallestKeyPoints, points * 0.85));
+            }
+            measure_.setFont(font_);
+            if (!keyShown)  // a chart a few words wide: the key where it least hides
+                keyBox = {plot.left(), plot.top(), key.width + 2 * kKeyPad, key.height + 2 * kKeyPad};
+            for (Entry& e : entries_)
+                e.key->setFont(keyFont);
+            requests = Requests(plot, true);
+            layout = meter::LayOutLabels(requests, Box(plot), kMarker, kGap, {keyBox});
+        }
+        keyBack_->setVisible(numbered);
+        keyBack_->setRect(keyBox.left, keyBox.top, keyBox.width, keyBox.height);
+        for (size_t i = 0; i < entries_.size(); ++i) {
+            Entry& e = entries_[i];
+            const meter::LabelPlace& p = layout.places[i];
+            e.point = QPointF(requests[i].x, requests[i].y);
+            e.shown = p.shown;
+            e.label->setVisible(p.shown);
+            e.leader->setVisible(p.shown && p.leader);
+            e.label->setText(numbered ? e.number : e.text);
+            e.label->setPos(p.box.left, p.box.top);
+            if (p.leader) {
+                // From the marker's edge to the label.
+                const QPointF to(p.leaderX, p.leaderY);
+                const QPointF d = to - e.point;
+                const double length = std::hypot(d.x(), d.y());
+                e.leader->setLine(QLineF(length > kMarker ? e.point + d * (kMarker / length) : e.point, to));
+            }
+            e.key->setVisible(numbered);
+            if (numbered) {
+                e.key->setText(KeyText(e));
+                e.key->setPos(keyBox.left + kKeyPad + key.lines[i].left, keyBox.top + kKeyPad + key.lines[i].top);
+            }
+            e.frame->setRect(QRectF(p.box.left - 1, p.box.top, p.box.width + 2, p.box.height));
+        }
+    }
+
+    std::optional<SpectrumLine> At(const QPointF& at) const
+    {
+        for (const Entry& e : entries_) {
+            if (QLineF(at, e.point).length() <= kMarker + 3)
+                return e.line;
+            if (e.shown && e.label->isVisible() && e.label->mapRectToParent(e.label->boundingRect()).contains(at))
+                return e.line;
+            if (e.key->isVisible() && e.key->mapRectToParent(e.key->boundingRect()).contains(at))
+                return e.line;
+        }
+        return std::nullopt;
+    }
+
+    void Mark(const std::vector<std::pair<SpectrumLine, QColor>>& marked)
+    {
+        for (Entry& e : entries_) {
+            e.frame->setVisible(false);
+            for (const auto& [line, colour] : marked)
+                if (line == e.line) {
+                    QColor fill = colour;
+                    fill.setAlpha(60);
+                    e.frame->setPen(QPen(colour, 1.2));
+                    e.frame->setBrush(fill);
+                    e.frame->setVisible(true);
+                }
+        }
+    }
+
+private:
+    static constexpr double kZ = 50;
+
+    static meter::Box Box(const QRectF& r) { return {r.left(), r.top(), r.width(), r.height()}; }
+    static QString KeyText(const Entry& e) { return e.number + QStringLiteral("  ") + e.text; }
+
+    // A text's size as the chart's text items draw it.
+    QSizeF Size(const QString& text)
+    {
+        measure_.setText(text);
+        return measure_.boundingRect().size();
+    }
+
+    std::vector<meter::LabelRequest> Requests(const QRectF& plot, bool numbers)
+    {
+        std::vector<meter::LabelRequest> requests;
+        const double xs = x_->max() - x_->min(), ys = y_->max() - y_->min();
+        for (const Entry& e : entries_) {
+            meter::LabelRequest r;
+            r.x = plot.left() + (e.x - x_->min()) / xs * plot.width();
+            r.y = plot.bottom() - (e.y - y_->min()) / ys * plot.height();
+            const QSizeF text = Size(e.text), number = Size(e.number);
+            r.height = std::max(text.height(), number.height());
+            r.numberWidth = number.width();
+            r.width = numbers ? r.numberWidth : text.width();
+            requests.push_back(r);
+        }
+        return requests;
+    }
+
+    QCategoryAxis *x_, *y_;
+    std::vector<Entry> entries_;
+    QFont font_;
+    QGraphicsSimpleTextItem measure_;
+    QGraphicsRectItem* keyBack_ = nullptr;
+};
+
+LineLabels* LabelsOf(QChart* chart)
+{
+    return chart ? dynamic_cast<LineLabels*>(chart->findChild<QObject*>(QStringLiteral("spectrumLineLabels"),
+                                                                         Qt::FindDirectChildrenOnly))
+                 : nullptr;
+}
+
+QChart* SpectrumView(const meter::MeterResult& r, const SpectrumOptions& options)
 {
     QChart* chart = NewChart(QStringLiteral("Spectrum of the deviation, lines named by part"), r);
-    double top = 0;
-    for (const meter::ChannelFigures& c : r.channels)
+    // The stretch shown: within the meter's band, at least 1 % wide.
+    const auto within = [](double v, double fallback) {
+        return std::isfinite(v) ? std::clamp(v, kLowestHz, kHighestHz) : fallback;
+    };
+    double lo = within(options.lowHz, kLowestHz), hi = within(options.highHz, kHighestHz);
+    if (lo > hi)
+        std::swap(lo, hi);
+    if (hi < lo * 1.01) {
+        hi = std::min(kHighestHz, lo * 1.01);
+        lo = hi / 1.01;
+    }
+    const bool db = options.decibels;
+    const auto level = [db](double percent) { return db ? 20 * std::log10(std::max(percent, 1e-12)) : percent; };
+    const auto shown = [lo, hi](double hz) { return hz >= lo * (1 - 1e-9) && hz <= hi * (1 + 1e-9); };
+    double top = -INFINITY, least = INFINITY;
+    for (const meter::ChannelFigures& c : r.channels) {
         for (size_t k = 0; k < c.spectrumHz.size(); ++k)
-            if (c.spectrumHz[k] >= kLowestHz)
-                top = std::max(top, c.spectrumPercent[k]);
-    using meter::LogTicks;
-    const std::vector<meter::Axis> frequencies = {Log10Of(meter::LogAxis(kLowestHz, kHighestHz, LogTicks::OneTwoFive)),
-                                                  Log10Of(meter::LogAxis(kLowestHz, kHighestHz, LogTicks::Decades))};
+            if (shown(c.spectrumHz[k]) && std::isfinite(c.spectrumPercent[k])) {
+                top = std::max(top, level(c.spectrumPercent[k]));
+                least = std::min(least, level(c.spectrumPercent[k]));
+            }
+        for (const meter::ModulationLine& m : c.modulation)
+            if (shown(m.hz) && std::isfinite(m.percent))
+                top = std::max(top, level(m.percent));
+    }
+    meter::Axis levels;
+    if (db) {
+        // Down to 80 dB under the top at most: the noise floor, not the
+        // rounding of a bin to nothing.
+        if (!std::isfinite(top))
+            top = least = -60;
+        levels = meter::LinearAxis(std::max(least, top - 80), top + 3, 5);
+    } else {
+        levels = meter::LinearAxis(0, std::max(std::isfinite(top) ? top * 1.15 : 0, 0.001), 5);
+    }
+    const std::vector<meter::Axis> frequencies = FrequencyAxes(lo, hi);
     QCategoryAxis* x = NewAxis(frequencies.front(), QStringLiteral("Modulation frequency (Hz)"));
-    QCategoryAxis* y = NewAxis(meter::LinearAxis(0, std::max(top * 1.15, 0.001), 5), QStringLiteral("Peak (%)"));
+    QCategoryAxis* y = NewAxis(levels, db ? QStringLiteral("Peak (dB re 1 %)") : QStringLiteral("Peak (%)"));
     KeepLabelsWhole(chart, x, frequencies);
     chart->addAxis(x, Qt::AlignBottom);
     chart->addAxis(y, Qt::AlignLeft);
+    const auto onAxis = [&](double percent) { return std::max(level(percent), levels.lo); };
+    std::vector<LineLabels::Entry> entries;
     for (size_t i = 0; i < r.channels.size(); ++i) {
         const meter::ChannelFigures& c = r.channels[i];
         auto* line = new QLineSeries;
         line->setName(ChannelName(c));
         line->setPen(QPen(ColourOf(i), 1.4));
-        for (size_t k = 0; k < c.spectrumHz.size(); ++k)
-            if (c.spectrumHz[k] >= kLowestHz)
-                Append(line, std::log10(c.spectrumHz[k]), c.spectrumPercent[k]);
-        Attach(chart, line, x, y);
-        // Each line's label at its peak: a one-point series whose label is the text.
-        for (const meter::ModulationLine& m : c.modulation) {
-            if (m.hz < kLowestHz)
-                continue;
-            auto* peak = new QScatterSeries;
-            peak->setMarkerSize(6);
-            peak->setColor(ColourOf(i));
-            peak->setBorderColor(ColourOf(i));
-            // At the top of the spectrum's lobe (five bins), where the eye finds the peak.
-            const double bin = c.spectrumHz.size() > 1 ? c.spectrumHz[1] - c.spectrumHz[0] : 1;
-            double at = 0;
-            for (size_t k = 0; k < c.spectrumHz.size(); ++k)
-                if (std::abs(c.spectrumHz[k] - m.hz) <= 2.5 * bin)
-                    at = std::max(at, c.spectrumPercent[k]);
-            Append(peak, std::log10(m.hz), at > 0 ? at : m.percent);
-            const std::string label = m.label ? " " + *m.label : c.parts.empty() ? "" : " (no part)";
-            peak->setPointLabelsFormat(QStringLiteral("%1 Hz%2").arg(Fixed(m.hz, 2), QString::fromStdString(label)));
-            peak->setPointLabelsVisible(true);
-            peak->setPointLabelsClipping(false);
-            peak->setPointLabelsColor(ColourOf(i).darker(130));
-            Attach(chart, peak, x, y);
-            HideFromLegend(chart, peak);
+        // The bins shown and one beyond each end, so that the curve reaches the plot's edges.
+        for (size_t k = 0; k < c.spectrumHz.size(); ++k) {
+            const bool near = (k + 1 < c.spectrumHz.size() && shown(c.spectrumHz[k + 1])) ||
+                              (k > 0 && shown(c.spectrumHz[k - 1]));
+            if (c.spectrumHz[k] > 0 && (shown(c.spectrumHz[k]) || near))
+                Append(line, std::log10(c.spectrumHz[k]), onAxis(c.spectrumPercent[k]));
         }
+        Attach(chart, line, x, y);
+        // Each line's marker at its own level, its label laid out by LineLabels.
+        auto* peaks = new QScatterSeries;
+        peaks->setMarkerSize(2 * LineLabels::kMarker);
+        peaks->setColor(ColourOf(i));
+        peaks->setBorderColor(ColourOf(i));
+        for (const meter::ModulationLine& m : c.modulation) {
+            if (!shown(m.hz) || !std::isfinite(m.percent))
+                continue;
+            LineLabels::Entry e;
+            e.line = {i, m.hz};
+            e.x = std::log10(m.hz);
+            e.y = onAxis(m.percent);
+            Append(peaks, e.x, e.y);
+            const std::string part = m.label ? " " + *m.label : c.parts.empty() ? "" : " (no part)";
+            e.text = QStringLiteral("%1 Hz%2").arg(Fixed(m.hz, 2), QString::fromStdString(part));
+            e.number = QString::number(entries.size() + 1);
+            e.colour = ColourOf(i);
+            entries.push_back(e);
+        }
+        Attach(chart, peaks, x, y);
+        HideFromLegend(chart, peaks);
     }
+    // The strongest lines first: they keep the places by their markers.
+    std::vector<size_t> order(entries.size());
+    std::iota(order.begin(), order.end(), size_t{0});
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return entries[a].y > entries[b].y; });
+    std::vector<LineLabels::Entry> sorted;
+    for (size_t k : order) {
+        sorted.push_back(entries[k]);
+        sorted.back().number = QString::number(sorted.size());
+    }
+    new LineLabels(chart, x, y, std::move(sorted));
     return chart;
 }
 
@@ -533,13 +807,27 @@ QChart* NewMeterView(MeterView v, const meter::MeterResult& r)
     case MeterView::Zoom:
         return ZoomView(r);
     case MeterView::Spectrum:
-        return SpectrumView(r);
+        return SpectrumView(r, {});
     case MeterView::Histogram:
         return HistogramView(r);
     case MeterView::Polar:
         return PolarView(r);
     }
     return nullptr;
+}
+
+QChart* NewSpectrumView(const meter::MeterResult& r, const SpectrumOptions& options) { return SpectrumView(r, options); }
+
+std::optional<SpectrumLine> SpectrumLineAt(QChart* chart, const QPointF& chartPos)
+{
+    const LineLabels* labels = LabelsOf(chart);
+    return labels ? labels->At(chartPos) : std::nullopt;
+}
+
+void MarkSpectrumLines(QChart* chart, const std::vector<std::pair<SpectrumLine, QColor>>& marked)
+{
+    if (LineLabels* labels = LabelsOf(chart))
+        labels->Mark(marked);
 }
 
 QStringList TitleLines(const meter::MeterResult& r, const QString& fileName)

@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QColor>
+#include <QPointF>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -59,6 +60,30 @@ QString ViewName(MeterView v);
 // A new chart of the view for every channel of a run (the caller owns it).
 QChart* NewMeterView(MeterView v, const meter::MeterResult& r);
 
+// The spectrum's scale: the peak deviation in percent or in dB re 1 %, and
+// the stretch of modulation frequencies shown.
+inline constexpr double kSpectrumLowestHz = 0.2, kSpectrumHighestHz = 200;
+struct SpectrumOptions {
+    bool decibels = false;
+    double lowHz = kSpectrumLowestHz, highHz = kSpectrumHighestHz;
+};
+// The spectrum with each listed line's marker at its own level and its
+// label laid out beside it (meter/LabelLayout.h): staggered with a leader
+// line where lines crowd, numbers and a key beside the plot where the
+// texts find no room.
+QChart* NewSpectrumView(const meter::MeterResult& r, const SpectrumOptions& options = {});
+
+// A listed line of a spectrum chart: its channel's index in the run and its frequency.
+struct SpectrumLine {
+    size_t channelIndex = 0;
+    double hz = 0;
+    bool operator==(const SpectrumLine&) const = default;
+};
+// The line whose marker or label lies at `chartPos` (in the chart's own
+// coordinates), if any.
+std::optional<SpectrumLine> SpectrumLineAt(QChart* chart, const QPointF& chartPos);
+// Marks these lines' labels (as chosen, each with a frame of its colour).
+void MarkSpectrumLines(QChart* chart, const std::vector<std::pair<SpectrumLine, QColor>>& marked);
 // The deviation of a span of the run, for the dialog's explorer: each
 // channel's band (least to greatest) and mean line from its whole track,
 // the weighted deviation thin, the +-two-sigma lines dashed, the selected

@@ -394,9 +394,9 @@ TEST(MeterPlots, HistogramGivesTheShareOfTheTimeInPercent)
     EXPECT_DOUBLE_EQ(top, 60);
 }
 
-// Each line's label sits at the top of its own lobe of the spectrum (five
-// bins), not on a taller neighbour's: lines at 4 and 4.4 Hz, bins of 0.05 Hz.
-TEST(MeterPlots, LineLabelsSitOnTheirOwnLobes)
+// Each line's marker sits at its own level, not on a taller neighbour's
+// lobe: lines at 4 and 4.4 Hz, bins of 0.05 Hz.
+TEST(MeterPlots, LineMarkersSitAtTheirOwnLevels)
 {
     meter::MeterResult r;
     r.ok = true;
@@ -411,15 +411,16 @@ TEST(MeterPlots, LineLabelsSitOnTheirOwnLobes)
     }
     c.modulation = {{4, 0.98}, {4.4, 0.098}};
     std::unique_ptr<QChart> chart(NewMeterView(MeterView::Spectrum, r));
-    std::vector<QPointF> labels;
+    std::vector<QPointF> markers;
     for (QAbstractSeries* s : chart->series())
         if (auto* scatter = qobject_cast<QScatterSeries*>(s))
-            labels.push_back(scatter->points().front());
-    ASSERT_EQ(labels.size(), 2u);
-    EXPECT_DOUBLE_EQ(labels[0].x(), std::log10(4.0));
-    EXPECT_DOUBLE_EQ(labels[0].y(), 1);
-    EXPECT_DOUBLE_EQ(labels[1].x(), std::log10(4.4));
-    EXPECT_DOUBLE_EQ(labels[1].y(), 0.1);
+            for (const QPointF& p : scatter->points())
+                markers.push_back(p);
+    ASSERT_EQ(markers.size(), 2u);
+    EXPECT_DOUBLE_EQ(markers[0].x(), std::log10(4.0));
+    EXPECT_DOUBLE_EQ(markers[0].y(), 0.98);
+    EXPECT_DOUBLE_EQ(markers[1].x(), std::log10(4.4));
+    EXPECT_DOUBLE_EQ(markers[1].y(), 0.098);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "app/DeviationView.h"
 #include "app/MeterDialog.h"
+#include "app/SpectrumPage.h"
 
 #include <QComboBox>
 #include <QPushButton>
@@ -133,6 +134,53 @@ TEST_F(MeterExplore, DeviationZoomsPansAndReadsUnderTheMouse)
         EXPECT_NEAR(m.captured(1).toDouble(), 7, 0.05);
         EXPECT_LE(std::abs(m.captured(2).toDouble()), 0.0505);
         EXPECT_LE(std::abs(m.captured(3).toDouble()), 0.0505);
+        dlg.CancelButton()->click();
+    };
+    Frame()->CommandAction(ID_STANDARDSWF)->trigger();
+    EXPECT_TRUE(shown);
+}
+
+// A line clicked on the spectrum lays its component alone over both
+// deviation views, in the line's colour, until it is clicked again: the
+// tone's 4 Hz swing of 0.05 % peak.
+TEST_F(MeterExplore, ClickedLineOverlaysItsComponent)
+{
+    const std::string path = (dir.Path() / "deck.wav").string();
+    ASSERT_TRUE(WriteDeck(path, 40, 0));
+    Start({QString::fromStdString(path)});
+    bool shown = false;
+    app->meterDialogHook = [&](CMeterDialog& dlg) {
+        shown = true;
+        dlg.show();
+        QTRY_VERIFY_WITH_TIMEOUT(dlg.Finished(), 60000);
+        ASSERT_TRUE(dlg.Result().ok) << dlg.Result().message;
+        ASSERT_FALSE(dlg.Result().channels.at(0).modulation.empty());
+        const double hz = dlg.Result().channels[0].modulation[0].hz;
+        EXPECT_NEAR(hz, 4, 0.05);
+        auto* page = dlg.findChild<SpectrumPage*>();
+        ASSERT_TRUE(page);
+        const int key = CMeterDialog::ComponentKey(0, hz);
+        page->Toggle({0, hz});
+        for (const QString tab : {"Deviation", "Zoom"}) {
+            CDeviationExplorer* e = ExplorerOn(dlg, tab);
+            ASSERT_TRUE(e);
+            const DeviationOverlay* o = e->Overlay(key);
+            ASSERT_TRUE(o) << tab.toStdString();
+            EXPECT_EQ(o->colour, page->ChosenLines().at(0).colour);
+            // Away from the ends (the filters' settling), the band's edges are the swing's peaks.
+            const size_t from = static_cast<size_t>(10 / o->bucketSeconds), to = static_cast<size_t>(30 / o->bucketSeconds);
+            ASSERT_GT(o->max.size(), to);
+            float top = 0, bottom = 0;
+            for (size_t b = from; b < to; ++b) {
+                top = std::max(top, o->max[b]);
+                bottom = std::min(bottom, o->min[b]);
+            }
+            EXPECT_NEAR(top, 0.05, 0.0025) << tab.toStdString();
+            EXPECT_NEAR(bottom, -0.05, 0.0025) << tab.toStdString();
+        }
+        page->Toggle({0, hz});
+        for (const QString tab : {"Deviation", "Zoom"})
+            EXPECT_FALSE(ExplorerOn(dlg, tab)->Overlay(key)) << tab.toStdString();
         dlg.CancelButton()->click();
     };
     Frame()->CommandAction(ID_STANDARDSWF)->trigger();
