@@ -1,5 +1,7 @@
 #include "app/MeterDialog.h"
 
+#include "app/PolarPage.h"
+
 #include "platform/MeterReport.h"
 #include "platform/MeterViews.h"
 
@@ -297,6 +299,10 @@ void CMeterDialog::ShowResult()
     int at = 0;
     tabs_->insertTab(at++, scroll, QStringLiteral("Figures"));
     for (MeterView v : kMeterViews) {
+        if (v == MeterView::Polar) {  // a page with the view's choices
+            tabs_->insertTab(at++, new PolarPage(result_), ViewName(v));
+            continue;
+        }
         auto* view = new QChartView(NewMeterView(v, result_));
         view->setRenderHint(QPainter::Antialiasing);
         view->setMinimumSize(200, 150);
