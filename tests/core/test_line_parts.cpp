@@ -205,6 +205,34 @@ TEST(LineMatch, SpeedSuggestionsAndMatchesByRate)
     }
 }
 
+// A faint line in noise, over seeds: its frequency scatters about the
+// tone's by about the sigma the uncertainty is three of (the bound is
+// the centroid's, so the scatter may be smaller, never much larger), and
+// never beyond the uncertainty.
+TEST_F(LineParts, UncertaintyCoversTheScatterInNoise)
+{
+    double squares = 0, sigmas = 0;
+    int n = 0;
+    for (unsigned seed = 1; seed <= 8; ++seed) {
+        Signal s;
+        s.carrier = 3150;
+        s.lines = {{3.3, 0.00002}};
+        s.noise = NoiseUnder(0.5, 20);
+        s.seed = seed;
+        const meter::MeterResult r = Measure(s, 8000, 30);
+        ASSERT_TRUE(r.ok) << r.message;
+        const meter::ModulationLine* m = LineNear(r.channels[0], 3.3);
+        ASSERT_TRUE(m) << seed;
+        EXPECT_LE(std::abs(m->hz - 3.3), m->hzUncertainty) << seed;
+        squares += (m->hz - 3.3) * (m->hz - 3.3);
+        sigmas += m->hzUncertainty / 3;
+        ++n;
+    }
+    const double rms = std::sqrt(squares / n), sigma = sigmas / n;
+    EXPECT_GT(rms, 0.3 * sigma);
+    EXPECT_LT(rms, 1.5 * sigma);
+}
+
 // The polar view's stretch: ten revolutions of a platter, 1 to 10 drawn.
 meter::ChannelFigures TrackOf(double revolutionHz, double seconds, const std::vector<std::pair<double, double>>& tones)
 {
