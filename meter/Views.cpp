@@ -26,12 +26,12 @@ size_t BinOf(double x, size_t n)
 
 // A second-order Butterworth low-pass (the bilinear transform, its corner
 // prewarped) run forwards then backwards, each pass starting settled at
-// its first input, so that a steady start rings not. A corner at or above
-// half the rate leaves x as it is.
-void LowPassBothWays(std::vector<double>& x, double rate, double cutHz)
+// its first input, so that a steady start does not ring. A corner at or
+// above half the rate leaves x as it is (false).
+bool LowPassBothWays(std::vector<double>& x, double rate, double cutHz)
 {
     if (x.empty() || !(cutHz > 0) || !(cutHz < rate / 2))
-        return;
+        return false;
     const double k = std::tan(std::numbers::pi * cutHz / rate), root2 = std::numbers::sqrt2;
     const double norm = 1 / (1 + root2 * k + k * k);
     const double b0 = k * k * norm, b1 = 2 * b0, b2 = b0;
@@ -47,6 +47,7 @@ void LowPassBothWays(std::vector<double>& x, double rate, double cutHz)
     };
     pass(x.begin(), x.end());
     pass(x.rbegin(), x.rend());
+    return true;
 }
 
 }  // namespace
@@ -150,10 +151,8 @@ PolarView MakePolar(const ChannelFigures& c, int revolutions, double lowPassHz)
     const double whole = std::floor((t.back() + 1.5 * step) * c.revolutionHz) - first;
     const double end = first + std::clamp(std::min(whole, static_cast<double>(revolutions)), 1.0,
                                           static_cast<double>(kMostPolarRevolutions));
-    if (lowPassHz > 0 && step > 0) {
-        LowPassBothWays(d, 1 / step, lowPassHz);
+    if (step > 0 && LowPassBothWays(d, 1 / step, lowPassHz))
         v.lowPassHz = lowPassHz;
-    }
     size_t shown = 0;
     double mean = 0;
     while (shown < t.size() && t[shown] * c.revolutionHz < end)

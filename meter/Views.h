@@ -74,7 +74,8 @@ private:
 // revolution draws a circle moved off the centre. With lowPassHz above 0
 // the deviation first goes through a second-order Butterworth low-pass
 // run forwards and backwards: no delay, and a gain of
-// 1 / (1 + (tan(pi f / rate) / tan(pi lowPassHz / rate))^4) at f.
+// 1 / (1 + (tan(pi f / rate) / tan(pi lowPassHz / rate))^4) at f (rate:
+// the track's points a second; a low-pass at or above half of it is none).
 struct PolarView {
     double base = 0;      // the radius of 0 %
     double ringStep = 0;  // percent between the rings drawn: the deviation stays within two rings of 0 %

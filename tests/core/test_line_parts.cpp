@@ -318,6 +318,10 @@ TEST(PolarRevolutions, LowPassAttenuatesAsItsFilterShould)
         for (size_t k = 0; k < off.radius[t].size(); ++k)
             most = std::max(most, std::abs(off.radius[t][k] - on.radius[t][k] - (off.base - on.base)));
     EXPECT_GT(most, 0.9 * fastPeak);
+    // A corner above half the 500 points a second has nothing to remove.
+    const meter::PolarView above = meter::MakePolar(track, 10, 300);
+    EXPECT_EQ(above.lowPassHz, 0);
+    EXPECT_EQ(above.radius, off.radius);
 }
 
 }  // namespace
