@@ -192,6 +192,7 @@ TEST(LineMatch, SpeedSuggestionsAndMatchesByRate)
         {1.503, 0.005, platter, "platter x3", 0.003}, {1.497, 0.005, platter, "platter x3", -0.003},
         {1.506, 0.005, platter, nullptr, 0},          {0.2, 0.001, reel, "reel x1", 0},
         {0.302, 0.003, reel, "reel x1", 0.002},       {0.095, 0.003, reel, nullptr, 0},
+        {5.0, 0.005, platter, "platter x10", 0},      {5.5, 0.005, platter, nullptr, 0},  // to the 10th only
     };
     for (const auto& c : matches) {
         const auto m = meter::MatchLine(c.hz, c.tolerance, {c.part});
@@ -203,6 +204,18 @@ TEST(LineMatch, SpeedSuggestionsAndMatchesByRate)
         EXPECT_EQ(m->label, c.label) << c.hz;
         EXPECT_NEAR(m->errorHz, c.error, 1e-12) << c.hz;
     }
+    // A direct drive's motor turns with its platter: the part listed first names the line.
+    meter::Transport direct;
+    direct.rpm = 33.333;
+    direct.driveRatio = 1;
+    const auto both = meter::MatchLine(33.333 / 60, 0.001, meter::PartRates(direct));
+    ASSERT_TRUE(both);
+    EXPECT_EQ(both->label, "platter x1");
+    // A reel's hub given without its full pack is no fault: the reel is not given.
+    meter::Transport hubOnly;
+    hubOnly.tapeSpeedCmS = 4.76;
+    hubOnly.reelMinMm = 50;
+    EXPECT_EQ(meter::TransportFault(hubOnly), "");
 }
 
 // A faint line in noise, over seeds: its frequency scatters about the
