@@ -372,8 +372,6 @@ QChart* NewPolarView(const meter::MeterResult& r, int revolutions, double lowPas
             step = views.back().ringStep;
         }
     }
-    if (!(base > 0))
-        drawn = 0;
     chart->setTitle(PolarTitle(r, drawn, lowPassHz));
     chart->legend()->setVisible(drawn > 0);
     if (drawn == 0)
