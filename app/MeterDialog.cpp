@@ -1,6 +1,7 @@
 #include "app/MeterDialog.h"
 
 #include "app/DeviationView.h"
+#include "app/PolarPage.h"
 #include "app/SpectrumPage.h"
 #include "meter/Component.h"
 #include "meter/Record.h"
@@ -462,6 +463,10 @@ void CMeterDialog::ShowResult()
                     e->ClearOverlay(ComponentKey(channel, hz));
             });
             tabs_->insertTab(at++, page, ViewName(v));
+            continue;
+        }
+        if (v == MeterView::Polar) {  // a page with the view's choices
+            tabs_->insertTab(at++, new PolarPage(result_), ViewName(v));
             continue;
         }
         auto* view = new QChartView(NewMeterView(v, result_));

@@ -155,7 +155,12 @@ MeterOutcome DescribeMeterResult(const meter::MeterResult& r)
                                         {"am_percent", Round(m.amPercent, 6)},
                                         {"am_fm_coherence", m.amFmCoherence
                                                                 ? nlohmann::ordered_json(Round(*m.amFmCoherence, 3))
-                                                                : nullptr}});
+                                                                : nullptr},
+                                        {"label_error_hz", m.labelErrorHz
+                                                               ? nlohmann::ordered_json(Round(*m.labelErrorHz, 6))
+                                                               : nullptr},
+                                        {"suggestion",
+                                         m.suggestion.empty() ? nullptr : nlohmann::ordered_json(m.suggestion)}});
         ch["band_high_hz"] = Round(c.bandHighHz, 3);
         ch["snr_db"] = c.snrDb ? nlohmann::ordered_json(Round(*c.snrDb, 2)) : nullptr;
         ch["noise_floor_percent"] = c.noiseFloorPercent ? nlohmann::ordered_json(Round(*c.noiseFloorPercent, 6)) : nullptr;

@@ -31,6 +31,13 @@ constexpr double kSameLineBins = 3, kLeakMargin = 4;
 // least 4 times (6 dB) over the mean beside it: a spectrum's own smooth
 // shape (a resonance's hump, a slope across the sides) is no line.
 constexpr double kLeastOverMean = 4;
+// A line's frequency uncertainty (CentroidUncertainty): three standard
+// deviations, the Hann window's noise bandwidth in bins, and the least
+// uncertainty in segment bins: the centroid of a lone line's five-bin lobe
+// lies within 0.002 bins of it (the lobe's power 2.5 bins out, which one
+// side leaves out, is 0.04 % of the lobe's), and a neighbour's leakage
+// moves it by as much again.
+constexpr double kUncertaintySigmas = 3, kHannNoiseBins = 1.5, kLeastUncertaintyBins = 0.01;
 
 // The continued fraction of the incomplete beta function (modified Lentz).
 double BetaFraction(double a, double b, double x)
@@ -176,6 +183,19 @@ double FExceeded(double dof1, double dof2, double chance)
     return std::exp(hi);
 }
 
+double CentroidUncertainty(double linePower, double noisePerBin, const LineBand& band)
+{
+    const double pad = std::max(1.0, band.padding);
+    const double segmentBin = band.binHz * pad;  // 1 / Ts
+    const double floor = kLeastUncertaintyBins * segmentBin;
+    if (!(noisePerBin > 0) || !(linePower > 0) || !(segmentBin > 0))
+        return floor;
+    const double perSegment = 2 * linePower / noisePerBin / pad;  // rho of one segment: A^2 Ts / N0
+    const double segments = std::max(1.0, band.dof / 2);
+    const double sigma = std::sqrt(3 * kHannNoiseBins / (perSegment * segments)) / std::numbers::pi * segmentBin;
+    return kUncertaintySigmas * sigma + floor;
+}
+
 std::vector<ModulationLine> FindLines(const std::vector<double>& power, const LineBand& band, size_t most, double share,
                                       double least, const std::function<double(double power, double hz)>& level)
 {
@@ -273,8 +293,11 @@ std::vector<ModulationLine> FindLines(const std::vector<double>& power, const Li
         }
         const double hz = moment / sum * band.binHz;
         const double percent = level(sum, hz);
-        if (percent >= least)
+        if (percent >= least) {
             peaks.push_back({{hz, percent}, p});
+            peaks.back().line.hzUncertainty =
+                CentroidUncertainty(sum - static_cast<double>(2 * h + 1) * mean, mean, band);
+        }
     }
     std::sort(peaks.begin(), peaks.end(), [](const Peak& a, const Peak& b) { return a.line.percent > b.line.percent; });
 

@@ -48,6 +48,21 @@ struct LineBand {
     size_t lowestBin = 3;    // in the segment's own bins (padding 1): below lie the mean's lobe
 };
 
+// How far a line's lobe centroid may lie from its true frequency (Hz).
+// A sinusoid of peak A in noise of one-sided density N0 over T seconds has
+// rho = A^2 T / N0, and no unbiased estimate of its frequency is more
+// precise than sigma = sqrt(3 / rho) / (pi T) (the Cramer-Rao bound for a
+// tone's frequency in white noise, 12 / ((2 pi)^2 eta N^3) in cycles per
+// sample, eta the per-sample SNR, written in Hz). The spectrum averages
+// K = nu / 2 independent segments of Ts = 1 / (bin x padding) seconds;
+// each gives rho_s = 2 (L / m) / padding, L the lobe's power above the
+// noise and m the noise's mean per bin, and the averaged lobe's centroid is
+// as precise as the mean of K segments' estimates: sigma = sqrt(3 B /
+// (rho_s K)) / (pi Ts), B = 1.5 the Hann window's noise bandwidth in bins
+// (its taper shortens the segment as much). The answer is three sigma
+// plus a hundredth of a segment's bin, the centroid's own bias.
+double CentroidUncertainty(double linePower, double noisePerBin, const LineBand& band);
+
 // The lines of `power` (bins 0 to n/2 of the averaged periodogram), at most
 // `most`, strongest first, each no weaker than `share` of the strongest;
 // `level` turns a lobe's power sum at a frequency into its peak deviation.

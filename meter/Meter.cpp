@@ -485,20 +485,25 @@ Streamed Stream(SoundReader& in, std::vector<Channel>& chans, const MeterProgres
 // The collector of the views' data for an analyser, fed by its sink.
 std::unique_ptr<TrackCollector> CollectViews(ChannelAnalyser& a, double referenceHz, const MeterSettings& settings)
 {
-    const double stretch = ZoomSeconds(RevolutionHz(PartRates(settings.transport)));
+    const double stretch = TrackSeconds(RevolutionHz(PartRates(settings.transport)));
     auto views = std::make_unique<TrackCollector>(referenceHz, a.SlowRate(), stretch, ChannelAnalyser::kSettleSeconds);
     a.SetSink([v = views.get()](double t, double dev, double weighted) { v->Add(t, dev, weighted); });
     return views;
 }
 
-// The transport's parts and the lines' labels; the resolution is the spectrum's bin.
+// The transport's parts and the lines' labels: a line takes a part's name
+// when it lies within its own frequency uncertainty of the part's harmonic,
+// and a line no part explains at a platter speed's rate suggests that speed.
 void LabelLines(ChannelFigures& f, const Transport& t)
 {
     f.parts = PartRates(t);
     f.revolutionHz = RevolutionHz(f.parts);
-    const double resolution = f.spectrumHz.size() > 1 ? f.spectrumHz[1] - f.spectrumHz[0] : 0.25;
-    for (ModulationLine& m : f.modulation)
-        m.label = LabelLine(m.hz, resolution, f.parts);
+    for (ModulationLine& m : f.modulation) {
+        const std::optional<LineMatch> match = MatchLine(m.hz, m.hzUncertainty, f.parts);
+        m.label = match ? std::optional(match->label) : std::nullopt;
+        m.labelErrorHz = match ? std::optional(match->errorHz) : std::nullopt;
+        m.suggestion = match ? std::string() : SuggestSpeed(m.hz, m.hzUncertainty).value_or("");
+    }
 }
 
 // A speed log's deviation through the same chain, as the frequency of a
@@ -1080,7 +1085,10 @@ std::vector<std::pair<std::string, std::string>> FigureLines(const ChannelFigure
         if (!lines.empty())
             lines += ", ";
         lines += FixedText(m.hz, 2) + " Hz " + FixedText(m.percent, 4) + " %";
-        lines += " (" + m.label.value_or("no part") + ", AM " + FixedText(m.amPercent, 3) + " %, coherence " +
+        lines += " (" + m.label.value_or("no part") +
+                 (m.labelErrorHz ? " " + FixedText(*m.labelErrorHz, 4, true) + " Hz" : std::string()) +
+                 (m.suggestion.empty() ? std::string() : "; " + m.suggestion) + ", AM " + FixedText(m.amPercent, 3) +
+                 " %, coherence " +
                  (m.amFmCoherence ? FixedText(*m.amFmCoherence, 2) : std::string("none")) + ")";
     }
     std::vector<std::pair<std::string, std::string>> out = {

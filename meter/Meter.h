@@ -40,7 +40,16 @@ struct ModulationLine {
     ModulationLine(double lineHz = 0, double linePercent = 0) : hz(lineHz), percent(linePercent) {}
     double hz = 0;
     double percent = 0;  // peak deviation of that line
+    // How far the line's frequency may lie from the true one: three standard
+    // deviations of the lobe's centroid at the line's own level over the noise
+    // beside it (meter/Lines.h), 0 when not measured.
+    double hzUncertainty = 0;
     std::optional<std::string> label;  // the transport's part it falls on ("platter x1")
+    std::optional<double> labelErrorHz;  // the line less the part's rate times the harmonic (0 within a range)
+    // A once-per-revolution rate of a platter speed the line lies at, for a
+    // line no part explains ("0.556 Hz: 33 1/3 rpm?"); nothing is applied.
+    // Empty: none.
+    std::string suggestion;
     double amPercent = 0;              // the tone's peak amplitude modulation at that rate
     // 0 to 1: how closely the level moves with the speed there; none where
     // the AM is no more than the recording's noise gives (or not measured).

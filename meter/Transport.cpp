@@ -100,13 +100,21 @@ std::vector<PartRate> PartRates(const Transport& t)
 
 std::optional<std::string> LabelLine(double hz, double toleranceHz, const std::vector<PartRate>& parts)
 {
+    if (auto m = MatchLine(hz, toleranceHz, parts))
+        return m->label;
+    return std::nullopt;
+}
+
+std::optional<LineMatch> MatchLine(double hz, double toleranceHz, const std::vector<PartRate>& parts)
+{
     const PartRate* best = nullptr;
     int bestHarmonic = 0;
-    double bestDistance = 0;
+    double bestDistance = 0, bestError = 0;
     for (const PartRate& p : parts) {
         for (int n = 1; n <= kHighestHarmonic; ++n) {
             const double lo = n * p.hz, hi = n * p.hzHigh;
-            const double distance = hz < lo ? lo - hz : hz > hi ? hz - hi : 0;
+            const double error = hz < lo ? hz - lo : hz > hi ? hz - hi : 0;
+            const double distance = std::abs(error);
             if (distance > toleranceHz)
                 continue;
             const bool range = p.hzHigh > p.hz;
@@ -118,6 +126,7 @@ std::optional<std::string> LabelLine(double hz, double toleranceHz, const std::v
                 best = &p;
                 bestHarmonic = n;
                 bestDistance = distance;
+                bestError = error;
             }
             break;  // a higher harmonic of the same part explains no better
         }
@@ -125,8 +134,32 @@ std::optional<std::string> LabelLine(double hz, double toleranceHz, const std::v
     if (!best)
         return std::nullopt;
     if (!best->rotating && bestHarmonic == 1)
-        return best->name;
-    return best->name + " x" + std::to_string(bestHarmonic);
+        return LineMatch{best->name, bestError};
+    return LineMatch{best->name + " x" + std::to_string(bestHarmonic), bestError};
+}
+
+std::optional<std::string> SuggestSpeed(double hz, double toleranceHz)
+{
+    struct Speed {
+        double rpm;
+        const char* name;
+    };
+    static constexpr Speed kSpeeds[] = {
+        {50.0 / 3, "16 2/3 rpm"}, {22.5, "22 1/2 rpm"}, {100.0 / 3, "33 1/3 rpm"}, {45, "45 rpm"}, {78, "78 rpm"}};
+    const Speed* nearest = nullptr;
+    double distance = 0;
+    for (const Speed& s : kSpeeds) {
+        const double d = std::abs(hz - s.rpm / 60);
+        if (d <= toleranceHz && (!nearest || d < distance)) {
+            nearest = &s;
+            distance = d;
+        }
+    }
+    if (!nearest)
+        return std::nullopt;
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.3f Hz: %s?", hz, nearest->name);
+    return std::string(buf);
 }
 
 double RevolutionHz(const std::vector<PartRate>& parts)

@@ -77,6 +77,20 @@ inline constexpr int kHighestHarmonic = 10;
 // single rate over a range, then the nearer. Empty when nothing explains it.
 std::optional<std::string> LabelLine(double hz, double toleranceHz, const std::vector<PartRate>& parts);
 
+// The same with how far the line lies from the part's rate times the
+// harmonic (Hz, the line less that; 0 within a range's span).
+struct LineMatch {
+    std::string label;
+    double errorHz = 0;
+};
+std::optional<LineMatch> MatchLine(double hz, double toleranceHz, const std::vector<PartRate>& parts);
+
+// The platter speed whose once-per-revolution rate lies within toleranceHz
+// of hz, the nearest of 16 2/3, 22 1/2, 33 1/3, 45 and 78 rpm, as the
+// suggestion a line no part explains gets: "0.556 Hz: 33 1/3 rpm?". Empty
+// when none does.
+std::optional<std::string> SuggestSpeed(double hz, double toleranceHz);
+
 // The rate of one revolution for the polar view: the slowest single-rate
 // part; 0 when there is none.
 double RevolutionHz(const std::vector<PartRate>& parts);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 namespace tarvo::meter {
 
@@ -14,7 +15,6 @@ constexpr double kFineRangePercent = 5;     // the fine histogram covers +-5 % o
 constexpr size_t kFineBins = 20000;
 constexpr size_t kHistogramBins = 41;
 constexpr double kMostRevolutionHz = 1000;  // far above any platter or capstan; a faster rate draws no polar plot
-constexpr size_t kMostTurns = 16;           // the stretch holds four revolutions and a part
 
 // The bin of x among n, the ends taking what lies beyond them (a NaN the first).
 size_t BinOf(double x, size_t n)
@@ -24,12 +24,47 @@ size_t BinOf(double x, size_t n)
     return x < static_cast<double>(n - 1) ? static_cast<size_t>(x) : n - 1;
 }
 
+// A second-order Butterworth low-pass (the bilinear transform, its corner
+// prewarped) run forwards then backwards, each pass starting settled at
+// its first input, so that a steady start does not ring. A corner at or
+// above half the rate leaves x as it is (false).
+bool LowPassBothWays(std::vector<double>& x, double rate, double cutHz)
+{
+    if (x.empty() || !(cutHz > 0) || !(cutHz < rate / 2))
+        return false;
+    const double k = std::tan(std::numbers::pi * cutHz / rate), root2 = std::numbers::sqrt2;
+    const double norm = 1 / (1 + root2 * k + k * k);
+    const double b0 = k * k * norm, b1 = 2 * b0, b2 = b0;
+    const double a1 = 2 * (k * k - 1) * norm, a2 = (1 - root2 * k + k * k) * norm;
+    auto pass = [&](auto first, auto last) {
+        double z1 = (1 - b0) * *first, z2 = (b2 - a2) * *first;
+        for (auto it = first; it != last; ++it) {
+            const double in = *it, out = b0 * in + z1;
+            z1 = b1 * in - a1 * out + z2;
+            z2 = b2 * in - a2 * out;
+            *it = out;
+        }
+    };
+    pass(x.begin(), x.end());
+    pass(x.rbegin(), x.rend());
+    return true;
+}
+
 }  // namespace
 
 double ZoomSeconds(double revolutionHz)
 {
     if (revolutionHz > 0)
         return std::min(kLongestZoomSeconds, kZoomRevolutions / revolutionHz);
+    return kZoomSeconds;
+}
+
+double TrackSeconds(double revolutionHz)
+{
+    // Ten revolutions are never shorter than the zoom's four, nor their
+    // bound shorter than the zoom's.
+    if (revolutionHz > 0)
+        return std::min(kLongestTrackSeconds, kMostPolarRevolutions / revolutionHz);
     return kZoomSeconds;
 }
 
@@ -247,43 +282,54 @@ std::optional<size_t> BucketAt(const ChannelFigures& c, double seconds)
     return static_cast<size_t>(k);
 }
 
-PolarView MakePolar(const ChannelFigures& c)
+PolarView MakePolar(const ChannelFigures& c, int revolutions, double lowPassHz)
 {
     PolarView v;
     if (!(c.revolutionHz > 0 && c.revolutionHz <= kMostRevolutionHz))
         return v;
     // Points that are not finite numbers have no place on the plot.
     const size_t n = std::min(c.trackSeconds.size(), c.trackDeviation.size());
-    std::vector<size_t> points;
-    double mean = 0;
+    std::vector<double> t, d;
     for (size_t i = 0; i < n; ++i)
         if (std::abs(c.trackSeconds[i]) <= kAxisReach && std::abs(c.trackDeviation[i]) <= kAxisReach) {
-            points.push_back(i);
-            mean += c.trackDeviation[i];
+            t.push_back(c.trackSeconds[i]);
+            d.push_back(c.trackDeviation[i]);
         }
-    if (points.empty())
+    if (t.empty())
         return v;
-    mean /= static_cast<double>(points.size());
+    // In revolutions from the start of the first one the stretch reaches.
+    const double first = std::floor(t.front() * c.revolutionHz);
+    const double step = t.size() > 1 ? (t.back() - t.front()) / static_cast<double>(t.size() - 1) : 0;
+    // The revolutions that end within the stretch (its last point stands
+    // for the interval up to the next), or the part of one it holds.
+    const double whole = std::floor((t.back() + 1.5 * step) * c.revolutionHz) - first;
+    const double end = first + std::clamp(std::min(whole, static_cast<double>(revolutions)), 1.0,
+                                          static_cast<double>(kMostPolarRevolutions));
+    if (step > 0 && LowPassBothWays(d, 1 / step, lowPassHz))
+        v.lowPassHz = lowPassHz;
+    size_t shown = 0;
+    double mean = 0;
+    while (shown < t.size() && t[shown] * c.revolutionHz < end)
+        mean += d[shown++];
+    mean /= static_cast<double>(shown);
     double reach = 0;
-    for (size_t i : points)
-        reach = std::max(reach, std::abs(c.trackDeviation[i] - mean));
+    for (size_t i = 0; i < shown; ++i)
+        reach = std::max(reach, std::abs(d[i] - mean));
     v.ringStep = AxisStep(std::max(reach, kNarrowestDeviation), 2);
     v.base = 4 * v.ringStep;  // the deviation's reach is two rings at most
-    const double period = 1 / c.revolutionHz;
-    long turn = 0;
-    for (size_t i : points) {
-        const double revolutions = c.trackSeconds[i] / period;
-        const auto k = static_cast<long>(std::floor(revolutions));
-        if (v.angle.empty() || k != turn) {
-            if (v.angle.size() == kMostTurns)
-                break;
+    double turn = first - 1;
+    for (size_t i = 0; i < shown; ++i) {
+        const double revolution = t[i] * c.revolutionHz;
+        const double k = std::floor(revolution);
+        if (k != turn) {
             v.angle.emplace_back();
             v.radius.emplace_back();
             turn = k;
         }
-        v.angle.back().push_back(360 * (revolutions - static_cast<double>(k)));
-        v.radius.back().push_back(v.base + (c.trackDeviation[i] - mean));
+        v.angle.back().push_back(std::min(360 * (revolution - k), std::nextafter(360.0, 0.0)));
+        v.radius.back().push_back(v.base + (d[i] - mean));
     }
+    v.revolutions = static_cast<int>(v.angle.size());
     return v;
 }
 

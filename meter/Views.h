@@ -21,6 +21,21 @@ inline constexpr size_t kMostTrackBuckets = 200000;
 // The stretch the zoomed view shows: four revolutions, or 10 s.
 double ZoomSeconds(double revolutionHz);
 
+// The polar view overlays up to ten revolutions, each in its own colour.
+inline constexpr int kMostPolarRevolutions = 10;
+// The track kept for the polar view: ten revolutions of a 16 2/3 rpm
+// platter take 36 s and of a cassette's pinch roller (about 1.3 Hz) 8 s;
+// a minute holds every platter and tape part's ten at 500 points a second
+// (30,000 points of three numbers a channel).
+inline constexpr double kLongestTrackSeconds = 60;
+// The first stretch the collector keeps: ten revolutions, up to
+// kLongestTrackSeconds (the zoomed view shows the first four of them), or
+// the zoom's 10 s without a revolution.
+double TrackSeconds(double revolutionHz);
+
+// The polar view's low-pass choices (Hz; 0: none).
+inline constexpr double kPolarLowPasses[] = {0, 60, 100, 150, 200};
+
 // Collects, from the analyser's slow track (deviation and weighted deviation
 // in Hz from a reference), the first stretch at up to about 500 points a
 // second, the whole track in buckets of 10 ms (longer for a long file, at
@@ -86,15 +101,24 @@ TrackColumns BucketSpan(const std::vector<float>& min, const std::vector<float>&
 // The bucket at a time, or none beyond the track.
 std::optional<size_t> BucketAt(const ChannelFigures& c, double seconds);
 
-// The deviation around one revolution: one trace for each revolution of
-// the stretch, as angle (degrees, 0 to 360) and radius. The radius is `base`
-// plus the deviation from the stretch's mean (percent), so a deviation that
-// repeats once a revolution draws a circle moved off the centre.
+// The deviation around one revolution: one trace for each of the first
+// `revolutions` whole revolutions of the stretch (fewer when it holds
+// fewer; a part of one when it holds less than one), as angle (degrees, 0
+// to 360) and radius. The radius is `base` plus the deviation from the
+// revolutions' mean (percent), so a deviation that repeats once a
+// revolution draws a circle moved off the centre. With lowPassHz above 0
+// the deviation first goes through a second-order Butterworth low-pass
+// run forwards and backwards: no delay, and a gain of
+// 1 / (1 + (tan(pi f / rate) / tan(pi lowPassHz / rate))^4) at f (rate:
+// the track's points a second; a low-pass at or above half of it is none).
 struct PolarView {
     double base = 0;      // the radius of 0 %
     double ringStep = 0;  // percent between the rings drawn: the deviation stays within two rings of 0 %
+    int revolutions = 0;  // the traces drawn
+    double lowPassHz = 0;  // the low-pass applied (0: none)
     std::vector<std::vector<double>> angle, radius;
 };
-PolarView MakePolar(const ChannelFigures& c);
+PolarView MakePolar(const ChannelFigures& c, int revolutions = static_cast<int>(kZoomRevolutions),
+                    double lowPassHz = 0);
 
 }  // namespace tarvo::meter

@@ -308,13 +308,22 @@ QChart* ZoomView(const meter::MeterResult& r)
 {
     double lo = 0, hi = 0, to = 0;
     double revolution = 0;
+    // The track runs on for the polar view's revolutions: the zoom shows its first stretch.
+    auto shown = [](const meter::ChannelFigures& c) {
+        const double zoom = meter::ZoomSeconds(c.revolutionHz);
+        size_t n = 0;
+        while (n < c.trackSeconds.size() && c.trackSeconds[n] <= zoom)
+            ++n;
+        return n;
+    };
     for (const meter::ChannelFigures& c : r.channels) {
-        for (size_t k = 0; k < c.trackSeconds.size(); ++k) {
+        const size_t n = shown(c);
+        for (size_t k = 0; k < n; ++k) {
             lo = std::min({lo, c.trackDeviation[k], c.trackWeighted[k]});
             hi = std::max({hi, c.trackDeviation[k], c.trackWeighted[k]});
         }
-        if (!c.trackSeconds.empty())
-            to = std::max(to, c.trackSeconds.back());
+        if (n > 0)
+            to = std::max(to, c.trackSeconds[n - 1]);
         revolution = c.revolutionHz;
     }
     const QString stretch = revolution > 0 ? QStringLiteral("the first %1 revolutions").arg(meter::kZoomRevolutions)
@@ -328,7 +337,8 @@ QChart* ZoomView(const meter::MeterResult& r)
         const meter::ChannelFigures& c = r.channels[i];
         auto* dev = new QLineSeries;
         auto* weighted = new QLineSeries;
-        for (size_t k = 0; k < c.trackSeconds.size(); ++k) {
+        const size_t n = shown(c);
+        for (size_t k = 0; k < n; ++k) {
             Append(dev, c.trackSeconds[k], c.trackDeviation[k]);
             Append(weighted, c.trackSeconds[k], c.trackWeighted[k]);
         }
@@ -699,31 +709,58 @@ QChart* HistogramView(const meter::MeterResult& r)
     return chart;
 }
 
-QChart* PolarView(const meter::MeterResult& r)
+// Ten colours far apart, one a revolution, in the order they turn.
+const QColor kRevolutionColours[] = {QColor(0, 90, 200),   QColor(200, 40, 30),  QColor(20, 140, 60),
+                                     QColor(150, 60, 170), QColor(230, 130, 0),  QColor(0, 160, 170),
+                                     QColor(120, 80, 30),  QColor(220, 60, 150), QColor(100, 100, 100),
+                                     QColor(140, 160, 0)};
+// The channels tell apart by the line's dashes.
+const Qt::PenStyle kChannelStyles[] = {Qt::SolidLine, Qt::DashLine, Qt::DotLine, Qt::DashDotLine};
+
+}  // namespace
+
+QString PolarTitle(const meter::MeterResult& r, int revolutions, double lowPassHz)
+{
+    if (revolutions <= 0)
+        return QStringLiteral(
+            "Polar: no revolution to draw.<br>Give the platter's rpm or a tape part<br>in the Transport tab");
+    QString title = QStringLiteral("Polar, %1 %2 (%3 Hz")
+                        .arg(revolutions)
+                        .arg(revolutions == 1 ? QStringLiteral("revolution") : QStringLiteral("revolutions"))
+                        .arg(Fixed(r.channels.front().revolutionHz, 3));
+    if (lowPassHz > 0)
+        title += QStringLiteral(", low-pass %1 Hz").arg(Fixed(lowPassHz, 0));
+    title += QLatin1Char(')');
+    if (r.channels.size() > 1)
+        title += QStringLiteral("<br>Channels solid, dashed, dotted");
+    return title;
+}
+
+QChart* NewPolarView(const meter::MeterResult& r, int revolutions, double lowPassHz)
 {
     auto* chart = new QPolarChart;
     chart->setMargins(QMargins(4, 4, 4, 4));
-    chart->legend()->setVisible(r.channels.size() > 1);
-    chart->legend()->setAlignment(Qt::AlignTop);
+    chart->legend()->setAlignment(Qt::AlignRight);
     std::vector<meter::PolarView> views;
     double base = 0, step = 0;
+    int drawn = 0;
     for (const meter::ChannelFigures& c : r.channels) {
-        views.push_back(meter::MakePolar(c));
+        views.push_back(meter::MakePolar(c, revolutions, lowPassHz));
+        drawn = std::max(drawn, views.back().revolutions);
         if (views.back().base > base) {
             base = views.back().base;
             step = views.back().ringStep;
         }
     }
-    if (!(base > 0)) {
-        chart->setTitle(QStringLiteral("Deviation by angle: give the rpm or a tape part"));
+    chart->setTitle(PolarTitle(r, drawn, lowPassHz));
+    chart->legend()->setVisible(drawn > 0);
+    if (drawn == 0)
         return chart;
-    }
-    chart->setTitle(QStringLiteral("Deviation by angle, revolutions overlaid (%1 Hz)")
-                        .arg(Fixed(r.channels.front().revolutionHz, 3)));
     auto* angle = new QValueAxis;
     angle->setRange(0, 360);
-    angle->setTickCount(9);
-    angle->setLabelFormat(QStringLiteral("%d"));
+    angle->setTickCount(13);  // every 30 degrees
+    angle->setLabelFormat(QStringLiteral("%d\u00b0"));
+    angle->setTitleText(QStringLiteral("Angle"));
     meter::Axis rings;
     rings.lo = 0;
     rings.hi = base + 2 * step;
@@ -734,23 +771,26 @@ QChart* PolarView(const meter::MeterResult& r)
     QCategoryAxis* radial = NewAxis(rings, QString());
     chart->addAxis(angle, QPolarChart::PolarOrientationAngular);
     chart->addAxis(radial, QPolarChart::PolarOrientationRadial);
+    constexpr size_t kColourCount = sizeof kRevolutionColours / sizeof kRevolutionColours[0];
+    constexpr size_t kStyleCount = sizeof kChannelStyles / sizeof kChannelStyles[0];
     for (size_t i = 0; i < views.size(); ++i) {
         const meter::PolarView& v = views[i];
         for (size_t t = 0; t < v.angle.size(); ++t) {
             auto* turn = new QLineSeries;
             for (size_t k = 0; k < v.angle[t].size(); ++k)
                 Append(turn, v.angle[t][k], v.radius[t][k] - v.base + base);
-            QColor colour = ColourOf(i);
-            colour.setAlpha(std::max(90, 255 - 40 * static_cast<int>(t)));
-            turn->setPen(QPen(colour, 1.2));
-            turn->setName(ChannelName(r.channels[i]));
+            turn->setPen(QPen(kRevolutionColours[t % kColourCount], 1.2, kChannelStyles[i % kStyleCount]));
+            turn->setName(QStringLiteral("Rev %1").arg(t + 1));
             Attach(chart, turn, angle, radial);
-            if (t > 0)
+            // The key: one entry a revolution, the first channel's.
+            if (i > 0)
                 HideFromLegend(chart, turn);
         }
     }
     return chart;
 }
+
+namespace {
 
 }  // namespace
 
@@ -811,7 +851,7 @@ QChart* NewMeterView(MeterView v, const meter::MeterResult& r)
     case MeterView::Histogram:
         return HistogramView(r);
     case MeterView::Polar:
-        return PolarView(r);
+        return NewPolarView(r);
     }
     return nullptr;
 }

@@ -8,6 +8,7 @@
 
 #include "meter/Meter.h"
 #include "meter/PlotScale.h"
+#include "meter/Views.h"
 
 #include <QApplication>
 #include <QColor>
@@ -101,6 +102,15 @@ struct DeviationSpanOptions {
     std::vector<DeviationOverlay> overlays;
 };
 QChart* NewDeviationSpan(const meter::MeterResult& r, const DeviationSpanOptions& o);
+// The polar view: the first `revolutions` revolutions of each channel's
+// stretch (meter::MakePolar), each in its own colour with a key, the
+// channels told apart by their dashes, after a low-pass at lowPassHz (0:
+// none). The title names the revolutions drawn; without a rotating part it
+// says where to give one. NewMeterView draws the default.
+QChart* NewPolarView(const meter::MeterResult& r, int revolutions = static_cast<int>(meter::kZoomRevolutions),
+                     double lowPassHz = 0);
+// The polar view's title for that many revolutions drawn (0: none).
+QString PolarTitle(const meter::MeterResult& r, int revolutions, double lowPassHz);
 
 // The title block: the file, each channel with its carrier and the
 // standard figures, in a few lines.

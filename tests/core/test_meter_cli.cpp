@@ -64,7 +64,10 @@ TEST_F(MeterCli, JsonCarriesTheMeterObjectKeysInOrder)
     EXPECT_EQ(Keys(c["weighted"]), (std::vector<std::string>{"two_sigma_percent", "rms_percent"}));
     EXPECT_EQ(Keys(c["unweighted"]), (std::vector<std::string>{"two_sigma_percent", "rms_percent"}));
     EXPECT_EQ(Keys(c["modulation"][0]),
-              (std::vector<std::string>{"hz", "percent", "label", "am_percent", "am_fm_coherence"}));
+              (std::vector<std::string>{"hz", "percent", "label", "am_percent", "am_fm_coherence", "label_error_hz",
+                                        "suggestion"}));
+    EXPECT_TRUE(c["modulation"][0]["label_error_hz"].is_null());
+    EXPECT_TRUE(c["modulation"][0]["suggestion"].is_null());  // 4 Hz is no platter's turn
     EXPECT_TRUE(c["modulation"][0]["label"].is_null());  // no transport given
     // A clean tone: its AM is no more than its noise gives, so no coherence.
     EXPECT_TRUE(c["modulation"][0]["am_fm_coherence"].is_null());
@@ -187,7 +190,14 @@ TEST_F(MeterCli, TransportNamesTheLinesAndItsParts)
     r = Run({"--meter", "--channel", "1", "--rpm", "100", "--drive-ratio", "1.5", mono});
     EXPECT_NE(r.out.find("4.00 Hz 0.1000 % (no part"), std::string::npos) << r.out;
     r = Run({"--meter", "--channel", "1", "--rpm", "80", mono});  // a 1.333 Hz platter
-    EXPECT_NE(r.out.find("4.00 Hz 0.1000 % (platter x3"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("4.00 Hz 0.1000 % (platter x3 "), std::string::npos) << r.out;
+    r = Run({"--json", "--meter", "--channel", "1", "--rpm", "80", mono});
+    const auto line = nlohmann::ordered_json::parse(r.out)["meter"]["channels"][0]["modulation"][0];
+    EXPECT_EQ(line["label"], "platter x3");
+    EXPECT_NEAR(line["label_error_hz"].get<double>(), line["hz"].get<double>() - 4, 1e-3);
+    // 4 Hz lies 0.11 Hz over a 33 1/3 rpm platter's 7th harmonic: no part of it.
+    r = Run({"--json", "--meter", "--channel", "1", "--rpm", "33.333", mono});
+    EXPECT_TRUE(nlohmann::ordered_json::parse(r.out)["meter"]["channels"][0]["modulation"][0]["label"].is_null());
 }
 
 // Each transport option below, at and beyond the ends of its range: out of
