@@ -3,6 +3,7 @@
 #include "cli/CliArgs.h"
 #include "cli/TransportCli.h"
 #include "framework/SafeOutput.h"
+#include "meter/Machines.h"
 #include "platform/QtModule.h"
 
 #include <cmath>
@@ -149,6 +150,10 @@ MeterOutcome DescribeMeterResult(const meter::MeterResult& r)
         for (const auto& [label, text] : meter::FigureLines(c))
             o.lines.push_back("Meter channel " + std::to_string(c.channel) + " " + label + ": " + text);
     }
+    // The transport the lines' labels come from, as the title gives it.
+    const std::string transport = r.transport.empty() ? meter::TransportLine({}) : r.transport;
+    o.json["transport"] = transport;
+    o.lines.push_back("Meter transport: " + transport);
     return o;
 }
 

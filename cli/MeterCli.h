@@ -18,6 +18,7 @@ struct MeterRequest {
     meter::MeterSettings settings;
     std::string csv, png;
     std::string report, paper, comment;  // --meter-report OUT.pdf, --meter-paper A4|Letter, the form's comment
+    std::string deck;                    // --deck NAME: the machine profile whose transport is measured with
 };
 
 // Takes the option at args[i] when it is one of the meter's (advancing i

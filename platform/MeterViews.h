@@ -56,7 +56,8 @@ QString ViewName(MeterView v);
 // A new chart of the view for every channel of a run (the caller owns it).
 QChart* NewMeterView(MeterView v, const meter::MeterResult& r);
 
-// The title block: the file, each channel with its carrier and the
+// The title block: the file, the transport the lines are labelled with
+// ("No transport given" when none), each channel with its carrier and the
 // standard figures, in a few lines.
 QStringList TitleLines(const meter::MeterResult& r, const QString& fileName);
 
