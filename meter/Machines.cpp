@@ -383,8 +383,14 @@ bool WriteMachines(const std::string& path, const std::vector<Machine>& machines
             (void)::mkdir(folder.c_str(), 0700);
         }
     }
+    const std::string text = FormatMachines(machines);
+    if (text.size() > kLargestMachineFile) {
+        why = "The machine profiles \"" + path + "\" were not written: they would be larger than " +
+              std::to_string(kLargestMachineFile / 1024) + " KiB, more than can be read back.";
+        return false;
+    }
     std::string reason;
-    if (!WriteFileSafely(path, FormatMachines(machines), {}, &reason)) {
+    if (!WriteFileSafely(path, text, {}, &reason)) {
         why = "The machine profiles \"" + path + "\" were not written: " + reason + ".";
         return false;
     }
