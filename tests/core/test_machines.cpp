@@ -158,6 +158,7 @@ TEST(Machines, HostileStoreTextIsRefusedWithItsLine)
         {"not a figure", "[A]\nrpm = fast\n", "line 2: rpm takes a figure"},
         {"infinity", "[A]\nrpm = inf\n", "line 2: rpm takes a figure"},
         {"odd poles", "[A]\nrpm = 45\ndrive-ratio = 2\nmotor-poles = 7\n", "line 4: motor-poles takes"},
+        {"reels of one size", "[A]\ntape-speed = 4.76\nreel-mm = 50,50\n", "line 3: reel-mm takes MIN,MAX"},
         {"reels the wrong way", "[A]\ntape-speed = 4.76\nreel-mm = 100,50\n", "line 3: reel-mm takes MIN,MAX"},
         {"kinds mixed", "[A]\nrpm = 45\ntape-speed = 4.76\n", "line 1: the profile \"A\": A turntable's"},
         {"reels on a turntable", "[A]\nrpm = 45\nreel-mm = 50,100\n", "line 1: the profile \"A\": A turntable's"},

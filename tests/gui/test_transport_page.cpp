@@ -44,6 +44,12 @@ protected:
         meter::Transport deck;
         deck.tapeSpeedCmS = 19.05;
         deck.capstanMm = 12;
+        deck.pinchRollerMm = 25;
+        deck.motorRatio = 2;
+        deck.reelMinMm = 60;
+        deck.reelMaxMm = 265;
+        deck.motorPoles = 4;
+        deck.motorSlots = 18;
         std::string why;
         ASSERT_TRUE(meter::SaveMachine(meter::MachinesPath(), {"Bench turntable", "Belt drive", bench}, why)) << why;
         ASSERT_TRUE(meter::SaveMachine(meter::MachinesPath(), {"Deck B", "", deck}, why)) << why;
@@ -76,7 +82,8 @@ bool Shows(const CMeterDialog& dlg, const QString& text)
 }
 
 const char* const kBench = "Turntable 33 1/3 rpm, belt 7.5:1, 24-pole motor";
-const char* const kDeck = "Tape 19.05 cm/s, capstan 12 mm";
+const char* const kDeck =
+    "Tape 19.05 cm/s, capstan 12 mm, pinch roller 25 mm, motor 2:1, reels 60 to 265 mm, 4-pole 18-slot motor";
 
 TEST_F(TransportProfiles, ChosenForOneFileUnlessKeptForTheNext)
 {
@@ -140,6 +147,11 @@ TEST_F(TransportProfiles, ChosenForOneFileUnlessKeptForTheNext)
 TEST_F(TransportProfiles, PresetsSaveAndDelete)
 {
     TransportPage page;
+    // A profile chosen fills every field of the form with its own figure.
+    ASSERT_TRUE(page.ChooseProfile("Deck B"));
+    EXPECT_EQ(meter::TransportLine(page.Transport()), kDeck);
+    ASSERT_TRUE(page.ChooseProfile("Bench turntable"));
+    EXPECT_EQ(meter::TransportLine(page.Transport()), kBench);
     const QStringList presets = TransportPage::PresetNames();
     const struct {
         const char* preset;
