@@ -419,6 +419,21 @@ TEST_F(DeckCli, SaveListAndMeasureWithADeck)
     EXPECT_NE(r.out.find("Meter transport: No transport given\n"), std::string::npos) << r.out;
 }
 
+// The options are on lines of their own in the usage text (the man page is
+// made from it).
+TEST_F(DeckCli, UsageTextListsTheOptions)
+{
+    const CliResult help = Run({"--help"});
+    ASSERT_EQ(help.status, 0);
+    for (const char* opt : {"--deck", "--save-deck", "--deck-description", "--list-decks"}) {
+        const std::string line = "\n  " + std::string(opt) + " ";
+        const size_t at = help.out.find(line);
+        EXPECT_NE(at, std::string::npos) << opt;
+        EXPECT_EQ(help.out.find(line, at + 1), std::string::npos) << opt;
+    }
+    EXPECT_NE(help.out.find("wins for its own figure"), std::string::npos);
+}
+
 // Without XDG_CONFIG_HOME the store is HOME's .config/tarvo/decks.
 TEST_F(DeckCli, WithoutXdgConfigHomeTheStoreIsUnderHome)
 {
