@@ -3,7 +3,9 @@
 #include "app/DeviationView.h"
 #include "app/PolarPage.h"
 #include "app/SpectrumPage.h"
+#include "app/TransportPage.h"
 #include "meter/Component.h"
+#include "meter/Machines.h"
 #include "meter/Record.h"
 #include "meter/Views.h"
 #include "platform/MeterReport.h"
@@ -38,31 +40,9 @@ namespace tarvo {
 
 namespace {
 
-// The transport's fields: the profile's key, the caption, and the member.
-struct TransportField {
-    const char* key;
-    const char* caption;
-    bool tape;
-};
-const TransportField kFields[] = {
-    {"rpm", "Platter (rpm)", false},          {"driveRatio", "Motor turns per platter turn", false},
-    {"tapeSpeed", "Tape speed (cm/s)", true}, {"capstan", "Capstan (mm)", true},
-    {"pinchRoller", "Pinch roller (mm)", true}, {"motorRatio", "Motor turns per capstan turn", true},
-    {"reelMin", "Reel hub (mm)", true},       {"reelMax", "Reel full pack (mm)", true},
-    {"poles", "Motor poles", false},          {"slots", "Motor slots", false},
-};
-constexpr int kFieldCount = sizeof kFields / sizeof kFields[0];
-
 QSettings Profile()
 {
     return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Tarvo"), QStringLiteral("Quillon"));
-}
-
-double Value(const QLineEdit* e)
-{
-    bool ok = false;
-    const double v = e->text().trimmed().toDouble(&ok);
-    return ok && v > 0 ? v : 0;
 }
 
 }  // namespace
@@ -186,29 +166,12 @@ CMeterDialog::~CMeterDialog()
 
 void CMeterDialog::BuildTransportForm(QWidget* page)
 {
-    auto* form = new QFormLayout;
-    kind_ = new QComboBox(page);
-    kind_->addItems({QStringLiteral("Not given"), QStringLiteral("Turntable"), QStringLiteral("Tape deck")});
-    form->addRow(QStringLiteral("Machine"), kind_);
-    QSettings profile = Profile();
-    profile.beginGroup(QStringLiteral("Meter transport"));
-    kind_->setCurrentIndex(std::clamp(profile.value(QStringLiteral("kind"), 0).toInt(), 0, 2));
-    for (int i = 0; i < kFieldCount; ++i) {
-        fields_[i] = new QLineEdit(page);
-        fields_[i]->setText(profile.value(QString::fromLatin1(kFields[i].key)).toString());
-        form->addRow(QString::fromLatin1(kFields[i].caption), fields_[i]);
-    }
-    auto enable = [this] {
-        for (int i = 0; i < kFieldCount; ++i) {
-            const bool motor = i >= 8;
-            fields_[i]->setEnabled(kind_->currentIndex() != 0 &&
-                                   (motor || kFields[i].tape == (kind_->currentIndex() == 2)));
-        }
-    };
-    connect(kind_, &QComboBox::currentIndexChanged, this, enable);
-    enable();
-    again_ = new QPushButton(QStringLiteral("Measure again"), page);
-    connect(again_, &QPushButton::clicked, this, [this] {
+    transportPage_ = new TransportPage(page);
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(transportPage_);
+    again_ = transportPage_->AgainButton();
+    connect(transportPage_, &TransportPage::measureAgain, this, [this] {
         StoreTransport();
         settings_.transport = TransportOfForm();
         // Again over what is shown: the stretch, or the whole file.
@@ -216,45 +179,11 @@ void CMeterDialog::BuildTransportForm(QWidget* page)
             whole_ = {};
         Measure();
     });
-    auto* outer = new QVBoxLayout(page);
-    auto* note = new QLabel(QStringLiteral("The parts' rotation rates name the lines of the spectrum."), page);
-    note->setWordWrap(true);
-    outer->addWidget(note);
-    outer->addLayout(form);
-    outer->addWidget(again_, 0, Qt::AlignLeft);
-    outer->addStretch();
 }
 
-meter::Transport CMeterDialog::TransportOfForm() const
-{
-    meter::Transport t;
-    if (kind_->currentIndex() == 1) {
-        t.rpm = Value(fields_[0]);
-        t.driveRatio = Value(fields_[1]);
-    } else if (kind_->currentIndex() == 2) {
-        t.tapeSpeedCmS = Value(fields_[2]);
-        t.capstanMm = Value(fields_[3]);
-        t.pinchRollerMm = Value(fields_[4]);
-        t.motorRatio = Value(fields_[5]);
-        t.reelMinMm = Value(fields_[6]);
-        t.reelMaxMm = Value(fields_[7]);
-        if (!(t.reelMaxMm > t.reelMinMm))
-            t.reelMinMm = t.reelMaxMm = 0;
-    }
-    const int poles = static_cast<int>(Value(fields_[8]));
-    t.motorPoles = poles >= 2 ? poles / 2 * 2 : 0;
-    t.motorSlots = static_cast<int>(Value(fields_[9]));
-    return t;
-}
+meter::Transport CMeterDialog::TransportOfForm() const { return transportPage_->Transport(); }
 
-void CMeterDialog::StoreTransport() const
-{
-    QSettings profile = Profile();
-    profile.beginGroup(QStringLiteral("Meter transport"));
-    profile.setValue(QStringLiteral("kind"), kind_->currentIndex());
-    for (int i = 0; i < kFieldCount; ++i)
-        profile.setValue(QString::fromLatin1(kFields[i].key), fields_[i]->text().trimmed());
-}
+void CMeterDialog::StoreTransport() const { transportPage_->Remember(); }
 
 int CMeterDialog::ComponentKey(int channel, double hz)
 {
@@ -555,13 +484,14 @@ bool CMeterDialog::SaveReport(const QString& path, std::string& error) const
     MeterReportInfo info;
     info.file = path_;
     info.comment = comment_;
-    info.transport = meter::DescribeTransport(settings_.transport);
+    info.transport = meter::TransportLine(settings_.transport);
     info.limits = Limits();
     info.operatorName = operator_->text().trimmed().toStdString();
     meter::FileRecord record;
     std::string why;
     if (meter::DescribeFile(path_, record, why))
-        info.record = meter::RecordLines(record, {meter::NowIso8601(), info.operatorName, {}});
+        info.record = meter::RecordLines(record, {meter::NowIso8601(), info.operatorName,
+                                                  transportPage_->ProfileName().toStdString()});
     return WriteMeterReport(result_, info, path.toStdString(), error);
 }
 

@@ -1,7 +1,7 @@
 // "Standards W&F...": the standards meter on the opened file, measured on a
 // worker thread behind a progress bar that can be cancelled, then its
-// figures and the five views in tabs, the transport (remembered in the
-// profile) whose parts name the lines, and "Save Report...".
+// figures and the five views in tabs, the transport (TransportPage) whose
+// parts name the lines, and "Save Report...".
 #pragma once
 
 #include "meter/Limits.h"
@@ -24,6 +24,8 @@ class QTimer;
 class QVBoxLayout;
 
 namespace tarvo {
+
+class TransportPage;
 
 class CMeterDialog : public QDialog {
     Q_OBJECT
@@ -98,9 +100,8 @@ private:
     QLabel* status_ = nullptr;
     QLabel* figures_ = nullptr;
     QTabWidget* tabs_ = nullptr;
-    QComboBox* kind_ = nullptr;
+    TransportPage* transportPage_ = nullptr;
     QComboBox* nominal_ = nullptr;
-    QLineEdit* fields_[10] = {};
     QLineEdit* limits_[3] = {};
     QLineEdit* operator_ = nullptr;
     QTimer* timer_ = nullptr;

@@ -11,6 +11,7 @@
 #include "framework/Dialog.h"
 #include "form/TarvoView.h"
 #include "framework/VirtualForm.h"
+#include "meter/Machines.h"
 #include "output/FreqText.h"
 #include "platform/QtModule.h"
 #include "resources/ResourceIds.h"
@@ -78,6 +79,16 @@ constexpr const char* kUsage =
     "  --reel-mm MIN,MAX  reel hub and full-pack diameters, 5 to 800 mm, MIN < MAX\n"
     "  --motor-poles N    either motor's poles, an even number from 2 to 200\n"
     "  --motor-slots N    its slots, 1 to 300 (poles, slots: with the motor ratio)\n"
+    "  --deck NAME        the transport of the machine profile NAME; a transport\n"
+    "                     option given beside it wins for its own figure\n"
+    "  Machine profiles, the window's too, kept in $XDG_CONFIG_HOME/tarvo/decks\n"
+    "  (~/.config/tarvo/decks when XDG_CONFIG_HOME is unset):\n"
+    "  --save-deck NAME   store (or replace) the profile NAME: the transport options\n"
+    "                     given with it; nothing else runs\n"
+    "  --deck-description TEXT  one line describing the machine, for --save-deck\n"
+    "  --list-decks       the profiles, one a line: name, transport and description,\n"
+    "                     tab-separated; with --json {\"decks\": [{\"name\",\n"
+    "                     \"transport\", \"description\"}]}\n"
     "  --meter-live SECONDS  the meter on the sound input, live: a line ten times a\n"
     "                     second, then the figures of the whole run (takes --nominal,\n"
     "                     --channel, --carrier)\n"
@@ -153,6 +164,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
     BatchOptions batch;
     std::vector<std::string> files;  // every FILE given: more than one makes a batch of the meter
     LiveRequest liveReq;
+    DeckRequest deckReq;
     std::string file;
     bool haveFile = false, json = false, listAsked = false;
     std::string recFile;
@@ -174,6 +186,9 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
             if (taken < 0)
                 return usage(why);
         } else if (int taken = ParseBatchOption(args, i, batch, why)) {
+            if (taken < 0)
+                return usage(why);
+        } else if (int taken = ParseDeckOption(args, i, deckReq, why)) {
             if (taken < 0)
                 return usage(why);
         } else if (a == "--help" || a == "-h") {
@@ -240,6 +255,36 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
         } else {
             files.push_back(a);
         }
+    }
+    // The machine profiles: --save-deck and --list-decks run alone; --deck
+    // gives the meter a profile's transport, the options given over it.
+    if (deckReq.list || deckReq.saveSeen || deckReq.descriptionSeen) {
+        const meter::MeterSettings& s = meterReq.settings;
+        if (deckReq.list && deckReq.saveSeen)
+            return usage("--save-deck and --list-decks go one at a time");
+        if (!deckReq.saveSeen && deckReq.descriptionSeen)
+            return usage("--deck-description goes with --save-deck");
+        if (deckReq.deckSeen || meterReq.on || liveReq.on || !files.empty() || !steps.empty() || batch.batchSeen ||
+            s.carrierHz > 0 || !s.channels.empty() || s.nominalHz > 0 || s.Stretch() || !meterReq.csv.empty() ||
+            !meterReq.png.empty() || !meterReq.report.empty() || !meterReq.paper.empty() ||
+            (deckReq.list && meterReq.optionsSeen))
+            return usage("--save-deck NAME takes the transport options and --deck-description alone, --list-decks "
+                         "nothing but --json");
+        if (const std::string why = CheckTransport(s.transport); !why.empty())
+            return usage(why);
+        return RunDeckCommand(meter::MachinesPath(), deckReq, s.transport, json, out, err);
+    }
+    if (deckReq.deckSeen) {
+        if (!meterReq.on && !liveReq.on)
+            return usage("--deck goes with --meter or --meter-live");
+        std::string why;
+        if (const int status = ApplyDeck(meter::MachinesPath(), deckReq.deck, meterReq.settings.transport, why)) {
+            if (status == kExitUsage)
+                return usage(why);
+            err << "tarvo-cli: " << why << "\n";
+            return kExitMessage;
+        }
+        meterReq.deck = deckReq.deck;
     }
     if (std::string why = CheckBatchUsage(batch, meterReq, files.size(), !steps.empty()); !why.empty())
         return usage(why);

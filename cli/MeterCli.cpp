@@ -3,6 +3,7 @@
 #include "cli/CliArgs.h"
 #include "cli/TransportCli.h"
 #include "framework/SafeOutput.h"
+#include "meter/Machines.h"
 #include "platform/QtModule.h"
 
 #include <cmath>
@@ -178,6 +179,10 @@ MeterOutcome DescribeMeterResult(const meter::MeterResult& r)
         for (const auto& [label, text] : meter::FigureLines(c))
             o.lines.push_back("Meter channel " + std::to_string(c.channel) + " " + label + ": " + text);
     }
+    // The transport the lines' labels come from, as the title gives it.
+    const std::string transport = r.transport.empty() ? meter::TransportLine({}) : r.transport;
+    o.json["transport"] = transport;
+    o.lines.push_back("Meter transport: " + transport);
     return o;
 }
 
@@ -214,7 +219,7 @@ MeterOutcome RunMeterCommand(const std::string& file, const MeterRequest& req)
         MeterReportInfo info;
         info.file = file;
         info.comment = req.comment;
-        info.transport = meter::DescribeTransport(req.settings.transport);
+        info.transport = meter::TransportLine(req.settings.transport);
         info.paper = req.paper;
         info.limits = req.limits;
         if (described)

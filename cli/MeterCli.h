@@ -23,7 +23,7 @@ struct MeterRequest {
     std::string report, paper, comment;  // --meter-report OUT.pdf, --meter-paper A4|Letter, the form's comment
     meter::Limits limits;                // --limit-*: the report's verdict
     std::string operatorName;            // --operator NAME
-    std::string deck;                    // the machine profile's name, when one was applied
+    std::string deck;                    // --deck NAME: the machine profile whose transport is measured with
 };
 
 // Takes the option at args[i] when it is one of the meter's (advancing i

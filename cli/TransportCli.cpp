@@ -1,7 +1,9 @@
 #include "cli/TransportCli.h"
 
 #include "cli/CliArgs.h"
+#include "meter/Machines.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace tarvo {
@@ -98,6 +100,118 @@ std::string CheckTransport(const meter::Transport& t)
     if ((t.motorPoles > 0 || t.motorSlots > 0) && !(t.driveRatio > 0 || t.motorRatio > 0))
         return "--motor-poles and --motor-slots need the motor's ratio (--drive-ratio or --motor-ratio)";
     return {};
+}
+
+int ParseDeckOption(const std::vector<std::string>& args, size_t& i, DeckRequest& req, std::string& why)
+{
+    const std::string& a = args[i];
+    if (a == "--list-decks") {
+        req.list = true;
+        return 1;
+    }
+    if (a != "--deck" && a != "--save-deck" && a != "--deck-description")
+        return 0;
+    std::string v;
+    if (!TakeOptionValue(args, i, v)) {
+        why = a + (a == "--deck-description" ? " needs a text" : " needs a profile's name");
+        return -1;
+    }
+    if (a == "--deck-description") {
+        v = std::string(v.begin() + static_cast<std::ptrdiff_t>(std::min(v.find_first_not_of(' '), v.size())),
+                        v.end());
+        while (!v.empty() && v.back() == ' ')
+            v.pop_back();
+        if (std::string fault = meter::MachineDescriptionFault(v); !fault.empty()) {
+            why = "--deck-description: " + fault;
+            return -1;
+        }
+        req.description = v;
+        req.descriptionSeen = true;
+        return 1;
+    }
+    if (std::string fault = meter::MachineNameFault(v); !fault.empty()) {
+        why = a + ": " + fault;
+        return -1;
+    }
+    (a == "--deck" ? req.deck : req.save) = v;
+    (a == "--deck" ? req.deckSeen : req.saveSeen) = true;
+    return 1;
+}
+
+meter::Transport OverlayTransport(const meter::Transport& profile, const meter::Transport& given)
+{
+    meter::Transport t = profile;
+    for (double meter::Transport::*field :
+         {&meter::Transport::rpm, &meter::Transport::driveRatio, &meter::Transport::tapeSpeedCmS,
+          &meter::Transport::capstanMm, &meter::Transport::pinchRollerMm, &meter::Transport::motorRatio})
+        if (given.*field > 0)
+            t.*field = given.*field;
+    if (given.reelMaxMm > 0) {
+        t.reelMinMm = given.reelMinMm;
+        t.reelMaxMm = given.reelMaxMm;
+    }
+    if (given.motorPoles > 0)
+        t.motorPoles = given.motorPoles;
+    if (given.motorSlots > 0)
+        t.motorSlots = given.motorSlots;
+    return t;
+}
+
+int ApplyDeck(const std::string& storePath, const std::string& name, meter::Transport& transport, std::string& why)
+{
+    if (storePath.empty()) {
+        why = "The machine profiles cannot be found: neither XDG_CONFIG_HOME nor HOME names a folder.";
+        return 1;
+    }
+    std::vector<meter::Machine> machines;
+    if (!meter::ReadMachines(storePath, machines, why))
+        return 1;
+    const meter::Machine* m = meter::FindMachine(machines, name);
+    if (!m) {
+        why = "--deck: no machine profile is named \"" + name + "\" (--list-decks lists them)";
+        return 2;
+    }
+    transport = OverlayTransport(m->transport, transport);
+    return 0;
+}
+
+int RunDeckCommand(const std::string& storePath, const DeckRequest& req, const meter::Transport& given, bool json,
+                   std::ostream& out, std::ostream& err)
+{
+    if (storePath.empty()) {
+        err << "tarvo-cli: The machine profiles cannot be found: neither XDG_CONFIG_HOME nor HOME names a folder.\n";
+        return 1;
+    }
+    std::string why;
+    if (req.saveSeen) {
+        const meter::Machine m{req.save, req.description, given};
+        bool replaced = false;
+        if (!meter::SaveMachine(storePath, m, why, &replaced)) {
+            err << "tarvo-cli: " << why << "\n";
+            return 1;
+        }
+        out << (replaced ? "Replaced" : "Saved") << " \"" << m.name << "\": " << meter::TransportLine(m.transport)
+            << "\n";
+        return 0;
+    }
+    std::vector<meter::Machine> machines;
+    if (!meter::ReadMachines(storePath, machines, why)) {
+        err << "tarvo-cli: " << why << "\n";
+        return 1;
+    }
+    if (json) {
+        nlohmann::ordered_json doc;
+        doc["decks"] = nlohmann::ordered_json::array();
+        for (const meter::Machine& m : machines)
+            doc["decks"].push_back({{"name", m.name},
+                                    {"transport", meter::TransportLine(m.transport)},
+                                    {"description", m.description}});
+        out << doc.dump() << "\n";
+    } else {
+        for (const meter::Machine& m : machines)
+            out << m.name << "\t" << meter::TransportLine(m.transport) << "\t" << m.description << "\n";
+    }
+    return 0;
 }
 
 nlohmann::ordered_json PartsJson(const std::vector<meter::PartRate>& parts)

@@ -330,5 +330,23 @@ int main(int argc, char** argv)
     };
     for (const auto& [name, text] : logs)
         Write(out / "speedlog" / name, Text(text));
+
+    // Machine profiles: stores as tarvo-cli writes them and as a person
+    // might, and as the reader refuses them.
+    fs::create_directories(out / "decks");
+    const std::vector<std::pair<const char*, std::string>> decks = {
+        {"written", "# Tarvo machine profiles\n\n[Bench turntable]\ndescription = Belt drive\n"
+                    "rpm = 33.333333333333336\ndrive-ratio = 7.5\nmotor-poles = 24\n\n[Deck B]\n"
+                    "tape-speed = 19.05\ncapstan-mm = 12\npinch-roller-mm = 25\nmotor-ratio = 2\n"
+                    "motor-slots = 18\nreel-mm = 60,265\n"},
+        {"by-hand-crlf", "  [Direct]\r\n rpm=45\r\ndrive-ratio =1\r\n# note\r\n[Empty]\r\n"},
+        {"utf8", "[Cassette \xC3\xA9t\xC3\xA9]\ndescription = M\xC3\xBCller\ntape-speed = 4.76\n"},
+        {"twice", "[A]\nrpm = 45\n[A]\n"},
+        {"mixed", "[A]\nrpm = 45\ntape-speed = 4.76\n"},
+        {"bad-name", "[A]B]\n[x=y]\n"},
+        {"key-first", "rpm = 45\n[A]\n"},
+    };
+    for (const auto& [name, text] : decks)
+        Write(out / "decks" / name, Text(text));
     return 0;
 }

@@ -1,5 +1,7 @@
 #include "meter/Meter.h"
 
+#include "meter/Machines.h"
+
 #include "meter/AmFm.h"
 #include "meter/Analyser.h"
 #include "meter/Demodulator.h"
@@ -578,6 +580,7 @@ MeterResult RunMeter(const std::string& path, const MeterSettings& settings, con
 {
     MeterResult r = RunFile(path, settings, progress);
     r.file = NameOf(path);
+    r.transport = TransportLine(settings.transport);
     // Whatever the input, no figure leaves the meter unchecked.
     for (const ChannelFigures& c : r.channels)
         if (std::string fault = CheckFigures(c, r.file); r.ok && !fault.empty()) {

@@ -117,6 +117,9 @@ struct MeterResult {
     // The stretch measured, seconds from the file's start, when only a
     // stretch was; its figures' times count from the stretch's start.
     std::optional<std::pair<double, double>> stretch;
+    // The transport the lines are labelled with, as a line for the title
+    // ("Turntable 33 1/3 rpm, belt 7.5:1"; TransportLine in Machines.h).
+    std::string transport = {};
 };
 
 // Called with the fraction done; answering false cancels the run.

@@ -42,7 +42,6 @@ QStringList DetailLines(const meter::MeterResult& r, const MeterReportInfo& info
     QStringList lines;
     for (const std::string& line : info.record)
         lines << QString::fromStdString(line);
-    lines << QStringLiteral("Transport: %1").arg(QString::fromStdString(info.transport));
     for (const meter::ChannelFigures& c : r.channels) {
         QStringList parts;
         for (const meter::PartRate& p : c.parts)

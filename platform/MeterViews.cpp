@@ -878,6 +878,9 @@ QStringList TitleLines(const meter::MeterResult& r, const QString& fileName)
                                                                           Fixed(r.stretch->second, 2))
                                    : fileName;
     lines << QStringLiteral("%1 - %2").arg(what, QString::fromStdString(r.standard));
+    // The transport the lines are labelled with, always: a label that
+    // came from another machine is seen at once.
+    lines << (r.transport.empty() ? QStringLiteral("No transport given") : QString::fromStdString(r.transport));
     for (const meter::ChannelFigures& c : r.channels) {
         QString carrier = c.source == "audio" ? QStringLiteral("carrier %1 Hz").arg(Fixed(c.carrierHz, 2))
                                               : QStringLiteral("speed log, no carrier");

@@ -112,7 +112,8 @@ QChart* NewPolarView(const meter::MeterResult& r, int revolutions = static_cast<
 // The polar view's title for that many revolutions drawn (0: none).
 QString PolarTitle(const meter::MeterResult& r, int revolutions, double lowPassHz);
 
-// The title block: the file, each channel with its carrier and the
+// The title block: the file, the transport the lines are labelled with
+// ("No transport given" when none), each channel with its carrier and the
 // standard figures, in a few lines.
 QStringList TitleLines(const meter::MeterResult& r, const QString& fileName);
 

@@ -14,7 +14,7 @@ cxx=${FUZZ_CXX:-clang++-14}
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER="$cc" -DCMAKE_CXX_COMPILER="$cxx" -DTARVO_FUZZ=ON \
   -DTARVO_BUILD_GUI=OFF -DTARVO_BUILD_TESTS=OFF -DTARVO_BUILD_BENCH=OFF "$@"
-targets=(wave text meter sound cli batch speedlog)
+targets=(wave text meter sound cli batch speedlog decks)
 cmake --build build-fuzz -j"$jobs" --target make-fuzz-seeds "${targets[@]/#/fuzz_}"
 rm -rf build-fuzz/seeds
 build-fuzz/fuzz/make-fuzz-seeds build-fuzz/seeds

@@ -58,6 +58,10 @@ struct Output {
     std::function<std::vector<std::string>(const std::string& in, const std::string& out)> args;
     bool record = false;  // the record's WAVE, written by the recorder's writer
     bool resume = false;  // the output must be a summary already: --resume
+    // The machine profiles' store (--save-deck): the run's configuration
+    // folder holds tarvo/decks as a link to the target, so the store is
+    // read, then written, wherever the target is.
+    bool store = false;
 };
 
 enum class Target {
@@ -112,6 +116,11 @@ const std::vector<Output>& Outputs()
          },
          false, true},
         {"record", nullptr, true},
+        {"--save-deck",
+         [](auto, auto) {
+             return std::vector<std::string>{"--save-deck", "Deck B", "--tape-speed", "19.05"};
+         },
+         false, false, true},
     };
     return outputs;
 }
@@ -121,6 +130,8 @@ const std::vector<Output>& Outputs()
 // on a full disk not a byte more fits), else any text.
 std::string OldContent(const Output& o)
 {
+    if (o.store)
+        return "[Bench turntable]\nrpm = 45\n";  // a store of the user's: kept, with Deck B added
     if (!o.resume)
         return "an old output of the user's\n";
     std::string header =
@@ -181,6 +192,14 @@ protected:
         }
         // A hang is a fault: the run is stopped after a minute.
         std::vector<std::string> as = {"timeout", "60"};
+        if (o.store) {
+            const fs::path config = dir.Path() / "config";
+            fs::create_directories(config / "tarvo");
+            std::error_code ec;
+            fs::remove(config / "tarvo" / "decks", ec);
+            fs::create_symlink(out, config / "tarvo" / "decks");
+            as.insert(as.end(), {"env", "XDG_CONFIG_HOME=" + config.string()});
+        }
         if (asNobody)
             as.insert(as.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
         return RunCli(o.args(in, out), dir.Path().string(), as);
@@ -209,15 +228,15 @@ TEST_P(HostileOutput, InputUnchangedOldOutputWholeCauseNamed)
     switch (target) {
     case Target::Input:
         out = in;
-        expectedText = "input";
+        expectedText = o.store ? "cannot be read" : "input";  // a sound file is no store: left as it is
         break;
     case Target::HardLink:
         ASSERT_EQ(::link(in.c_str(), out.c_str()), 0);
-        expectedText = "input";
+        expectedText = o.store ? "cannot be read" : "input";
         break;
     case Target::SymLink:
         ASSERT_EQ(::symlink(in.c_str(), out.c_str()), 0);
-        expectedText = "input";
+        expectedText = o.store ? "cannot be read" : "input";
         break;
     case Target::PlantedLinks:
         // The names a fixed temporary file would take: never opened.
@@ -225,7 +244,7 @@ TEST_P(HostileOutput, InputUnchangedOldOutputWholeCauseNamed)
             ASSERT_EQ(::symlink(in.c_str(), name.c_str()), 0);
             planted.push_back(name);
         }
-        if (o.resume)
+        if (o.resume || o.store)
             dir.Write("out.dat", old);
         succeeds = true;
         break;
@@ -236,11 +255,11 @@ TEST_P(HostileOutput, InputUnchangedOldOutputWholeCauseNamed)
         break;
     case Target::FifoNoReader:
         ASSERT_EQ(::mkfifo(out.c_str(), 0600), 0);
-        expectedText = o.resume ? "not a regular file" : "FIFO that nothing reads";
+        expectedText = o.resume || o.store ? "not a regular file" : "FIFO that nothing reads";
         break;
     case Target::FifoWithReader:
-        if (o.resume)
-            GTEST_SKIP() << "a summary resumed is read first: a FIFO cannot hold one";
+        if (o.resume || o.store)
+            GTEST_SKIP() << "a summary resumed or a store is read first: a FIFO cannot hold one";
         ASSERT_EQ(::mkfifo(out.c_str(), 0600), 0);
         // Opens before the writer does, so the writer finds it there.
         reader = std::thread([&readByFifo, out] {
@@ -265,7 +284,7 @@ TEST_P(HostileOutput, InputUnchangedOldOutputWholeCauseNamed)
         break;
     case Target::DevFull:
         out = "/dev/full";
-        expectedText = o.resume ? "not a regular file" : "No space left on device";
+        expectedText = o.resume || o.store ? "not a regular file" : "No space left on device";
         break;
     case Target::FullDisk: {
         mountPoint = folder + "/small";
@@ -372,7 +391,7 @@ std::string CaseName(const ::testing::TestParamInfo<std::tuple<size_t, Target>>&
 
 INSTANTIATE_TEST_SUITE_P(
     EveryOutputEveryTarget, HostileOutput,
-    ::testing::Combine(::testing::Range<size_t>(0, 8),
+    ::testing::Combine(::testing::Range<size_t>(0, 9),
                        ::testing::Values(Target::Input, Target::HardLink, Target::SymLink, Target::PlantedLinks,
                                          Target::LinkToOwnFile, Target::FifoNoReader, Target::FifoWithReader,
                                          Target::DevFull, Target::FullDisk, Target::ReadOnlyFile,

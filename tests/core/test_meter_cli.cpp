@@ -49,7 +49,7 @@ TEST_F(MeterCli, JsonCarriesTheMeterObjectKeysInOrder)
     const auto doc = nlohmann::ordered_json::parse(r.out);
     EXPECT_TRUE(doc["messages"].empty());
     const auto& m = doc["meter"];
-    EXPECT_EQ(Keys(m), (std::vector<std::string>{"standard", "channels"}));
+    EXPECT_EQ(Keys(m), (std::vector<std::string>{"standard", "channels", "transport"}));
     ASSERT_EQ(m["channels"].size(), 2u);
     const auto& c = m["channels"][0];
     EXPECT_EQ(Keys(c), (std::vector<std::string>{"channel", "carrier_hz", "speed_error_percent", "seconds",
@@ -93,7 +93,8 @@ TEST_F(MeterCli, PlainOutputIsOneLineAFigure)
     EXPECT_NE(r.out.find("Meter channel 1 carrier (mean, Hz): 3150.000\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Meter channel 1 weighted peak (2-sigma, +-%): 0.09"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Meter channel 1 modulation (peak deviation): 4.00 Hz 0.1000 %"), std::string::npos) << r.out;
-    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 16);
+    EXPECT_NE(r.out.find("Meter transport: No transport given\n"), std::string::npos) << r.out;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 17);
 
     // With a form command the fields come first, then the meter's lines.
     r = Run({"--header", "--meter", "--channel", "1", mono});
@@ -440,7 +441,7 @@ TEST_F(MeterCli, StretchIsNamedInTheOutput)
     CliResult r = Run({"--json", "--meter", "--from", "1", "--to", "4.5", "--channel", "1", mono});
     ASSERT_EQ(r.status, 0) << r.err;
     auto doc = nlohmann::ordered_json::parse(r.out);
-    EXPECT_EQ(Keys(doc["meter"]), (std::vector<std::string>{"standard", "stretch", "channels"}));
+    EXPECT_EQ(Keys(doc["meter"]), (std::vector<std::string>{"standard", "stretch", "channels", "transport"}));
     EXPECT_EQ(doc["meter"]["stretch"], (nlohmann::ordered_json{{"from", 1.0}, {"to", 4.5}}));
     EXPECT_DOUBLE_EQ(doc["meter"]["channels"][0]["seconds"].get<double>(), 3.5);
     r = Run({"--meter", "--from", "2", mono});

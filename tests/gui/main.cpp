@@ -17,6 +17,8 @@ int main(int argc, char** argv)
     QTemporaryDir profileDir;
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, profileDir.path());
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, profileDir.path());
+    // The machine profiles too: never the user's own.
+    qputenv("XDG_CONFIG_HOME", profileDir.path().toLocal8Bit());
 
     return RUN_ALL_TESTS();
 }

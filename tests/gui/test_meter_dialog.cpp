@@ -187,6 +187,7 @@ TEST_F(MeterWindow, TransportOutOfRangeIsRefusedByTheMeter)
     {
         QSettings profile(QSettings::NativeFormat, QSettings::UserScope, "Tarvo", "Quillon");
         profile.beginGroup("Meter transport");
+        profile.setValue("keep", true);  // kept for the next files
         profile.setValue("kind", 2);
         profile.setValue("tapeSpeed", "4.76");
         profile.setValue("capstan", "1e-300");
@@ -362,8 +363,8 @@ TEST(MeterPlots, TitleGivesTheNominalTone)
         r.channels[0].carrierHz = k.carrier;
         r.channels[0].speedErrorPercent = k.error;
         const QStringList lines = TitleLines(r, "deck.wav");
-        ASSERT_EQ(lines.size(), 2);
-        EXPECT_TRUE(lines[1].contains(k.text)) << lines[1].toStdString();
+        ASSERT_EQ(lines.size(), 3);
+        EXPECT_TRUE(lines[2].contains(k.text)) << lines[2].toStdString();
     }
 }
 
