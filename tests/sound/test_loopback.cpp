@@ -65,6 +65,24 @@ TEST_F(Loopback, ToneRecordedWhileItPlaysReadsAs3kHz)
     EXPECT_NEAR(std::stod(f["Meter channel 1 carrier (mean, Hz)"]), 3000.0, 1.0);
 }
 
+TEST_F(Loopback, TheInputNamedIsRecorded)
+{
+    // The remapped source (which Qt lists) and the sink's monitor (which Qt
+    // leaves out) each record the tone played for the two seconds asked.
+    for (const char* input : {"tarvo_mic", "tarvo_test.monitor"}) {
+        SCOPED_TRACE(input);
+        CliResult r = RunCli({"--3khz", "--input", input, "--rec", "2", "--stop", "--freqs"}, dir.Path().string());
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        auto f = Fields(r.out);
+        EXPECT_EQ(f["Sample Rate"], "22050");
+        ASSERT_NE(f["Aver Freq"], "") << r.out;
+        EXPECT_NEAR(std::stod(f["Aver Freq"]), 3000.0, 22050.0 / 256) << f["Aver Freq"];  // within one bin
+        ASSERT_NE(f["Data Size"], "") << r.out;
+        EXPECT_NEAR(std::stod(f["Data Size"]), 2 * 22050.0, 600.0) << f["Data Size"];
+    }
+}
+
 TEST_F(Loopback, RecordingGoesToTheNameTyped)
 {
     CliResult r = RunCli({"--rec-file", "take one.wav", "--wn", "--rec", "1", "--header"}, dir.Path().string());
