@@ -243,18 +243,25 @@ TEST(NoSoundServer, SoundCommandsSayOnceThatNoAudioDeviceWasFound)
         std::vector<std::string> args;
         int status;
         std::string err;
+        std::string out = {};  // of --list-inputs
     } cases[] = {
         {{"--3khz"}, 1, "tarvo-cli: no audio device was found\n"},
         {{"--wn", "--ply", "--stop", "--stop"}, 1, "tarvo-cli: no audio device was found\n"},
         // No input device: the run ends there, without waiting and without
         // loading any file as if it were the take.
         {{"--rec", "0"}, 1, "tarvo-cli: no audio device was found\n"},
+        {{"--input", "tarvo_mic", "--rec", "0"}, 1, "tarvo-cli: no audio device was found\n"},
+        {{"--list-inputs"}, 1, "tarvo-cli: no audio device was found\n"},
+        {{"--json", "--list-inputs"}, 1, "tarvo-cli: no audio device was found\n", "{\"inputs\":[]}\n"},
         {{"--clear"}, 0, ""},  // no sound command: the server is never asked
     };
     for (const Case& c : cases) {
         CliResult r = RunWithoutServer(c.args, dir);
         EXPECT_EQ(r.status, c.status) << c.args[0];
         EXPECT_EQ(r.err, c.err) << c.args[0];
+        if (c.args.back() == "--list-inputs") {
+            EXPECT_EQ(r.out, c.out) << c.args[0];
+        }
     }
 }
 
