@@ -123,8 +123,8 @@ constexpr const char* kUsage =
     "\n"
     "Exit status: 0; 1 when a message box was shown, an output could not be\n"
     "written, no audio device (or no input of the --input name) was found or a\n"
-    "file of a batch could not be measured; 2 for a usage error; 3 when a file\n"
-    "failed a --limit (and none of the above).\n";
+    "file of a batch could not be measured; 2 for a usage error;\n"
+    "3 when a file failed a --limit (and none of the above).\n";
 
 const char* const kLicenceText =
     "Copyright (C) 2026 The Tarvo developers\n"
