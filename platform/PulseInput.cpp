@@ -52,8 +52,10 @@ bool RunUntil(pa_mainloop* loop, pa_context* context, Done done)
 // The server's reason in a sentence's words: its first letter small.
 std::string Reason(int error)
 {
-    if (error == PA_ERR_KILLED || error == PA_ERR_BADSTATE || error == PA_ERR_NOENTITY)
+    if (error == PA_ERR_KILLED || error == PA_ERR_BADSTATE)
         return "the sound server ended the stream";
+    if (error == PA_ERR_NOENTITY)
+        return "the source is not there";
     std::string why = pa_strerror(error) ? pa_strerror(error) : "the sound server failed";
     if (why.size() > 1 && std::isupper(static_cast<unsigned char>(why[0])) && std::islower(static_cast<unsigned char>(why[1])))
         why[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(why[0])));
