@@ -1,5 +1,6 @@
 #include "app/LiveMeterDialog.h"
 
+#include "app/Tarvo.h"
 #include "meter/PlotScale.h"
 #include "platform/MeterViews.h"
 
@@ -12,7 +13,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
+#include <QSignalBlocker>
 #include <QSpinBox>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QtCharts/QChart>
 #include <QtCharts/QChartView>
@@ -113,13 +116,21 @@ private:
     std::optional<double> value_;
 };
 
-CLiveMeterDialog::CLiveMeterDialog(InputFactory openInput, QWidget* parent)
-    : QDialog(parent), openInput_(std::move(openInput))
+CLiveMeterDialog::CLiveMeterDialog(InputFactory openInput, InputLister listInputs, QWidget* parent)
+    : QDialog(parent), openInput_(std::move(openInput)), listInputs_(std::move(listInputs))
 {
     setWindowTitle(QStringLiteral("Live W&F"));
     setModal(false);
     setAttribute(Qt::WA_DeleteOnClose, false);
     auto* layout = new QVBoxLayout(this);
+
+    // The input listened to.
+    auto* inputRow = new QHBoxLayout;
+    inputRow->addWidget(new QLabel(QStringLiteral("Input:"), this));
+    inputBox_ = new QComboBox(this);
+    inputBox_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    inputRow->addWidget(inputBox_, 1);
+    layout->addLayout(inputRow);
 
     status_ = new QLabel(this);
     status_->setWordWrap(true);
@@ -290,14 +301,66 @@ CLiveMeterDialog::CLiveMeterDialog(InputFactory openInput, QWidget* parent)
             Show(meter_->Latest());
     });
     connect(close, &QPushButton::clicked, this, &QDialog::reject);
+    connect(inputBox_, &QComboBox::activated, this, [this](int index) {
+        // Chosen by hand: remembered, and read at once.
+        wanted_ = inputBox_->itemData(index).toString().toStdString();
+        CTarvoApp::Profile()->setValue(QStringLiteral("LiveMeter/Input"), QString::fromStdString(wanted_));
+        if (wanted_ != current_ || !input_)
+            Open(wanted_);
+    });
+    // Inputs that appear or go: Qt's list of inputs leaves out monitors of
+    // outputs, so the sound server's list is read again now and then.
+    watch_ = new QTimer(this);
+    connect(watch_, &QTimer::timeout, this, [this] {
+        if (isVisible())  // a closed dialog holds no input
+            RefreshInputs();
+    });
+    watch_->start(2000);
     resize(720, 640);
-    Open();
+    wanted_ = CTarvoApp::Profile()->value(QStringLiteral("LiveMeter/Input")).toString().toStdString();
+    inputs_ = listInputs_ ? listInputs_() : std::vector<SoundInput>();
+    FillInputBox();
+    Open(ChooseInput(inputs_, wanted_));
+}
+
+void CLiveMeterDialog::FillInputBox()
+{
+    const QSignalBlocker quiet(inputBox_);
+    inputBox_->clear();
+    for (const SoundInput& in : inputs_) {
+        inputBox_->addItem(QString::fromStdString(in.description) + (in.isDefault ? QStringLiteral(" (default)") : QString()),
+                           QString::fromStdString(in.name));
+        inputBox_->setItemData(inputBox_->count() - 1, QString::fromStdString(in.name), Qt::ToolTipRole);
+    }
+    if (inputs_.empty())
+        inputBox_->addItem(QStringLiteral("Default input"), QString());
+    inputBox_->setEnabled(!inputs_.empty());
+    const int at = inputBox_->findData(QString::fromStdString(ChooseInput(inputs_, wanted_)));
+    inputBox_->setCurrentIndex(std::max(0, at));
+}
+
+void CLiveMeterDialog::RefreshInputs()
+{
+    std::vector<SoundInput> now = listInputs_ ? listInputs_() : std::vector<SoundInput>();
+    auto same = [](const SoundInput& a, const SoundInput& b) {
+        return a.name == b.name && a.description == b.description && a.isDefault == b.isDefault;
+    };
+    if (!std::equal(now.begin(), now.end(), inputs_.begin(), inputs_.end(), same)) {
+        inputs_ = std::move(now);
+        FillInputBox();
+    }
+    // The chosen input again once it is back, the default while it is not;
+    // with no list at all, what there is stays (and says why it went).
+    const std::string pick = ChooseInput(inputs_, wanted_);
+    if (!pick.empty() && (pick != current_ || !input_))
+        Open(pick);
 }
 
 CLiveMeterDialog::~CLiveMeterDialog() { Release(); }
 
 void CLiveMeterDialog::done(int r)
 {
+    watch_->stop();
     Release();
     QDialog::done(r);
 }
@@ -309,9 +372,21 @@ void CLiveMeterDialog::Release()
     input_.reset();
 }
 
-void CLiveMeterDialog::Open()
+void CLiveMeterDialog::Open(const std::string& name)
 {
-    input_ = openInput_ ? openInput_() : nullptr;
+    // A fresh start on this input: the figures of another are not carried over.
+    Release();
+    meter_.reset();
+    lost_ = false;
+    pause_->setChecked(false);
+    reset_->setEnabled(true);
+    pause_->setEnabled(true);
+    {
+        const QSignalBlocker quiet(channel_);
+        channel_->clear();
+    }
+    current_ = name;
+    input_ = openInput_ ? openInput_(name) : nullptr;
     if (!input_) {
         ShowNothing(QStringLiteral("No sound input device was found: the live meter needs one to listen to."));
         return;
@@ -364,7 +439,10 @@ void CLiveMeterDialog::InputLost(const std::string& why)
                          .arg(QString::fromStdString(why)));
     reset_->setEnabled(false);
     pause_->setEnabled(false);
-    QMetaObject::invokeMethod(this, [this] { Release(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, [this, gone = input_.get()] {
+        if (input_.get() == gone)  // not another opened meanwhile
+            Release();
+    }, Qt::QueuedConnection);
 }
 
 void CLiveMeterDialog::ApplyNominal()

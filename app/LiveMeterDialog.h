@@ -5,15 +5,22 @@
 // deviation. The input is held while the dialog is open and released when
 // it closes; the window's other commands (3Khz, WN) keep working meanwhile.
 // An input that goes away is said so once; the figures stay.
+// The Input box offers the sound inputs, the system's default first; the
+// one chosen is remembered in the profile and read whenever it is there:
+// the dialog follows an input that appears (listening to the chosen one
+// again) or goes (listening to the default meanwhile).
 #pragma once
 
 #include "meter/LiveMeter.h"
 #include "sound/BlockCapture.h"
+#include "sound/SoundInputs.h"
 
 #include <QDialog>
 
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 class QCheckBox;
 class QComboBox;
@@ -22,6 +29,7 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 class QSpinBox;
+class QTimer;
 
 class QChartView;
 class QLineSeries;
@@ -36,8 +44,12 @@ class CLiveMeterDialog : public QDialog {
     Q_OBJECT
 
 public:
-    using InputFactory = std::function<std::unique_ptr<BlockCapture>()>;
-    explicit CLiveMeterDialog(InputFactory openInput, QWidget* parent = nullptr);
+    // Opens an input by its name (empty: the default).
+    using InputFactory = std::function<std::unique_ptr<BlockCapture>(const std::string& name)>;
+    // The inputs there are now, the default first; none: the default alone
+    // is opened.
+    using InputLister = std::function<std::vector<SoundInput>()>;
+    CLiveMeterDialog(InputFactory openInput, InputLister listInputs, QWidget* parent = nullptr);
     ~CLiveMeterDialog() override;
 
     // Whether an input is held and measured.
@@ -46,6 +58,12 @@ public:
     QString ReadingsText() const;
     const meter::LiveMeter* Meter() const { return meter_.get(); }
 
+    // The name of the input read (or last read); empty: the default.
+    const std::string& InputName() const { return current_; }
+    // Reads the list of inputs again and follows it (done every two seconds).
+    void RefreshInputs();
+
+    QComboBox* InputBox() const { return inputBox_; }
     QComboBox* NominalBox() const { return nominal_; }
     QDoubleSpinBox* OtherNominalBox() const { return otherNominal_; }
     QComboBox* ChannelBox() const { return channel_; }
@@ -57,8 +75,9 @@ protected:
     void done(int r) override;
 
 private:
-    void Open();
+    void Open(const std::string& name);
     void Release();
+    void FillInputBox();
     void ApplyNominal();
     void InputLost(const std::string& why);
     void Show(const meter::LiveUpdate& u);
@@ -66,6 +85,10 @@ private:
     void ScaleDeviation(double largest);
 
     InputFactory openInput_;
+    InputLister listInputs_;
+    std::vector<SoundInput> inputs_;  // as last listed
+    std::string wanted_;   // the input chosen (the profile's); empty: the default
+    std::string current_;  // the input opened last
     std::unique_ptr<BlockCapture> input_;
     std::unique_ptr<meter::LiveMeter> meter_;
     bool paused_ = false;
@@ -84,6 +107,8 @@ private:
     QLineSeries* series_ = nullptr;
     QValueAxis* timeAxis_ = nullptr;
     QCategoryAxis* devAxis_ = nullptr;
+    QComboBox* inputBox_ = nullptr;
+    QTimer* watch_ = nullptr;  // reads the list of inputs again
     QComboBox* nominal_ = nullptr;
     QDoubleSpinBox* otherNominal_ = nullptr;
     QComboBox* channel_ = nullptr;

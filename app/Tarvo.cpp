@@ -240,10 +240,23 @@ void CTarvoApp::OnLiveMeter()
         return;
     }
     liveDialog_.reset();
-    auto open = liveInputFactory ? liveInputFactory : [this]() -> std::unique_ptr<BlockCapture> {
-        return sound_ ? sound_->OpenInputStream() : nullptr;
+    // The input chosen in the dialog is the recorder's too.
+    CLiveMeterDialog::InputFactory open = [this](const std::string& name) -> std::unique_ptr<BlockCapture> {
+        if (!sound_)
+            return nullptr;
+        sound_->SelectInput(name);
+        return sound_->OpenInputStream();
     };
-    liveDialog_ = std::make_unique<CLiveMeterDialog>(open, frame_.get());
+    CLiveMeterDialog::InputLister list = [this] { return sound_ ? sound_->Inputs() : std::vector<SoundInput>(); };
+    if (liveInputOpener)
+        open = liveInputOpener;
+    else if (liveInputFactory)
+        open = [factory = liveInputFactory](const std::string&) { return factory(); };
+    if (liveInputLister)
+        list = liveInputLister;
+    else if (liveInputOpener || liveInputFactory)
+        list = [] { return std::vector<SoundInput>(); };
+    liveDialog_ = std::make_unique<CLiveMeterDialog>(open, list, frame_.get());
     liveDialog_->show();
 }
 

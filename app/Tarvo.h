@@ -5,6 +5,7 @@
 
 #include "app/QtFormHost.h"
 #include "app/RecentFileList.h"
+#include "sound/SoundInputs.h"
 
 #include <QColor>
 #include <QString>
@@ -13,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class QSettings;
 
@@ -73,6 +75,10 @@ public:
     std::function<void(class CMeterDialog&)> meterDialogHook;
     // Asked for the live meter's input in place of the sound platform's.
     std::function<std::unique_ptr<class BlockCapture>()> liveInputFactory;
+    // The same by the input's name, and the list of inputs the dialog offers
+    // (none: the dialog opens the default alone).
+    std::function<std::unique_ptr<class BlockCapture>(const std::string& name)> liveInputOpener;
+    std::function<std::vector<SoundInput>()> liveInputLister;
 
 private:
     void SetDialogBkColor(const QColor& background, const QColor& text);

@@ -91,7 +91,11 @@ constexpr const char* kUsage =
     "                     \"transport\", \"description\"}]}\n"
     "  --meter-live SECONDS  the meter on the sound input, live: a line ten times a\n"
     "                     second, then the figures of the whole run (takes --nominal,\n"
-    "                     --channel, --carrier)\n"
+    "                     --channel, --carrier, --input)\n"
+    "  --input NAME       the sound input --meter-live and --rec read (else the\n"
+    "                     system's default), by its name as --list-inputs gives it\n"
+    "  --list-inputs      the sound inputs, the default first, one a line: the name,\n"
+    "                     a tab, the description (monitors of outputs among them)\n"
     "\n"
     "The meter over many files (more than one FILE, or --files-from), one result\n"
     "per file as it finishes; the limits give one FILE its verdict too:\n"
@@ -135,9 +139,9 @@ constexpr const char* kUsage =
     "FIFO that nothing reads is an error, not a wait.\n"
     "\n"
     "Exit status: 0; 1 when a message box was shown, an output could not be\n"
-    "written, no audio device was found or a file of a batch could not be\n"
-    "measured; 2 for a usage error; 3 when a file failed a --limit (and none\n"
-    "of the above).\n";
+    "written, no audio device (or no input of the --input name) was found or a\n"
+    "file of a batch could not be measured; 2 for a usage error;\n"
+    "3 when a file failed a --limit (and none of the above).\n";
 
 const char* const kLicenceText =
     "Copyright (C) 2026 The Tarvo developers\n"
@@ -153,6 +157,25 @@ struct Step {
     std::string arg;  // the text typed, or the file written
     double seconds = 0;  // how long --rec records
 };
+
+// --list-inputs: the inputs on the standard output; none (or no sound
+// server) is said on the standard error, exit 1.
+int ListInputs(bool json, std::ostream& out, std::ostream& err)
+{
+    std::string why;
+    std::vector<SoundInput> inputs;
+    if (const QtModule* qt = LoadQtModule(why)) {
+        const std::unique_ptr<SoundPlatform> sound(qt->createSound());
+        inputs = sound->Inputs();
+    }
+    if (json || !inputs.empty())
+        out << InputListText(inputs, json);
+    if (inputs.empty()) {
+        err << "tarvo-cli: no audio device was found" << (why.empty() ? "" : " (" + why + ")") << "\n";
+        return kExitMessage;
+    }
+    return kExitOk;
+}
 
 }  // namespace
 
@@ -298,6 +321,14 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
         haveFile = true;
     }
 
+    if (liveReq.listInputs) {
+        if (!steps.empty() || haveFile || meterReq.on || meterReq.optionsSeen || liveReq.on || !liveReq.input.empty())
+            return usage("--list-inputs lists the sound inputs: it takes no FILE, command or other option than --json");
+        return ListInputs(json, out, err);
+    }
+    if (!liveReq.input.empty() && !liveReq.on &&
+        std::none_of(steps.begin(), steps.end(), [](const Step& st) { return st.kind == Kind::Rec; }))
+        return usage("--input goes with --meter-live or --rec");
     if (liveReq.on && (meterReq.on || !meterReq.csv.empty() || !meterReq.png.empty() || haveFile))
         return usage("--meter-live measures the sound input: it takes no FILE, --meter, --meter-csv or --meter-png");
     if (meterReq.optionsSeen && !meterReq.on && !liveReq.on)
@@ -341,13 +372,18 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
         if (!sound && !noModule) {
             if (const QtModule* qt = LoadQtModule(why)) {
                 sound.reset(qt->createSound());
+                sound->SelectInput(liveReq.input);
                 view.SetSoundServices(&sound->Playback(), &sound->Recorder());
             } else {
                 noModule = true;
             }
         }
         if (!(sound && (input ? sound->HasInput() : sound->HasOutput())) && !noDevice) {
-            err << "tarvo-cli: no audio device was found" << (why.empty() ? "" : " (" + why + ")") << "\n";
+            // A named input that is not there, while the server answers, says so by its name.
+            if (input && sound && !liveReq.input.empty() && !sound->Inputs().empty())
+                err << "tarvo-cli: " << UnknownInputText(liveReq.input) << "\n";
+            else
+                err << "tarvo-cli: no audio device was found" << (why.empty() ? "" : " (" + why + ")") << "\n";
             noDevice = true;
         }
         return sound != nullptr;

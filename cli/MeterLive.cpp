@@ -38,6 +38,17 @@ const char* StateName(meter::LiveState s)
 
 int ParseLiveOption(const std::vector<std::string>& args, size_t& i, LiveRequest& req, std::string& why)
 {
+    if (args[i] == "--list-inputs") {
+        req.listInputs = true;
+        return 1;
+    }
+    if (args[i] == "--input") {
+        if (!TakeOptionValue(args, i, req.input) || req.input.empty()) {
+            why = "--input needs the name of a sound input (--list-inputs lists them)";
+            return -1;
+        }
+        return 1;
+    }
     if (args[i] != "--meter-live")
         return 0;
     std::string v;
@@ -49,6 +60,27 @@ int ParseLiveOption(const std::vector<std::string>& args, size_t& i, LiveRequest
     req.on = true;
     req.seconds = seconds;
     return 1;
+}
+
+std::string InputListText(const std::vector<SoundInput>& inputs, bool json)
+{
+    if (json) {
+        nlohmann::ordered_json list = nlohmann::ordered_json::array();
+        for (const SoundInput& in : inputs)
+            list.push_back({{"name", in.name}, {"description", in.description}, {"default", in.isDefault}});
+        return nlohmann::ordered_json{{"inputs", std::move(list)}}.dump(-1, ' ', false,
+                                                                        nlohmann::ordered_json::error_handler_t::replace) +
+               "\n";
+    }
+    std::string text;
+    for (const SoundInput& in : inputs)
+        text += InputLine(in) + "\n";
+    return text;
+}
+
+std::string UnknownInputText(const std::string& name)
+{
+    return "there is no sound input named \"" + name + "\" (tarvo-cli --list-inputs lists them)";
 }
 
 nlohmann::ordered_json LiveJson(const meter::LiveUpdate& u)

@@ -5,6 +5,7 @@
 
 #include "cli/MeterCli.h"
 #include "meter/LiveMeter.h"
+#include "sound/SoundInputs.h"
 
 #include <nlohmann/json.hpp>
 
@@ -19,12 +20,22 @@ class SoundPlatform;
 struct LiveRequest {
     bool on = false;
     double seconds = 0;
+    std::string input;        // --input NAME: the sound input read (else the default)
+    bool listInputs = false;  // --list-inputs
 };
 
-// Takes --meter-live SECONDS at args[i] (advancing i over its value).
-// Answers 0 when it is another option, 1 when taken, -1 on a usage error
-// with the reason in `why`.
+// Takes --meter-live SECONDS, --input NAME or --list-inputs at args[i]
+// (advancing i over its value). Answers 0 when it is another option, 1 when
+// taken, -1 on a usage error with the reason in `why`.
 int ParseLiveOption(const std::vector<std::string>& args, size_t& i, LiveRequest& req, std::string& why);
+
+// --list-inputs: one line per input (name, a tab, description), the default
+// first; with json one object {"inputs": [{"name", "description",
+// "default"}]} on a line.
+std::string InputListText(const std::vector<SoundInput>& inputs, bool json);
+
+// Why --input NAME cannot be read: it is not among the inputs.
+std::string UnknownInputText(const std::string& name);
 
 // One update as its JSON object ({"live": {...}}) and as a line of text.
 nlohmann::ordered_json LiveJson(const meter::LiveUpdate& u);

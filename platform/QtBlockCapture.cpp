@@ -1,4 +1,4 @@
-// The default sound input as a stream of blocks, on QAudioSource in push
+// A sound input of Qt's as a stream of blocks, on QAudioSource in push
 // mode: whatever arrives is handed over as floats at once. An input whose
 // server or device goes away is released and its loss reported once, with
 // the backend's complaints about it as the reason rather than on the
@@ -255,9 +255,8 @@ bool TakeInputComplaint(const QString& message)
     return QtBlockCapture::TakeComplaint(text);
 }
 
-std::unique_ptr<BlockCapture> OpenQtInputStream()
+std::unique_ptr<BlockCapture> OpenQtInputStream(const QAudioDevice& device)
 {
-    QAudioDevice device = QMediaDevices::defaultAudioInput();
     if (device.isNull())
         return nullptr;
     return std::make_unique<QtBlockCapture>(device);

@@ -1,5 +1,6 @@
 // Playback on QAudioSink and capture on QAudioSource.
 #include "platform/SoundPlatform.h"
+#include "platform/PulseInput.h"
 #include "platform/QtSampleKind.h"
 
 #include "sound/PcmWave.h"
@@ -20,10 +21,11 @@
 #include <cstring>
 #include <functional>
 #include <mutex>
+#include <optional>
 
 namespace tarvo {
 
-std::unique_ptr<BlockCapture> OpenQtInputStream();  // QtBlockCapture.cpp
+std::unique_ptr<BlockCapture> OpenQtInputStream(const QAudioDevice& device);  // QtBlockCapture.cpp
 bool TakeInputComplaint(const QString& message);    // QtBlockCapture.cpp
 
 namespace {
@@ -170,7 +172,7 @@ private:
     std::function<void()> onFinished_;
 };
 
-// The default input device, asked for 8-bit mono at the rate; whatever it
+// An input device, asked for 8-bit mono at the rate; whatever it
 // delivers instead is converted when the recording is saved.
 class QtCaptureSource : public CaptureSource {
 public:
@@ -283,6 +285,39 @@ void InstallSoundMessageHandler()
 
 namespace {
 
+// Where an input is read: Qt's device when Qt lists it, else the sound
+// server's source (Qt leaves out the monitors of outputs). Neither when it
+// is not there.
+struct InputPlace {
+    QAudioDevice qt;
+    std::optional<PulseSource> server;
+    bool Found() const { return !qt.isNull() || server.has_value(); }
+};
+
+InputPlace FindInputPlace(const std::string& name)
+{
+    InputPlace place;
+    if (name.empty()) {
+        place.qt = QMediaDevices::defaultAudioInput();
+        // Where the only source is a monitor, Qt has no default input: the
+        // server's default, listed first.
+        if (place.qt.isNull())
+            if (std::optional<PulseSources> list = ListPulseSources(); list && !list->sources.empty())
+                place.server = list->sources.front();
+        return place;
+    }
+    for (const QAudioDevice& d : QMediaDevices::audioInputs())
+        if (d.id().toStdString() == name) {
+            place.qt = d;
+            return place;
+        }
+    if (std::optional<PulseSources> list = ListPulseSources())
+        for (const PulseSource& s : list->sources)
+            if (s.input.name == name)
+                place.server = s;
+    return place;
+}
+
 class QtSoundPlatform : public SoundPlatform {
 public:
     explicit QtSoundPlatform(const std::string& dataDir)
@@ -295,12 +330,14 @@ public:
             app_ = std::make_unique<QCoreApplication>(argc, argv);
         }
         playback_ = std::make_unique<QtSoundService>(dataDir);
-        recorder_ = std::make_unique<CommandRecorder>([]() -> std::unique_ptr<CaptureSource> {
-            QAudioDevice device = QMediaDevices::defaultAudioInput();
-            if (device.isNull())
-                return nullptr;
-            return std::make_unique<QtCaptureSource>(device);
-        }, [] { return !QMediaDevices::defaultAudioInput().isNull(); });
+        recorder_ = std::make_unique<CommandRecorder>([this]() -> std::unique_ptr<CaptureSource> {
+            const InputPlace place = FindInputPlace(SelectedInput());
+            if (!place.qt.isNull())
+                return std::make_unique<QtCaptureSource>(place.qt);
+            if (place.server)
+                return OpenPulseRecording(place.server->input.name);
+            return nullptr;
+        }, [this] { return HasInput(); });
     }
     ~QtSoundPlatform() override
     {
@@ -311,17 +348,41 @@ public:
     SoundService& Playback() override { return *playback_; }
     MciDevice& Recorder() override { return *recorder_; }
     bool HasOutput() const override { return !QMediaDevices::defaultAudioOutput().isNull(); }
-    bool HasInput() const override { return !QMediaDevices::defaultAudioInput().isNull(); }
+    bool HasInput() const override { return FindInputPlace(SelectedInput()).Found(); }
 
     void RunFor(double seconds) override
     {
+        // A precise timer: a coarse one (Qt's choice from 2 s up) may end
+        // up to 5 % early, and a take would be that much short.
         QEventLoop loop;
-        QTimer::singleShot(static_cast<int>(std::max(0.0, seconds) * 1000), &loop, &QEventLoop::quit);
+        QTimer::singleShot(static_cast<int>(std::max(0.0, seconds) * 1000), Qt::PreciseTimer, &loop, &QEventLoop::quit);
         loop.exec();
     }
     void WaitForSound() override { playback_->WaitForSound(); }
     bool IsPlaying() const override { return playback_->IsPlaying(); }
-    std::unique_ptr<BlockCapture> OpenInputStream() override { return OpenQtInputStream(); }
+    std::unique_ptr<BlockCapture> OpenInputStream() override
+    {
+        const InputPlace place = FindInputPlace(SelectedInput());
+        if (!place.qt.isNull())
+            return OpenQtInputStream(place.qt);
+        if (place.server)
+            return OpenPulseInput(*place.server);
+        return nullptr;
+    }
+
+    std::vector<SoundInput> Inputs() override
+    {
+        std::vector<SoundInput> inputs;
+        if (std::optional<PulseSources> list = ListPulseSources()) {
+            for (const PulseSource& s : list->sources)
+                inputs.push_back(s.input);
+            return inputs;
+        }
+        // Without the server's own list: Qt's, monitors left out.
+        for (const QAudioDevice& d : QMediaDevices::audioInputs())
+            inputs.push_back({d.id().toStdString(), d.description().toStdString()});
+        return OrderInputs(inputs, QMediaDevices::defaultAudioInput().id().toStdString());
+    }
 
 private:
     std::unique_ptr<QCoreApplication> app_;
@@ -344,6 +405,13 @@ public:
     }
     bool IsPlaying() const override { return real_ && real_->IsPlaying(); }
     std::unique_ptr<BlockCapture> OpenInputStream() override { return Real().OpenInputStream(); }
+    std::vector<SoundInput> Inputs() override { return Real().Inputs(); }
+    void SelectInput(const std::string& name) override
+    {
+        SoundPlatform::SelectInput(name);
+        if (real_)
+            real_->SelectInput(name);
+    }
 
 private:
     bool Play(const std::string& name, unsigned flags) override
@@ -360,8 +428,10 @@ private:
     bool HasOutputDevice() const override { return Real().HasOutput(); }
     SoundPlatform& Real() const
     {
-        if (!real_)
+        if (!real_) {
             real_ = SoundPlatform::Create();
+            real_->SelectInput(SelectedInput());
+        }
         return *real_;
     }
 

@@ -5,10 +5,12 @@
 
 #include "sound/BlockCapture.h"
 #include "sound/Mci.h"
+#include "sound/SoundInputs.h"
 #include "sound/SoundService.h"
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace tarvo {
 
@@ -42,9 +44,22 @@ public:
     virtual void WaitForSound() = 0;
     // Whether a sound is playing now.
     virtual bool IsPlaying() const = 0;
-    // The default input as a stream of sample blocks, beside the recorder;
-    // null without an input device. Blocks arrive while events are processed.
+    // The chosen input (the default until one is chosen) as a stream of
+    // sample blocks, beside the recorder; null without that input. Blocks
+    // arrive while events are processed.
     virtual std::unique_ptr<BlockCapture> OpenInputStream() { return nullptr; }
+
+    // The sound inputs there are now, the system's default first, monitors
+    // of outputs among them; empty without a sound server.
+    virtual std::vector<SoundInput> Inputs() { return {}; }
+    // Chooses the input that HasInput, the recorder and OpenInputStream
+    // use, by its name in Inputs(); empty: the system's default. An input
+    // that is not there (now) makes HasInput false.
+    virtual void SelectInput(const std::string& name) { selected_ = name; }
+    const std::string& SelectedInput() const { return selected_; }
+
+private:
+    std::string selected_;
 };
 
 }  // namespace tarvo

@@ -13,7 +13,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libsndfile1-dev libssl-dev libpng-dev qt6-charts-dev libqt6opengl6-dev
   libfftw3-dev clang libfuzzer-14-dev libclang-rt-14-dev
-  pulseaudio pulseaudio-utils
+  pulseaudio pulseaudio-utils libpulse-dev
   xvfb xauth xdotool fonts-dejavu-core
   help2man lintian desktop-file-utils appstream man-db
   fonts-liberation

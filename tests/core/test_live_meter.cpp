@@ -800,7 +800,9 @@ TEST(MeterLiveCli, InputThatGoesAwayIsSaidOnceWithTheFiguresMeasured)
     for (const auto& c : cases) {
         FadingSound sound(x, c.loseAfter, c.stall);
         std::ostringstream out;
-        const LiveRequest req{true, 8};
+        LiveRequest req;
+        req.on = true;
+        req.seconds = 8;
         const MeterOutcome o = RunMeterLive(sound, req, {}, true, out);
         EXPECT_EQ(sound.runsAfterLoss, 0) << c.loseAfter;  // it ends at once
         if (c.message.empty()) {
@@ -873,6 +875,18 @@ TEST(MeterLiveCli, UsageErrorsNeedNoSound)
         {{"--meter-live", "5", "--meter-png", "x.png"},
          "--meter-live measures the sound input: it takes no FILE, --meter, --meter-csv or --meter-png"},
         {{"--meter-live", "5", "--carrier", "20"}, "--carrier takes a frequency from 50 to 20000 Hz, not \"20\""},
+        {{"--meter-live", "5", "--input"}, "--input needs the name of a sound input (--list-inputs lists them)"},
+        {{"--meter-live", "5", "--input", ""}, "--input needs the name of a sound input (--list-inputs lists them)"},
+        {{"--input", "tarvo_mic"}, "--input goes with --meter-live or --rec"},
+        {{"--input", "tarvo_mic", "--3khz"}, "--input goes with --meter-live or --rec"},
+        {{"--list-inputs", "deck.wav"},
+         "--list-inputs lists the sound inputs: it takes no FILE, command or other option than --json"},
+        {{"--list-inputs", "--meter-live", "5"},
+         "--list-inputs lists the sound inputs: it takes no FILE, command or other option than --json"},
+        {{"--list-inputs", "--input", "tarvo_mic"},
+         "--list-inputs lists the sound inputs: it takes no FILE, command or other option than --json"},
+        {{"--list-inputs", "--rec", "1"},
+         "--list-inputs lists the sound inputs: it takes no FILE, command or other option than --json"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args{"tarvo-cli"};

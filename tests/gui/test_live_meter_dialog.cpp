@@ -192,6 +192,107 @@ TEST_F(LiveWindow, SaysSoWhenThereIsNoInputOrNoTone)
     EXPECT_EQ(r["carrier"], "");
 }
 
+TEST_F(LiveWindow, TheInputBoxOffersTheDefaultFirstRemembersTheChoiceAndFollowsTheInputs)
+{
+    // Two inputs, the monitor the default; each plays its own tone: the
+    // microphone 0.5 % fast, the monitor 1 % slow, so the speed error says
+    // which one is read.
+    struct Input {
+        SoundInput info;
+        double fast;
+    };
+    std::vector<Input> there{{{"mic", "Microphone"}, 0.005}, {{"out.monitor", "Monitor of Speakers"}, -0.01}};
+    std::string systemDefault = "out.monitor";
+    std::vector<std::string> opened;
+    BufferCapture* reading = nullptr;
+    Start();
+    app->liveInputLister = [&] {
+        std::vector<SoundInput> list;
+        for (const Input& in : there)
+            list.push_back(in.info);
+        return OrderInputs(list, systemDefault);
+    };
+    app->liveInputOpener = [&](const std::string& name) -> std::unique_ptr<BlockCapture> {
+        opened.push_back(name);
+        for (const Input& in : there)
+            if (in.info.name == name) {
+                auto capture = std::make_unique<BufferCapture>(FmTone(3, 0.001, in.fast), 48000, 1, 960);
+                reading = capture.get();
+                return capture;
+            }
+        return nullptr;
+    };
+    auto speed = [&](CLiveMeterDialog* dlg) {
+        dlg->NominalBox()->setCurrentIndex(1);  // 3150 Hz
+        reading->Play();
+        return Readings(*dlg)["speed error"].section(' ', 0, 1);
+    };
+    auto items = [](CLiveMeterDialog* dlg) {
+        QStringList texts;
+        for (int i = 0; i < dlg->InputBox()->count(); ++i)
+            texts << dlg->InputBox()->itemText(i);
+        return texts;
+    };
+
+    Frame()->CommandAction(ID_LIVEWF)->trigger();
+    CLiveMeterDialog* dlg = app->LiveMeterDialog();
+    ASSERT_NE(dlg, nullptr);
+    EXPECT_EQ(items(dlg), QStringList({"Monitor of Speakers (default)", "Microphone"}));
+    EXPECT_EQ(dlg->InputBox()->currentIndex(), 0);
+    EXPECT_EQ(opened, std::vector<std::string>{"out.monitor"});
+    EXPECT_EQ(speed(dlg), "-1.000 %");
+
+    // Chosen by hand: read at once and remembered.
+    dlg->InputBox()->setCurrentIndex(1);
+    emit dlg->InputBox()->activated(1);
+    EXPECT_EQ(opened.back(), "mic");
+    EXPECT_EQ(speed(dlg), "+0.500 %");
+    EXPECT_EQ(CTarvoApp::Profile()->value("LiveMeter/Input").toString(), "mic");
+    dlg->close();
+    Frame()->CommandAction(ID_LIVEWF)->trigger();
+    dlg = app->LiveMeterDialog();
+    EXPECT_EQ(opened.back(), "mic");
+    EXPECT_EQ(dlg->InputBox()->currentText(), "Microphone");
+
+    // A list that changes elsewhere leaves the input read alone.
+    const size_t opens = opened.size();
+    there.push_back({{"usb", "USB Audio"}, 0});
+    dlg->RefreshInputs();
+    EXPECT_EQ(items(dlg), QStringList({"Monitor of Speakers (default)", "Microphone", "USB Audio"}));
+    EXPECT_EQ(opened.size(), opens);
+    EXPECT_EQ(dlg->InputBox()->currentText(), "Microphone");
+
+    // Unplugged: the default meanwhile; back: the chosen one again.
+    there.erase(there.begin());
+    dlg->RefreshInputs();
+    EXPECT_EQ(items(dlg), QStringList({"Monitor of Speakers (default)", "USB Audio"}));
+    EXPECT_EQ(dlg->InputName(), "out.monitor");
+    EXPECT_TRUE(dlg->Listening());
+    EXPECT_EQ(speed(dlg), "-1.000 %");
+    there.push_back({{"mic", "Microphone"}, 0.005});
+    dlg->RefreshInputs();
+    EXPECT_EQ(dlg->InputName(), "mic");
+    EXPECT_EQ(dlg->InputBox()->currentText(), "Microphone");
+    EXPECT_EQ(speed(dlg), "+0.500 %");
+
+    // Another default is offered first; the choice stays.
+    systemDefault = "usb";
+    dlg->RefreshInputs();
+    EXPECT_EQ(items(dlg), QStringList({"USB Audio (default)", "Monitor of Speakers", "Microphone"}));
+    EXPECT_EQ(dlg->InputName(), "mic");
+    EXPECT_EQ(dlg->InputBox()->currentText(), "Microphone");
+
+    // No input at all: said so, and the box offers nothing to choose.
+    there.clear();
+    dlg->close();
+    Frame()->CommandAction(ID_LIVEWF)->trigger();
+    dlg = app->LiveMeterDialog();
+    EXPECT_FALSE(dlg->Listening());
+    EXPECT_FALSE(dlg->InputBox()->isEnabled());
+    EXPECT_EQ(Readings(*dlg)["status"], "No sound input device was found: the live meter needs one to listen to.");
+    dlg->close();
+    EXPECT_TRUE(messages.empty());
+}
 }  // namespace
 }  // namespace tarvo::test
 

@@ -1,7 +1,8 @@
 // A private PulseAudio server for one test process: its own runtime, state
 // and configuration folders (so it never meets another server), a null sink
 // "tarvo_test" and the source "tarvo_mic" remapped from the sink's monitor
-// (Qt leaves monitor sources out). PULSE_SERVER points the process and its
+// (Qt leaves monitor sources out), or, made with kMonitorOnly, the sink's
+// monitor "tarvo_test.monitor" as the only source and the default. PULSE_SERVER points the process and its
 // children at it; the server is killed when the object goes. A test may
 // take the server or its capture streams away under a client.
 #pragma once
@@ -34,7 +35,9 @@ inline std::string Capture(const std::string& command)
 
 class PulseServer {
 public:
-    PulseServer()
+    static constexpr bool kMonitorOnly = true;
+
+    explicit PulseServer(bool monitorOnly = false)
     {
         const std::string d = dir_.Path().string();
         ::setenv("XDG_RUNTIME_DIR", d.c_str(), 1);
@@ -54,9 +57,14 @@ public:
         }
         std::ifstream pid(d + "/pulse/pid");
         pid >> pid_;
-        if (std::system(("pactl load-module module-remap-source master=tarvo_test.monitor source_name=tarvo_mic" +
-                         quiet).c_str()) != 0 ||
-            std::system(("pactl set-default-source tarvo_mic" + quiet).c_str()) != 0) {
+        if (monitorOnly) {
+            if (std::system(("pactl set-default-source tarvo_test.monitor" + quiet).c_str()) != 0) {
+                why_ = "the monitor could not be made the default source: " + Log();
+                return;
+            }
+        } else if (std::system(("pactl load-module module-remap-source master=tarvo_test.monitor source_name=tarvo_mic" +
+                                quiet).c_str()) != 0 ||
+                   std::system(("pactl set-default-source tarvo_mic" + quiet).c_str()) != 0) {
             why_ = "the remapped source could not be made: " + Log();
             return;
         }

@@ -45,10 +45,12 @@ CliResult RunInShell(const std::string& before, const std::vector<std::string>& 
     return r;
 }
 
-TEST(LiveLoopback, FmToneReadsLiveAndAsAWholeRun)
+// An FM tone (3150 Hz, 0.1 % at 4 Hz) played into the null sink while
+// tarvo-cli --json --meter-live 8 --nominal 3150 and `more` runs: the
+// updates are there, the last one locked with no speed error, and the whole
+// run reads 0.1 % x 0.99692 weighted.
+void ExpectTheToneMeasured(const std::vector<std::string>& more)
 {
-    PulseServer server;
-    ASSERT_TRUE(server.Running()) << server.Why();
     TempDir dir;
     Tone tone;  // 3150 Hz, 0.1 % at 4 Hz
     tone.mods = {{4, 0.001}};
@@ -56,8 +58,9 @@ TEST(LiveLoopback, FmToneReadsLiveAndAsAWholeRun)
     ASSERT_TRUE(WriteTone(wav, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 14, tone));
 
     // paplay starts half a second ahead, so that the meter's first half second holds the tone.
-    CliResult r = RunInShell("paplay --device=tarvo_test " + ShellQuote(wav) + " >/dev/null 2>&1 & p=$!; sleep 0.5;",
-                             {"--json", "--meter-live", "8", "--nominal", "3150"}, dir);
+    std::vector<std::string> args{"--json", "--meter-live", "8", "--nominal", "3150"};
+    args.insert(args.end(), more.begin(), more.end());
+    CliResult r = RunInShell("paplay --device=tarvo_test " + ShellQuote(wav) + " >/dev/null 2>&1 & p=$!; sleep 0.5;", args, dir);
     ASSERT_EQ(r.status, 0) << r.err << r.out;
     EXPECT_EQ(r.err, "");
 
@@ -84,6 +87,81 @@ TEST(LiveLoopback, FmToneReadsLiveAndAsAWholeRun)
     EXPECT_NEAR(c["weighted"]["two_sigma_percent"].get<double>(), 0.0997, 0.0997 * 0.03) << c;
     EXPECT_NEAR(c["carrier_hz"].get<double>(), 3150, 3150 * 0.0005) << c;
     EXPECT_TRUE(last["messages"].empty()) << last;
+}
+
+TEST(LiveLoopback, FmToneReadsLiveAndAsAWholeRun)
+{
+    PulseServer server;
+    ASSERT_TRUE(server.Running()) << server.Why();
+    ExpectTheToneMeasured({});
+}
+
+TEST(LiveLoopback, EveryInputIsListedAndReadByItsName)
+{
+    // The remapped source is the default; the sink's monitor, which Qt
+    // leaves out, is listed and read too.
+    PulseServer server;
+    ASSERT_TRUE(server.Running()) << server.Why();
+    TempDir dir;
+    CliResult r = RunCli({"--list-inputs"}, dir.Path().string());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    ASSERT_TRUE(r.out.starts_with("tarvo_mic\t")) << r.out;
+    EXPECT_NE(r.out.find("\ntarvo_test.monitor\t"), std::string::npos) << r.out;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 2) << r.out;
+    for (const char* input : {"tarvo_test.monitor", "tarvo_mic"}) {
+        SCOPED_TRACE(input);
+        ExpectTheToneMeasured({"--input", input});
+    }
+}
+
+TEST(LiveLoopback, AMonitorAloneIsListedAndMeasured)
+{
+    // The null sink's monitor is the only source, and the default: Qt lists
+    // no input at all.
+    PulseServer server(PulseServer::kMonitorOnly);
+    ASSERT_TRUE(server.Running()) << server.Why();
+    TempDir dir;
+    CliResult r = RunCli({"--list-inputs"}, dir.Path().string());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    ASSERT_TRUE(r.out.starts_with("tarvo_test.monitor\t")) << r.out;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
+    EXPECT_GT(r.out.size(), std::string("tarvo_test.monitor\t\n").size()) << "a description follows the name";
+
+    r = RunCli({"--json", "--list-inputs"}, dir.Path().string());
+    ASSERT_EQ(r.status, 0) << r.err;
+    const nlohmann::json j = nlohmann::json::parse(r.out);
+    ASSERT_EQ(j["inputs"].size(), 1u) << j;
+    EXPECT_EQ(j["inputs"][0]["name"], "tarvo_test.monitor");
+    EXPECT_EQ(j["inputs"][0]["default"], true);
+
+    const std::vector<std::string> ways[] = {{}, {"--input", "tarvo_test.monitor"}};
+    for (const auto& more : ways) {
+        SCOPED_TRACE(more.empty() ? "the default" : "by its name");
+        ExpectTheToneMeasured(more);
+    }
+}
+
+TEST(LiveLoopback, AnInputThatIsNotThereIsSaidByItsName)
+{
+    PulseServer server(PulseServer::kMonitorOnly);
+    ASSERT_TRUE(server.Running()) << server.Why();
+    TempDir dir;
+    const std::vector<std::string> runs[] = {
+        {"--meter-live", "2", "--input", "tarvo_mic"},
+        {"--json", "--meter-live", "2", "--input", "tarvo_mic"},
+        {"--input", "tarvo_mic", "--rec", "1", "--header"},
+    };
+    for (const auto& args : runs) {
+        SCOPED_TRACE(args[0] + " " + args[1]);
+        CliResult r = RunCli(args, dir.Path().string());
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "tarvo-cli: there is no sound input named \"tarvo_mic\" (tarvo-cli --list-inputs lists them)\n");
+        EXPECT_EQ(r.out.find("\"live\""), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find("Sample Rate: 2"), std::string::npos) << "no take was read: " << r.out;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.Path() / "temp.wav"));
 }
 
 std::string Slurp(const std::filesystem::path& p)
@@ -167,17 +245,21 @@ TEST(LiveLoopback, InputThatGoesAwayEndsTheRunWithOneMessageAndTheFiguresMeasure
     // the figures of what it measured (0.1 % at 4 Hz reads 0.0997 %
     // weighted) and exits 1; the audio backend's complaints stay off the
     // standard error.
+    // A monitor alone is read beside Qt, from the sound server itself.
     const struct {
         const char* name;
         std::function<bool(PulseServer&)> takeAway;
+        bool monitorOnly = false;
     } cases[] = {
         {"sound server terminated", [](PulseServer& s) { s.Signal(SIGTERM); return true; }},
         {"sound server killed", [](PulseServer& s) { s.Signal(SIGKILL); return true; }},
         {"capture stream killed, the server staying", [](PulseServer& s) { return s.KillCaptureStreams(); }},
+        {"monitor alone, sound server killed", [](PulseServer& s) { s.Signal(SIGKILL); return true; }, true},
+        {"monitor alone, capture stream killed", [](PulseServer& s) { return s.KillCaptureStreams(); }, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        PulseServer server;
+        PulseServer server(c.monitorOnly);
         ASSERT_TRUE(server.Running()) << server.Why();
         TempDir dir;
         Tone tone;

@@ -65,6 +65,24 @@ TEST_F(Loopback, ToneRecordedWhileItPlaysReadsAs3kHz)
     EXPECT_NEAR(std::stod(f["Meter channel 1 carrier (mean, Hz)"]), 3000.0, 1.0);
 }
 
+TEST_F(Loopback, TheInputNamedIsRecorded)
+{
+    // The remapped source (which Qt lists) and the sink's monitor (which Qt
+    // leaves out) each record the tone played for the two seconds asked.
+    for (const char* input : {"tarvo_mic", "tarvo_test.monitor"}) {
+        SCOPED_TRACE(input);
+        CliResult r = RunCli({"--3khz", "--input", input, "--rec", "2", "--stop", "--freqs"}, dir.Path().string());
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        auto f = Fields(r.out);
+        EXPECT_EQ(f["Sample Rate"], "22050");
+        ASSERT_NE(f["Aver Freq"], "") << r.out;
+        EXPECT_NEAR(std::stod(f["Aver Freq"]), 3000.0, 22050.0 / 256) << f["Aver Freq"];  // within one bin
+        ASSERT_NE(f["Data Size"], "") << r.out;
+        EXPECT_NEAR(std::stod(f["Data Size"]), 2 * 22050.0, 600.0) << f["Data Size"];
+    }
+}
+
 TEST_F(Loopback, RecordingGoesToTheNameTyped)
 {
     CliResult r = RunCli({"--rec-file", "take one.wav", "--wn", "--rec", "1", "--header"}, dir.Path().string());
@@ -225,18 +243,25 @@ TEST(NoSoundServer, SoundCommandsSayOnceThatNoAudioDeviceWasFound)
         std::vector<std::string> args;
         int status;
         std::string err;
+        std::string out = {};  // of --list-inputs
     } cases[] = {
         {{"--3khz"}, 1, "tarvo-cli: no audio device was found\n"},
         {{"--wn", "--ply", "--stop", "--stop"}, 1, "tarvo-cli: no audio device was found\n"},
         // No input device: the run ends there, without waiting and without
         // loading any file as if it were the take.
         {{"--rec", "0"}, 1, "tarvo-cli: no audio device was found\n"},
+        {{"--input", "tarvo_mic", "--rec", "0"}, 1, "tarvo-cli: no audio device was found\n"},
+        {{"--list-inputs"}, 1, "tarvo-cli: no audio device was found\n"},
+        {{"--json", "--list-inputs"}, 1, "tarvo-cli: no audio device was found\n", "{\"inputs\":[]}\n"},
         {{"--clear"}, 0, ""},  // no sound command: the server is never asked
     };
     for (const Case& c : cases) {
         CliResult r = RunWithoutServer(c.args, dir);
         EXPECT_EQ(r.status, c.status) << c.args[0];
         EXPECT_EQ(r.err, c.err) << c.args[0];
+        if (c.args.back() == "--list-inputs") {
+            EXPECT_EQ(r.out, c.out) << c.args[0];
+        }
     }
 }
 
