@@ -4,17 +4,44 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QImage>
 #include <QPushButton>
 #include <QTextBrowser>
+#include <QTextDocument>
 #include <QUrl>
 #include <QVBoxLayout>
 
 namespace tarvo {
 
+namespace {
+
+// A picture wider than the page is shown scaled smoothly to fit it (the
+// meter's views are 1200 pixels wide); a web browser does the same by the
+// pages' style.
+class ManualBrowser : public QTextBrowser {
+public:
+    using QTextBrowser::QTextBrowser;
+
+    QVariant loadResource(int type, const QUrl& name) override
+    {
+        QVariant resource = QTextBrowser::loadResource(type, name);
+        if (type != QTextDocument::ImageResource)
+            return resource;
+        QImage picture;
+        if (resource.typeId() == QMetaType::QByteArray)
+            picture.loadFromData(resource.toByteArray());
+        if (picture.width() > HelpWindow::kPictureWidth)
+            return picture.scaledToWidth(HelpWindow::kPictureWidth, Qt::SmoothTransformation);
+        return resource;
+    }
+};
+
+}  // namespace
+
 HelpWindow::HelpWindow(QWidget* parent) : QWidget(parent, Qt::Window)
 {
     setObjectName(QStringLiteral("HelpWindow"));
-    browser_ = new QTextBrowser(this);
+    browser_ = new ManualBrowser(this);
     browser_->setOpenExternalLinks(true);
     contents_ = new QPushButton(QStringLiteral("&Contents"), this);
     back_ = new QPushButton(QStringLiteral("&Back"), this);

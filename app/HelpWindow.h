@@ -19,6 +19,8 @@ class HelpWindow : public QWidget {
 public:
     static constexpr const char* kIndexPage = "index.html";
     static constexpr const char* kUsingHelpPage = "using-the-help.html";
+    // The widest a picture is shown; the window's first size shows it whole.
+    static constexpr int kPictureWidth = 760;
 
     explicit HelpWindow(QWidget* parent = nullptr);
 

@@ -11,14 +11,11 @@ import html
 import os
 import re
 import shutil
-import struct
 import subprocess
 import sys
 
-MAX_WIDTH = 800
-
 STYLE = """body { font-family: sans-serif; max-width: 52em; margin: 1em auto; padding: 0 1em; }
-pre { background: #f4f4f4; padding: 0.5em; overflow-x: auto; }
+pre { background: #f4f4f4; padding: 0.5em; white-space: pre-wrap; }
 img { max-width: 100%; }
 .nav { border-bottom: 1px solid #ccc; padding-bottom: 0.3em; }"""
 
@@ -49,26 +46,9 @@ def split_sections(text):
     return ''.join(intro), [(t, ''.join(body)) for t, body in sections]
 
 
-def to_html(cmark, markdown, source):
-    out = subprocess.run([cmark, '--unsafe', '-e', 'table', '-e', 'autolink'],
-                         input=markdown, capture_output=True, text=True, check=True).stdout
-    return re.sub(r'<img src="([^"]+)"', lambda m: m.group(0) + fitted(os.path.join(source, m.group(1))), out)
-
-
-def fitted(picture):
-    """A picture wider than the help window is shown at its width: the
-    width and height attributes of a PNG over MAX_WIDTH pixels wide."""
-    try:
-        with open(picture, 'rb') as f:
-            head = f.read(24)
-    except OSError:
-        return ''
-    if len(head) < 24 or head[:8] != b'\x89PNG\r\n\x1a\n' or head[12:16] != b'IHDR':
-        return ''
-    width, height = struct.unpack('>II', head[16:24])
-    if width <= MAX_WIDTH:
-        return ''
-    return f' width="{MAX_WIDTH}" height="{height * MAX_WIDTH // width}"'
+def to_html(cmark, markdown):
+    return subprocess.run([cmark, '--unsafe', '-e', 'table', '-e', 'autolink'],
+                          input=markdown, capture_output=True, text=True, check=True).stdout
 
 
 def page(title, nav, body):
@@ -95,7 +75,6 @@ def main():
     with open(readme, encoding='utf-8') as f:
         text = f.read()
     intro, sections = split_sections(text)
-    source = os.path.dirname(os.path.abspath(readme))
 
     os.makedirs(out, exist_ok=True)
     for name in os.listdir(out):
@@ -105,15 +84,16 @@ def main():
     contents = ''.join(f'<li><a href="{slug(t)}">{html.escape(t, quote=False)}</a></li>\n' for t, _ in sections)
     first = re.search(r'^# (.+)$', intro, re.M)
     title = first.group(1).strip() if first else 'Manual'
-    body = to_html(cmark, intro, source) + f'<h2>Contents</h2>\n<ul>\n{contents}</ul>\n'
+    body = to_html(cmark, intro) + f'<h2>Contents</h2>\n<ul>\n{contents}</ul>\n'
     nav = f'<a href="{slug(sections[0][0])}">Next: {html.escape(sections[0][0], quote=False)}</a>' if sections else ''
     with open(os.path.join(out, 'index.html'), 'w', encoding='utf-8') as f:
         f.write(page(f'{title} manual', nav, body))
     for i, (t, markdown) in enumerate(sections):
         with open(os.path.join(out, slug(t)), 'w', encoding='utf-8') as f:
-            f.write(page(f'{t} - {title} manual', nav_links(sections, i), to_html(cmark, markdown, source)))
+            f.write(page(f'{t} - {title} manual', nav_links(sections, i), to_html(cmark, markdown)))
 
     # The pictures, at the paths the README gives them.
+    source = os.path.dirname(os.path.abspath(readme))
     for picture in sorted(set(re.findall(r'!\[[^\]]*\]\(([^)\s]+)\)', text))):
         if '://' in picture or picture.startswith('/') or '..' in picture.split('/'):
             continue

@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QRegularExpression>
 #include <QTextBrowser>
 #include <QTextDocument>
@@ -91,6 +92,10 @@ TEST_F(Help, KeysAndMenuOpenTheirPageOfTheManual)
     // The contents' pictures are found beside the pages.
     const QVariant picture = Browser()->loadResource(QTextDocument::ImageResource, QUrl(QStringLiteral("docs/window.png")));
     EXPECT_TRUE(picture.isValid() && !picture.toByteArray().isEmpty());
+    // The meter's views, wider than the page, are shown scaled to fit it.
+    const QImage views =
+        Browser()->loadResource(QTextDocument::ImageResource, QUrl(QStringLiteral("docs/meter.png"))).value<QImage>();
+    EXPECT_EQ(views.width(), HelpWindow::kPictureWidth);
 }
 
 TEST_F(Help, AManualNotFoundIsSaid)
