@@ -66,6 +66,15 @@ TEST_F(Help, KeysAndMenuOpenTheirPageOfTheManual)
          "Tarvo manual"},
         {"Help > Using Help", [](CMainFrame* f, bool) { f->CommandAction(ID_HELP_USING)->trigger(); }, usingHelp,
          "Using the help - Tarvo manual"},
+        {"Shift+F1",
+         [](CMainFrame* f, bool active) {
+             if (active)
+                 QTest::keyClick(f, Qt::Key_F1, Qt::ShiftModifier);
+             else
+                 f->OnCommand(ID_CONTEXT_HELP);
+         },
+         index, "Tarvo manual"},
+        {"the default help", [](CMainFrame* f, bool) { f->OnCommand(ID_DEFAULT_HELP); }, index, "Tarvo manual"},
     };
     StartWithManual();
     for (const Case& c : cases) {
