@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QTextBrowser>
 #include <QTextDocument>
@@ -94,10 +95,22 @@ TEST_F(Help, KeysAndMenuOpenTheirPageOfTheManual)
     const QString contents = Browser()->toPlainText();
     for (const QString& title : ReadmeSections())
         EXPECT_TRUE(contents.contains(title)) << title.toStdString();
+    const auto button = [this](const QString& text) {
+        for (auto* b : Frame()->Help()->findChildren<QPushButton*>())
+            if (b->text().remove('&') == text)
+                return b;
+        return static_cast<QPushButton*>(nullptr);
+    };
+    QPushButton* back = button("Back");
+    QPushButton* forward = button("Forward");
+    ASSERT_TRUE(back && forward);
+    EXPECT_FALSE(forward->isEnabled());
     Browser()->setSource(QUrl(usingHelp));
     EXPECT_EQ(Frame()->Help()->windowTitle(), "Using the help - Tarvo manual");
-    Browser()->backward();
+    EXPECT_TRUE(back->isEnabled());
+    QTest::mouseClick(back, Qt::LeftButton);
     EXPECT_EQ(Frame()->Help()->windowTitle(), "Tarvo manual");
+    EXPECT_TRUE(forward->isEnabled());
     // The contents' pictures are found beside the pages.
     const QVariant picture = Browser()->loadResource(QTextDocument::ImageResource, QUrl(QStringLiteral("docs/window.png")));
     EXPECT_TRUE(picture.isValid() && !picture.toByteArray().isEmpty());
@@ -111,8 +124,9 @@ TEST_F(Help, AManualNotFoundIsSaid)
 {
     const QString nowhere = QString::fromStdString((dir.Path() / "no-manual").string());
     StartWithManual({nowhere});
-    Frame()->OnCommand(ID_HELP_USING);
-    Frame()->OnCommand(ID_HELP);
+    // The commands are taken, and say so.
+    EXPECT_TRUE(Frame()->OnCommand(ID_HELP_USING));
+    EXPECT_TRUE(Frame()->OnCommand(ID_HELP));
     EXPECT_EQ(Frame()->Help(), nullptr);
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(messages[0], "The manual is not installed: using-the-help.html was not found in " + nowhere.toStdString() + ".");
