@@ -46,8 +46,6 @@ HelpWindow::HelpWindow(QWidget* parent) : QWidget(parent, Qt::Window)
     contents_ = new QPushButton(QStringLiteral("&Contents"), this);
     back_ = new QPushButton(QStringLiteral("&Back"), this);
     forward_ = new QPushButton(QStringLiteral("&Forward"), this);
-    back_->setEnabled(false);
-    forward_->setEnabled(false);
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(contents_);
@@ -61,6 +59,7 @@ HelpWindow::HelpWindow(QWidget* parent) : QWidget(parent, Qt::Window)
     connect(contents_, &QPushButton::clicked, this, [this] { ShowPage(folder_, QString::fromUtf8(kIndexPage)); });
     connect(back_, &QPushButton::clicked, browser_, &QTextBrowser::backward);
     connect(forward_, &QPushButton::clicked, browser_, &QTextBrowser::forward);
+    // Every page shown (the first too) sets Back and Forward.
     connect(browser_, &QTextBrowser::backwardAvailable, back_, &QPushButton::setEnabled);
     connect(browser_, &QTextBrowser::forwardAvailable, forward_, &QPushButton::setEnabled);
     connect(browser_, &QTextBrowser::sourceChanged, this, &HelpWindow::UpdateTitle);

@@ -77,6 +77,12 @@ TEST_F(Help, KeysAndMenuOpenTheirPageOfTheManual)
          index, "Tarvo manual"},
         {"the default help", [](CMainFrame* f, bool) { f->OnCommand(ID_DEFAULT_HELP); }, index, "Tarvo manual"},
     };
+    const auto button = [this](const QString& text) {
+        for (auto* b : Frame()->Help()->findChildren<QPushButton*>())
+            if (b->text().remove('&') == text)
+                return b;
+        return static_cast<QPushButton*>(nullptr);
+    };
     StartWithManual();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.how);
@@ -87,6 +93,12 @@ TEST_F(Help, KeysAndMenuOpenTheirPageOfTheManual)
         EXPECT_TRUE(Frame()->Help()->isVisible());
         EXPECT_EQ(QFileInfo(Browser()->source().toLocalFile()).fileName(), c.page);
         EXPECT_EQ(Frame()->Help()->windowTitle(), c.title);
+        if (&c == &cases.front()) {
+            // The first page seen: nothing to go back or forward to.
+            ASSERT_TRUE(button("Back") && button("Forward"));
+            EXPECT_FALSE(button("Back")->isEnabled());
+            EXPECT_FALSE(button("Forward")->isEnabled());
+        }
     }
     EXPECT_TRUE(messages.empty());
 
@@ -95,12 +107,6 @@ TEST_F(Help, KeysAndMenuOpenTheirPageOfTheManual)
     const QString contents = Browser()->toPlainText();
     for (const QString& title : ReadmeSections())
         EXPECT_TRUE(contents.contains(title)) << title.toStdString();
-    const auto button = [this](const QString& text) {
-        for (auto* b : Frame()->Help()->findChildren<QPushButton*>())
-            if (b->text().remove('&') == text)
-                return b;
-        return static_cast<QPushButton*>(nullptr);
-    };
     QPushButton* back = button("Back");
     QPushButton* forward = button("Forward");
     ASSERT_TRUE(back && forward);
