@@ -1,5 +1,6 @@
 #include "app/MainFrm.h"
 
+#include "app/HelpWindow.h"
 #include "app/QtFormHost.h"
 #include "app/TemplateWidgets.h"
 #include "framework/MsgBox.h"
@@ -48,7 +49,7 @@ QKeySequence KeysOf(const QKeyEvent* k)
 
 }  // namespace
 
-CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent)
+CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent), manualFolders_(HelpWindow::DefaultFolders())
 {
     form_ = new QtFormHost(FormTemplate());
 
@@ -180,16 +181,33 @@ bool CMainFrame::OnFrameCommand(int id)
         // Saving would write the document over the opened WAVE file: the
         // command is taken and does nothing.
         return true;
-    case ID_HELP_INDEX:
     case ID_HELP_USING:
+        ShowHelp(QString::fromUtf8(HelpWindow::kUsingHelpPage));
+        return true;
+    case ID_HELP_INDEX:
     case ID_HELP:
     case ID_CONTEXT_HELP:
     case ID_DEFAULT_HELP:
-        // The program has no help file; the help commands show nothing.
+        ShowHelp(QString::fromUtf8(HelpWindow::kIndexPage));
         return true;
     default:
         return false;
     }
+}
+
+void CMainFrame::ShowHelp(const QString& page)
+{
+    const QString folder = HelpWindow::FindPage(manualFolders_, page);
+    if (folder.isEmpty()) {
+        // Said, never nothing: where the manual was looked for.
+        const QString text = QStringLiteral("The manual is not installed: %1 was not found in %2.")
+                                 .arg(page, manualFolders_.join(QStringLiteral(" or ")));
+        form_->MessageBox(text.toStdString(), kAppTitle, MB_OK | MB_ICONEXCLAMATION);
+        return;
+    }
+    if (!help_)
+        help_ = new HelpWindow(this);
+    help_->ShowPage(folder, page);
 }
 
 void CMainFrame::SetDocumentTitle(const std::string& docTitle)

@@ -15,6 +15,7 @@ class QMenu;
 
 namespace tarvo {
 
+class HelpWindow;
 class QtFormHost;
 
 class CMainFrame : public QMainWindow {
@@ -49,6 +50,13 @@ public:
     QList<QAction*> RecentFileActions() const { return recentActions_; }
     const QList<QAction*>& AcceleratorActions() const { return accelerators_; }
 
+    // The help commands open the manual's PAGE in the help window, from the
+    // first of the folders that holds it (HelpWindow::DefaultFolders unless
+    // set); none holding it is said in a message box.
+    void SetManualFolders(const QStringList& folders) { manualFolders_ = folders; }
+    void ShowHelp(const QString& page);
+    HelpWindow* Help() const { return help_; }
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -68,6 +76,8 @@ private:
     QList<QKeySequence> acceleratorKeys_;
     CommandHandler viewCommands_;
     CommandHandler appCommands_;
+    QStringList manualFolders_;
+    HelpWindow* help_ = nullptr;
 };
 
 }  // namespace tarvo

@@ -36,6 +36,25 @@ add_custom_target(tarvo-docs ALL DEPENDS ${TARVO_MAN}.gz ${CMAKE_BINARY_DIR}/man
 install(FILES ${TARVO_MAN}.gz ${CMAKE_BINARY_DIR}/man/tarvo.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${CMAKE_BINARY_DIR}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
+# The manual: README.md's top-level sections as HTML pages with the pictures
+# the README shows (scripts/make_manual.py, Markdown by cmark-gfm), made
+# beside the desktop program, which looks there first, and installed into
+# share/tarvo/manual: the program reads it, so it is not under share/doc,
+# which a system may leave out.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+find_program(CMARK_GFM cmark-gfm REQUIRED)
+set(TARVO_MANUAL ${CMAKE_BINARY_DIR}/app/manual)
+file(GLOB TARVO_DOC_PICTURES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/docs/*.png)
+add_custom_command(
+  OUTPUT ${TARVO_MANUAL}/index.html
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/scripts/make_manual.py ${CMARK_GFM}
+          ${CMAKE_SOURCE_DIR}/README.md ${TARVO_MANUAL}
+  DEPENDS ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/scripts/make_manual.py ${TARVO_DOC_PICTURES}
+  VERBATIM
+  COMMENT "Making the manual from README.md")
+add_custom_target(manual ALL DEPENDS ${TARVO_MANUAL}/index.html)
+install(DIRECTORY ${TARVO_MANUAL}/ DESTINATION ${CMAKE_INSTALL_DATADIR}/tarvo/manual)
+
 # The icon in its hicolor sizes, made from the background picture's emblem.
 if(TARVO_BUILD_GUI)
   add_executable(make-icons ${CMAKE_SOURCE_DIR}/scripts/make_icons.cpp)

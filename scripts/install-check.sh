@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package from build/, installs it with apt, and runs the
 # installed programs: tarvo-cli's help, a header and a Max Freqs on the
-# bundled recording, and tarvo under Xvfb until its window appears. The
-# package is removed again at the end.
+# bundled recording, and tarvo under Xvfb until its window appears and F1
+# opens its manual. The package is removed again at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 export DEBIAN_FRONTEND=noninteractive
@@ -38,6 +38,11 @@ test -f /usr/share/tarvo/3khz.wav
 test -f /usr/share/applications/org.tarvo.Tarvo.desktop
 test -f /usr/share/icons/hicolor/48x48/apps/org.tarvo.Tarvo.png
 man -w tarvo-cli >/dev/null
+# The manual the help commands open, with its pictures.
+manual=$(cat /usr/share/tarvo/manual/index.html)
+grep -q '<a href="using-the-help.html">Using the help</a>' <<<"$manual"
+test -f /usr/share/tarvo/manual/using-the-help.html
+test -s /usr/share/tarvo/manual/docs/meter.png
 # The machine-readable copyright file, with the programs' licence.
 copyright=$(cat /usr/share/doc/tarvo/copyright)
 grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/$' <<<"$copyright"
@@ -58,9 +63,22 @@ for _ in $(seq 1 50); do
   fi
   sleep 0.2
 done
+# F1 opens the installed manual in the help window.
+helped=""
+if [ -n "$found" ]; then
+  DISPLAY=$disp xdotool search --onlyvisible --name 'tone3k.wav - Quillon' windowfocus --sync key F1 >/dev/null 2>&1 || true
+  for _ in $(seq 1 50); do
+    if DISPLAY=$disp xdotool search --onlyvisible --name '^Tarvo manual$' >/dev/null 2>&1; then
+      helped=yes
+      break
+    fi
+    sleep 0.2
+  done
+fi
 kill "$app" 2>/dev/null || true
 kill "$xvfb" 2>/dev/null || true
 wait 2>/dev/null || true
 rm -rf "$work"
 [ -n "$found" ] || { echo "install-check: the window of the installed tarvo did not appear" >&2; exit 1; }
+[ -n "$helped" ] || { echo "install-check: F1 did not open the installed manual" >&2; exit 1; }
 echo "install-check: passed"

@@ -15,7 +15,7 @@ packages=(
   libfftw3-dev clang libfuzzer-14-dev libclang-rt-14-dev
   pulseaudio pulseaudio-utils libpulse-dev
   xvfb xauth xdotool fonts-dejavu-core
-  help2man lintian desktop-file-utils appstream man-db
+  help2man cmark-gfm lintian desktop-file-utils appstream man-db
   fonts-liberation
   sox time
   parallel poppler-utils
