@@ -756,10 +756,13 @@ QChart* NewPolarView(const meter::MeterResult& r, int revolutions, double lowPas
     chart->legend()->setVisible(drawn > 0);
     if (drawn == 0)
         return chart;
-    auto* angle = new QValueAxis;
+    // Every 30 degrees, labelled by categories: a value axis's label format
+    // goes through Latin-1 and would turn the degree sign into a stray byte.
+    auto* angle = new QCategoryAxis;
     angle->setRange(0, 360);
-    angle->setTickCount(13);  // every 30 degrees
-    angle->setLabelFormat(QStringLiteral("%d\u00b0"));
+    angle->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+    for (int deg = 0; deg < 360; deg += 30)
+        angle->append(QString::number(deg) + QChar(0x00b0), deg);
     angle->setTitleText(QStringLiteral("Angle"));
     meter::Axis rings;
     rings.lo = 0;
