@@ -222,7 +222,10 @@ TrackColumns BucketSpan(const std::vector<float>& min, const std::vector<float>&
     const auto a = static_cast<size_t>(first), b = static_cast<size_t>(last);
     if (b <= a)
         return out;
-    const size_t per = (b - a + columns - 1) / columns;  // buckets a column
+    // Each bucket its own point while they are few beside the columns (a
+    // column's mean of a fast swing would alias into a slow one); past
+    // that, columns of whole buckets.
+    const size_t per = b - a <= 4 * columns ? 1 : (b - a + columns - 1) / columns;
     for (size_t k = a; k < b; k += per) {
         const size_t end = std::min(b, k + per);
         double lo = min[k], hi = max[k], sum = 0, weightedSum = 0;

@@ -83,8 +83,9 @@ private:
     std::vector<uint32_t> counts_;
 };
 
-// A span of a channel's whole track, from `from` to `to` seconds, as at
-// most `columns` columns: each column the least and greatest deviation of
+// A span of a channel's whole track, from `from` to `to` seconds: each
+// bucket while there are no more than four times `columns` of them, else
+// at most `columns` columns, each column the least and greatest deviation of
 // the buckets in it, their mean deviation and mean weighted deviation, at
 // the column's middle time. Where the first stretch's detailed track covers
 // the span with more points than the buckets give, `detail` is set and the

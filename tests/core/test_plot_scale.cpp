@@ -12,6 +12,7 @@
 #include <cmath>
 #include <limits>
 #include <numeric>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -267,6 +268,58 @@ TEST(MeterViews, WholeTrackInBucketsAtAnyLength)
             EXPECT_NEAR(c.fineWeighted[b], -0.05 * (from + to), tolerance) << k.seconds << " bucket " << b;
         }
     }
+}
+
+// A span of the track: the first stretch's own points where they are finer
+// than the buckets, every bucket while they are few beside the columns,
+// else columns of whole buckets, their least, greatest and mean.
+TEST(MeterViews, SpanTakesTheFinestTrackThatCoversIt)
+{
+    meter::ChannelFigures c;
+    c.fineSeconds = 0.01;
+    for (int b = 0; b < 1000; ++b) {  // 10 s; bucket b's deviation runs from b to b + 1 %
+        c.fineMin.push_back(static_cast<float>(b));
+        c.fineMax.push_back(static_cast<float>(b + 1));
+        c.fineMean.push_back(static_cast<float>(b + 0.5));
+        c.fineWeighted.push_back(static_cast<float>(-b));
+    }
+    for (int i = 0; i <= 2000; ++i) {  // the first 4 s at 500 points a second
+        c.trackSeconds.push_back(i * 0.002);
+        c.trackDeviation.push_back(i);
+        c.trackWeighted.push_back(-i);
+    }
+    const struct Case {
+        double from, to;
+        size_t columns;
+        bool detail;
+        size_t points;
+        double firstMin, firstMax;
+    } cases[] = {
+        {1, 2, 800, true, 503, 499, 499},        // the stretch's 501 points and one each side
+        {0, 10, 800, false, 1000, 0, 1},         // 1000 buckets for 800 columns: each its own
+        {5, 6, 800, false, 100, 500, 501},       // beyond the stretch
+        {0, 10, 100, false, 100, 0, 10},         // ten buckets a column
+        {9.5, 20, 800, false, 50, 950, 951},     // past the end: what there is
+        {2, 3, 200, true, 168, 999, 999},        // every third of the stretch's 503 points
+    };
+    for (const Case& k : cases) {
+        const meter::TrackColumns s = meter::TrackSpan(c, k.from, k.to, k.columns);
+        SCOPED_TRACE(std::to_string(k.from) + " to " + std::to_string(k.to));
+        EXPECT_EQ(s.detail, k.detail);
+        if (k.detail)
+            EXPECT_NEAR(static_cast<double>(s.seconds.size()), static_cast<double>(k.points), 2);
+        else
+            EXPECT_EQ(s.seconds.size(), k.points);
+        ASSERT_FALSE(s.min.empty());
+        EXPECT_DOUBLE_EQ(s.min.front(), k.firstMin);
+        EXPECT_DOUBLE_EQ(s.max.front(), k.firstMax);
+        EXPECT_EQ(s.mean.size(), s.seconds.size());
+        EXPECT_EQ(s.weighted.size(), s.seconds.size());
+    }
+    // The readout's bucket: none before the start or past the end.
+    EXPECT_EQ(meter::BucketAt(c, 0.015), std::optional<size_t>(1));
+    EXPECT_FALSE(meter::BucketAt(c, 10.5));
+    EXPECT_FALSE(meter::BucketAt(c, -1));
 }
 
 // A gap in the track (no point for a while) repeats the bucket before it;
