@@ -60,7 +60,8 @@ void Load(Loaded& loaded)
     m.createSound = reinterpret_cast<TarvoCreateSoundFn>(::dlsym(handle, kCreateSoundSymbol));
     m.writeMeterPng = reinterpret_cast<TarvoWriteMeterPngFn>(::dlsym(handle, kWriteMeterPngSymbol));
     m.writeMeterReport = reinterpret_cast<TarvoWriteMeterReportFn>(::dlsym(handle, kWriteMeterReportSymbol));
-    if (!m.createSound || !m.writeMeterPng || !m.writeMeterReport) {
+    m.writeBatchReport = reinterpret_cast<TarvoWriteBatchReportFn>(::dlsym(handle, kWriteBatchReportSymbol));
+    if (!m.createSound || !m.writeMeterPng || !m.writeMeterReport || !m.writeBatchReport) {
         loaded.failure = std::string(kQtModuleFile) + " lacks its entry points";
         return;
     }

@@ -6,6 +6,7 @@
 #include "meter/Limits.h"
 #include "platform/SoundPlatform.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,22 +27,49 @@ struct MeterReportInfo {
     std::string operatorName;         // the PDF's author
 };
 
-// The module's file name, and its two entry points.
+// One file of a batch as the batch's report lists it: its verdict, the
+// limits it failed and the worst of its channels' figures (none where the
+// meter gave none, or the file could not be measured).
+struct BatchReportRow {
+    std::string path;
+    meter::Verdict verdict = meter::Verdict::Pass;
+    std::vector<std::string> failed;  // "weighted", "unweighted", "speed"
+    std::optional<double> weightedTwoSigmaPercent, unweightedTwoSigmaPercent;  // the highest channel's
+    std::optional<double> speedErrorPercent;                                  // the largest in size
+    std::string message;  // why it could not be measured
+};
+
+// What the batch's own report says: the settings (a line each), the limits,
+// every file, how long it took.
+struct BatchReportInfo {
+    std::vector<std::string> settings;  // "Standard: ...", "Nominal tone: 3150 Hz", "Operator: ...", ...
+    meter::Limits limits;
+    std::vector<BatchReportRow> rows;  // in any order
+    double seconds = 0;
+    std::string paper;         // "A4", "Letter", or empty for the locale's
+    std::string operatorName;  // the PDF's author
+    std::vector<std::string> inputs;  // the batch's files, none of which it may be written over
+};
+
+// The module's file name, and its entry points.
 inline constexpr const char* kQtModuleFile = "libtarvo-qt.so";
 extern "C" {
 using TarvoCreateSoundFn = SoundPlatform* (*)();
 using TarvoWriteMeterPngFn = bool (*)(const meter::MeterResult& result, const std::string& path, std::string& error);
 using TarvoWriteMeterReportFn = bool (*)(const meter::MeterResult& result, const MeterReportInfo& info,
                                          const std::string& path, std::string& error);
+using TarvoWriteBatchReportFn = bool (*)(const BatchReportInfo& info, const std::string& path, std::string& error);
 }
 inline constexpr const char* kCreateSoundSymbol = "tarvo_qt_create_sound";
 inline constexpr const char* kWriteMeterPngSymbol = "tarvo_qt_write_meter_png";
 inline constexpr const char* kWriteMeterReportSymbol = "tarvo_qt_write_meter_report";
+inline constexpr const char* kWriteBatchReportSymbol = "tarvo_qt_write_batch_report";
 
 struct QtModule {
     TarvoCreateSoundFn createSound = nullptr;
     TarvoWriteMeterPngFn writeMeterPng = nullptr;
     TarvoWriteMeterReportFn writeMeterReport = nullptr;
+    TarvoWriteBatchReportFn writeBatchReport = nullptr;
 };
 
 // Loads the module once: beside the program, else in ../lib/tarvo from the

@@ -1,4 +1,5 @@
 // The entry points of tarvo-cli's Qt module (see platform/QtModule.h).
+#include "platform/BatchReport.h"
 #include "platform/MeterCharts.h"
 #include "platform/MeterReport.h"
 #include "platform/QtModule.h"
@@ -24,7 +25,15 @@ extern "C" __attribute__((visibility("default"))) bool tarvo_qt_write_meter_repo
     return tarvo::WriteMeterReport(result, info, path, error);
 }
 
+extern "C" __attribute__((visibility("default"))) bool tarvo_qt_write_batch_report(const tarvo::BatchReportInfo& info,
+                                                                                   const std::string& path,
+                                                                                   std::string& error)
+{
+    return tarvo::WriteBatchReport(info, path, error);
+}
+
 // The signatures the loader expects.
 static_assert(std::is_same_v<decltype(&tarvo_qt_create_sound), tarvo::TarvoCreateSoundFn>);
 static_assert(std::is_same_v<decltype(&tarvo_qt_write_meter_png), tarvo::TarvoWriteMeterPngFn>);
 static_assert(std::is_same_v<decltype(&tarvo_qt_write_meter_report), tarvo::TarvoWriteMeterReportFn>);
+static_assert(std::is_same_v<decltype(&tarvo_qt_write_batch_report), tarvo::TarvoWriteBatchReportFn>);

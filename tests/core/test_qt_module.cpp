@@ -37,6 +37,7 @@ TEST(QtModuleLoader, ThreadsAtOnceGetOneOutcome)
         EXPECT_NE(seen[i].createSound, nullptr) << i;
         EXPECT_NE(seen[i].writeMeterPng, nullptr) << i;
         EXPECT_NE(seen[i].writeMeterReport, nullptr) << i;
+        EXPECT_NE(seen[i].writeBatchReport, nullptr) << i;
     }
 #else
     EXPECT_EQ(modules[0], nullptr);
