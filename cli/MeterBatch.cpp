@@ -5,6 +5,8 @@
 #include "framework/InputFile.h"
 #include "framework/SafeOutput.h"
 #include "framework/Utf8.h"
+#include "meter/Machines.h"
+#include "meter/Record.h"
 #include "meter/SoundReader.h"
 
 #include <fcntl.h>
@@ -124,9 +126,26 @@ std::string Hex(const std::string& bytes)
     return h;
 }
 
-FileReport Report(const std::string& path, MeterOutcome& o, const MeterLimits& limits, bool json)
+// The cells after the figures': the file's record and the run's settings.
+struct RowContext {
+    std::vector<std::string> settings;  // SummarySettings, in their columns' order
+    std::string operatorName;
+};
+
+std::vector<std::string> RecordCells(const Json& record, const RowContext& c)
+{
+    const std::vector<std::string>& s = c.settings;
+    return {Cell(Member(record, "sha256")), Cell(Member(record, "format")), Cell(Member(record, "sample_rate")),
+            Cell(Member(record, "bits")), Cell(Member(record, "channels")), s[0], s[1], s[2], s[3], s[4],
+            c.operatorName, s[5],
+            record.is_null() ? meter::NowIso8601() : Cell(Member(record, "measured_at")), meter::ProgramVersion()};
+}
+
+FileReport Report(const std::string& path, MeterOutcome& o, const MeterLimits& limits, const RowContext& context,
+                  bool json)
 {
     FileReport r;
+    const std::vector<std::string> recordCells = RecordCells(o.record, context);
     Json line;
     // A path that is not UTF-8 is "file" with U+FFFD in place of its odd
     // bytes, so that the line stays JSON any reader takes, and its bytes
@@ -141,13 +160,15 @@ FileReport Report(const std::string& path, MeterOutcome& o, const MeterLimits& l
         line["messages"] = Json::array();
         for (const auto& [caption, text] : o.messages)
             line["messages"].push_back({{"caption", caption}, {"text", text}});
-        std::vector<std::string> row(SummaryColumns().size());
+        std::vector<std::string> row(SummaryColumn("message") + 1);
         row.front() = path;
-        row[row.size() - 3] = VerdictName(Verdict::Error);
+        row[SummaryColumn("verdict")] = VerdictName(Verdict::Error);
         row.back() = MessageText(o);
+        const std::string message = row.back();
+        row.insert(row.end(), recordCells.begin(), recordCells.end());
         r.rows = CsvRecord(row);
         r.printed = json ? line.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n"
-                         : path + "\t-\terror: " + row.back() + "\n";
+                         : path + "\t-\terror: " + message + "\n";
         return r;
     }
     if (limits.Any()) {
@@ -169,14 +190,16 @@ FileReport Report(const std::string& path, MeterOutcome& o, const MeterLimits& l
         const Json& strongest = lines.is_array() && !lines.empty() ? lines[0] : kNone;
         const Json& weighted = Member(ch, "weighted");
         const Json& unweighted = Member(ch, "unweighted");
-        r.rows += CsvRecord({path, Cell(Member(ch, "channel")), Cell(Member(ch, "seconds")),
+        std::vector<std::string> row = {path, Cell(Member(ch, "channel")), Cell(Member(ch, "seconds")),
                              Cell(Member(ch, "carrier_hz")), Cell(Member(ch, "speed_error_percent")),
                              Cell(Member(weighted, "two_sigma_percent")), Cell(Member(weighted, "rms_percent")),
                              Cell(Member(unweighted, "two_sigma_percent")), Cell(Member(unweighted, "rms_percent")),
                              Cell(Member(ch, "wow_rms_percent")), Cell(Member(ch, "flutter_rms_percent")),
                              Cell(Member(ch, "drift_percent")), Cell(Member(strongest, "hz")),
                              Cell(Member(strongest, "percent")), Cell(Member(strongest, "label")),
-                             Cell(Member(ch, "snr_db")), verdict, Joined(judged.failed, " "), message});
+                             Cell(Member(ch, "snr_db")), verdict, Joined(judged.failed, " "), message};
+        row.insert(row.end(), recordCells.begin(), recordCells.end());
+        r.rows += CsvRecord(row);
         if (!json) {
             // Any figure may be missing (a speed log has no carrier).
             auto pct = [](const Json& v) {
@@ -394,8 +417,36 @@ const std::vector<std::string>& SummaryColumns()
         "path", "channel", "seconds", "carrier_hz", "speed_error_percent", "weighted_two_sigma_percent",
         "weighted_rms_percent", "unweighted_two_sigma_percent", "unweighted_rms_percent", "wow_rms_percent",
         "flutter_rms_percent", "drift_percent", "strongest_line_hz", "strongest_line_percent",
-        "strongest_line_label", "snr_db", "verdict", "failed_limits", "message"};
+        "strongest_line_label", "snr_db", "verdict", "failed_limits", "message",
+        // What was measured, with which settings, when and by what: the
+        // record an archive files with the figures.
+        "sha256", "format", "sample_rate", "bits", "channels", "nominal_hz", "limit_weighted", "limit_unweighted",
+        "limit_speed", "transport", "operator", "deck", "measured_at", "program_version"};
     return columns;
+}
+
+size_t SummaryColumn(const std::string& name)
+{
+    const std::vector<std::string>& c = SummaryColumns();
+    return static_cast<size_t>(std::find(c.begin(), c.end(), name) - c.begin());
+}
+
+const std::vector<std::string>& SummarySettingColumns()
+{
+    static const std::vector<std::string> columns = {"nominal_hz", "limit_weighted", "limit_unweighted",
+                                                     "limit_speed", "transport", "deck"};
+    return columns;
+}
+
+std::vector<std::string> SummarySettings(const MeterRequest& meter, const MeterLimits& limits)
+{
+    auto number = [](std::optional<double> v) { return v ? Cell(Json(*v)) : std::string(); };
+    return {meter.settings.nominalHz > 0 ? number(meter.settings.nominalHz) : std::string(),
+            number(limits.weighted),
+            number(limits.unweighted),
+            number(limits.speed),
+            meter::TransportLine(meter.settings.transport),
+            meter.deck};
 }
 
 namespace {
@@ -566,11 +617,14 @@ void SummaryParser::EndRecord()
     record_.clear();
     if (rows_ == 0) {
         if (record != SummaryColumns()) {
-            Refuse("its first row is not the summary's columns");
+            const bool older = record.size() < SummaryColumns().size() &&
+                               std::equal(record.begin(), record.end(), SummaryColumns().begin());
+            Refuse(older ? "it has the columns of an earlier version, without the record's"
+                         : "its first row is not the summary's columns");
             return;
         }
     } else {
-        static const size_t verdict = SummaryColumns().size() - 3;
+        static const size_t verdict = SummaryColumn("verdict");
         if (record.size() != SummaryColumns().size()) {
             Refuse("it has " + std::to_string(record.size()) + " columns, not " +
                    std::to_string(SummaryColumns().size()));
@@ -582,6 +636,13 @@ void SummaryParser::EndRecord()
             Refuse("it has no path or no verdict");
             return;
         }
+        std::vector<std::string> settings;
+        for (const std::string& column : SummarySettingColumns())
+            settings.push_back(record[SummaryColumn(column)]);
+        if (rows_ == 1)
+            summary.settings = std::move(settings);
+        else if (settings != summary.settings)
+            summary.mixedSettings = true;
         if (record.front() != summary.lastPath) {
             summary.lastPath = record.front();
             summary.lastStart = summary.keep;
@@ -712,6 +773,24 @@ int RunMeterBatch(std::vector<std::string> files, const MeterRequest& meter, con
                 return kExitMessage;
             }
             previous = parser.summary;
+            // One summary, one set of settings: figures measured against
+            // another nominal, other limits or another transport are not
+            // added to it.
+            const std::vector<std::string> settings = SummarySettings(meter, opt.limits);
+            if (!previous.empty && !previous.settings.empty() &&
+                (previous.mixedSettings || previous.settings != settings)) {
+                std::string differ;
+                for (size_t c = 0; c < settings.size(); ++c)
+                    if (previous.mixedSettings || previous.settings[c] != settings[c])
+                        differ += (differ.empty() ? "" : ", ") + SummarySettingColumns()[c] + " " +
+                                  (previous.mixedSettings ? std::string("mixed")
+                                   : previous.settings[c].empty() ? std::string("none")
+                                                                   : "\"" + previous.settings[c] + "\"") +
+                                  " (this run: " + (settings[c].empty() ? "none" : "\"" + settings[c] + "\"") + ")";
+                err << "tarvo-cli: cannot resume " << path << ": it was measured with other settings (" << differ
+                    << "); it is left as it is. Give the options it was made with, or a new --summary-csv\n";
+                return kExitUsage;
+            }
             // The last file's rows are written together; a summary cut
             // between them has that file measured again, whole.
             if (!previous.lastPath.empty() && !previous.lastError &&
@@ -736,6 +815,7 @@ int RunMeterBatch(std::vector<std::string> files, const MeterRequest& meter, con
         published = !previous.empty;
     }
 
+    const RowContext context{SummarySettings(meter, opt.limits), meter.operatorName};
     std::vector<std::string> todo;
     for (size_t i = 0; i < files.size(); ++i)
         if (!done.count(keys[i]))
@@ -784,7 +864,7 @@ int RunMeterBatch(std::vector<std::string> files, const MeterRequest& meter, con
                 o = MeterOutcome();
                 o.messages.emplace_back(kMeterCaption, "The meter could not measure " + todo[i] + ": " + e.what());
             }
-            FileReport r = Report(todo[i], o, opt.limits, json);
+            FileReport r = Report(todo[i], o, opt.limits, context, json);
             const std::lock_guard<std::mutex> hold(lock);
             anyError = anyError || r.error;
             anyFail = anyFail || r.fail;

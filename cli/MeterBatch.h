@@ -66,8 +66,14 @@ std::string CsvRecord(const std::vector<std::string>& fields);
 // end of its last whole record (a record cut off has no line end).
 std::vector<std::vector<std::string>> ParseCsv(const std::string& text, size_t& complete);
 
-// The summary's columns.
+// The summary's columns, and the index of one by its name.
 const std::vector<std::string>& SummaryColumns();
+size_t SummaryColumn(const std::string& name);
+
+// The columns that give the run's settings, which a summary resumed must
+// share with the run, and their cells for a run.
+const std::vector<std::string>& SummarySettingColumns();
+std::vector<std::string> SummarySettings(const MeterRequest& meter, const MeterLimits& limits);
 
 // The names of a list (--files-from), read piece by piece: one a line (LF
 // or CR LF), or each ended by NUL when the list holds one (find -print0).
@@ -96,6 +102,9 @@ struct PreviousSummary {
     long long lastStart = 0;
     std::vector<int> lastChannels;
     bool lastError = false;
+    // The settings cells of its first row, and whether a later row has others.
+    std::vector<std::string> settings;
+    bool mixedSettings = false;
 };
 
 // Reads a summary strictly as the batch writes it (RFC 4180, its columns,

@@ -579,7 +579,15 @@ TEST_F(MeterBatch, ParallelRecipeJoinsToTheSingleRunsRows)
 
     Rows single = CsvRows(dir.Read("single.csv")), joined = CsvRows(dir.Read("joined.csv"));
     ASSERT_EQ(single.size(), 12u);
-    EXPECT_EQ(single.front(), joined.front());
+    EXPECT_EQ(joined.front(), tarvo::SummaryColumns());  // the record's columns kept
+    // The same rows, but for the time each was measured at.
+    const size_t when = tarvo::SummaryColumn("measured_at");
+    for (Rows* rows : {&single, &joined})
+        for (size_t r = 1; r < rows->size(); ++r) {
+            ASSERT_EQ((*rows)[r].size(), tarvo::SummaryColumns().size());
+            EXPECT_EQ((*rows)[r][when].size(), std::string("2026-12-08T05:52:31+00:00").size()) << (*rows)[r][0];
+            (*rows)[r][when].clear();
+        }
     std::sort(single.begin() + 1, single.end());
     std::sort(joined.begin() + 1, joined.end());
     EXPECT_EQ(joined, single);
@@ -633,6 +641,113 @@ TEST_F(MeterBatch, ResumeRefusesASummaryItCannotReadAndLeavesItWhole)
     dir.Write("e.csv", std::string());
     EXPECT_EQ(Run({"--meter", "--resume", "--summary-csv", "e.csv", "good.wav"}).status, 0);
     EXPECT_EQ(ByPath(dir.Read("e.csv")).size(), 1u);
+}
+
+// Every row carries what was measured (the file's SHA-256 as sha256sum
+// gives it, its format), with which settings, by whom, when and by what.
+TEST_F(MeterBatch, RowsCarryTheirRecordAndSettings)
+{
+    const CliResult r = Run({"--meter", "--nominal", "3150", "--limit-weighted", "0.05", "--limit-speed", "0.5",
+                             "--rpm", "45", "--operator", "A. Archivist", "--summary-csv", "s.csv", "good.wav",
+                             "fluttery.flac", "missing.wav"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    const CliResult version = Run({"--version"});
+    auto rows = ByPath(dir.Read("s.csv"));
+    ASSERT_EQ(rows.size(), 3u);
+    const struct {
+        const char* file;
+        const char* format;
+        const char* rate;
+        const char* channels;
+    } files[] = {{"good.wav", "WAV (Microsoft), Signed 16 bit PCM", "44100", "1"},
+                 {"fluttery.flac", "FLAC (Free Lossless Audio Codec), Signed 16 bit PCM", "48000", "1"},
+                 {"missing.wav", "", "", ""}};
+    for (const auto& f : files) {
+        SCOPED_TRACE(f.file);
+        const std::vector<std::string>& row = rows[f.file];
+        ASSERT_EQ(row.size(), tarvo::SummaryColumns().size());
+        std::string sum;
+        if (std::filesystem::exists(Path(f.file)))
+            sum = RunShell("sha256sum " + ShellQuote(Path(f.file)), dir.Path().string()).out.substr(0, 64);
+        EXPECT_EQ(row[Column("sha256")], sum);
+        EXPECT_EQ(row[Column("format")], f.format);
+        EXPECT_EQ(row[Column("sample_rate")], f.rate);
+        EXPECT_EQ(row[Column("bits")], *f.rate ? "16" : "");
+        EXPECT_EQ(row[Column("channels")], f.channels);
+        EXPECT_EQ(row[Column("nominal_hz")], "3150");
+        EXPECT_EQ(row[Column("limit_weighted")], "0.05");
+        EXPECT_EQ(row[Column("limit_unweighted")], "");
+        EXPECT_EQ(row[Column("limit_speed")], "0.5");
+        EXPECT_EQ(row[Column("transport")], "Turntable 45 rpm");
+        EXPECT_EQ(row[Column("operator")], "A. Archivist");
+        EXPECT_EQ(row[Column("deck")], "");
+        EXPECT_TRUE(std::regex_match(row[Column("measured_at")],
+                                     std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d([+-]\d\d:\d\d|Z))")))
+            << row[Column("measured_at")];
+        EXPECT_NE(version.out.find(" " + row[Column("program_version")]), std::string::npos) << version.out;
+        EXPECT_FALSE(row[Column("program_version")].empty());
+    }
+}
+
+// A summary holds one set of settings: --resume with another nominal, other
+// limits or another transport is refused and the summary left as it was; the
+// same settings (another operator included) add to it.
+TEST_F(MeterBatch, ResumeRefusesOtherSettings)
+{
+    const std::vector<std::string> first = {"--meter", "--nominal", "3150", "--limit-weighted", "0.05", "--rpm", "45",
+                                            "--summary-csv", "s.csv"};
+    auto with = [&](std::vector<std::string> args, const std::vector<std::string>& changes) {
+        for (size_t i = 0; i + 1 < changes.size(); i += 2) {
+            const auto at = std::find(args.begin(), args.end(), changes[i]);
+            if (at == args.end()) {
+                args.insert(args.begin() + 1, {changes[i], changes[i + 1]});
+            } else if (changes[i + 1].empty()) {
+                args.erase(at, at + 2);
+            } else {
+                at[1] = changes[i + 1];
+            }
+        }
+        return args;
+    };
+    auto firstRun = with(first, {});
+    firstRun.push_back("good.wav");
+    ASSERT_EQ(Run(firstRun).status, 0);
+    const std::string whole = dir.Read("s.csv");
+    const struct {
+        std::vector<std::string> changes;  // option, value ("": left out)
+        const char* column;
+    } cases[] = {
+        {{"--nominal", "3000"}, "nominal_hz"},
+        {{"--nominal", ""}, "nominal_hz"},
+        {{"--limit-weighted", "0.1"}, "limit_weighted"},
+        {{"--limit-unweighted", "0.2"}, "limit_unweighted"},
+        {{"--limit-speed", "1"}, "limit_speed"},
+        {{"--rpm", "33.333"}, "transport"},
+        {{"--rpm", ""}, "transport"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.column);
+        auto args = with(first, c.changes);
+        args.insert(args.end(), {"--resume", "fast.wav"});
+        const CliResult r = Run(args);
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_NE(r.err.find("cannot resume s.csv: it was measured with other settings"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(c.column), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(dir.Read("s.csv"), whole);
+    }
+    auto same = with(first, {"--operator", "Someone else"});
+    same.insert(same.end(), {"--resume", "fast.wav"});
+    EXPECT_EQ(Run(same).status, 0);
+    EXPECT_EQ(ByPath(dir.Read("s.csv")).size(), 2u);
+    // A summary of an earlier version, without the record's columns, is
+    // said to be one.
+    const std::vector<std::string> older(tarvo::SummaryColumns().begin(),
+                                         tarvo::SummaryColumns().begin() + tarvo::SummaryColumn("message") + 1);
+    dir.Write("old.csv", tarvo::CsvRecord(older));
+    const CliResult r = Run({"--meter", "--resume", "--summary-csv", "old.csv", "good.wav"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("the columns of an earlier version"), std::string::npos) << r.err;
 }
 
 TEST_F(MeterBatch, ResumeMeasuresAStereoFileCutBetweenItsRowsWhole)
