@@ -5,6 +5,7 @@
 #include "framework/InputFile.h"
 #include "framework/SafeOutput.h"
 #include "framework/Utf8.h"
+#include "platform/QtModule.h"
 #include "meter/Machines.h"
 #include "meter/Record.h"
 #include "meter/SoundReader.h"
@@ -17,6 +18,8 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -113,6 +116,7 @@ struct FileReport {
     bool error = false, fail = false;
     std::string printed;  // the JSON line, or one line a channel
     std::string rows;     // the summary's records
+    BatchReportRow row;   // the file in the batch's report
 };
 
 std::string Hex(const std::string& bytes)
@@ -155,8 +159,11 @@ FileReport Report(const std::string& path, MeterOutcome& o, const MeterLimits& l
         line["file_hex"] = Hex(path);
     if (!o.record.is_null())
         line["record"] = o.record;
+    r.row.path = path;
     if (!o.ok) {
         r.error = true;
+        r.row.verdict = Verdict::Error;
+        r.row.message = MessageText(o);
         line["messages"] = Json::array();
         for (const auto& [caption, text] : o.messages)
             line["messages"].push_back({{"caption", caption}, {"text", text}});
@@ -183,8 +190,24 @@ FileReport Report(const std::string& path, MeterOutcome& o, const MeterLimits& l
             line["messages"].push_back({{"caption", caption}, {"text", text}});
     }
     const std::string message = MessageText(o);
+    r.row.verdict = r.error ? Verdict::Error : r.fail ? Verdict::Fail : Verdict::Pass;
+    r.row.message = MessageText(o);
     for (const Json& ch : o.json["channels"]) {
         const meter::Judgement judged = JudgeChannel(limits, ch);
+        // The file's worst figures: the highest of its channels', the
+        // speed error largest in size.
+        auto higher = [](std::optional<double>& worst, std::optional<double> v) {
+            if (v && (!worst || *v > *worst))
+                worst = v;
+        };
+        higher(r.row.weightedTwoSigmaPercent, Figure(Member(Member(ch, "weighted"), "two_sigma_percent")));
+        higher(r.row.unweightedTwoSigmaPercent, Figure(Member(Member(ch, "unweighted"), "two_sigma_percent")));
+        if (const auto speed = Figure(Member(ch, "speed_error_percent"));
+            speed && (!r.row.speedErrorPercent || std::abs(*speed) > std::abs(*r.row.speedErrorPercent)))
+            r.row.speedErrorPercent = speed;
+        for (const std::string& f : judged.failed)
+            if (std::find(r.row.failed.begin(), r.row.failed.end(), f) == r.row.failed.end())
+                r.row.failed.push_back(f);
         const char* verdict = VerdictName(judged.verdict);
         const Json& lines = Member(ch, "modulation");
         const Json& strongest = lines.is_array() && !lines.empty() ? lines[0] : kNone;
@@ -282,7 +305,7 @@ int ParseBatchOption(const std::vector<std::string>& args, size_t& i, BatchOptio
         return 1;
     }
     if (a != "--jobs" && a != "--files-from" && a != "--summary-csv" && a != "--limit-weighted" &&
-        a != "--limit-unweighted" && a != "--limit-speed")
+        a != "--limit-unweighted" && a != "--limit-speed" && a != "--report-dir" && a != "--batch-report")
         return 0;
     std::string v;
     if (!TakeOptionValue(args, i, v)) {
@@ -303,6 +326,13 @@ int ParseBatchOption(const std::vector<std::string>& args, size_t& i, BatchOptio
     } else if (a == "--summary-csv") {
         opt.summaryCsv = v;
         opt.batchSeen = true;
+    } else if (a == "--report-dir" || a == "--batch-report") {
+        if (v.empty()) {
+            why = a + " needs a " + (a == "--report-dir" ? "folder" : "file name");
+            return -1;
+        }
+        (a == "--report-dir" ? opt.reportDir : opt.batchReport) = v;
+        opt.batchSeen = true;
     } else {
         if (!ParseNumber(v, n) || n < 0) {
             why = a + " takes a percentage from 0, not \"" + v + "\"";
@@ -318,13 +348,17 @@ std::string CheckBatchUsage(const BatchOptions& opt, const MeterRequest& meter, 
 {
     const bool batch = opt.batchSeen || files > 1;
     if (!meter.on && (opt.batchSeen || opt.limits.Any()))
-        return "--jobs, --files-from, --summary-csv, --resume, --ordered and the --limit options go with --meter";
+        return "--jobs, --files-from, --summary-csv, --resume, --ordered, --report-dir, --batch-report and the "
+               "--limit options go with --meter";
     if (!meter.on && files > 1)
         return "only one FILE may be given without --meter";
     if (batch && formCommands)
         return "the form's commands take one FILE, not a batch";
-    if (batch && (!meter.csv.empty() || !meter.png.empty() || !meter.report.empty()))
-        return "--meter-csv, --meter-png and --meter-report take one FILE, not a batch";
+    if (batch && !meter.report.empty())
+        return "--meter-report writes the report of one FILE; a batch writes one a file with --report-dir DIR "
+               "(and its own with --batch-report OUT.pdf)";
+    if (batch && (!meter.csv.empty() || !meter.png.empty()))
+        return "--meter-csv and --meter-png take one FILE, not a batch";
     if (opt.batchSeen && files == 0 && !opt.filesFrom)
         return "--meter needs a FILE, several, or --files-from LIST";
     if (opt.resume && opt.summaryCsv.empty())
@@ -695,6 +729,59 @@ bool ChannelsComplete(const std::string& path, const meter::MeterSettings& setti
     return channels == expected;
 }
 
+std::vector<std::string> ReportNames(const std::vector<std::string>& files, const std::string& dir)
+{
+    std::vector<std::string> names;
+    std::map<std::string, int> taken;  // a stem and the times it is taken
+    std::set<std::string> used;
+    for (const std::string& f : files) {
+        std::string stem = std::filesystem::path(f).stem().string();
+        if (stem.empty() || stem == "." || stem == "..")
+            stem = "report";
+        std::string name = stem + ".pdf";
+        // "take (2).pdf", unless a file's own stem took that name already.
+        for (int& n = taken[stem]; used.count(name);)
+            name = stem + " (" + std::to_string(++n + 1) + ").pdf";
+        used.insert(name);
+        names.push_back((std::filesystem::path(dir) / name).string());
+    }
+    return names;
+}
+
+namespace {
+
+// The batch's settings as its report gives them, a line each.
+std::vector<std::string> BatchSettingsLines(const MeterRequest& meter, const std::string& started)
+{
+    const meter::MeterSettings& s = meter.settings;
+    std::vector<std::string> lines = {std::string("Standard: ") + meter::kStandardName};
+    lines.push_back("Nominal tone: " + (s.nominalHz > 0 ? Cell(Json(s.nominalHz)) + " Hz"
+                                                         : std::string("none given (no speed error)")));
+    lines.push_back("Carrier: " + (s.carrierHz > 0 ? Cell(Json(s.carrierHz)) + " Hz, given"
+                                                    : std::string("the strongest tone of each file")));
+    std::string channels;
+    for (int c : s.channels)
+        channels += (channels.empty() ? "" : ", ") + std::to_string(c);
+    lines.push_back("Channels: " + (channels.empty() ? std::string("all") : channels));
+    if (s.Stretch())
+        lines.push_back("Stretch: " + meter::FixedText(s.fromSeconds, 3) + " s to " +
+                        (s.toSeconds > 0 ? meter::FixedText(s.toSeconds, 3) + " s" : std::string("the end")));
+    lines.push_back("Transport: " + meter::TransportLine(s.transport) +
+                    (meter.deck.empty() ? std::string() : " (machine " + meter.deck + ")"));
+    lines.push_back("Operator: " + (meter.operatorName.empty() ? std::string("not given") : meter.operatorName));
+    lines.push_back("Started " + started + " by " + meter::kProgramName + " " + meter::ProgramVersion());
+    return lines;
+}
+
+// A report to write on the starting thread (Qt draws there only).
+struct ReportJob {
+    std::shared_ptr<const meter::MeterResult> result;
+    MeterReportInfo info;
+    std::string target;
+};
+
+}  // namespace
+
 bool ParseSummary(std::string_view text, PreviousSummary& summary, std::string& why)
 {
     SummaryParser p;
@@ -741,6 +828,26 @@ int RunMeterBatch(std::vector<std::string> files, const MeterRequest& meter, con
         }
         files = std::move(once);
         inputs.insert(seen.begin(), seen.end());
+    }
+
+    // The reports' targets, refused here before any file is measured.
+    if (!opt.reportDir.empty()) {
+        struct stat st {};
+        if (::stat(opt.reportDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+            const bool there = ::stat(opt.reportDir.c_str(), &st) == 0;
+            err << "tarvo-cli: cannot write reports in " << opt.reportDir << ": "
+                << (there ? "it is not a folder" : std::strerror(errno)) << "\n";
+            return kExitMessage;
+        }
+        for (const std::string& target : ReportNames(files, opt.reportDir))
+            if (inputs.count(KeyOf(target))) {
+                err << "tarvo-cli: the report " << target << " would be one of the inputs; it is not written over\n";
+                return kExitUsage;
+            }
+    }
+    if (!opt.batchReport.empty() && inputs.count(KeyOf(opt.batchReport))) {
+        err << "tarvo-cli: the batch's report " << opt.batchReport << " is one of the inputs; it is not written over\n";
+        return kExitUsage;
     }
 
     bool anyError = false, anyFail = false;
@@ -816,13 +923,29 @@ int RunMeterBatch(std::vector<std::string> files, const MeterRequest& meter, con
     }
 
     const RowContext context{SummarySettings(meter, opt.limits), meter.operatorName};
-    std::vector<std::string> todo;
-    for (size_t i = 0; i < files.size(); ++i)
-        if (!done.count(keys[i]))
-            todo.push_back(files[i]);
+    std::vector<std::string> todo, reportNames;
+    {
+        const std::vector<std::string> names =
+            opt.reportDir.empty() ? std::vector<std::string>() : ReportNames(files, opt.reportDir);
+        for (size_t i = 0; i < files.size(); ++i)
+            if (!done.count(keys[i])) {
+                todo.push_back(files[i]);
+                if (!names.empty())
+                    reportNames.push_back(names[i]);
+            }
+    }
 
     size_t jobs = opt.jobs > 0 ? static_cast<size_t>(opt.jobs) : std::max(1u, std::thread::hardware_concurrency());
     jobs = std::max<size_t>(1, std::min(jobs, todo.size()));
+
+    MeterRequest request = meter;
+    request.limits = opt.limits;
+    request.keepForReport = !opt.reportDir.empty();
+    std::deque<ReportJob> reports;
+    std::condition_variable reportReady, reportTaken;
+    bool reportsFailed = false;
+    std::vector<BatchReportRow> batchRows;
+    const std::string startedAt = meter::NowIso8601();
 
     std::mutex lock;
     std::atomic<size_t> next{0};
@@ -859,13 +982,34 @@ int RunMeterBatch(std::vector<std::string> files, const MeterRequest& meter, con
                     o.messages.emplace_back(kMeterCaption,
                                             "The meter reads only regular files; " + name + " is not one.");
                 else
-                    o = RunMeterCommand(todo[i], meter);
+                    o = RunMeterCommand(todo[i], request);
             } catch (const std::exception& e) {
                 o = MeterOutcome();
                 o.messages.emplace_back(kMeterCaption, "The meter could not measure " + todo[i] + ": " + e.what());
             }
+            ReportJob job;
+            if (request.keepForReport) {
+                // A file the meter could not read still gets its record: what, when and why.
+                if (!o.result) {
+                    auto unread = std::make_shared<meter::MeterResult>();
+                    unread->file = std::filesystem::path(todo[i]).filename().string();
+                    unread->message = MessageText(o);
+                    o.result = unread;
+                    o.reportInfo = ReportInfoFor(
+                        todo[i], request, meter::Provenance{meter::NowIso8601(), meter.operatorName, meter.deck},
+                        nullptr, unread->message);
+                }
+                job = ReportJob{std::move(o.result), std::move(o.reportInfo), reportNames[i]};
+            }
             FileReport r = Report(todo[i], o, opt.limits, context, json);
-            const std::lock_guard<std::mutex> hold(lock);
+            std::unique_lock<std::mutex> hold(lock);
+            if (request.keepForReport) {
+                reportTaken.wait(hold, [&] { return reports.size() < jobs; });
+                reports.push_back(std::move(job));
+                reportReady.notify_all();
+            }
+            if (!opt.batchReport.empty())
+                batchRows.push_back(r.row);
             anyError = anyError || r.error;
             anyFail = anyFail || r.fail;
             ++(r.error ? errors : r.fail ? failed : passed);
@@ -883,9 +1027,44 @@ int RunMeterBatch(std::vector<std::string> files, const MeterRequest& meter, con
         }
     };
     std::vector<std::thread> threads;
-    for (size_t j = 1; j < jobs; ++j)
-        threads.emplace_back(worker);
-    worker();
+    if (opt.reportDir.empty()) {
+        for (size_t j = 1; j < jobs; ++j)
+            threads.emplace_back(worker);
+        worker();
+    } else {
+        // The reports are drawn here, on the starting thread, as the
+        // workers hand them over; a worker waits while `jobs` are waiting.
+        size_t running = jobs;
+        for (size_t j = 0; j < jobs; ++j)
+            threads.emplace_back([&] {
+                worker();
+                const std::lock_guard<std::mutex> hold(lock);
+                --running;
+                reportReady.notify_all();
+            });
+        std::string why;
+        const QtModule* qt = LoadQtModule(why);
+        for (;;) {
+            std::unique_lock<std::mutex> hold(lock);
+            reportReady.wait(hold, [&] { return !reports.empty() || running == 0; });
+            if (reports.empty())
+                break;
+            ReportJob job = std::move(reports.front());
+            reports.pop_front();
+            reportTaken.notify_all();
+            hold.unlock();
+            std::string error = why;
+            const bool written = qt && qt->writeMeterReport(*job.result, job.info, job.target, error);
+            const std::string file = job.info.file;
+            job = ReportJob();  // its tracks freed before the next
+            if (!written) {
+                hold.lock();
+                progress.Clear();
+                err << "tarvo-cli: the report of " << file << " was not written: " << error << "\n";
+                reportsFailed = true;
+            }
+        }
+    }
     for (std::thread& t : threads)
         t.join();
     progress.End();
@@ -896,6 +1075,23 @@ int RunMeterBatch(std::vector<std::string> files, const MeterRequest& meter, con
     // The tally of the files this run measured.
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    // The batch's own report, of the files this run measured.
+    if (!opt.batchReport.empty()) {
+        BatchReportInfo info;
+        info.settings = BatchSettingsLines(meter, startedAt);
+        info.limits = opt.limits;
+        info.rows = std::move(batchRows);
+        info.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        info.paper = meter.paper;
+        info.operatorName = meter.operatorName;
+        info.inputs = files;
+        std::string why;
+        const QtModule* qt = LoadQtModule(why);
+        if (!(qt && qt->writeBatchReport(info, opt.batchReport, why))) {
+            err << "tarvo-cli: the batch's report was not written: " << why << "\n";
+            reportsFailed = true;
+        }
+    }
     const size_t measured = passed + failed + errors;
     err << measured << (measured == 1 ? " file: " : " files: ") << passed << " pass, " << failed << " fail, "
         << errors << " error in " << meter::FixedText(seconds, 1) << " s\n";
@@ -906,7 +1102,7 @@ int RunMeterBatch(std::vector<std::string> files, const MeterRequest& meter, con
                    .dump()
             << "\n"
             << std::flush;
-    return BatchStatus(anyError || summaryFailed, anyFail);
+    return BatchStatus(anyError || summaryFailed || reportsFailed, anyFail);
 }
 
 }  // namespace tarvo

@@ -30,7 +30,14 @@ struct BatchOptions {
     bool resume = false;
     bool ordered = false;  // results in the order of the list, each once those before it are done
     MeterLimits limits;
+    std::string reportDir;    // --report-dir DIR: a report per file, written as each is measured
+    std::string batchReport;  // --batch-report OUT.pdf: the batch's own report
 };
+
+// The names of the reports of files in DIR, in the files' order: each
+// file's name with .pdf for its extension, " (2)", " (3)"... after the
+// name's stem when files share one.
+std::vector<std::string> ReportNames(const std::vector<std::string>& files, const std::string& dir);
 
 // Takes the option at args[i] when it is one of the batch's or a limit
 // (advancing i over its value); 0 when it is not, 1 when taken, -1 on a

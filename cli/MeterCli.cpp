@@ -186,6 +186,21 @@ MeterOutcome DescribeMeterResult(const meter::MeterResult& r)
     return o;
 }
 
+MeterReportInfo ReportInfoFor(const std::string& file, const MeterRequest& req, const meter::Provenance& p,
+                              const meter::FileRecord* record, const std::string& unread)
+{
+    MeterReportInfo info;
+    info.file = file;
+    info.comment = req.comment;
+    info.transport = meter::TransportLine(req.settings.transport);
+    info.paper = req.paper;
+    info.limits = req.limits;
+    info.record = record ? meter::RecordLines(*record, p) : meter::UnreadRecordLines(file, unread, p);
+    info.record.push_back(meter::MethodLine(req.settings.carrierHz, req.settings.nominalHz));
+    info.operatorName = req.operatorName;
+    return info;
+}
+
 MeterOutcome RunMeterCommand(const std::string& file, const MeterRequest& req)
 {
     // An output over the file measured would destroy it: one message, no run.
@@ -197,13 +212,18 @@ MeterOutcome RunMeterCommand(const std::string& file, const MeterRequest& req)
         }
     }
     const meter::Provenance provenance{meter::NowIso8601(), req.operatorName, req.deck};
-    const meter::MeterResult r = meter::RunMeter(file, req.settings);
+    auto run = std::make_shared<meter::MeterResult>(meter::RunMeter(file, req.settings));
+    const meter::MeterResult& r = *run;
     MeterOutcome o = DescribeMeterResult(r);
     meter::FileRecord record;
     std::string why;
     const bool described = meter::DescribeFile(file, record, why);
     if (described)
         o.record = RecordJson(record, provenance);
+    if (req.keepForReport) {
+        o.result = run;
+        o.reportInfo = ReportInfoFor(file, req, provenance, described ? &record : nullptr, why);
+    }
     if (!r.ok)
         return o;
     std::string error;
@@ -216,15 +236,7 @@ MeterOutcome RunMeterCommand(const std::string& file, const MeterRequest& req)
     if (!req.png.empty() && !(qt && qt->writeMeterPng(r, req.png, error)))
         o.messages.emplace_back(kMeterCaption, "The plots were not written: " + error + ".");
     if (!req.report.empty()) {
-        MeterReportInfo info;
-        info.file = file;
-        info.comment = req.comment;
-        info.transport = meter::TransportLine(req.settings.transport);
-        info.paper = req.paper;
-        info.limits = req.limits;
-        if (described)
-            info.record = meter::RecordLines(record, provenance);
-        info.operatorName = req.operatorName;
+        const MeterReportInfo info = ReportInfoFor(file, req, provenance, described ? &record : nullptr, why);
         if (!(qt && qt->writeMeterReport(r, info, req.report, error)))
             o.messages.emplace_back(kMeterCaption, "The report was not written: " + error + ".");
     }

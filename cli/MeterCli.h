@@ -9,6 +9,9 @@
 #include <string>
 #include "meter/Limits.h"
 #include "meter/Record.h"
+#include "platform/QtModule.h"
+
+#include <memory>
 
 #include <utility>
 #include <vector>
@@ -24,6 +27,7 @@ struct MeterRequest {
     meter::Limits limits;                // --limit-*: the report's verdict
     std::string operatorName;            // --operator NAME
     std::string deck;                    // --deck NAME: the machine profile whose transport is measured with
+    bool keepForReport = false;          // the outcome keeps the result and its report's text (a batch's reports)
 };
 
 // Takes the option at args[i] when it is one of the meter's (advancing i
@@ -37,7 +41,15 @@ struct MeterOutcome {
     nlohmann::ordered_json record;                              // the "record" object, null without a file
     std::vector<std::string> lines;                             // "Label: value" lines
     std::vector<std::pair<std::string, std::string>> messages;  // caption, text
+    // With keepForReport: the run, and what its report says beside the figures.
+    std::shared_ptr<const meter::MeterResult> result;
+    MeterReportInfo reportInfo;
 };
+
+// What a report of `file` says beside its figures: the record (or, with
+// none, why the file could not be read), the limits, the transport, who.
+MeterReportInfo ReportInfoFor(const std::string& file, const MeterRequest& req, const meter::Provenance& p,
+                              const meter::FileRecord* record, const std::string& unread = {});
 
 inline constexpr const char* kMeterCaption = "Standards W&F";
 

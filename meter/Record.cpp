@@ -132,6 +132,17 @@ bool DescribeFile(const std::string& path, FileRecord& r, std::string& why)
     return true;
 }
 
+namespace {
+
+void WhoAndWhen(std::vector<std::string>& lines, const Provenance& p)
+{
+    lines.push_back("Operator: " + (p.operatorName.empty() ? std::string("not given") : p.operatorName) +
+                    "; machine: " + (p.deck.empty() ? std::string("none given") : p.deck));
+    lines.push_back("Measured " + p.measuredAt + " by " + kProgramName + " " + ProgramVersion());
+}
+
+}  // namespace
+
 std::vector<std::string> RecordLines(const FileRecord& f, const Provenance& p)
 {
     std::vector<std::string> lines;
@@ -147,10 +158,31 @@ std::vector<std::string> RecordLines(const FileRecord& f, const Provenance& p)
         format += seconds;
     }
     lines.push_back(format);
-    lines.push_back("Operator: " + (p.operatorName.empty() ? std::string("not given") : p.operatorName) +
-                    "; machine: " + (p.deck.empty() ? std::string("none given") : p.deck));
-    lines.push_back("Measured " + p.measuredAt + " by " + kProgramName + " " + ProgramVersion());
+    WhoAndWhen(lines, p);
     return lines;
+}
+
+std::vector<std::string> UnreadRecordLines(const std::string& path, const std::string& why, const Provenance& p)
+{
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+    std::vector<std::string> lines = {"File: " + (ec ? path : absolute.lexically_normal().string()),
+                                      "Not read: " + why};
+    WhoAndWhen(lines, p);
+    return lines;
+}
+
+std::string MethodLine(double carrierHz, double nominalHz)
+{
+    auto hz = [](double v) {
+        std::string t = std::to_string(v);
+        t.erase(t.find_last_not_of('0') + 1);
+        if (t.back() == '.')
+            t.pop_back();
+        return t + " Hz";
+    };
+    return "Method: carrier " + (carrierHz > 0 ? "given as " + hz(carrierHz) : std::string("found (the strongest tone)")) +
+           "; nominal tone " + (nominalHz > 0 ? hz(nominalHz) : std::string("none given (no speed error)"));
 }
 
 std::string NowIso8601()

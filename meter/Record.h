@@ -42,6 +42,13 @@ struct Provenance {
 // read, who and when.
 std::vector<std::string> RecordLines(const FileRecord& f, const Provenance& p);
 
+// The record of a file that could not be read: its path, why, who and when.
+std::vector<std::string> UnreadRecordLines(const std::string& path, const std::string& why, const Provenance& p);
+
+// How the figures were measured, as a record's line: the carrier found or
+// given, the nominal tone.
+std::string MethodLine(double carrierHz, double nominalHz);
+
 // The time now in ISO 8601 with the local zone: "2026-12-08T01:15:00+01:00".
 std::string NowIso8601();
 

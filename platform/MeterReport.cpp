@@ -9,12 +9,15 @@
 
 #include <QBuffer>
 #include <QDateTime>
+#include <QFont>
+#include <QFontMetrics>
 #include <QLocale>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace tarvo {
@@ -42,6 +45,10 @@ QStringList DetailLines(const meter::MeterResult& r, const MeterReportInfo& info
     QStringList lines;
     for (const std::string& line : info.record)
         lines << QString::fromStdString(line);
+    if (!r.channels.empty())
+        lines << QStringLiteral("Bands: weighted (peak at 4 Hz) and unweighted 0.2 to %1 Hz, two-sigma; wow below "
+                                "6 Hz, flutter above")
+                     .arg(r.channels.front().bandHighHz, 0, 'f', 0);
     for (const meter::ChannelFigures& c : r.channels) {
         QStringList parts;
         for (const meter::PartRate& p : c.parts)
@@ -79,13 +86,53 @@ QStringList DetailLines(const meter::MeterResult& r, const MeterReportInfo& info
 QString Subject(const meter::MeterResult& r, const MeterReportInfo& info)
 {
     QString verdict = QStringLiteral("no limits given");
-    if (info.limits.Any()) {
+    if (!r.ok) {
+        verdict = QStringLiteral("ERROR, not measured");
+    } else if (info.limits.Any()) {
         bool pass = true;
         for (const meter::ChannelFigures& c : r.channels)
             pass = pass && meter::Judge(info.limits, c).verdict == meter::Verdict::Pass;
         verdict = pass ? QStringLiteral("PASS") : QStringLiteral("FAIL");
     }
     return QStringLiteral("%1: %2").arg(QString::fromStdString(r.file), verdict);
+}
+
+// The record of a file the meter could not measure: what, when and why,
+// with the settings it was to be measured with.
+void DrawErrorRecord(QPainter& painter, const QRectF& page, const meter::MeterResult& r, const MeterReportInfo& info)
+{
+    QStringList lines;
+    for (const std::string& line : info.record)
+        lines << QString::fromStdString(line);
+    const QString why = QString::fromStdString(r.message.empty() ? "not given" : r.message);
+    if (!lines.contains(QStringLiteral("Not read: %1").arg(why)))
+        lines << QStringLiteral("Why: %1").arg(why);
+    lines << QStringLiteral("Transport: %1").arg(QString::fromStdString(info.transport));
+    lines << QStringLiteral("Limits: %1").arg(QString::fromStdString(meter::LimitsText(info.limits)));
+    lines << QStringLiteral("Verdict: ERROR (not measured)");
+    if (!info.comment.empty())
+        lines << QStringLiteral("Comment: %1").arg(QString::fromStdString(info.comment));
+    QFont title = painter.font();
+    title.setPointSizeF(14);
+    title.setBold(true);
+    painter.setFont(title);
+    painter.setPen(Qt::black);
+    const QString heading = QStringLiteral("Wow and flutter record: %1 could not be measured").arg(QString::fromStdString(r.file));
+    QRectF at = page;
+    const QRectF used = painter.boundingRect(at, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, heading);
+    painter.drawText(at, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, heading);
+    at.setTop(used.bottom() + used.height() * 0.6);
+    QFont body = painter.font();
+    body.setPointSizeF(10);
+    body.setBold(false);
+    painter.setFont(body);
+    for (const QString& line : lines) {
+        // A long path or reason wraps anywhere rather than leave the page.
+        const int flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextWrapAnywhere;
+        const QRectF box = painter.boundingRect(at, flags, line);
+        painter.drawText(at, flags, line);
+        at.setTop(box.bottom() + box.height() * 0.25 / std::max(1.0, box.height() / painter.fontMetrics().height()));
+    }
 }
 
 QString Xml(const QString& s) { return s.toHtmlEscaped(); }
@@ -129,10 +176,6 @@ QByteArray XmpMetadata(const QString& title, const QString& creator, const Meter
 bool WriteMeterReport(const meter::MeterResult& r, const MeterReportInfo& info, const std::string& path,
                       std::string& error)
 {
-    if (!r.ok) {
-        error = r.message;
-        return false;
-    }
     ChartsApplication app;
     if (!app.Start(error))
         return false;
@@ -163,7 +206,11 @@ bool WriteMeterReport(const meter::MeterResult& r, const MeterReportInfo& info, 
         const QRect page = pdf.pageLayout().paintRectPixels(pdf.resolution());
         const double width = page.width(), height = page.height();
         painter.setRenderHint(QPainter::Antialiasing);
-        DrawMeterViews(painter, QRectF(0, 0, width, height), r, QString::fromStdString(r.file), DetailLines(r, info));
+        if (r.ok)
+            DrawMeterViews(painter, QRectF(0, 0, width, height), r, QString::fromStdString(r.file),
+                           DetailLines(r, info));
+        else
+            DrawErrorRecord(painter, QRectF(0, 0, width, height), r, info);
         if (!painter.end() || bytes.isEmpty()) {
             error = "cannot write " + path + ": the PDF could not be finished";
             return false;

@@ -137,8 +137,11 @@ std::string OldContent(const Output& o)
     std::string header =
         "path,channel,seconds,carrier_hz,speed_error_percent,weighted_two_sigma_percent,weighted_rms_percent,"
         "unweighted_two_sigma_percent,unweighted_rms_percent,wow_rms_percent,flutter_rms_percent,drift_percent,"
-        "strongest_line_hz,strongest_line_percent,strongest_line_label,snr_db,verdict,failed_limits,message\r\n";
-    std::string row = "other.wav,1,3,3150,,0.1,0.07,0.1,0.07,0.05,0.05,0,4,0.1,,50,pass,,";
+        "strongest_line_hz,strongest_line_percent,strongest_line_label,snr_db,verdict,failed_limits,message,"
+        "sha256,format,sample_rate,bits,channels,nominal_hz,limit_weighted,limit_unweighted,limit_speed,transport,"
+        "operator,deck,measured_at,program_version\r\n";
+    std::string row = "other.wav,1,3,3150,,0.1,0.07,0.1,0.07,0.05,0.05,0,4,0.1,,50,pass,,,,,,,,,,,,"
+                      "No transport given,,,2026-12-08T06:00:00+00:00,";
     row += std::string(4096 - header.size() - row.size() - 2, 'x') + "\r\n";
     return header + row;
 }

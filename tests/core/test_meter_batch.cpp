@@ -750,6 +750,114 @@ TEST_F(MeterBatch, ResumeRefusesOtherSettings)
     EXPECT_NE(r.err.find("the columns of an earlier version"), std::string::npos) << r.err;
 }
 
+// pdftotext's text of a PDF, its lines joined as one.
+std::string PdfText(const std::string& pdf, const std::string& folder)
+{
+    const CliResult text = RunShell("pdftotext " + ShellQuote(pdf) + " -", folder);
+    EXPECT_EQ(text.status, 0) << "pdftotext (poppler-utils) is needed: " << text.err;
+    std::string flat = text.out;
+    std::replace(flat.begin(), flat.end(), '\n', ' ');
+    // The page's typography joins letters the text has apart.
+    for (const auto& [joined, apart] : {std::pair<std::string, std::string>{"\xEF\xAC\x80", "ff"},
+                                        {"\xEF\xAC\x81", "fi"}, {"\xEF\xAC\x82", "fl"}})
+        for (size_t at; (at = flat.find(joined)) != std::string::npos;)
+            flat.replace(at, joined.size(), apart);
+    return flat;
+}
+
+// --report-dir: one record a file, in the same pass: the measured with
+// their verdicts, the unmeasurable with what, when and why; files that share
+// a name get names of their own, in the list's order whatever the jobs.
+TEST_F(MeterBatch, ReportDirGivesEveryFileItsRecord)
+{
+    std::filesystem::create_directories(Path("second"));
+    std::filesystem::copy_file(Path("fluttery.flac"), Path("second/good.wav"));
+    std::filesystem::create_directories(Path("reports"));
+    const CliResult r = Run({"--meter", "--jobs", "3", "--limit-weighted", "0.1", "--operator", "Ann",
+                             "--report-dir", "reports", "good.wav", "fluttery.flac", "second/good.wav", "silent.wav",
+                             "notes.wav", "pipe.wav", "missing.wav"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    const struct {
+        const char* report;
+        std::vector<std::string> texts;
+    } cases[] = {
+        {"good.pdf", {"File: " + Path("good.wav"), "Channel 1 verdict: PASS", "Operator: Ann"}},
+        {"fluttery.pdf", {"File: " + Path("fluttery.flac"), "Channel 1 verdict: FAIL (weighted"}},
+        {"good (2).pdf", {"File: " + Path("second/good.wav"), "Channel 1 verdict: FAIL (weighted"}},
+        {"silent.pdf", {"silent.wav could not be measured", "File: " + Path("silent.wav"), "SHA-256: ", "Why: ",
+                        "Verdict: ERROR (not measured)", "Limits: weighted 0.1 %", "Operator: Ann"}},
+        {"notes.pdf", {"notes.wav could not be measured", "Format: not a sound file libsndfile reads", "Why: "}},
+        {"pipe.pdf", {"pipe.wav could not be measured", "Not read: ", "not one"}},
+        {"missing.pdf", {"missing.wav could not be measured", "Not read: ", "No such file or directory",
+                         "Verdict: ERROR (not measured)"}},
+    };
+    std::set<std::string> written;
+    for (const auto& e : std::filesystem::directory_iterator(Path("reports")))
+        written.insert(e.path().filename().string());
+    EXPECT_EQ(written.size(), std::size(cases));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.report);
+        ASSERT_TRUE(written.count(c.report));
+        const std::string text = PdfText(Path("reports/") + c.report, dir.Path().string());
+        for (const std::string& t : c.texts)
+            EXPECT_NE(text.find(t), std::string::npos) << t << "\n" << text;
+        EXPECT_NE(text.find("Measured 20"), std::string::npos) << text;
+    }
+    EXPECT_EQ(tarvo::ReportNames({"a/take.wav", "b/take.flac", "take (2).wav", "c/take.wav", ".wav", "x"}, "r"),
+              (std::vector<std::string>{"r/take.pdf", "r/take (2).pdf", "r/take (2) (2).pdf", "r/take (3).pdf",
+                                        "r/.wav.pdf", "r/x.pdf"}));
+}
+
+// Where --report-dir cannot write: refused before any file is measured
+// when the folder is not one, or a report would be an input; a report that
+// cannot be written is said and the exit status is 1, the others written.
+TEST_F(MeterBatch, ReportDirThatCannotBeWritten)
+{
+    std::filesystem::create_directories(Path("r"));
+    ASSERT_EQ(::symlink(Path("good.wav").c_str(), Path("r/good.pdf").c_str()), 0);
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        const char* said;
+        bool measured;
+    } cases[] = {
+        {{"--report-dir", "no such folder"}, 1, "cannot write reports in no such folder: No such file", false},
+        {{"--report-dir", "notes.wav"}, 1, "cannot write reports in notes.wav: it is not a folder", false},
+        {{"--report-dir", "r"}, 2, "would be one of the inputs", false},
+        {{"--report-dir", "."}, 1, "", true},  // good.pdf and fast.pdf beside them
+        {{"--batch-report", "good.wav"}, 2, "the batch's report good.wav is one of the inputs", false},
+        {{"--meter-report", "x.pdf"}, 2, "--report-dir DIR", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[1]);
+        std::vector<std::string> args = {"--meter"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        args.insert(args.end(), {"good.wav", "fast.wav", "missing.wav"});
+        const CliResult r = Run(args);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
+        EXPECT_EQ(r.out.find("good.wav\tchannel") != std::string::npos, c.measured) << r.out;
+    }
+    EXPECT_TRUE(std::filesystem::exists(Path("good.pdf")));
+    EXPECT_TRUE(std::filesystem::exists(Path("missing.pdf")));
+    EXPECT_TRUE(std::filesystem::is_symlink(Path("r/good.pdf")));
+    EXPECT_FALSE(std::filesystem::exists(Path("x.pdf")));
+    // A folder the reports cannot be written in: each said, the run goes on.
+    if (::geteuid() != 0) {
+        std::filesystem::create_directories(Path("locked"));
+        ::chmod(Path("locked").c_str(), 0555);
+        const CliResult r = Run({"--meter", "--report-dir", "locked", "good.wav", "fast.wav"});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("the report of good.wav was not written"), std::string::npos) << r.err;
+        EXPECT_NE(r.out.find("fast.wav\tchannel"), std::string::npos) << r.out;
+    }
+    // /dev/full at a report's name: the disk full said, never a success.
+    ASSERT_EQ(::symlink("/dev/full", Path("r/fast.pdf").c_str()), 0);
+    const CliResult full = Run({"--meter", "--report-dir", "r", "fast.wav"});
+    EXPECT_EQ(full.status, 1);
+    EXPECT_NE(full.err.find("No space left on device"), std::string::npos) << full.err;
+}
+
 TEST_F(MeterBatch, ResumeMeasuresAStereoFileCutBetweenItsRowsWhole)
 {
     Tone left, right;

@@ -297,11 +297,13 @@ TEST_F(MeterCli, ReportGivesTheLimitsAndTheVerdicts)
          0,
          {"Limits: no limits given", "Channel 1 verdict: no limits given", "File: " + mono,
           "Format: WAV (Microsoft), Signed 16 bit PCM; 44100 Hz, 16 bit, 1 channel, 6.000 s",
-          "Operator: Ann Archivist; machine: none given", "by Tarvo " TARVO_VERSION}},
+          "Operator: Ann Archivist; machine: none given", "by Tarvo " TARVO_VERSION,
+          "Method: carrier found (the strongest tone); nominal tone none given (no speed error)",
+          "Bands: weighted (peak at 4 Hz) and unweighted 0.2 to 200 Hz, two-sigma"}},
         {{"--limit-weighted", "0.2"}, 0, {"Limits: weighted 0.2 %", "Channel 1 verdict: PASS"}},
         {{"--limit-weighted", "0.02", "--limit-speed", "0.5", "--nominal", "3000"},
          3,
-         {"Limits: weighted 0.02 %, speed +-0.5 %",
+         {"Limits: weighted 0.02 %, speed +-0.5 %", "nominal tone 3000 Hz",
           "Channel 1 verdict: FAIL (weighted 0.0997 % over 0.02 %; speed +5.000 % over +-0.5 %)"}},
     };
     for (const Case& k : cases) {
