@@ -116,7 +116,9 @@ meter::Axis Log10Of(meter::Axis a)
 QChart* NewChart(const QString& title, const meter::MeterResult& r)
 {
     auto* chart = new QChart;
-    chart->setTitle(title);
+    // A thin blank line under the title: the value axis's top label stands
+    // half its height above the plot, and would touch a title as wide.
+    chart->setTitle(title + QStringLiteral("<div style=\"font-size:3pt\">&nbsp;</div>"));
     chart->legend()->setVisible(r.channels.size() > 1);
     chart->legend()->setAlignment(Qt::AlignTop);
     chart->setMargins(QMargins(4, 4, 4, 4));

@@ -14,6 +14,10 @@
 #include <QFileInfo>
 #include <QGraphicsScene>
 #include <QGraphicsTextItem>
+#include <QAbstractTextDocumentLayout>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextDocumentFragment>
 #include <QImage>
 #include <QPainter>
 #include <QRegularExpression>
@@ -226,6 +230,38 @@ QStringList CutTexts(QGraphicsScene& scene) { return VisibleTexts(scene).filter(
 // The report's half-width charts (an A4 page at 96 dpi), the picture's
 // (1200 pixels) and a dialog's: every title and label whole, the
 // spectrum's axis thinned to decades only where its width needs it.
+// The texts of a scene's charts that overlap their chart's title, as
+// "title / text": each text's own box without its document's margin, the
+// title's its first block (its lines, not the blank one under them).
+QStringList TextsOnTitles(QGraphicsScene& scene)
+{
+    QStringList colliding;
+    for (QGraphicsItem* item : scene.items()) {
+        auto* chart = dynamic_cast<QChart*>(item);
+        if (!chart)
+            continue;
+        const QString title = QTextDocumentFragment::fromHtml(chart->title()).toPlainText().split('\n').front();
+        std::vector<std::pair<QString, QRectF>> boxes;
+        QRectF titleBox;
+        for (QGraphicsItem* child : chart->childItems() + scene.items(chart->sceneBoundingRect()))
+            if (auto* text = dynamic_cast<QGraphicsTextItem*>(child);
+                text && text->isVisible() && !text->toPlainText().trimmed().isEmpty() && chart->isAncestorOf(text)) {
+                QTextDocument* doc = text->document();
+                const double m = doc->documentMargin();
+                if (text->toPlainText().startsWith(title))
+                    titleBox = text->mapRectToScene(doc->documentLayout()->blockBoundingRect(doc->firstBlock()));
+                else
+                    boxes.emplace_back(text->toPlainText(), text->sceneBoundingRect().adjusted(m, m, -m, -m));
+            }
+        if (titleBox.isEmpty())
+            colliding << "no title: " + title;
+        for (const auto& [text, box] : boxes)
+            if (box.intersects(titleBox))
+                colliding << title + " / " + text;
+    }
+    return colliding;
+}
+
 TEST(MeterPlots, EveryTextIsWholeOnThePageThePictureAndTheDialog)
 {
     TempDir dir;
@@ -244,6 +280,8 @@ TEST(MeterPlots, EveryTextIsWholeOnThePageThePictureAndTheDialog)
             QGraphicsScene scene;
             PlaceMeterViews(scene, QRectF(0, 0, width, 900), *r);
             EXPECT_EQ(CutTexts(scene), QStringList()) << width;
+            // No axis's top label touches its chart's title.
+            EXPECT_EQ(TextsOnTitles(scene), QStringList()) << width;
             const QStringList texts = VisibleTexts(scene);
             EXPECT_TRUE(texts.contains("100") && texts.contains("200")) << width;
             EXPECT_EQ(texts.contains("20"), width > 1000) << width;  // 1, 2, 5 steps where there is room
