@@ -2,7 +2,9 @@
 # The meter's batch: 100 one-minute 44.1 kHz 16-bit mono files measured with
 # one job and with two (files a second, times real time, the scaling), peak
 # memory of each run, and the peak memory of two jobs over two 30-minute files
-# (memory must not grow with a file's length). One and two jobs take turns,
+# (memory must not grow with a file's length), and the rate with a report a
+# file (--report-dir). What a file's record (its SHA-256) costs beside its
+# measurement: tarvo_bench --benchmark_filter=OneMinute. One and two jobs take turns,
 # RUNS times each, and the quickest run of each counts: a busy machine only
 # ever slows a run down.
 # usage: bench/meter_batch.sh [BUILD_DIR] [FILES] [RUNS]   (defaults: build 100 3)
@@ -59,6 +61,16 @@ awk -v n="$count" -v one="$one" -v two="$two" -v r1="$oneRss" -v r2="$twoRss" -v
     printf "1 job:  %6.2f s  %6.1f files/s  %6.0fx real time  cpu %6.2f s  peak %.1f MiB\n", one, n / one, n * 60 / one, c1, r1 / 1024
     printf "2 jobs: %6.2f s  %6.1f files/s  %6.0fx real time  cpu %6.2f s  peak %.1f MiB\n", two, n / two, n * 60 / two, c2, r2 / 1024
     printf "scaling: %.2f times the one-job rate\n", one / two
+}'
+
+# A report a file, written as each is measured: the rate with --report-dir.
+mkdir "$dir/reports"
+/usr/bin/time -v "$cli" --meter --jobs 2 --files-from "$dir/list.txt" --report-dir "$dir/reports" \
+    >/dev/null 2>"$dir/reports.time" || [ $? -le 3 ] || { cat "$dir/reports.time"; exit 1; }
+reports=$(sed -n 's/.*Elapsed (wall clock) time (h:mm:ss or m:ss): //p' "$dir/reports.time" |
+    awk -F: '{ s = 0; for (i = 1; i <= NF; i++) s = s * 60 + $i; print s }')
+awk -v n="$count" -v s="$reports" -v two="$two" -v made="$(ls "$dir/reports" | wc -l)" 'BEGIN {
+    printf "2 jobs with --report-dir: %6.2f s  %6.1f files/s  (%d reports; %.2f times the time without)\n", s, n / s, made, s / two
 }'
 
 printf '%s\n%s\n' "$dir/long1.wav" "$dir/long2.wav" > "$dir/long.txt"

@@ -68,7 +68,7 @@ std::string Sha256Of(int fd, uint64_t& bytes, std::string& why)
         why = "the SHA-256 could not be started";
         return {};
     }
-    std::vector<unsigned char> buffer(1 << 20);
+    std::vector<unsigned char> buffer(1 << 17);  // in the cache beside the digest
     bytes = 0;
     for (;;) {
         const ssize_t n = ::read(fd, buffer.data(), buffer.size());
