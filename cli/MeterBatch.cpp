@@ -678,6 +678,8 @@ void SummaryParser::EndRecord()
         else if (settings != summary.settings)
             summary.mixedSettings = true;
         if (record.front() != summary.lastPath) {
+            summary.files.emplace_back();
+            summary.files.back().path = record.front();
             summary.lastPath = record.front();
             summary.lastStart = summary.keep;
             summary.lastChannels.clear();
@@ -688,6 +690,31 @@ void SummaryParser::EndRecord()
             summary.lastError = true;
         else if (ParseNumber(record[1], channel) && channel >= 1 && channel <= 1024)
             summary.lastChannels.push_back(static_cast<int>(channel));
+        // The file's worst figures, as a run gives its report.
+        BatchReportRow& row = summary.files.back();
+        row.verdict = isError || row.verdict == Verdict::Error ? Verdict::Error
+                      : isFail || row.verdict == Verdict::Fail ? Verdict::Fail
+                                                               : Verdict::Pass;
+        auto figure = [&](const char* column) -> std::optional<double> {
+            double v = 0;
+            const std::string& cell = record[SummaryColumn(column)];
+            return !cell.empty() && ParseNumber(cell, v) && std::isfinite(v) ? std::optional<double>(v) : std::nullopt;
+        };
+        auto higher = [](std::optional<double>& worst, std::optional<double> v) {
+            if (v && (!worst || *v > *worst))
+                worst = v;
+        };
+        higher(row.weightedTwoSigmaPercent, figure("weighted_two_sigma_percent"));
+        higher(row.unweightedTwoSigmaPercent, figure("unweighted_two_sigma_percent"));
+        if (const auto speed = figure("speed_error_percent");
+            speed && (!row.speedErrorPercent || std::abs(*speed) > std::abs(*row.speedErrorPercent)))
+            row.speedErrorPercent = speed;
+        std::istringstream failed(record[SummaryColumn("failed_limits")]);
+        for (std::string f; failed >> f;)
+            if (std::find(row.failed.begin(), row.failed.end(), f) == row.failed.end())
+                row.failed.push_back(f);
+        if (row.message.empty())
+            row.message = record[SummaryColumn("message")];
         summary.done.insert(record.front());
         summary.anyError = summary.anyError || isError;
         summary.anyFail = summary.anyFail || isFail;
@@ -851,6 +878,7 @@ int RunMeterBatch(std::vector<std::string> files, const MeterRequest& meter, con
     }
 
     bool anyError = false, anyFail = false;
+    std::vector<BatchReportRow> resumedRows;  // the files of a summary resumed
     SafeOutputFile summary;
     bool summaryOpen = false, published = false;
     std::set<FileKey> done;
@@ -903,12 +931,14 @@ int RunMeterBatch(std::vector<std::string> files, const MeterRequest& meter, con
             if (!previous.lastPath.empty() && !previous.lastError &&
                 !ChannelsComplete(previous.lastPath, meter.settings, previous.lastChannels)) {
                 previous.done.erase(previous.lastPath);
+                previous.files.pop_back();
                 previous.keep = previous.lastStart;
             }
             for (const std::string& p : previous.done)
                 done.insert(KeyOf(p));
             anyError = previous.anyError;
             anyFail = previous.anyFail;
+            resumedRows = std::move(previous.files);
         }
         // A new summary is written beside the old one, which stays whole
         // until the first file's rows are in; a summary resumed is added to
@@ -944,7 +974,8 @@ int RunMeterBatch(std::vector<std::string> files, const MeterRequest& meter, con
     std::deque<ReportJob> reports;
     std::condition_variable reportReady, reportTaken;
     bool reportsFailed = false;
-    std::vector<BatchReportRow> batchRows;
+    // The batch's report covers the files a summary resumed has too.
+    std::vector<BatchReportRow> batchRows = std::move(resumedRows);
     const std::string startedAt = meter::NowIso8601();
 
     std::mutex lock;
@@ -1075,7 +1106,8 @@ int RunMeterBatch(std::vector<std::string> files, const MeterRequest& meter, con
     // The tally of the files this run measured.
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    // The batch's own report, of the files this run measured.
+    // The batch's own report: the files this run measured and those of the
+    // summary it resumed.
     if (!opt.batchReport.empty()) {
         BatchReportInfo info;
         info.settings = BatchSettingsLines(meter, startedAt);

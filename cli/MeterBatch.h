@@ -13,6 +13,7 @@
 #include <optional>
 #include <set>
 #include "meter/Limits.h"
+#include "platform/QtModule.h"
 
 #include <string>
 #include <string_view>
@@ -112,6 +113,8 @@ struct PreviousSummary {
     // The settings cells of its first row, and whether a later row has others.
     std::vector<std::string> settings;
     bool mixedSettings = false;
+    // Its files as a batch's report lists them, in the order of their rows.
+    std::vector<BatchReportRow> files;
 };
 
 // Reads a summary strictly as the batch writes it (RFC 4180, its columns,
