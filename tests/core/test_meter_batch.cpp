@@ -619,6 +619,12 @@ TEST_F(MeterBatch, ResumeRefusesASummaryItCannotReadAndLeavesItWhole)
         {"other columns", "a,b,c\r\n1,2,3\r\n"},
         {"a row short of columns", withAt(secondRowEnd, "x.wav,1,2\r\n")},
         {"a row without a verdict", withAt(secondRowEnd, std::string(tarvo::SummaryColumns().size() - 1, ',') + "\r\n")},
+        {"a row whose verdict is none of the three", withAt(secondRowEnd, [] {
+             std::vector<std::string> row(tarvo::SummaryColumns().size());
+             row[0] = "x.wav";
+             row[tarvo::SummaryColumn("verdict")] = "maybe";
+             return tarvo::CsvRecord(row);
+         }())},
         {"a bare CR", withAt(secondRowEnd - 2, "\r")},
     };
     for (const auto& c : cases) {
@@ -786,7 +792,8 @@ TEST_F(MeterBatch, ReportDirGivesEveryFileItsRecord)
         {"good (2).pdf", {"File: " + Path("second/good.wav"), "Channel 1 verdict: FAIL (weighted"}},
         {"silent.pdf", {"silent.wav could not be measured", "File: " + Path("silent.wav"), "SHA-256: ", "Why: ",
                         "Verdict: ERROR (not measured)", "Limits: weighted 0.1 %", "Operator: Ann"}},
-        {"notes.pdf", {"notes.wav could not be measured", "Format: not a sound file libsndfile reads", "Why: "}},
+        {"notes.pdf",
+         {"notes.wav could not be measured", "Format: not a sound file libsndfile reads Operator: Ann", "Why: "}},
         {"pipe.pdf", {"pipe.wav could not be measured", "Not read: ", "not one"}},
         {"missing.pdf", {"missing.wav could not be measured", "Not read: ", "No such file or directory",
                          "Verdict: ERROR (not measured)"}},
