@@ -146,42 +146,14 @@ std::vector<const BatchReportRow*> WorstRows(const std::vector<BatchReportRow>& 
     return out;
 }
 
-// The weighted figures in bins of a 1, 2, 5 width from 0 to past the
-// highest figure and the limit (a bin more when either ends on an edge).
-struct Histogram {
-    double step = 1;
-    std::vector<int> counts;
-    int files = 0;
-    int most = 0;
-    double Top() const { return step * static_cast<double>(counts.size()); }
-};
-
-Histogram MakeHistogram(const std::vector<BatchReportRow>& rows, const std::optional<double>& limit)
+// The weighted figures in bins from 0 past the highest and the limit.
+meter::FigureBins WeightedBins(const BatchReportInfo& info)
 {
-    std::vector<double> values;
-    for (const BatchReportRow& r : rows)
-        if (Finite(r.weightedTwoSigmaPercent))
-            values.push_back(std::clamp(*r.weightedTwoSigmaPercent, 0.0, meter::kAxisReach));
-    Histogram h;
-    h.files = static_cast<int>(values.size());
-    double high = 0.001;
-    for (double v : values)
-        high = std::max(high, v);
-    if (limit && std::isfinite(*limit))
-        high = std::max(high, std::clamp(*limit, 0.0, meter::kAxisReach));
-    // About twice the cube root of the count (never fewer than 5, nor more than 25 bins).
-    const int target = std::clamp(static_cast<int>(std::ceil(2 * std::cbrt(static_cast<double>(values.size())))), 5, 25);
-    h.step = meter::AxisStep(high, target);
-    const size_t bins = std::min<size_t>(static_cast<size_t>(std::floor(high / h.step)) + 1, 4 * 25);
-    h.counts.assign(bins, 0);
-    // Each bin holds its upper edge, not its lower: a file at the limit
-    // passes, and is drawn on the limit's passing side.
-    for (double v : values) {
-        const double above = std::max(0.0, std::ceil(v / h.step - 1e-9) - 1);
-        const size_t i = std::min(static_cast<size_t>(above), bins - 1);
-        h.most = std::max(h.most, ++h.counts[i]);
-    }
-    return h;
+    std::vector<double> figures;
+    for (const BatchReportRow& r : info.rows)
+        if (r.weightedTwoSigmaPercent)
+            figures.push_back(*r.weightedTwoSigmaPercent);
+    return meter::CountFigures(figures, info.limits.weighted);
 }
 
 // Lines of text no wider than width, broken between words (or anywhere in
@@ -266,9 +238,9 @@ public:
         bodyLine_ = Metrics(body_).lineSpacing();
         smallLine_ = Metrics(small_).lineSpacing();
         headingLine_ = Metrics(heading_).lineSpacing() + 4;
-        footerHeight_ = smallLine_ + 8;
+        footerHeight_ = smallLine_ + 10;
         worst_ = WorstRows(info.rows);
-        histogram_ = MakeHistogram(info.rows, info.limits.weighted);
+        histogram_ = WeightedBins(info);
         Columns();
         Paginate();
     }
@@ -328,7 +300,7 @@ private:
     double FirstSectionsHeight() const
     {
         double h = TitleHeight() + InfoLines().size() * bodyLine_ + kGap;
-        h += headingLine_ + (histogram_.files > 0 ? kHistogramHeight : bodyLine_) + kGap;
+        h += headingLine_ + (histogram_.figures > 0 ? kHistogramHeight : bodyLine_) + kGap;
         h += headingLine_ + (worst_.empty() ? bodyLine_ : TableHeight(worstTable_, 0, worstTable_.size())) + kGap;
         return h;
     }
@@ -464,13 +436,13 @@ private:
         }
         y += kGap;
 
-        const Histogram& h = histogram_;
-        y = Heading(y, h.files > 0 ? QStringLiteral("Weighted two-sigma over the batch: %1 %2, bins %3 % wide")
-                                         .arg(h.files)
-                                         .arg(h.files == 1 ? QStringLiteral("file") : QStringLiteral("files"))
-                                         .arg(Q(meter::TickLabel(h.step, h.step)))
+        const meter::FigureBins& h = histogram_;
+        y = Heading(y, h.figures > 0 ? QStringLiteral("Weighted two-sigma over the batch: %1 %2, bins %3 % wide")
+                                         .arg(h.figures)
+                                         .arg(h.figures == 1 ? QStringLiteral("file") : QStringLiteral("files"))
+                                         .arg(Q(meter::TickLabel(h.width, h.width)))
                                    : QStringLiteral("Weighted two-sigma over the batch"));
-        if (h.files > 0) {
+        if (h.figures > 0) {
             DrawHistogram(QRectF(page_.left(), y, page_.width(), kHistogramHeight));
             y += kHistogramHeight;
         } else {
@@ -541,7 +513,7 @@ private:
 
     void DrawHistogram(const QRectF& area)
     {
-        const Histogram& h = histogram_;
+        const meter::FigureBins& h = histogram_;
         const QFontMetricsF fm = Metrics(small_);
         // Counts up the side in whole 1, 2, 5 steps.
         const double countStep = std::max(1.0, meter::AxisStep(h.most, 5));
@@ -552,14 +524,17 @@ private:
         std::vector<QString> edgeLabels;
         double edgeWidth = 0;
         for (size_t i = 0; i <= h.counts.size(); ++i) {
-            edgeLabels.push_back(Q(meter::TickLabel(h.step * static_cast<double>(i), h.step)));
+            edgeLabels.push_back(Q(meter::TickLabel(h.width * static_cast<double>(i), h.width)));
             edgeWidth = std::max(edgeWidth, fm.horizontalAdvance(edgeLabels.back()));
         }
         // Room for the side's title and labels, the limit's label above and
-        // the labels and title below; the last edge's label half past the plot.
+        // the labels and title below, those clear of the lowest count's
+        // label; the last edge's label half past the plot.
+        const double below = smallLine_ / 2 + 2;
         const QRectF plot(QPointF(area.left() + smallLine_ + 6 + countLabels + 6, area.top() + smallLine_ + 6),
-                          QPointF(area.right() - edgeWidth / 2 - 2, area.bottom() - 2 * smallLine_ - 8));
-        auto xOf = [&](double v) { return plot.left() + v / h.Top() * plot.width(); };
+                          QPointF(area.right() - edgeWidth / 2 - 2, area.bottom() - below - 2 * smallLine_ - 4));
+        const double top = h.width * static_cast<double>(h.counts.size());
+        auto xOf = [&](double v) { return plot.left() + v / top * plot.width(); };
         auto yOf = [&](double c) { return plot.bottom() - c / countTop * plot.height(); };
 
         p_.setFont(small_);
@@ -576,8 +551,8 @@ private:
         p_.setBrush(QColor(91, 141, 204));
         for (size_t i = 0; i < h.counts.size(); ++i)
             if (h.counts[i] > 0)
-                p_.drawRect(QRectF(QPointF(xOf(h.step * static_cast<double>(i)), yOf(h.counts[i])),
-                                   QPointF(xOf(h.step * static_cast<double>(i + 1)), plot.bottom())));
+                p_.drawRect(QRectF(QPointF(xOf(h.width * static_cast<double>(i)), yOf(h.counts[i])),
+                                   QPointF(xOf(h.width * static_cast<double>(i + 1)), plot.bottom())));
         // The axes, the edges' ticks, and as many of their labels as stand
         // clear of each other.
         p_.setBrush(Qt::NoBrush);
@@ -587,13 +562,13 @@ private:
         const double pitch = plot.width() / static_cast<double>(h.counts.size());
         const size_t every = std::max<size_t>(1, static_cast<size_t>(std::ceil((edgeWidth + 8) / pitch)));
         for (size_t i = 0; i <= h.counts.size(); ++i) {
-            const double x = xOf(h.step * static_cast<double>(i));
+            const double x = xOf(h.width * static_cast<double>(i));
             p_.drawLine(QPointF(x, plot.bottom()), QPointF(x, plot.bottom() + (i % every == 0 ? 4 : 2)));
             if (i % every == 0)
-                p_.drawText(QRectF(x - edgeWidth, plot.bottom() + 4, 2 * edgeWidth, smallLine_), Qt::AlignCenter,
+                p_.drawText(QRectF(x - edgeWidth, plot.bottom() + below, 2 * edgeWidth, smallLine_), Qt::AlignCenter,
                             edgeLabels[i]);
         }
-        p_.drawText(QRectF(plot.left(), plot.bottom() + 4 + smallLine_, plot.width(), smallLine_ + 4),
+        p_.drawText(QRectF(plot.left(), plot.bottom() + below + smallLine_, plot.width(), smallLine_ + 4),
                     Qt::AlignCenter, QStringLiteral("Weighted two-sigma (%)"));
         p_.save();
         p_.translate(area.left(), plot.center().y());
@@ -603,7 +578,7 @@ private:
 
         // The weighted limit: a line across the plot, labelled above it.
         if (info_.limits.weighted && std::isfinite(*info_.limits.weighted)) {
-            const double x = xOf(std::clamp(*info_.limits.weighted, 0.0, h.Top()));
+            const double x = xOf(std::clamp(*info_.limits.weighted, 0.0, top));
             const QColor red(200, 0, 0);
             p_.setPen(QPen(red, 1.4, Qt::DashLine));
             p_.drawLine(QPointF(x, plot.top() - 2), QPointF(x, plot.bottom()));
@@ -617,7 +592,7 @@ private:
 
     void DrawFooter(int k)
     {
-        const QRectF band(page_.left(), page_.bottom() - smallLine_, page_.width(), smallLine_);
+        const QRectF band(page_.left(), page_.bottom() - smallLine_ - 2, page_.width(), smallLine_);
         p_.setPen(QPen(QColor(160, 165, 175), 0.6));
         p_.drawLine(QPointF(band.left(), band.top() - 4), QPointF(band.right(), band.top() - 4));
         p_.setFont(small_);
@@ -633,7 +608,7 @@ private:
     QFont body_, small_, bold_, heading_, title_;
     double bodyLine_ = 0, smallLine_ = 0, headingLine_ = 0, footerHeight_ = 0;
     std::vector<const BatchReportRow*> worst_;
-    Histogram histogram_;
+    meter::FigureBins histogram_;
     std::vector<Column> worstColumns_, columns_;
     std::vector<TableRow> worstTable_, table_;
     std::vector<PageRows> pages_;

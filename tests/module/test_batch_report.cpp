@@ -112,6 +112,51 @@ BatchReportInfo MixedBatch()
     return info;
 }
 
+// Every word poppler finds lies within the page's 12 mm margins and clear
+// of every other word of its page: nothing cut off, nothing drawn over.
+void ExpectWordsFitAndStandApart(const std::string& pdf)
+{
+    const Output box = Run("pdftotext -bbox " + Quote(pdf) + " -");
+    ASSERT_EQ(box.status, 0) << box.out;
+    struct Word {
+        double x0, y0, x1, y1;
+        std::string text;
+    };
+    constexpr double kSlack = 0.5;  // points: a glyph's box may touch the next line's
+    const double margin = 12 / 25.4 * 72 - kSlack;
+    const std::regex pageTag(R"re(<page width="([\d.]+)" height="([\d.]+)">)re");
+    const std::regex wordTag(
+        R"re(<word xMin="([\d.]+)" yMin="([\d.]+)" xMax="([\d.]+)" yMax="([\d.]+)">([^<]*)</word>)re");
+    std::vector<std::vector<Word>> pages;
+    double width = 0, height = 0;
+    std::stringstream lines(box.out);
+    for (std::string line; std::getline(lines, line);) {
+        std::smatch m;
+        if (std::regex_search(line, m, pageTag)) {
+            width = std::stod(m[1]);
+            height = std::stod(m[2]);
+            pages.emplace_back();
+        } else if (std::regex_search(line, m, wordTag) && !pages.empty()) {
+            const Word w{std::stod(m[1]), std::stod(m[2]), std::stod(m[3]), std::stod(m[4]), m[5]};
+            EXPECT_TRUE(w.x0 >= margin && w.y0 >= margin && w.x1 <= width - margin && w.y1 <= height - margin)
+                << "page " << pages.size() << ": \"" << w.text << "\" at " << w.x0 << "," << w.y0 << " " << w.x1
+                << "," << w.y1;
+            pages.back().push_back(w);
+        }
+    }
+    EXPECT_FALSE(pages.empty());
+    for (size_t p = 0; p < pages.size(); ++p) {
+        EXPECT_FALSE(pages[p].empty()) << "page " << p + 1;  // its number at least
+        for (size_t i = 0; i < pages[p].size(); ++i)
+            for (size_t j = i + 1; j < pages[p].size(); ++j) {
+                const Word &a = pages[p][i], &b = pages[p][j];
+                const bool apart = std::min(a.x1, b.x1) - std::max(a.x0, b.x0) <= kSlack ||
+                                   std::min(a.y1, b.y1) - std::max(a.y0, b.y0) <= kSlack;
+                EXPECT_TRUE(apart) << "page " << p + 1 << ": \"" << a.text << "\" over \"" << b.text << "\"";
+            }
+    }
+}
+
 struct Read {
     std::string layout;  // pdftotext -layout
     std::string info;    // pdfinfo
@@ -131,6 +176,7 @@ Read WriteAndRead(const BatchReportInfo& info, const tarvo::test::TempDir& dir)
         return r;
     }
     EXPECT_TRUE(m.writeBatchReport(info, pdf, error)) << error;
+    ExpectWordsFitAndStandApart(pdf);
     const Output text = Run("pdftotext -layout " + Quote(pdf) + " -");
     EXPECT_EQ(text.status, 0) << "pdftotext (poppler-utils) is needed: " << text.out;
     const Output pdfinfo = Run("pdfinfo " + Quote(pdf));
