@@ -97,6 +97,14 @@ BatchReportInfo MixedBatch()
         if (k % 9 == 4) {
             r.verdict = Verdict::Error;
             r.message = "cannot open " + r.path + ": not a WAVE file";
+            if (k == 13)  // no reason given
+                r.message.clear();
+            if (k == 22) {  // a reason too long for three lines
+                r.message = "cannot read: ";
+                for (int w = 0; w < 60; ++w)
+                    r.message += "word ";
+                r.message += "tail-words";
+            }
         } else {
             r.weightedTwoSigmaPercent = 0.02 + 0.0007 * ((k * 13) % 70);
             r.unweightedTwoSigmaPercent = *r.weightedTwoSigmaPercent * 1.4;
@@ -225,7 +233,7 @@ TEST(BatchReport, MixedBatchReadsBack)
     for (const std::string& text :
          {counts, std::string("Wow and flutter batch report"), std::string("Nominal tone: 3150 Hz"),
           std::string("Limits: weighted 0.05 %, speed +-0.5 %"), std::string("limit 0.05 %"),
-          std::string("Time taken: 1 min 23 s"), "Weighted two-sigma over the batch: " + std::to_string(pass + fail) + " files"})
+          std::string("Time taken: 1 min 23 s"), std::string("could not be measured"), "Weighted two-sigma over the batch: " + std::to_string(pass + fail) + " files"})
         EXPECT_NE(r.layout.find(text), std::string::npos) << text << "\n" << r.layout;
 
     // Every file once, FAIL before ERROR before PASS, by path within each.
@@ -247,6 +255,13 @@ TEST(BatchReport, MixedBatchReadsBack)
     // The long path keeps its file's name and is cut short in the middle.
     EXPECT_TRUE(std::regex_search(r.layout, std::regex("/archive/x+\u2026x+/long-take\\.wav"))) << r.layout;
     EXPECT_EQ(r.layout.find(std::string(80, 'x')), std::string::npos);
+    // A long reason: three lines, the last cut short.
+    EXPECT_EQ(r.layout.find("tail-words"), std::string::npos);
+    std::stringstream reason(r.layout);
+    int cut = 0;
+    for (std::string line; std::getline(reason, line);)
+        cut += line.find("wor") != std::string::npos && line.size() >= 3 && line.compare(line.size() - 3, 3, "\u2026") == 0;
+    EXPECT_EQ(cut, 1) << r.layout;
 
     // The ten highest weighted figures, highest first.
     std::vector<const BatchReportRow*> worst;
@@ -303,16 +318,17 @@ TEST(BatchReport, ColumnsPaperAndEmptyBatch)
         bool weighted, unweighted;
         std::string paper;
         size_t rows;
+        double seconds;
         const char* pageSize;
         std::vector<std::string> texts;
     } const cases[] = {
-        {"unweighted limit on Letter", false, true, "Letter", 3, "letter",
-         {"Limits: unweighted 0.1 %", "3 files: 2 pass, 1 fail, 0 error", "Speed error", "+0.210 %", "-0.105 %"}},
-        {"both limits", true, true, "A4", 3, "A4",
-         {"Limits: weighted 0.05 %, unweighted 0.1 %", "3 files: 2 pass, 1 fail, 0 error", "limit 0.05 %"}},
-        {"no limits", false, false, "A4", 1, "A4",
-         {"Limits: no limits given", "1 file: 1 pass, 0 fail, 0 error"}},
-        {"empty batch", true, false, "A4", 0, "A4",
+        {"unweighted limit on Letter", false, true, "Letter", 3, 3725, "letter",
+         {"Limits: unweighted 0.1 %", "Time taken: 1 h 02 min 05 s", "3 files: 2 pass, 1 fail, 0 error", "Speed error", "+0.210 %", "-0.105 %"}},
+        {"both limits", true, true, "A4", 3, 59.96, "A4",
+         {"Limits: weighted 0.05 %, unweighted 0.1 %", "Time taken: 1 min 00 s", "3 files: 2 pass, 1 fail, 0 error", "limit 0.05 %"}},
+        {"no limits", false, false, "A4", 1, 12.34, "A4",
+         {"Limits: no limits given", "Time taken: 12.3 s", "1 file: 1 pass, 0 fail, 0 error"}},
+        {"empty batch", true, false, "A4", 0, 0, "A4",
          {"0 files: 0 pass, 0 fail, 0 error", "No files.", "No file has a weighted figure.", "Page 1 of 1",
           "Time taken: 0.0 s"}},
     };
@@ -324,6 +340,7 @@ TEST(BatchReport, ColumnsPaperAndEmptyBatch)
         if (c.unweighted)
             info.limits.unweighted = 0.1;
         info.paper = c.paper;
+        info.seconds = c.seconds;
         const double speeds[] = {0.21, -0.105, 0};
         for (size_t i = 0; i < c.rows; ++i) {
             BatchReportRow row;
