@@ -321,11 +321,20 @@ private:
         auto width = [&](const QString& title, const QString& widest) {
             return std::max(fb.horizontalAdvance(title), fm.horizontalAdvance(widest)) + 2 * kCellPad;
         };
-        const double figure = width(QStringLiteral("Unweighted"), QStringLiteral("00.0000 %"));
-        const double speed = width(QStringLiteral("Speed error"), QStringLiteral("+00.000 %"));
+        // The figures' columns as wide as their widest text (a sixth of the
+        // page at most: beyond that a figure is cut short, never spills).
+        const double all = page_.width();
+        double figure = width(QStringLiteral("Unweighted"), QStringLiteral("0.0000 %"));
+        double speed = width(QStringLiteral("Speed error"), QStringLiteral("+0.000 %"));
+        for (const BatchReportRow& r : info_.rows) {
+            figure = std::max({figure, width({}, FigureText(r.weightedTwoSigmaPercent, 4)),
+                               width({}, FigureText(r.unweightedTwoSigmaPercent, 4))});
+            speed = std::max(speed, width({}, FigureText(r.speedErrorPercent, 3, true)));
+        }
+        figure = std::min(figure, all / 6);
+        speed = std::min(speed, all / 6);
         const double verdict = width(QStringLiteral("Verdict"), QStringLiteral("ERROR"));
         const double rank = width(QStringLiteral("#"), QStringLiteral("10"));
-        const double all = page_.width();
 
         // The ten worst: every figure, the path taking what is left.
         const Column worstFixed[] = {{QStringLiteral("#"), rank, Qt::AlignRight},
@@ -485,6 +494,7 @@ private:
         }
         y += HeaderHeight();
         p_.setFont(small_);
+        const QFontMetricsF fm = Metrics(small_);
         for (size_t i = first; i < first + count; ++i) {
             const TableRow& r = rows[i];
             const double h = RowHeight(r);
@@ -498,8 +508,9 @@ private:
                 p_.setPen(r.colours[c]);
                 double line = y + 2;
                 for (const QString& text : r.cells[c]) {
-                    p_.drawText(QRectF(x + kCellPad, line, columns[c].width - 2 * kCellPad, smallLine_),
-                                columns[c].align | Qt::AlignVCenter, text);
+                    const double room = columns[c].width - 2 * kCellPad;
+                    p_.drawText(QRectF(x + kCellPad, line, room, smallLine_), columns[c].align | Qt::AlignVCenter,
+                                fm.elidedText(text, Qt::ElideRight, room));
                     line += smallLine_;
                 }
                 x += columns[c].width;

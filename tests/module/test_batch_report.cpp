@@ -109,6 +109,8 @@ BatchReportInfo MixedBatch()
             r.weightedTwoSigmaPercent = 0.02 + 0.0007 * ((k * 13) % 70);
             r.unweightedTwoSigmaPercent = *r.weightedTwoSigmaPercent * 1.4;
             r.speedErrorPercent = (k % 2 ? 1 : -1) * 0.011 * (k % 60);
+            if (k == 1)  // a wrong nominal tone: wider than the column's header
+                r.speedErrorPercent = -123.456;
             if (*r.weightedTwoSigmaPercent > 0.05)
                 r.failed.push_back("weighted");
             if (std::abs(*r.speedErrorPercent) > 0.5)
@@ -233,7 +235,7 @@ TEST(BatchReport, MixedBatchReadsBack)
     for (const std::string& text :
          {counts, std::string("Wow and flutter batch report"), std::string("Nominal tone: 3150 Hz"),
           std::string("Limits: weighted 0.05 %, speed +-0.5 %"), std::string("limit 0.05 %"),
-          std::string("Time taken: 1 min 23 s"), std::string("could not be measured"), "Weighted two-sigma over the batch: " + std::to_string(pass + fail) + " files"})
+          std::string("Time taken: 1 min 23 s"), std::string("could not be measured"), std::string("-123.456 %"), "Weighted two-sigma over the batch: " + std::to_string(pass + fail) + " files"})
         EXPECT_NE(r.layout.find(text), std::string::npos) << text << "\n" << r.layout;
 
     // Every file once, FAIL before ERROR before PASS, by path within each.
