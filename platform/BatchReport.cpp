@@ -41,7 +41,9 @@ int VerdictRank(Verdict v) { return v == Verdict::Fail ? 0 : v == Verdict::Error
 
 QString VerdictWord(Verdict v)
 {
-    return v == Verdict::Fail ? QStringLiteral("FAIL") : v == Verdict::Error ? QStringLiteral("ERROR") : QStringLiteral("PASS");
+    return v == Verdict::Fail    ? QStringLiteral("FAIL")
+           : v == Verdict::Error ? QStringLiteral("ERROR")
+                                 : QStringLiteral("PASS");
 }
 
 QColor VerdictColour(Verdict v)
@@ -70,12 +72,13 @@ Counts CountsOf(const BatchReportInfo& info)
     return c;
 }
 
-// "70 files: 40 pass, 20 fail, 10 error".
-QString CountsText(const Counts& c)
+// "70 files: 40 pass, 20 fail, 10 error" (with ',' after the files: "70 files, 40 pass, ...").
+QString CountsText(const Counts& c, QChar afterFiles = QLatin1Char(':'))
 {
-    return QStringLiteral("%1 %2: %3 pass, %4 fail, %5 error")
+    return QStringLiteral("%1 %2%3 %4 pass, %5 fail, %6 error")
         .arg(c.files)
         .arg(c.files == 1 ? QStringLiteral("file") : QStringLiteral("files"))
+        .arg(afterFiles)
         .arg(c.pass)
         .arg(c.fail)
         .arg(c.error);
@@ -89,8 +92,9 @@ QString DurationText(double seconds)
     if (seconds < 59.95)
         return QStringLiteral("%1 s").arg(seconds, 0, 'f', 1);
     const long long t = std::llround(std::min(seconds, 1e15));
-    const QString ms =
-        QStringLiteral("%1 min %2 s").arg((t / 60) % 60, t >= 3600 ? 2 : 1, 10, QLatin1Char('0')).arg(t % 60, 2, 10, QLatin1Char('0'));
+    const QString ms = QStringLiteral("%1 min %2 s")
+                           .arg((t / 60) % 60, t >= 3600 ? 2 : 1, 10, QLatin1Char('0'))
+                           .arg(t % 60, 2, 10, QLatin1Char('0'));
     return t >= 3600 ? QStringLiteral("%1 h %2").arg(t / 3600).arg(ms) : ms;
 }
 
@@ -386,7 +390,8 @@ private:
             if (info_.limits.unweighted)
                 t.cells.push_back({FigureText(r.unweightedTwoSigmaPercent, 4)});
             t.cells.push_back({FigureText(r.speedErrorPercent, 3, true)});
-            t.cells.push_back(WrapText(FailedText(r, info_.limits), small_, p_.device(), notes - 2 * kCellPad, kMostLines));
+            t.cells.push_back(
+                WrapText(FailedText(r, info_.limits), small_, p_.device(), notes - 2 * kCellPad, kMostLines));
             t.colours.assign(t.cells.size(), Qt::black);
             t.colours[1] = VerdictColour(r.verdict);
             table_.push_back(std::move(t));
@@ -641,12 +646,7 @@ bool WriteBatchReport(const BatchReportInfo& info, const std::string& path, std:
         buffer.open(QIODevice::WriteOnly);
         QPdfWriter pdf(&buffer);
         SetUpArchivePdf(pdf, QStringLiteral("Wow and flutter batch report"), info.operatorName,
-                        QStringLiteral("batch: %1 files, %2 pass, %3 fail, %4 error")
-                            .arg(counts.files)
-                            .arg(counts.pass)
-                            .arg(counts.fail)
-                            .arg(counts.error),
-                        info.paper);
+                        QStringLiteral("batch: ") + CountsText(counts, QLatin1Char(',')), info.paper);
         QPainter painter;
         if (!painter.begin(&pdf)) {
             error = "cannot write " + path + ": the PDF could not be started";

@@ -235,7 +235,8 @@ TEST(BatchReport, MixedBatchReadsBack)
     for (const std::string& text :
          {counts, std::string("Wow and flutter batch report"), std::string("Nominal tone: 3150 Hz"),
           std::string("Limits: weighted 0.05 %, speed +-0.5 %"), std::string("limit 0.05 %"),
-          std::string("Time taken: 1 min 23 s"), std::string("could not be measured"), std::string("-123.456 %"), "Weighted two-sigma over the batch: " + std::to_string(pass + fail) + " files"})
+          std::string("Time taken: 1 min 23 s"), std::string("could not be measured"), std::string("-123.456 %"),
+          "Weighted two-sigma over the batch: " + std::to_string(pass + fail) + " files"})
         EXPECT_NE(r.layout.find(text), std::string::npos) << text << "\n" << r.layout;
 
     // Every file once, FAIL before ERROR before PASS, by path within each.
@@ -262,7 +263,8 @@ TEST(BatchReport, MixedBatchReadsBack)
     std::stringstream reason(r.layout);
     int cut = 0;
     for (std::string line; std::getline(reason, line);)
-        cut += line.find("wor") != std::string::npos && line.size() >= 3 && line.compare(line.size() - 3, 3, "\u2026") == 0;
+        cut += line.find("wor") != std::string::npos && line.size() >= 3 &&
+               line.compare(line.size() - 3, 3, "\u2026") == 0;
     EXPECT_EQ(cut, 1) << r.layout;
 
     // The ten highest weighted figures, highest first.
@@ -273,7 +275,9 @@ TEST(BatchReport, MixedBatchReadsBack)
     std::sort(worst.begin(), worst.end(), [](const BatchReportRow* a, const BatchReportRow* b) {
         return *a->weightedTwoSigmaPercent > *b->weightedTwoSigmaPercent;
     });
-    const std::regex ranked(R"(^\s*(\d+)\s+(/\S+)\s+(\d+\.\d{4}) %\s+(\d+\.\d{4}) %\s+([+-]\d+\.\d{3}) %\s+(PASS|FAIL)\s*$)");
+    // "#  path  weighted  unweighted  speed  verdict"
+    const std::regex ranked(
+        R"(^\s*(\d+)\s+(/\S+)\s+(\d+\.\d{4}) %\s+(\d+\.\d{4}) %\s+([+-]\d+\.\d{3}) %\s+(PASS|FAIL)\s*$)");
     std::stringstream lines(r.layout);
     int seen = 0;
     for (std::string line; std::getline(lines, line);) {
@@ -325,9 +329,11 @@ TEST(BatchReport, ColumnsPaperAndEmptyBatch)
         std::vector<std::string> texts;
     } const cases[] = {
         {"unweighted limit on Letter", false, true, "Letter", 3, 3725, "letter",
-         {"Limits: unweighted 0.1 %", "Time taken: 1 h 02 min 05 s", "3 files: 2 pass, 1 fail, 0 error", "Speed error", "+0.210 %", "-0.105 %"}},
+         {"Limits: unweighted 0.1 %", "Time taken: 1 h 02 min 05 s", "3 files: 2 pass, 1 fail, 0 error",
+          "Speed error", "+0.210 %", "-0.105 %"}},
         {"both limits", true, true, "A4", 3, 59.96, "A4",
-         {"Limits: weighted 0.05 %, unweighted 0.1 %", "Time taken: 1 min 00 s", "3 files: 2 pass, 1 fail, 0 error", "limit 0.05 %"}},
+         {"Limits: weighted 0.05 %, unweighted 0.1 %", "Time taken: 1 min 00 s", "3 files: 2 pass, 1 fail, 0 error",
+          "limit 0.05 %"}},
         {"no limits", false, false, "A4", 1, 12.34, "A4",
          {"Limits: no limits given", "Time taken: 12.3 s", "1 file: 1 pass, 0 fail, 0 error"}},
         {"empty batch", true, false, "A4", 0, 0, "A4",
@@ -363,6 +369,11 @@ TEST(BatchReport, ColumnsPaperAndEmptyBatch)
         EXPECT_TRUE(std::regex_search(r.info, std::regex(std::string(R"(Page size:\s+.*\()") + c.pageSize + R"(\)\n)")))
             << r.info;
         EXPECT_EQ(r.pageCount, 1);
+        // The counts on the page are the document's description.
+        std::smatch counts;
+        const std::regex countsLine(R"((\d+ files?): (\d+ pass, \d+ fail, \d+ error))");
+        ASSERT_TRUE(std::regex_search(r.layout, counts, countsLine));
+        EXPECT_NE(r.bytes.find(">batch: " + counts[1].str() + ", " + counts[2].str() + "</rdf:li>"), std::string::npos);
         EXPECT_EQ(r.layout.find("limit 0.05 %") != std::string::npos, c.weighted && c.rows > 0);
         // The table's header: the limited figures only.
         const std::regex header(R"(Path\s+Verdict\s+(Weighted\s+)?(Unweighted\s+)?Speed error\s+Failed limits)");
