@@ -43,10 +43,7 @@ Judgement Judge(const Limits& limits, const ChannelFigures& c)
     return Judge(limits, RoundFigure(c.weighted.twoSigmaPercent), RoundFigure(c.unweighted.twoSigmaPercent), speed);
 }
 
-namespace {
-
-// A limit as short as it is exact: 0.05, 0.5.
-std::string Short(double v)
+std::string LimitNumber(double v)
 {
     std::string t = FixedText(v, 6);
     t.erase(t.find_last_not_of('0') + 1);
@@ -55,22 +52,20 @@ std::string Short(double v)
     return t;
 }
 
-}  // namespace
-
 std::vector<LimitCheck> CheckLimits(const Limits& limits, const ChannelFigures& c)
 {
     const Judgement j = Judge(limits, c);
     auto failed = [&](const char* name) { return std::find(j.failed.begin(), j.failed.end(), name) != j.failed.end(); };
     std::vector<LimitCheck> out;
     if (limits.weighted)
-        out.push_back({"weighted", FixedText(c.weighted.twoSigmaPercent, 4) + " %", Short(*limits.weighted) + " %",
-                       !failed("weighted")});
+        out.push_back({"weighted", FixedText(c.weighted.twoSigmaPercent, 4) + " %",
+                       LimitNumber(*limits.weighted) + " %", !failed("weighted")});
     if (limits.unweighted)
         out.push_back({"unweighted", FixedText(c.unweighted.twoSigmaPercent, 4) + " %",
-                       Short(*limits.unweighted) + " %", !failed("unweighted")});
+                       LimitNumber(*limits.unweighted) + " %", !failed("unweighted")});
     if (limits.speed)
         out.push_back({"speed", c.speedErrorPercent ? FixedText(*c.speedErrorPercent, 3, true) + " %" : "none",
-                       "+-" + Short(*limits.speed) + " %", !failed("speed")});
+                       "+-" + LimitNumber(*limits.speed) + " %", !failed("speed")});
     return out;
 }
 
@@ -81,11 +76,11 @@ std::string LimitsText(const Limits& limits)
     std::string t;
     auto add = [&](const std::string& part) { t += (t.empty() ? "" : ", ") + part; };
     if (limits.weighted)
-        add("weighted " + Short(*limits.weighted) + " %");
+        add("weighted " + LimitNumber(*limits.weighted) + " %");
     if (limits.unweighted)
-        add("unweighted " + Short(*limits.unweighted) + " %");
+        add("unweighted " + LimitNumber(*limits.unweighted) + " %");
     if (limits.speed)
-        add("speed +-" + Short(*limits.speed) + " %");
+        add("speed +-" + LimitNumber(*limits.speed) + " %");
     return t;
 }
 

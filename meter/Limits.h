@@ -41,6 +41,8 @@ struct LimitCheck {
     bool pass = false;
 };
 std::vector<LimitCheck> CheckLimits(const Limits& limits, const ChannelFigures& c);
+// A limit as short as it is exact: "0.05", "0.5".
+std::string LimitNumber(double v);
 // "weighted 0.05 %, speed +-0.5 %", or "no limits given".
 std::string LimitsText(const Limits& limits);
 // "PASS", or "FAIL (weighted 0.0616 % over 0.05 %; speed -0.210 % over +-0.5 %)";

@@ -175,4 +175,29 @@ Axis LogAxis(double lo, double hi, LogTicks which)
     return a;
 }
 
+FigureBins CountFigures(const std::vector<double>& figures, std::optional<double> also)
+{
+    FigureBins b;
+    double high = 0.001;  // percent: an axis for figures all 0
+    for (double v : figures)
+        if (std::isfinite(v)) {
+            high = std::max(high, std::min(v, kAxisReach));
+            ++b.figures;
+        }
+    if (also && std::isfinite(*also))
+        high = std::max(high, std::min(*also, kAxisReach));
+    const int target = std::clamp(static_cast<int>(std::ceil(2 * std::cbrt(static_cast<double>(b.figures)))), 5, 25);
+    b.width = AxisStep(high, target);
+    // At most target + 1 bins (AxisStep's steps fit its span), bounded once more.
+    const double edges = std::min(std::floor(high / b.width + 1e-9), 4.0 * kMostSteps);
+    b.counts.assign(static_cast<size_t>(edges) + 1, 0);
+    for (double v : figures) {
+        if (!std::isfinite(v))
+            continue;
+        const double above = std::clamp(std::ceil(v / b.width - 1e-9) - 1, 0.0, edges);
+        b.most = std::max(b.most, ++b.counts[static_cast<size_t>(above)]);
+    }
+    return b;
+}
+
 }  // namespace tarvo::meter

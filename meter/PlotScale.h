@@ -11,6 +11,7 @@
 // (a log axis one tick a decade, three with 1, 2, 5).
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -53,5 +54,20 @@ Axis TimeAxis(double from, double to, int maxSteps);
 // is too many for the width, at the decades and the two ends.
 enum class LogTicks { OneTwoFive, Decades };
 Axis LogAxis(double lo, double hi, LogTicks which = LogTicks::OneTwoFive);
+
+// A batch's figures (percent, at least 0) counted in bins of one 1, 2, 5
+// width from 0: about twice the cube root of their number of bins (5 to
+// 25), reaching past the highest figure and `also` (a limit to be drawn),
+// a bin more where either ends on an edge. A bin holds its upper edge, not
+// its lower, so that a figure equal to a limit, which passes, counts on the
+// limit's side. Figures below 0 count in the first bin, NaN and infinities
+// not at all.
+struct FigureBins {
+    double width = 1;
+    std::vector<int> counts;  // never empty
+    int figures = 0;          // those counted
+    int most = 0;             // the fullest bin's count
+};
+FigureBins CountFigures(const std::vector<double>& figures, std::optional<double> also = std::nullopt);
 
 }  // namespace tarvo::meter

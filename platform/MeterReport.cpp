@@ -1,9 +1,8 @@
 #include "platform/MeterReport.h"
 
 #include "meter/Limits.h"
-#include "meter/Record.h"
-
 #include "framework/SafeOutput.h"
+#include "platform/ArchivePdf.h"
 #include "meter/Meter.h"
 #include "platform/MeterViews.h"
 
@@ -11,9 +10,7 @@
 #include <QDateTime>
 #include <QFont>
 #include <QFontMetrics>
-#include <QLocale>
 #include <QPageLayout>
-#include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
 
@@ -23,20 +20,6 @@
 namespace tarvo {
 
 namespace {
-
-// Pixels of the screen's size, so that the charts lay out as they do in the
-// PNG and the window (fonts in points keep their size either way).
-constexpr int kResolution = 96;
-
-QPageSize PaperOf(const std::string& paper)
-{
-    if (paper == "A4")
-        return QPageSize(QPageSize::A4);
-    if (paper == "Letter")
-        return QPageSize(QPageSize::Letter);
-    return QPageSize(QLocale::system().measurementSystem() == QLocale::ImperialUSSystem ? QPageSize::Letter
-                                                                                        : QPageSize::A4);
-}
 
 // The lines of text under the title block: the modulation lines with their
 // parts and AM, the transport, the comment and the date.
@@ -135,42 +118,6 @@ void DrawErrorRecord(QPainter& painter, const QRectF& page, const meter::MeterRe
     }
 }
 
-QString Xml(const QString& s) { return s.toHtmlEscaped(); }
-
-// The document's XMP: what Qt writes for PDF/A-1b (title, creator tool,
-// producer, dates, the PDF/A part and conformance), with the operator as
-// dc:creator and the subject as dc:description. Qt's own Info dictionary
-// carries the title, creator, producer and creation date: they must agree.
-QByteArray XmpMetadata(const QString& title, const QString& creator, const MeterReportInfo& info,
-                       const QString& subject)
-{
-    const QString now = QDateTime::currentDateTime().toOffsetFromUtc(QDateTime::currentDateTime().offsetFromUtc())
-                            .toString(Qt::ISODate);
-    QString xmp;
-    xmp += QStringLiteral("<?xpacket begin=\"\xEF\xBB\xBF\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?>\n");
-    xmp += QStringLiteral("<x:xmpmeta xmlns:x=\"adobe:ns:meta/\">\n"
-                          "<rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">\n"
-                          "<rdf:Description rdf:about=\"\" xmlns:dc=\"http://purl.org/dc/elements/1.1/\" "
-                          "xmlns:pdf=\"http://ns.adobe.com/pdf/1.3/\" xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\" "
-                          "xmlns:pdfaid=\"http://www.aiim.org/pdfa/ns/id/\">\n");
-    xmp += QStringLiteral("<dc:title><rdf:Alt><rdf:li xml:lang=\"x-default\">%1</rdf:li></rdf:Alt></dc:title>\n")
-               .arg(Xml(title));
-    if (!info.operatorName.empty())
-        xmp += QStringLiteral("<dc:creator><rdf:Seq><rdf:li>%1</rdf:li></rdf:Seq></dc:creator>\n")
-                   .arg(Xml(QString::fromStdString(info.operatorName)));
-    xmp += QStringLiteral("<dc:description><rdf:Alt><rdf:li xml:lang=\"x-default\">%1</rdf:li></rdf:Alt>"
-                          "</dc:description>\n")
-               .arg(Xml(subject));
-    xmp += QStringLiteral("<pdf:Producer>Qt %1</pdf:Producer>\n").arg(QString::fromLatin1(qVersion()));
-    xmp += QStringLiteral("<xmp:CreatorTool>%1</xmp:CreatorTool>\n").arg(Xml(creator));
-    xmp += QStringLiteral("<xmp:CreateDate>%1</xmp:CreateDate>\n<xmp:ModifyDate>%1</xmp:ModifyDate>\n"
-                          "<xmp:MetadataDate>%1</xmp:MetadataDate>\n")
-               .arg(now);
-    xmp += QStringLiteral("<pdfaid:part>1</pdfaid:part>\n<pdfaid:conformance>B</pdfaid:conformance>\n");
-    xmp += QStringLiteral("</rdf:Description>\n</rdf:RDF>\n</x:xmpmeta>\n<?xpacket end=\"w\"?>");
-    return xmp.toUtf8();
-}
-
 }  // namespace
 
 bool WriteMeterReport(const meter::MeterResult& r, const MeterReportInfo& info, const std::string& path,
@@ -187,17 +134,8 @@ bool WriteMeterReport(const meter::MeterResult& r, const MeterReportInfo& info, 
         buffer.open(QIODevice::WriteOnly);
         QPdfWriter pdf(&buffer);
         const QString title = QStringLiteral("Wow and flutter report: %1").arg(QString::fromStdString(r.file));
-        const QString creator = QStringLiteral("%1 %2").arg(QString::fromLatin1(meter::kProgramName),
-                                                            QString::fromLatin1(meter::ProgramVersion()));
-        pdf.setTitle(title);
-        pdf.setCreator(creator);
-        // PDF/A-1b for an archive's long-term store; the operator as the
-        // author and the file's verdict as the subject go in its XMP.
-        pdf.setPdfVersion(QPagedPaintDevice::PdfVersion_A1b);
-        pdf.setDocumentXmpMetadata(XmpMetadata(title, creator, info, Subject(r, info)));
-        pdf.setResolution(kResolution);
-        pdf.setPageLayout(QPageLayout(PaperOf(info.paper), QPageLayout::Portrait, QMarginsF(12, 12, 12, 12),
-                                      QPageLayout::Millimeter));
+        // The operator as the author and the file's verdict as the subject go in its XMP.
+        SetUpArchivePdf(pdf, title, info.operatorName, Subject(r, info), info.paper);
         QPainter painter;
         if (!painter.begin(&pdf)) {
             error = "cannot write " + path + ": the PDF could not be started";

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <climits>
 #include <cmath>
@@ -377,3 +378,44 @@ TEST(MeterViews, HistogramOfAnyDeviationsHoldsEveryPoint)
 }
 
 }  // namespace
+
+// A batch's figures in bins: widths of 1, 2, 5 from 0, about twice the cube
+// root of the count of bins, past the highest figure and the limit (a bin
+// more where one ends on an edge); a bin holds its upper edge, so a figure
+// equal to the limit counts below it.
+TEST(BatchFigureBins, CountsEachFigureOnceInItsBin)
+{
+    const struct Case {
+        const char* name;
+        std::vector<double> figures;
+        std::optional<double> limit;
+        double width;
+        std::vector<int> counts;
+    } cases[] = {
+        // 5 figures: 5 bins at most over 0.05, so 0.01 wide; 0.01 and 0.05 on edges.
+        {"on the edges", {0.005, 0.01, 0.015, 0.04, 0.05}, 0.05, 0.01, {2, 1, 0, 1, 1, 0}},
+        {"without a limit", {0.1, 0.2, 0.3}, std::nullopt, 0.1, {1, 1, 1, 0}},
+        // 0.02 over at most 5 bins: 0.005 wide; below 0 counts in the first.
+        {"not numbers", {kNaN, kInf, -kInf, -0.01, 0.02}, std::nullopt, 0.005, {1, 0, 0, 1, 0}},
+        // The limit sets the span: 0.5 over 5 bins.
+        {"limit above all", {0.01}, 0.5, 0.1, {1, 0, 0, 0, 0, 0}},
+        // 1000 figures: at most 20 bins over 0.07, so 0.005 wide; 0.07 ends the 14th.
+        {"many equal", std::vector<double>(1000, 0.07), 0.05, 0.005,
+         {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1000, 0}},
+        // Beyond the axes' reach: 1e12 over 5 bins, the figure in the last.
+        {"beyond reach", {1e300}, std::nullopt, 2e11, {0, 0, 0, 0, 0, 1}},
+        // None: an axis of 0.001 % in 5 bins and one past.
+        {"none", {}, std::nullopt, 0.0002, {0, 0, 0, 0, 0, 0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const meter::FigureBins b = meter::CountFigures(c.figures, c.limit);
+        EXPECT_NEAR(b.width, c.width, c.width * 1e-12);
+        EXPECT_EQ(b.counts, c.counts);
+        int finite = 0;
+        for (double v : c.figures)
+            finite += std::isfinite(v) ? 1 : 0;
+        EXPECT_EQ(b.figures, finite);
+        EXPECT_EQ(b.most, c.counts.empty() ? 0 : *std::max_element(c.counts.begin(), c.counts.end()));
+    }
+}
