@@ -110,6 +110,8 @@ const std::vector<Output>& Outputs()
          [](auto in, auto out) { return std::vector<std::string>{"--meter", "--meter-report", out, in}; }},
         {"--summary-csv",
          [](auto in, auto out) { return std::vector<std::string>{"--meter", "--summary-csv", out, in}; }},
+        {"--batch-report",
+         [](auto in, auto out) { return std::vector<std::string>{"--meter", "--batch-report", out, in}; }},
         {"--summary-csv --resume",
          [](auto in, auto out) {
              return std::vector<std::string>{"--meter", "--summary-csv", out, "--resume", in};
@@ -394,7 +396,7 @@ std::string CaseName(const ::testing::TestParamInfo<std::tuple<size_t, Target>>&
 
 INSTANTIATE_TEST_SUITE_P(
     EveryOutputEveryTarget, HostileOutput,
-    ::testing::Combine(::testing::Range<size_t>(0, 9),
+    ::testing::Combine(::testing::Range<size_t>(0, 10),
                        ::testing::Values(Target::Input, Target::HardLink, Target::SymLink, Target::PlantedLinks,
                                          Target::LinkToOwnFile, Target::FifoNoReader, Target::FifoWithReader,
                                          Target::DevFull, Target::FullDisk, Target::ReadOnlyFile,
