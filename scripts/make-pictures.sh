@@ -31,8 +31,9 @@ for i in "${!swings[@]}"; do
   python3 scripts/make_meter_tone.py "$profile/transfers/side$((i + 1)).wav" "${swings[$i]}" "${speeds[$i]}" 6
 done
 printf 'not a recording\n' > "$profile/transfers/side13.wav"
-XDG_CONFIG_HOME=$profile build/cli/tarvo-cli --meter --nominal 3150 --rpm 33.333 --limit-weighted 0.05 \
-  --limit-speed 0.5 --operator "A. Archivist" --meter-paper A4 --batch-report "$profile/batch.pdf" \
-  "$profile"/transfers/side*.wav >/dev/null 2>&1 || [ $? -le 3 ]
+cli=$PWD/build/cli/tarvo-cli
+(cd "$profile" && XDG_CONFIG_HOME=$profile "$cli" --meter --nominal 3150 --rpm 33.333 --limit-weighted 0.05 \
+  --limit-speed 0.5 --operator "A. Archivist" --meter-paper A4 --batch-report batch.pdf transfers/side*.wav \
+  >/dev/null 2>&1) || [ $? -le 3 ]
 pdftoppm -r 80 -png -f 1 -l 1 -singlefile "$profile/batch.pdf" docs/batch-report
 echo "wrote docs/window.png, docs/plot.png, docs/meter.png, docs/report.png and docs/batch-report.png"
