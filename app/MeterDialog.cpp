@@ -491,7 +491,8 @@ bool CMeterDialog::SaveReport(const QString& path, std::string& error) const
     std::string why;
     if (meter::DescribeFile(path_, record, why))
         info.record = meter::RecordLines(record, {meter::NowIso8601(), info.operatorName,
-                                                  transportPage_->ProfileName().toStdString()});
+                                                  transportPage_->ProfileName().toStdString(),
+                                                  transportPage_->ProfileDescription().toStdString()});
     info.record.push_back(meter::MethodLine(settings_.carrierHz, settings_.nominalHz));
     return WriteMeterReport(result_, info, path.toStdString(), error);
 }

@@ -233,6 +233,12 @@ meter::Transport TransportPage::Transport() const
 
 QString TransportPage::ProfileName() const { return profile_->currentData().toString(); }
 
+QString TransportPage::ProfileDescription() const
+{
+    const meter::Machine* m = meter::FindMachine(machines_, ProfileName().toStdString());
+    return m ? QString::fromStdString(m->description) : QString();
+}
+
 bool TransportPage::ChooseProfile(const QString& name)
 {
     const int index = profile_->findData(name);

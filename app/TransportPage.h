@@ -30,6 +30,8 @@ public:
     meter::Transport Transport() const;
     // The profile chosen, empty for "None".
     QString ProfileName() const;
+    // That profile's description, empty for none.
+    QString ProfileDescription() const;
 
     // Chooses the stored profile of that name (its figures fill the form);
     // false when there is none.

@@ -310,7 +310,8 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err)
         if (!meterReq.on && !liveReq.on)
             return usage("--deck goes with --meter or --meter-live");
         std::string why;
-        if (const int status = ApplyDeck(meter::MachinesPath(), deckReq.deck, meterReq.settings.transport, why)) {
+        if (const int status = ApplyDeck(meter::MachinesPath(), deckReq.deck, meterReq.settings.transport, why,
+                                            &meterReq.deckDescription)) {
             if (status == kExitUsage)
                 return usage(why);
             err << "tarvo-cli: " << why << "\n";

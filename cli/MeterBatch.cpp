@@ -794,7 +794,9 @@ std::vector<std::string> BatchSettingsLines(const MeterRequest& meter, const std
         lines.push_back("Stretch: " + meter::FixedText(s.fromSeconds, 3) + " s to " +
                         (s.toSeconds > 0 ? meter::FixedText(s.toSeconds, 3) + " s" : std::string("the end")));
     lines.push_back("Transport: " + meter::TransportLine(s.transport) +
-                    (meter.deck.empty() ? std::string() : " (machine " + meter.deck + ")"));
+                    (meter.deck.empty() ? std::string()
+                                        : " (machine " + meter.deck +
+                                              (meter.deckDescription.empty() ? "" : ": " + meter.deckDescription) + ")"));
     lines.push_back("Operator: " + (meter.operatorName.empty() ? std::string("not given") : meter.operatorName));
     lines.push_back("Started " + started + " by " + meter::kProgramName + " " + meter::ProgramVersion());
     return lines;
@@ -1027,7 +1029,7 @@ int RunMeterBatch(std::vector<std::string> files, const MeterRequest& meter, con
                     unread->message = MessageText(o);
                     o.result = unread;
                     o.reportInfo = ReportInfoFor(
-                        todo[i], request, meter::Provenance{meter::NowIso8601(), meter.operatorName, meter.deck},
+                        todo[i], request, meter::Provenance{meter::NowIso8601(), meter.operatorName, meter.deck, meter.deckDescription},
                         nullptr, unread->message);
                 }
                 job = ReportJob{std::move(o.result), std::move(o.reportInfo), reportNames[i]};

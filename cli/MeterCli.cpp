@@ -211,7 +211,7 @@ MeterOutcome RunMeterCommand(const std::string& file, const MeterRequest& req)
             return o;
         }
     }
-    const meter::Provenance provenance{meter::NowIso8601(), req.operatorName, req.deck};
+    const meter::Provenance provenance{meter::NowIso8601(), req.operatorName, req.deck, req.deckDescription};
     auto run = std::make_shared<meter::MeterResult>(meter::RunMeter(file, req.settings));
     const meter::MeterResult& r = *run;
     MeterOutcome o = DescribeMeterResult(r);

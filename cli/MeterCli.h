@@ -27,6 +27,7 @@ struct MeterRequest {
     meter::Limits limits;                // --limit-*: the report's verdict
     std::string operatorName;            // --operator NAME
     std::string deck;                    // --deck NAME: the machine profile whose transport is measured with
+    std::string deckDescription;         // that profile's description
     bool keepForReport = false;          // the outcome keeps the result and its report's text (a batch's reports)
 };
 

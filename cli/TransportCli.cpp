@@ -157,7 +157,8 @@ meter::Transport OverlayTransport(const meter::Transport& profile, const meter::
     return t;
 }
 
-int ApplyDeck(const std::string& storePath, const std::string& name, meter::Transport& transport, std::string& why)
+int ApplyDeck(const std::string& storePath, const std::string& name, meter::Transport& transport, std::string& why,
+              std::string* description)
 {
     if (storePath.empty()) {
         why = "The machine profiles cannot be found: neither XDG_CONFIG_HOME nor HOME names a folder.";
@@ -172,6 +173,8 @@ int ApplyDeck(const std::string& storePath, const std::string& name, meter::Tran
         return 2;
     }
     transport = OverlayTransport(m->transport, transport);
+    if (description)
+        *description = m->description;
     return 0;
 }
 

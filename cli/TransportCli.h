@@ -43,7 +43,8 @@ meter::Transport OverlayTransport(const meter::Transport& profile, const meter::
 // The transport of the profile named, from the store at storePath, with
 // the figures `transport` holds (the options given) over it. 0 when found; 2 (a usage error) for a name the store
 // does not hold; 1 when the store cannot be read. why says which.
-int ApplyDeck(const std::string& storePath, const std::string& name, meter::Transport& transport, std::string& why);
+int ApplyDeck(const std::string& storePath, const std::string& name, meter::Transport& transport, std::string& why,
+              std::string* description = nullptr);
 
 // --save-deck (with the transport given) or --list-decks on the store at
 // storePath; the exit status.

@@ -137,7 +137,8 @@ namespace {
 void WhoAndWhen(std::vector<std::string>& lines, const Provenance& p)
 {
     lines.push_back("Operator: " + (p.operatorName.empty() ? std::string("not given") : p.operatorName) +
-                    "; machine: " + (p.deck.empty() ? std::string("none given") : p.deck));
+                    "; machine: " + (p.deck.empty() ? std::string("none given") : p.deck) +
+                    (p.deck.empty() || p.deckDescription.empty() ? std::string() : " (" + p.deckDescription + ")"));
     lines.push_back("Measured " + p.measuredAt + " by " + kProgramName + " " + ProgramVersion());
 }
 

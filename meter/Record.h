@@ -36,6 +36,7 @@ std::string Sha256Of(int fd, uint64_t& bytes, std::string& why);
 struct Provenance {
     std::string measuredAt;  // ISO 8601
     std::string operatorName, deck;  // empty: not given
+    std::string deckDescription;     // the machine profile's own words
 };
 
 // The record as lines of text for a report: what (the file), how it was

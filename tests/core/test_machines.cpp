@@ -414,6 +414,17 @@ TEST_F(DeckCli, SaveListAndMeasureWithADeck)
     r = Run({"--meter", "--deck", "Deck B", take});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("Meter transport: Tape 19.05 cm/s, capstan 12 mm\n"), std::string::npos) << r.out;
+    // The report names the machine and its description.
+    const std::string pdf = dir.Path() / "deck.pdf";
+    for (const auto& [deck, named] : {std::pair<std::string, std::string>{"Bench turntable",
+                                                                          "machine: Bench turntable (Belt drive)"},
+                                      {"Deck B", "machine: Deck B Measured"}}) {
+        r = Run({"--meter", "--deck", deck, "--meter-report", pdf, take});
+        ASSERT_EQ(r.status, 0) << r.err;
+        std::string text = RunShell("pdftotext " + ShellQuote(pdf) + " -", dir.Path().string()).out;
+        std::replace(text.begin(), text.end(), '\n', ' ');
+        EXPECT_NE(text.find(named), std::string::npos) << text;
+    }
     r = Run({"--meter", take});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("Meter transport: No transport given\n"), std::string::npos) << r.out;
