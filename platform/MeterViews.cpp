@@ -690,7 +690,7 @@ QChart* HistogramView(const meter::MeterResult& r)
             top = std::max(top, c.histogramShare[k] * 100);
         }
     QCategoryAxis* x = NewAxis(meter::DeviationAxis(lo, hi, 5), QStringLiteral("Deviation (%)"));
-    QCategoryAxis* y = NewAxis(meter::LinearAxis(0, std::max(top, 1.0), 4), QStringLiteral("Share of the time (%)"));
+    QCategoryAxis* y = NewAxis(meter::LinearAxis(0, std::max(top, 1.0), 4), QStringLiteral("Time share (%)"));  // short: a half-page view is low
     chart->addAxis(x, Qt::AlignBottom);
     chart->addAxis(y, Qt::AlignLeft);
     for (size_t i = 0; i < r.channels.size(); ++i) {
@@ -905,29 +905,37 @@ QStringList TitleLines(const meter::MeterResult& r, const QString& fileName)
 void DrawMeterViews(QPainter& painter, const QRectF& area, const meter::MeterResult& r, const QString& fileName,
                     const QStringList& more)
 {
-    QFont font = painter.font();
-    font.setPointSizeF(9);
-    painter.setFont(font);
     const QStringList title = TitleLines(r, fileName);
-    const double lineHeight = QFontMetricsF(font, painter.device()).lineSpacing();
-    QRectF line(area.left() + 6, area.top() + 4, area.width() - 12, lineHeight);
-    for (qsizetype i = 0; i < title.size(); ++i) {
-        QFont f = font;
-        f.setBold(i == 0);
-        painter.setFont(f);
-        // A channel's figures wrap rather than run off a narrow page.
-        QRectF used;
-        painter.drawText(QRectF(line.left(), line.top(), line.width(), area.bottom() - line.top()),
-                         Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, title[i], &used);
-        line.translate(0, std::max(lineHeight, used.height()));
-    }
-    if (!more.isEmpty()) {
+    // The text above the views, drawn (or only measured) in a font of that
+    // size; answers where it ends.
+    auto text = [&](double points, bool draw) {
+        QFont font = painter.font();
+        font.setPointSizeF(points);
+        const double lineHeight = QFontMetricsF(font, painter.device()).lineSpacing();
+        QRectF line(area.left() + 6, area.top() + 4, area.width() - 12, lineHeight);
+        const int flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap;
+        for (qsizetype i = 0; i < title.size() + (more.isEmpty() ? 0 : 1); ++i) {
+            QFont f = font;
+            f.setBold(i == 0);
+            painter.setFont(f);
+            // A channel's figures wrap rather than run off a narrow page.
+            const QRectF room(line.left(), line.top(), line.width(), area.bottom() - line.top());
+            const QString lines = i < title.size() ? title[i] : more.join(QLatin1Char('\n'));
+            QRectF used = painter.boundingRect(room, flags, lines);
+            if (draw)
+                painter.drawText(room, flags, lines, &used);
+            line.translate(0, std::max(lineHeight, used.height()));
+        }
         painter.setFont(font);
-        QRectF used;
-        painter.drawText(QRectF(line.left(), line.top(), line.width(), area.bottom() - line.top()),
-                         Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, more.join(QLatin1Char('\n')), &used);
-        line.moveTop(used.bottom());
-    }
+        return line.top();
+    };
+    // The views keep at least three quarters of the page: a long record (two
+    // channels, many parts) is set smaller rather than squeeze the plots
+    // until their axes' titles are cut.
+    double points = 9;
+    while (points > 6.5 && area.bottom() - text(points, false) < 0.75 * area.height())
+        points -= 0.5;
+    QRectF line(area.left(), text(points, true), area.width(), 0);
     QGraphicsScene scene;
     PlaceMeterViews(scene, QRectF(area.left(), line.top() + 4, area.width(), area.bottom() - line.top() - 4), r);
     scene.render(&painter, area, area);

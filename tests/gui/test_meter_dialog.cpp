@@ -286,6 +286,22 @@ TEST(MeterPlots, EveryTextIsWholeOnThePageThePictureAndTheDialog)
             EXPECT_TRUE(texts.contains("100") && texts.contains("200")) << width;
             EXPECT_EQ(texts.contains("20"), width > 1000) << width;  // 1, 2, 5 steps where there is room
         }
+    // Two channels with a belt-driven platter on Letter paper, where the
+    // report's record leaves the views three quarters of the page's height.
+    Tone other = tone;
+    other.mods = {{0.5556, 0.003}, {10, 0.0002}};
+    const std::string stereo = dir.Path() / "stereo.wav";
+    ASSERT_TRUE(WriteTones(stereo, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 22050, 12, {tone, other}));
+    settings.transport.driveRatio = 7.5;
+    settings.transport.motorPoles = 24;
+    const meter::MeterResult twoChannels = meter::RunMeter(stereo, settings);
+    ASSERT_TRUE(twoChannels.ok) << twoChannels.message;
+    {
+        QGraphicsScene scene;
+        PlaceMeterViews(scene, QRectF(0, 0, 725, 0.75 * 965), twoChannels);
+        EXPECT_EQ(CutTexts(scene), QStringList());
+        EXPECT_EQ(TextsOnTitles(scene), QStringList());
+    }
     // A chart in the dialog thins its axis as the user narrows it, and
     // takes the dense one back when widened.
     QChartView view(NewMeterView(MeterView::Spectrum, withPlatter));
