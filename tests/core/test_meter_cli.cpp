@@ -4,7 +4,12 @@
 #include "ToneFile.h"
 #include "WaveBuilder.h"
 
+#include "meter/Record.h"
+
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
 #include <nlohmann/json.hpp>
 
 #include <cmath>
@@ -459,3 +464,37 @@ TEST_F(MeterCli, StretchIsNamedInTheOutput)
 }
 
 }  // namespace
+
+// The SHA-256 of known texts (FIPS 180-2's examples, and none at all), read
+// from where the descriptor stands; a read that fails is said.
+TEST(FileRecord, Sha256OfKnownTexts)
+{
+    TempDir dir;
+    const struct {
+        std::string text;
+        const char* sha256;
+    } cases[] = {
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+    };
+    for (const auto& c : cases) {
+        const std::string path = dir.Write("known", c.text);
+        const int fd = ::open(path.c_str(), O_RDONLY);
+        ASSERT_GE(fd, 0);
+        uint64_t bytes = 0;
+        std::string why;
+        EXPECT_EQ(tarvo::meter::Sha256Of(fd, bytes, why), c.sha256) << c.text.substr(0, 20);
+        EXPECT_EQ(bytes, c.text.size());
+        ::close(fd);
+    }
+    // A descriptor that cannot be read: no digest, and why.
+    const int dirFd = ::open(dir.Path().c_str(), O_RDONLY | O_DIRECTORY);
+    uint64_t bytes = 0;
+    std::string why;
+    EXPECT_EQ(tarvo::meter::Sha256Of(dirFd, bytes, why), "");
+    EXPECT_NE(why, "");
+    ::close(dirFd);
+}
