@@ -246,6 +246,7 @@ public:
         worst_ = WorstRows(info.rows);
         histogram_ = WeightedBins(info);
         Columns();
+        infoLines_ = InfoLines();
         Paginate();
     }
 
@@ -282,18 +283,30 @@ private:
 
     QFontMetricsF Metrics(const QFont& f) const { return QFontMetricsF(f, p_.device()); }
 
+    // The settings, the limits, the counts and the time taken, a line each
+    // (wrapped); settings past what the first page holds beside its other
+    // sections are counted in a last line instead.
     QStringList InfoLines() const
     {
-        QStringList lines;
+        auto wrap = [&](const QString& text) { return WrapText(text, body_, p_.device(), page_.width(), kMostLines); };
+        QStringList settings, tail;
         for (const std::string& s : info_.settings)
-            lines << Q(s);
-        lines << QStringLiteral("Limits: %1").arg(Q(meter::LimitsText(info_.limits)));
-        lines << CountsText(CountsOf(info_));
-        lines << QStringLiteral("Time taken: %1").arg(DurationText(info_.seconds));
-        QStringList wrapped;
-        for (const QString& l : lines)
-            wrapped << WrapText(l, body_, p_.device(), page_.width(), kMostLines);
-        return wrapped;
+            settings << wrap(Q(s));
+        tail << wrap(QStringLiteral("Limits: %1").arg(Q(meter::LimitsText(info_.limits))));
+        tail << wrap(CountsText(CountsOf(info_)));
+        tail << wrap(QStringLiteral("Time taken: %1").arg(DurationText(info_.seconds)));
+        const double others = FirstSectionsHeight(0);
+        const auto room = static_cast<qsizetype>(std::floor((page_.height() - footerHeight_ - others) / bodyLine_)) -
+                          tail.size();
+        if (settings.size() > room) {
+            const qsizetype keep = std::max<qsizetype>(room - 1, 0);
+            const qsizetype more = settings.size() - keep;
+            settings.resize(keep);
+            settings << QStringLiteral("\u2026 and %1 more %2 of settings")
+                            .arg(more)
+                            .arg(more == 1 ? QStringLiteral("line") : QStringLiteral("lines"));
+        }
+        return settings + tail;
     }
 
     double TitleHeight() const { return Metrics(title_).lineSpacing() + 6; }
@@ -301,9 +314,10 @@ private:
     double RowHeight(const TableRow& r) const { return r.Lines() * smallLine_ + 4; }
     double HeaderHeight() const { return smallLine_ + 6; }
 
-    double FirstSectionsHeight() const
+    // The title, the text under it (that many lines), the histogram and the ten worst.
+    double FirstSectionsHeight(qsizetype infoLines) const
     {
-        double h = TitleHeight() + InfoLines().size() * bodyLine_ + kGap;
+        double h = TitleHeight() + static_cast<double>(infoLines) * bodyLine_ + kGap;
         h += headingLine_ + (histogram_.figures > 0 ? kHistogramHeight : bodyLine_) + kGap;
         h += headingLine_ + (worst_.empty() ? bodyLine_ : TableHeight(worstTable_, 0, worstTable_.size())) + kGap;
         return h;
@@ -403,7 +417,7 @@ private:
     void Paginate()
     {
         const double bottom = page_.bottom() - footerHeight_;
-        double y = page_.top() + FirstSectionsHeight();
+        double y = page_.top() + FirstSectionsHeight(infoLines_.size());
         PageRows page;
         size_t next = 0;
         const double firstRow = table_.empty() ? bodyLine_ : RowHeight(table_.front());
@@ -444,7 +458,7 @@ private:
                     QStringLiteral("Wow and flutter batch report"));
         y += TitleHeight();
         p_.setFont(body_);
-        for (const QString& line : InfoLines()) {
+        for (const QString& line : infoLines_) {
             p_.drawText(QRectF(page_.left(), y, page_.width(), bodyLine_), Qt::AlignLeft | Qt::AlignVCenter, line);
             y += bodyLine_;
         }
@@ -627,6 +641,7 @@ private:
     meter::FigureBins histogram_;
     std::vector<Column> worstColumns_, columns_;
     std::vector<TableRow> worstTable_, table_;
+    QStringList infoLines_;
     std::vector<PageRows> pages_;
 };
 
