@@ -96,6 +96,7 @@ void DrawErrorRecord(QPainter& painter, const QRectF& page, const meter::MeterRe
     if (!info.comment.empty())
         lines << QStringLiteral("Comment: %1").arg(QString::fromStdString(info.comment));
     QFont title = painter.font();
+    title.setStyleStrategy(QFont::PreferNoShaping);  // "file" stays three letters for a search
     title.setPointSizeF(14);
     title.setBold(true);
     painter.setFont(title);

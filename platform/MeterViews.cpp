@@ -911,6 +911,8 @@ void DrawMeterViews(QPainter& painter, const QRectF& area, const meter::MeterRes
     auto text = [&](double points, bool draw) {
         QFont font = painter.font();
         font.setPointSizeF(points);
+        // No ligatures: a search of the PDF's text for "file" finds it.
+        font.setStyleStrategy(QFont::PreferNoShaping);
         const double lineHeight = QFontMetricsF(font, painter.device()).lineSpacing();
         QRectF line(area.left() + 6, area.top() + 4, area.width() - 12, lineHeight);
         const int flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap;
