@@ -178,11 +178,11 @@ std::string Rpm(double rpm)
 {
     const double whole = std::floor(rpm);
     const struct {
-        double part;
+        double fraction;
         const char* text;
     } fractions[] = {{1.0 / 3, " 1/3"}, {2.0 / 3, " 2/3"}, {0.5, " 1/2"}};
     for (const auto& f : fractions)
-        if (whole >= 1 && std::abs(rpm - whole - f.part) < 0.002)
+        if (whole >= 1 && std::abs(rpm - whole - f.fraction) < 0.002)
             return Number(whole) + f.text;
     return Number(rpm);
 }
