@@ -130,6 +130,24 @@ std::string Hex(const std::string& bytes)
     return h;
 }
 
+// Takes a channel into its file's row of the batch's report: the highest
+// two-sigma figures, the speed error largest in size, every limit failed.
+void AddChannel(BatchReportRow& row, std::optional<double> weighted, std::optional<double> unweighted,
+                std::optional<double> speed, const std::vector<std::string>& failed)
+{
+    auto higher = [](std::optional<double>& worst, std::optional<double> v) {
+        if (v && (!worst || *v > *worst))
+            worst = v;
+    };
+    higher(row.weightedTwoSigmaPercent, weighted);
+    higher(row.unweightedTwoSigmaPercent, unweighted);
+    if (speed && (!row.speedErrorPercent || std::abs(*speed) > std::abs(*row.speedErrorPercent)))
+        row.speedErrorPercent = speed;
+    for (const std::string& f : failed)
+        if (std::find(row.failed.begin(), row.failed.end(), f) == row.failed.end())
+            row.failed.push_back(f);
+}
+
 // The cells after the figures': the file's record and the run's settings.
 struct RowContext {
     std::vector<std::string> settings;  // SummarySettings, in their columns' order
@@ -191,23 +209,12 @@ FileReport Report(const std::string& path, MeterOutcome& o, const MeterLimits& l
     }
     const std::string message = MessageText(o);
     r.row.verdict = r.error ? Verdict::Error : r.fail ? Verdict::Fail : Verdict::Pass;
-    r.row.message = MessageText(o);
+    r.row.message = message;
     for (const Json& ch : o.json["channels"]) {
         const meter::Judgement judged = JudgeChannel(limits, ch);
-        // The file's worst figures: the highest of its channels', the
-        // speed error largest in size.
-        auto higher = [](std::optional<double>& worst, std::optional<double> v) {
-            if (v && (!worst || *v > *worst))
-                worst = v;
-        };
-        higher(r.row.weightedTwoSigmaPercent, Figure(Member(Member(ch, "weighted"), "two_sigma_percent")));
-        higher(r.row.unweightedTwoSigmaPercent, Figure(Member(Member(ch, "unweighted"), "two_sigma_percent")));
-        if (const auto speed = Figure(Member(ch, "speed_error_percent"));
-            speed && (!r.row.speedErrorPercent || std::abs(*speed) > std::abs(*r.row.speedErrorPercent)))
-            r.row.speedErrorPercent = speed;
-        for (const std::string& f : judged.failed)
-            if (std::find(r.row.failed.begin(), r.row.failed.end(), f) == r.row.failed.end())
-                r.row.failed.push_back(f);
+        AddChannel(r.row, Figure(Member(Member(ch, "weighted"), "two_sigma_percent")),
+                   Figure(Member(Member(ch, "unweighted"), "two_sigma_percent")),
+                   Figure(Member(ch, "speed_error_percent")), judged.failed);
         const char* verdict = VerdictName(judged.verdict);
         const Json& lines = Member(ch, "modulation");
         const Json& strongest = lines.is_array() && !lines.empty() ? lines[0] : kNone;
@@ -700,19 +707,11 @@ void SummaryParser::EndRecord()
             const std::string& cell = record[SummaryColumn(column)];
             return !cell.empty() && ParseNumber(cell, v) && std::isfinite(v) ? std::optional<double>(v) : std::nullopt;
         };
-        auto higher = [](std::optional<double>& worst, std::optional<double> v) {
-            if (v && (!worst || *v > *worst))
-                worst = v;
-        };
-        higher(row.weightedTwoSigmaPercent, figure("weighted_two_sigma_percent"));
-        higher(row.unweightedTwoSigmaPercent, figure("unweighted_two_sigma_percent"));
-        if (const auto speed = figure("speed_error_percent");
-            speed && (!row.speedErrorPercent || std::abs(*speed) > std::abs(*row.speedErrorPercent)))
-            row.speedErrorPercent = speed;
-        std::istringstream failed(record[SummaryColumn("failed_limits")]);
-        for (std::string f; failed >> f;)
-            if (std::find(row.failed.begin(), row.failed.end(), f) == row.failed.end())
-                row.failed.push_back(f);
+        std::istringstream names(record[SummaryColumn("failed_limits")]);
+        const std::vector<std::string> failed{std::istream_iterator<std::string>(names),
+                                              std::istream_iterator<std::string>()};
+        AddChannel(row, figure("weighted_two_sigma_percent"), figure("unweighted_two_sigma_percent"),
+                   figure("speed_error_percent"), failed);
         if (row.message.empty())
             row.message = record[SummaryColumn("message")];
         summary.done.insert(record.front());
@@ -860,15 +859,17 @@ int RunMeterBatch(std::vector<std::string> files, const MeterRequest& meter, con
     }
 
     // The reports' targets, refused here before any file is measured.
+    const std::vector<std::string> reportTargets =
+        opt.reportDir.empty() ? std::vector<std::string>() : ReportNames(files, opt.reportDir);
     if (!opt.reportDir.empty()) {
         struct stat st {};
-        if (::stat(opt.reportDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-            const bool there = ::stat(opt.reportDir.c_str(), &st) == 0;
+        const bool there = ::stat(opt.reportDir.c_str(), &st) == 0;
+        if (!there || !S_ISDIR(st.st_mode)) {
             err << "tarvo-cli: cannot write reports in " << opt.reportDir << ": "
                 << (there ? "it is not a folder" : std::strerror(errno)) << "\n";
             return kExitMessage;
         }
-        for (const std::string& target : ReportNames(files, opt.reportDir))
+        for (const std::string& target : reportTargets)
             if (inputs.count(KeyOf(target))) {
                 err << "tarvo-cli: the report " << target << " would be one of the inputs; it is not written over\n";
                 return kExitUsage;
@@ -956,16 +957,12 @@ int RunMeterBatch(std::vector<std::string> files, const MeterRequest& meter, con
 
     const RowContext context{SummarySettings(meter, opt.limits), meter.operatorName};
     std::vector<std::string> todo, reportNames;
-    {
-        const std::vector<std::string> names =
-            opt.reportDir.empty() ? std::vector<std::string>() : ReportNames(files, opt.reportDir);
-        for (size_t i = 0; i < files.size(); ++i)
-            if (!done.count(keys[i])) {
-                todo.push_back(files[i]);
-                if (!names.empty())
-                    reportNames.push_back(names[i]);
-            }
-    }
+    for (size_t i = 0; i < files.size(); ++i)
+        if (!done.count(keys[i])) {
+            todo.push_back(files[i]);
+            if (!reportTargets.empty())
+                reportNames.push_back(reportTargets[i]);
+        }
 
     size_t jobs = opt.jobs > 0 ? static_cast<size_t>(opt.jobs) : std::max(1u, std::thread::hardware_concurrency());
     jobs = std::max<size_t>(1, std::min(jobs, todo.size()));
@@ -1115,7 +1112,7 @@ int RunMeterBatch(std::vector<std::string> files, const MeterRequest& meter, con
         info.settings = BatchSettingsLines(meter, startedAt);
         info.limits = opt.limits;
         info.rows = std::move(batchRows);
-        info.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        info.seconds = seconds;
         info.paper = meter.paper;
         info.operatorName = meter.operatorName;
         info.inputs = files;

@@ -1,5 +1,7 @@
 #include "meter/Record.h"
 
+#include "meter/Limits.h"
+
 #include "framework/InputFile.h"
 #include "meter/SoundReader.h"
 #include "meter/SpeedLog.h"
@@ -68,7 +70,7 @@ std::string Sha256Of(int fd, uint64_t& bytes, std::string& why)
         why = "the SHA-256 could not be started";
         return {};
     }
-    std::vector<unsigned char> buffer(1 << 17);  // in the cache beside the digest
+    std::vector<unsigned char> buffer(1 << 20);
     bytes = 0;
     for (;;) {
         const ssize_t n = ::read(fd, buffer.data(), buffer.size());
@@ -175,13 +177,7 @@ std::vector<std::string> UnreadRecordLines(const std::string& path, const std::s
 
 std::string MethodLine(double carrierHz, double nominalHz)
 {
-    auto hz = [](double v) {
-        std::string t = std::to_string(v);
-        t.erase(t.find_last_not_of('0') + 1);
-        if (t.back() == '.')
-            t.pop_back();
-        return t + " Hz";
-    };
+    auto hz = [](double v) { return LimitNumber(v) + " Hz"; };
     return "Method: carrier " + (carrierHz > 0 ? "given as " + hz(carrierHz) : std::string("found (the strongest tone)")) +
            "; nominal tone " + (nominalHz > 0 ? hz(nominalHz) : std::string("none given (no speed error)"));
 }

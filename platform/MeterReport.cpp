@@ -13,8 +13,8 @@
 #include <QPageLayout>
 #include <QPainter>
 #include <QPdfWriter>
+#include <QTextOption>
 
-#include <algorithm>
 #include <cstdio>
 
 namespace tarvo {
@@ -110,12 +110,13 @@ void DrawErrorRecord(QPainter& painter, const QRectF& page, const meter::MeterRe
     body.setPointSizeF(10);
     body.setBold(false);
     painter.setFont(body);
+    // Words wrap; a long path breaks anywhere rather than leave the page.
+    QTextOption wrap(Qt::AlignLeft | Qt::AlignTop);
+    wrap.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     for (const QString& line : lines) {
-        // A long path or reason wraps anywhere rather than leave the page.
-        const int flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextWrapAnywhere;
-        const QRectF box = painter.boundingRect(at, flags, line);
-        painter.drawText(at, flags, line);
-        at.setTop(box.bottom() + box.height() * 0.25 / std::max(1.0, box.height() / painter.fontMetrics().height()));
+        const QRectF box = painter.boundingRect(at, line, wrap);
+        painter.drawText(at, line, wrap);
+        at.setTop(box.bottom() + painter.fontMetrics().height() * 0.25);
     }
 }
 
