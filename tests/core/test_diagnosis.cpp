@@ -4,6 +4,7 @@
 #include "ToneFile.h"
 #include "WaveBuilder.h"
 
+#include "meter/AmFm.h"
 #include "meter/Meter.h"
 #include "meter/PlotScale.h"
 #include "meter/Transport.h"
@@ -280,6 +281,28 @@ TEST_F(Diagnosis, AmplitudeBesideFrequency)
         r = meter::RunMeter(Write("am.wav", {}, hz, 0.05, 20), {});
         ASSERT_TRUE(r.ok) << r.message;
         EXPECT_FALSE(LineNear(r.channels[0], hz)) << hz;
+    }
+}
+
+// The analyser on tracks at the platter's rate: AM in step with the FM reads its
+// level and coheres; AM at another rate reads none at the FM line.
+TEST(AmFm, CoherenceAtThePlatterRate)
+{
+    const double rate = 2000, seconds = 40;
+    for (const double amHz : {kPlatterHz, 3.1}) {
+        meter::AmFmAnalyser a(rate, seconds);
+        for (int i = 0; i < static_cast<int>(rate * seconds); ++i) {
+            const double t = i / rate, level = 0.3 * (1 + 0.04 * std::cos(kTwoPi * amHz * t));
+            a.Add(3150 * (1 + 0.0008 * std::sin(kTwoPi * kPlatterHz * t)), level * level);
+        }
+        std::vector<meter::ModulationLine> lines{{kPlatterHz, 0.08}};
+        a.Annotate(lines, 0);
+        if (amHz == kPlatterHz) {
+            EXPECT_NEAR(lines[0].amPercent, 4, 0.2);
+            EXPECT_GT(lines[0].amFmCoherence.value_or(0), 0.95);
+        } else {
+            EXPECT_LT(lines[0].amPercent, 0.1);
+        }
     }
 }
 
