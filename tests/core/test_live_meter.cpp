@@ -1,8 +1,6 @@
-// The live meter fed from a buffer played in blocks: the same figures as the
-// file meter on the same samples, a speed step shown at once, a jumping tone
-// locked again, silence read as no tone, Reset and the sliding window, the
-// figures right from the lock whatever came before it, and noise after a
-// tone read as no tone.
+// The live meter fed from a buffer played in blocks: the file meter's figures,
+// speed steps, jumps and losses of the tone, Reset and the window, the figures
+// from the lock whatever came before, noise read as no tone, and its command line.
 #include "ToneFile.h"
 #include "WaveBuilder.h"
 
@@ -179,7 +177,6 @@ TEST(LiveMeter, SpeedStepShowsWithinThreeHundredMilliseconds)
         {"clean tone", 3.0, false, 0.05},
         {"clean tone, mid-update", 3.037, false, 0.05},
         {"clean tone, late in an update", 3.093, false, 0.05},
-        {"0.1 % at 4 Hz", 3.0, true, 0.15},
         {"0.1 % at 4 Hz, mid-update", 3.061, true, 0.15},
     };
     for (const Case& c : cases) {
@@ -232,68 +229,24 @@ TEST(LiveMeter, ToneThatJumpsIsLockedAgainAndSaysSo)
     }
 }
 
-TEST(LiveMeter, NoToneGivesNoFigures)
-{
-    std::mt19937 rng(7);
-    std::normal_distribution<float> noise(0, 0.1f);
-    std::vector<float> hiss(3 * kRate);
-    for (float& v : hiss)
-        v = noise(rng);
-    const std::pair<const char*, std::vector<float>> cases[] = {
-        {"silence", std::vector<float>(3 * kRate, 0.f)},
-        {"noise", hiss},
-    };
-    for (const auto& [name, x] : cases) {
-        LiveSettings s;
-        s.nominalHz = 3150;
-        LiveMeter m(kRate, 1, s);
-        const auto updates = Play(m, x, 1, 333);
-        ASSERT_EQ(updates.size(), 30u) << name;
-        for (const LiveUpdate& u : updates) {
-            const auto& ch = u.channels[0];
-            EXPECT_NE(ch.state, LiveState::Locked) << name << " at " << u.seconds;
-            EXPECT_FALSE(ch.carrierHz || ch.speedErrorPercent || ch.window || ch.run) << name;
-            EXPECT_TRUE(ch.trackSeconds.empty()) << name;
-        }
-        EXPECT_EQ(updates.back().channels[0].state, LiveState::NoTone) << name;
-        const meter::MeterResult r = m.WholeRun();
-        EXPECT_FALSE(r.ok) << name;
-        EXPECT_EQ(r.message, "No tone between 50 and 20000 Hz in channel 1 of the input.") << name;
-    }
-}
-
-TEST(LiveMeter, ToneThatStopsIsLostThenFoundAgain)
-{
-    LiveMeter m(kRate, 1, {});
-    const auto x = Sweep(7, [](double) { return 3150.0; });
-    std::vector<float> gap = x;
-    std::fill(gap.begin() + 3 * kRate, gap.begin() + 4 * kRate, 0.f);
-    const auto updates = Play(m, gap, 1, 4096);
-    EXPECT_EQ(updates[25].channels[0].state, LiveState::Locked);
-    EXPECT_EQ(updates[36].channels[0].state, LiveState::NoTone);
-    EXPECT_FALSE(updates[36].channels[0].carrierHz.has_value());
-    EXPECT_EQ(updates.back().channels[0].state, LiveState::Locked);
-    EXPECT_EQ(updates.back().channels[0].relocks, 1);
-    EXPECT_NEAR(*updates.back().channels[0].carrierHz, 3150, 0.05);
-}
-
+// The carrier's mean is kept in units of 50 ms, an update every 100 ms: the
+// second unit in a row without input loses the tone, and the next update says
+// so; a unit only partly silent still holds it. A tone back is locked again.
 TEST(LiveMeter, ToneIsLostAtTheEndOfItsSecondUnitWithoutIt)
 {
-    // The carrier's mean is kept in units of 50 ms and an update comes every
-    // 100 ms. A unit that holds no input has no tone; the second such unit
-    // in a row loses the tone, and the update that follows says so. A unit
-    // only partly silent still holds the tone.
     struct Case {
         const char* name;
         std::vector<std::pair<double, double>> silences;  // from, to
         double shown;  // the first update without the tone
+        int relocks;
     } cases[] = {
-        {"silence from an update on", {{3.0, 6}}, 3.1},
-        {"silence from mid-update", {{2.95, 6}}, 3.1},
-        {"silence from within a unit", {{3.02, 6}}, 3.2},
-        {"silence from within a unit late in an update", {{3.07, 6}}, 3.2},
-        {"one silent unit", {{3.0, 3.05}}, 1e9},
-        {"one silent unit, a unit of tone, one silent unit", {{3.0, 3.05}, {3.1, 3.15}}, 1e9},
+        {"silence from an update on", {{3.0, 6}}, 3.1, 0},
+        {"silence from mid-update", {{2.95, 6}}, 3.1, 0},
+        {"silence from within a unit", {{3.02, 6}}, 3.2, 0},
+        {"silence from within a unit late in an update", {{3.07, 6}}, 3.2, 0},
+        {"a second of silence", {{3.0, 4.0}}, 3.1, 1},
+        {"one silent unit", {{3.0, 3.05}}, 1e9, 0},
+        {"one silent unit, a unit of tone, one silent unit", {{3.0, 3.05}, {3.1, 3.15}}, 1e9, 0},
     };
     for (const Case& c : cases) {
         LiveMeter m(kRate, 1, {});
@@ -308,8 +261,10 @@ TEST(LiveMeter, ToneIsLostAtTheEndOfItsSecondUnitWithoutIt)
                 break;
             }
         EXPECT_NEAR(shown, c.shown, 1e-6) << c.name;
-        if (c.shown > 1e8) {
-            EXPECT_EQ(updates.back().channels[0].relocks, 0) << c.name;
+        EXPECT_EQ(updates.back().channels[0].relocks, c.relocks) << c.name;
+        if (c.relocks) {
+            EXPECT_EQ(updates.back().channels[0].state, LiveState::Locked) << c.name;
+            EXPECT_NEAR(updates.back().channels[0].carrierHz.value_or(0), 3150, 0.05) << c.name;
         }
     }
 }
@@ -345,10 +300,9 @@ TEST(LiveMeter, WindowFillsAfterItsLengthAndResetStartsAgain)
         m.Push(x.data(), 8 * kRate);
         m.Reset();
         m.Push(x.data() + 8 * kRate, 8 * kRate);
+        // Locked after a second that settles the filters: the window full a
+        // window's length later, the run's second of statistics a second later.
         const auto [window, run] = FirstFigures(updates, 0);
-        // The tone is locked once it has held a second, which settles the
-        // filters: a window's length later the window is full, and a second
-        // later the run has its second of statistics.
         EXPECT_NEAR(window, c.full, 1e-6) << c.window;
         EXPECT_NEAR(run, 2, 1e-6) << c.window;
         // After a reset the filters settle for a second again.
@@ -356,31 +310,19 @@ TEST(LiveMeter, WindowFillsAfterItsLengthAndResetStartsAgain)
         EXPECT_NEAR(windowAgain, 8 + c.full, 1e-6) << c.window;
         EXPECT_NEAR(runAgain, 10, 1e-6) << c.window;
         // Every window's figures cover the window's length, and say so.
-        for (const LiveUpdate& u : updates) {
-            const nlohmann::ordered_json json = LiveJson(u);
-            const auto& ch = json["live"]["channels"][0];
-            if (u.channels[0].window) {
-                EXPECT_EQ(ch["window_seconds"].get<double>(), c.window) << c.window << " at " << u.seconds;
-            } else {
-                EXPECT_TRUE(ch["window_seconds"].is_null()) << c.window << " at " << u.seconds;
-            }
-        }
+        for (const LiveUpdate& u : updates)
+            EXPECT_EQ(LiveJson(u)["live"]["channels"][0]["window_seconds"],
+                      u.channels[0].window ? nlohmann::ordered_json(c.window) : nlohmann::ordered_json()) << u.seconds;
         const auto& last = updates.back().channels[0];
         ASSERT_TRUE(last.window && last.run);
         EXPECT_NEAR(last.window->seconds, c.window, 1e-9);
         EXPECT_NEAR(last.run->seconds, 8, 0.01);  // since the reset
-        // A steady modulation reads the same over the window as over the run.
         EXPECT_NEAR(last.window->weighted.twoSigmaPercent, 0.1, 0.004) << c.window;
-        EXPECT_NEAR(last.window->wowRmsPercent, 0.0707, 0.003) << c.window;
-        EXPECT_LT(last.window->flutterRmsPercent, 0.004) << c.window;  // 4 Hz a third of an octave below the flutter band
-        EXPECT_NEAR(last.run->weighted.twoSigmaPercent, 0.1, 0.003) << c.window;
     }
 }
 
-// A signal of stretches: a tone of 0.1 % at 4 Hz (its phase running on
-// from one stretch to the next), silence, white noise, or noise in a band
-// around 3 kHz (white noise through a resonator of Q 1.5), the noise of the
-// given rms.
+// Stretches of a tone of 0.1 % at 4 Hz (its phase running on), silence, white
+// noise, or noise around 3 kHz (through a resonator of Q 1.5) of a given rms.
 struct Stretch {
     enum Kind { Tone, Silence, White, Band } kind;
     double seconds;
@@ -459,9 +401,8 @@ std::pair<double, double> Trace(const meter::LiveChannel& ch, double from, doubl
 
 TEST(LiveMeter, FiguresAndTraceAreRightFromTheLockWhateverCameBefore)
 {
-    // 0.1 % at 4 Hz: the weighted two-sigma reads 0.99692 of it (the
-    // weighting's gain is 1 at 4 Hz), the wow its rms; the plot's points,
-    // means of 10 ms, the rms times sin(x) / x at x = pi 4 Hz 10 ms.
+    // 0.1 % at 4 Hz: weighted two-sigma 0.99692 of it, wow its rms; the plot's
+    // points (means of 10 ms) the rms times sin(x) / x at x = pi 4 Hz 10 ms.
     const double twoSigma = 0.99692 * kDeviation, rms = kDeviation / std::sqrt(2.0);
     const double x = std::numbers::pi * kModulationHz * 0.01, traceRms = rms * std::sin(x) / x;
     using S = Stretch;
@@ -506,12 +447,8 @@ TEST(LiveMeter, FiguresAndTraceAreRightFromTheLockWhateverCameBefore)
             ASSERT_TRUE(early.run.has_value()) << what;
             EXPECT_NEAR(early.run->weighted.twoSigmaPercent, twoSigma, 0.01 * twoSigma) << what;
             EXPECT_NEAR(early.run->wowRmsPercent, rms, 0.01 * rms) << what;
-            // Over whole cycles of the modulation (the second that settled the
-            // filters and the first after the lock), the points swing about
-            // their mean as the modulation does; their mean is the tone's
-            // centre against the plot's reference, the run's mean carrier,
-            // which holds a part cycle of the modulation: within 2 d / (2 pi
-            // f T) of the centre after T seconds.
+            // Over whole cycles the points swing as the modulation does, about the
+            // run's mean carrier, within 2 d / (2 pi f T) of the centre after T s.
             const auto [earlyMean, earlyRms] = Trace(early, lock - 0.5, 1);
             const double partCycle = 2 * kDeviation / (2 * std::numbers::pi * kModulationHz);
             EXPECT_LE(std::abs(earlyMean), partCycle / early.run->seconds + 0.01 * kDeviation) << what;
@@ -575,7 +512,11 @@ TEST(LiveMeter, NoiseAfterAToneIsNoToneWithinASecond)
                 EXPECT_EQ(tone.state, LiveState::Locked) << what;
                 EXPECT_TRUE(tone.carrierHz && tone.window && tone.run) << what;
             }
+            ASSERT_EQ(updates.size(), after ? 100u : 40u) << what;
             for (const LiveUpdate& u : updates) {
+                if (!after) {
+                    EXPECT_NE(u.channels[0].state, LiveState::Locked) << what << " at " << u.seconds;
+                }
                 if (u.seconds < from + 1 - 1e-6)
                     continue;
                 const auto& ch = u.channels[0];
@@ -583,7 +524,9 @@ TEST(LiveMeter, NoiseAfterAToneIsNoToneWithinASecond)
                 EXPECT_FALSE(ch.carrierHz || ch.speedErrorPercent || ch.window || ch.run) << what << " at " << u.seconds;
                 EXPECT_TRUE(ch.trackSeconds.empty()) << what << " at " << u.seconds;
             }
-            EXPECT_FALSE(m.WholeRun().ok) << what;
+            const meter::MeterResult r = m.WholeRun();
+            EXPECT_FALSE(r.ok) << what;
+            EXPECT_EQ(r.message, "No tone between 50 and 20000 Hz in channel 1 of the input.") << what;
         }
     }
 }
@@ -630,11 +573,7 @@ TEST(LiveMeter, TrackKeepsTheLastTenSeconds)
     EXPECT_GE(ch.trackSeconds.front(), 3.0);
     EXPECT_LE(ch.trackSeconds.back(), 13.0);
     EXPECT_GT(ch.trackSeconds.back(), 12.95);
-    const auto [lo, hi] = std::minmax_element(ch.trackPercent.begin(), ch.trackPercent.end());
-    EXPECT_NEAR(*hi, 0.1, 0.01);
-    EXPECT_NEAR(*lo, -0.1, 0.01);
-    // Each point at its time: the mean of its 10 ms of the modulation, sin(x) / x
-    // of its peak at x = pi 4 Hz 10 ms (the swing about the points' mean).
+    // Each point the mean of its 10 ms: sin(x) / x of the peak at x = pi 4 Hz 10 ms.
     double mean = 0;
     for (double v : ch.trackPercent)
         mean += v / static_cast<double>(ch.trackPercent.size());
@@ -651,8 +590,6 @@ TEST(LiveMeter, TrackKeepsTheLastTenSeconds)
 
 TEST(LiveMeter, EachChannelIsMeasuredOnItsOwnTone)
 {
-    // Three channels, each its own tone: every channel, and a channel chosen
-    // alone, reads its own carrier.
     const double hz[3] = {1000, 2000, 3150};
     std::vector<float> x(3 * 3 * kRate);
     for (size_t i = 0; i < x.size() / 3; ++i)
@@ -674,10 +611,8 @@ TEST(LiveMeter, EachChannelIsMeasuredOnItsOwnTone)
 
 TEST(LiveCarrierSearch, TakesAToneThatStandsOverTheFloorAndHoldsATenthOfThePower)
 {
-    // Half a second at 8000 Hz: its newest 2048 samples are searched, in
-    // bins of 8000 / 2048 Hz. A tone of amplitude a on a bin has a lobe of
-    // 1.5 (a 2048 / 4)^2; a click of height h in the middle of the samples
-    // searched puts h^2 in every bin.
+    // The newest 2048 of 4000 samples at 8000 Hz searched: a tone of amplitude a
+    // on a bin has a lobe of 1.5 (a 2048 / 4)^2; a click of height h puts h^2 in every bin.
     constexpr int rate = 8000;
     constexpr size_t n = rate / 2, len = 2048, middle = n - len / 2;
     constexpr double hz = 1000;  // on bin 256
@@ -720,9 +655,8 @@ TEST(LiveCarrierSearch, TakesAToneThatStandsOverTheFloorAndHoldsATenthOfThePower
     EXPECT_GT(lobe(0.02) / (lobe(0.02) + 1025 * std::pow(click(0.02, 25), 2)), 0.2);
 }
 
-// A sound input that plays a tone as the meter lets time pass and after a
-// set time goes away, as a sound server that is killed, or stalls (gives
-// nothing more, time passing as it should).
+// A sound input that plays a tone as time passes, then goes away (a server
+// killed) or stalls (gives nothing more).
 class FadingInput : public BufferCapture {
 public:
     using BufferCapture::BufferCapture;
@@ -863,30 +797,29 @@ TEST(BlockCapture, SamplesOfEveryKindBecomeFloats)
 
 TEST(MeterLiveCli, UsageErrorsNeedNoSound)
 {
+    const std::string seconds = "--meter-live takes a number of seconds from 0 to 86400",
+                      noFile = "--meter-live measures the sound input: it takes no FILE, --meter, --meter-csv or --meter-png",
+                      noName = "--input needs the name of a sound input (--list-inputs lists them)",
+                      alone = "--input goes with --meter-live or --rec",
+                      list = "--list-inputs lists the sound inputs: it takes no FILE, command or other option than --json";
     const struct {
         std::vector<std::string> args;
         std::string why;
     } cases[] = {
-        {{"--meter-live"}, "--meter-live takes a number of seconds from 0 to 86400"},
-        {{"--meter-live", "0"}, "--meter-live takes a number of seconds from 0 to 86400, not \"0\""},
-        {{"--meter-live", "ten"}, "--meter-live takes a number of seconds from 0 to 86400, not \"ten\""},
-        {{"--meter-live", "5", "deck.wav"},
-         "--meter-live measures the sound input: it takes no FILE, --meter, --meter-csv or --meter-png"},
-        {{"--meter-live", "5", "--meter-png", "x.png"},
-         "--meter-live measures the sound input: it takes no FILE, --meter, --meter-csv or --meter-png"},
+        {{"--meter-live"}, seconds},
+        {{"--meter-live", "0"}, seconds + ", not \"0\""},
+        {{"--meter-live", "ten"}, seconds + ", not \"ten\""},
+        {{"--meter-live", "5", "deck.wav"}, noFile},
+        {{"--meter-live", "5", "--meter-png", "x.png"}, noFile},
         {{"--meter-live", "5", "--carrier", "20"}, "--carrier takes a frequency from 50 to 20000 Hz, not \"20\""},
-        {{"--meter-live", "5", "--input"}, "--input needs the name of a sound input (--list-inputs lists them)"},
-        {{"--meter-live", "5", "--input", ""}, "--input needs the name of a sound input (--list-inputs lists them)"},
-        {{"--input", "tarvo_mic"}, "--input goes with --meter-live or --rec"},
-        {{"--input", "tarvo_mic", "--3khz"}, "--input goes with --meter-live or --rec"},
-        {{"--list-inputs", "deck.wav"},
-         "--list-inputs lists the sound inputs: it takes no FILE, command or other option than --json"},
-        {{"--list-inputs", "--meter-live", "5"},
-         "--list-inputs lists the sound inputs: it takes no FILE, command or other option than --json"},
-        {{"--list-inputs", "--input", "tarvo_mic"},
-         "--list-inputs lists the sound inputs: it takes no FILE, command or other option than --json"},
-        {{"--list-inputs", "--rec", "1"},
-         "--list-inputs lists the sound inputs: it takes no FILE, command or other option than --json"},
+        {{"--meter-live", "5", "--input"}, noName},
+        {{"--meter-live", "5", "--input", ""}, noName},
+        {{"--input", "tarvo_mic"}, alone},
+        {{"--input", "tarvo_mic", "--3khz"}, alone},
+        {{"--list-inputs", "deck.wav"}, list},
+        {{"--list-inputs", "--meter-live", "5"}, list},
+        {{"--list-inputs", "--input", "tarvo_mic"}, list},
+        {{"--list-inputs", "--rec", "1"}, list},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args{"tarvo-cli"};
