@@ -280,48 +280,36 @@ TEST_F(MeterBatch, ResumedRowsCountForTheExitStatus)
     }
 }
 
-// --ordered: results and rows in the list's order, however the jobs finish.
-TEST_F(MeterBatch, OrderedFollowsTheList)
+// JSON Lines, each parsing, the last counting the batch; with --ordered the
+// results and the summary's rows in the list's order, however the jobs finish.
+TEST_F(MeterBatch, JsonLinesEachParseInTheListsOrder)
 {
     std::vector<std::string> files = unmeasured;
     files.insert(files.end(), measured.rbegin(), measured.rend());
-    std::vector<std::string> args = {"--json", "--meter", "--ordered", "--jobs", "3", "--summary-csv", "o.csv"};
+    std::vector<std::string> args = {"--json", "--meter", "--nominal", "3150", "--limit-weighted", "0.1",
+                                     "--ordered", "--jobs", "3", "--summary-csv", "o.csv"};
     args.insert(args.end(), files.begin(), files.end());
     const CliResult r = Run(args);
     EXPECT_EQ(r.status, 1) << r.err;
-    std::vector<std::string> printed, rows;
-    std::istringstream lines(r.out);
-    for (std::string line; std::getline(lines, line);) {
-        const auto j = nlohmann::json::parse(line);
-        if (j.contains("file"))
-            printed.push_back(j["file"]);
-    }
-    for (const auto& row : CsvRows(dir.Read("o.csv")))
-        if (rows.empty() || rows.back() != row.front())
-            rows.push_back(row.front());
-    EXPECT_EQ(printed, files);
-    rows.erase(rows.begin());  // the header
-    EXPECT_EQ(rows, files);
-}
-
-TEST_F(MeterBatch, JsonLinesEachParse)
-{
-    std::vector<std::string> args = {"--json", "--meter", "--nominal", "3150", "--limit-weighted", "0.1"};
-    args.insert(args.end(), measured.begin(), measured.end());
-    args.insert(args.end(), unmeasured.begin(), unmeasured.end());
-    CliResult r = Run(args);
-    EXPECT_EQ(r.status, 1);
     std::map<std::string, nlohmann::ordered_json> byFile;
+    std::vector<std::string> printed, rows;
     size_t start = 0;
     nlohmann::ordered_json last;
     for (size_t end; (end = r.out.find('\n', start)) != std::string::npos; start = end + 1) {
         last = nlohmann::ordered_json::parse(r.out.substr(start, end - start));
-        if (last.contains("file"))
-            byFile[last.at("file").get<std::string>()] = last;
+        if (last.contains("file")) {
+            printed.push_back(last.at("file").get<std::string>());
+            byFile[printed.back()] = last;
+        }
     }
     EXPECT_EQ(start, r.out.size());
+    EXPECT_EQ(printed, files);
+    for (const auto& row : CsvRows(dir.Read("o.csv")))
+        if (rows.empty() || rows.back() != row.front())
+            rows.push_back(row.front());
+    rows.erase(rows.begin());  // the header
+    EXPECT_EQ(rows, files);
     ASSERT_EQ(byFile.size(), 8u);
-    // The last line counts the batch.
     ASSERT_TRUE(last.contains("summary")) << last.dump();
     EXPECT_EQ(last["summary"]["files"], 8);
     EXPECT_EQ(last["summary"]["pass"], 2);
