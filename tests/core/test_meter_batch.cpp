@@ -636,49 +636,44 @@ TEST_F(MeterBatch, ResumeRefusesOtherSettings)
 {
     const std::vector<std::string> first = {"--meter", "--nominal", "3150", "--limit-weighted", "0.05", "--rpm", "45",
                                             "--summary-csv", "s.csv"};
-    auto with = [&](std::vector<std::string> args, const std::vector<std::string>& changes) {
-        for (size_t i = 0; i + 1 < changes.size(); i += 2) {
-            const auto at = std::find(args.begin(), args.end(), changes[i]);
-            if (at == args.end()) {
-                args.insert(args.begin() + 1, {changes[i], changes[i + 1]});
-            } else if (changes[i + 1].empty()) {
-                args.erase(at, at + 2);
-            } else {
-                at[1] = changes[i + 1];
-            }
-        }
+    // The first run's options with one changed ("": left out), resuming with fast.wav.
+    auto with = [&](const std::string& option, const std::string& value) {
+        std::vector<std::string> args = first;
+        const auto at = std::find(args.begin(), args.end(), option);
+        if (at == args.end())
+            args.insert(args.begin() + 1, {option, value});
+        else if (value.empty())
+            args.erase(at, at + 2);
+        else
+            at[1] = value;
+        args.insert(args.end(), {"--resume", "fast.wav"});
         return args;
     };
-    auto firstRun = with(first, {});
+    std::vector<std::string> firstRun = first;
     firstRun.push_back("good.wav");
     ASSERT_EQ(Run(firstRun).status, 0);
     const std::string whole = dir.Read("s.csv");
     const struct {
-        std::vector<std::string> changes;  // option, value ("": left out)
-        const char* column;
+        const char *option, *value, *column;
     } cases[] = {
-        {{"--nominal", "3000"}, "nominal_hz"},
-        {{"--nominal", ""}, "nominal_hz"},
-        {{"--limit-weighted", "0.1"}, "limit_weighted"},
-        {{"--limit-unweighted", "0.2"}, "limit_unweighted"},
-        {{"--limit-speed", "1"}, "limit_speed"},
-        {{"--rpm", "33.333"}, "transport"},
-        {{"--rpm", ""}, "transport"},
+        {"--nominal", "3000", "nominal_hz"},
+        {"--nominal", "", "nominal_hz"},
+        {"--limit-weighted", "0.1", "limit_weighted"},
+        {"--limit-unweighted", "0.2", "limit_unweighted"},
+        {"--limit-speed", "1", "limit_speed"},
+        {"--rpm", "33.333", "transport"},
+        {"--rpm", "", "transport"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.column);
-        auto args = with(first, c.changes);
-        args.insert(args.end(), {"--resume", "fast.wav"});
-        const CliResult r = Run(args);
+        const CliResult r = Run(with(c.option, c.value));
         EXPECT_EQ(r.status, 2) << r.err;
         EXPECT_NE(r.err.find("cannot resume s.csv: it was measured with other settings"), std::string::npos) << r.err;
         EXPECT_NE(r.err.find(c.column), std::string::npos) << r.err;
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(dir.Read("s.csv"), whole);
     }
-    auto same = with(first, {"--operator", "Someone else"});
-    same.insert(same.end(), {"--resume", "fast.wav"});
-    EXPECT_EQ(Run(same).status, 0);
+    EXPECT_EQ(Run(with("--operator", "Someone else")).status, 0);
     EXPECT_EQ(ByPath(dir.Read("s.csv")).size(), 2u);
     // A summary of an earlier version, without the record's columns, is
     // said to be one.
