@@ -1,7 +1,5 @@
-// tarvo-cli --meter over many files: verdicts and messages in the summary,
-// the exit status, JSON Lines, --resume after a run killed part-way,
-// --files-from -, the usage errors, and the several-machine recipe run on
-// this machine with GNU parallel.
+// tarvo-cli --meter over many files: the summary, exit status, JSON Lines,
+// --resume, --files-from, reports, and the GNU parallel recipe.
 #include "CliRunner.h"
 #include "ToneFile.h"
 #include "WaveBuilder.h"
@@ -86,15 +84,6 @@ protected:
     }
     std::string Path(const std::string& name) const { return (dir.Path() / name).string(); }
     CliResult Run(const std::vector<std::string>& args) { return RunCli(args, dir.Path().string()); }
-    // tarvo-cli with `input` on its standard input.
-    CliResult RunWithInput(const std::vector<std::string>& args, const std::string& input)
-    {
-        dir.Write("stdin.txt", input);
-        std::string cmd = ShellQuote(TARVO_CLI_PATH);
-        for (const auto& a : args)
-            cmd += " " + ShellQuote(a);
-        return Shell(cmd + " <stdin.txt");
-    }
     CliResult Shell(const std::string& cmd) { return RunShell(cmd, dir.Path().string()); }
     const std::vector<std::string> measured = {"good.wav", "fast.wav", "fluttery.flac"};
     const std::vector<std::string> unmeasured = {"silent.wav", "short.wav", "notes.wav", "pipe.wav", "missing.wav"};
@@ -119,8 +108,7 @@ TEST(MeterBatchCsv, FieldsAreQuotedAsRfc4180Says)
     size_t complete = 0;
     EXPECT_EQ(ParseCsv(text, complete), (Rows{awkward, {"1", "2"}}));
     EXPECT_EQ(complete, text.size());
-    // A record cut off (by a power failure, say) is not a record: the text up
-    // to the last whole one is what a resumed run keeps.
+    // A record cut off is not a record: a resumed run keeps the text up to the last whole one.
     for (const std::string& cut : {std::string("good.wav,1,4.0"), std::string("\"open, quote\r\n")}) {
         EXPECT_EQ(ParseCsv(text + cut, complete), (Rows{awkward, {"1", "2"}})) << cut;
         EXPECT_EQ(complete, text.size()) << cut;
@@ -188,30 +176,18 @@ TEST_F(MeterBatch, ExitStatusSaysPassFailOrError)
              {{"--meter", "good.wav", "fluttery.flac"}, 0},
              {{"--meter", "--limit-weighted", "0.1", "good.wav", "fast.wav"}, 0},
              {{"--meter", "--limit-weighted", "0.1", "good.wav", "fluttery.flac"}, 3},
-             {{"--meter", "--limit-unweighted", "0.1", "fluttery.flac", "good.wav"}, 3},
              {{"--meter", "--nominal", "3150", "--limit-speed", "1", "good.wav", "fast.wav"}, 3},
              {{"--meter", "--nominal", "3150", "--limit-speed", "2.5", "good.wav", "fast.wav"}, 0},
-             // A carrier more than 10 % from the nominal has no speed error, and
-             // a missing figure never passes: 12.5 % off fails a limit of 20 %.
-             {{"--meter", "--nominal", "2800", "--limit-speed", "20", "good.wav", "fast.wav"}, 3},
-             {{"--meter", "--nominal", "3600", "--limit-speed", "20", "good.wav", "fast.wav"}, 3},
              {{"--meter", "--limit-weighted", "0.1", "fluttery.flac", "silent.wav"}, 1},
              {{"--meter", "good.wav", "notes.wav"}, 1},
-             // The limits give one FILE its verdict too.
-             {{"--meter", "--limit-weighted", "0.1", "fluttery.flac"}, 3},
-             {{"--meter", "--limit-weighted", "0.5", "fluttery.flac"}, 0},
          }) {
         CliResult r = Run(c.args);
-        std::string all;
-        for (const auto& a : c.args)
-            all += a + " ";
-        EXPECT_EQ(r.status, c.status) << all << r.err;
+        EXPECT_EQ(r.status, c.status) << ::testing::PrintToString(c.args) << r.err;
     }
 }
 
-// A figure equal to its limit passes; the next number under it fails. The
-// figure is read from the JSON (the one place a test takes the printed
-// figure: the rule is about equality), and the limit given as that number.
+// A figure equal to its limit passes, the next number under it fails (the
+// figure taken from the JSON: the rule is about equality).
 TEST_F(MeterBatch, AFigureEqualToItsLimitPasses)
 {
     Tone slow;
@@ -237,17 +213,15 @@ TEST_F(MeterBatch, AFigureEqualToItsLimitPasses)
         SCOPED_TRACE(c.file + " " + c.limit);
         std::vector<std::string> args = {"--json", "--meter"};
         args.insert(args.end(), c.settings.begin(), c.settings.end());
-        const CliResult plain = Run([&] {
-            std::vector<std::string> a = args;
-            a.push_back(c.file);
-            return a;
-        }());
+        std::vector<std::string> a = args;
+        a.push_back(c.file);
+        const CliResult plain = Run(a);
         ASSERT_EQ(plain.status, 0) << plain.err;
         const double figure = c.figure(nlohmann::ordered_json::parse(plain.out)["meter"]["channels"][0]);
         ASSERT_GT(figure, 0.1);
         for (const double limit : {figure, std::nextafter(figure, 0.0)}) {
             const std::string text = nlohmann::json(limit).dump();  // the shortest text that reads back as limit
-            std::vector<std::string> a = args;
+            a = args;
             a.insert(a.end(), {c.limit, text, c.file});
             const CliResult r = Run(a);
             const bool at = limit == figure;
@@ -259,12 +233,10 @@ TEST_F(MeterBatch, AFigureEqualToItsLimitPasses)
     }
 }
 
-// The speed limit fails a channel whose carrier is too far from the nominal
-// to give a speed error, however wide the limit: in the JSON, the summary
-// and the exit status.
+// No speed error (carrier too far from the nominal) fails any speed limit.
 TEST_F(MeterBatch, NoSpeedErrorFailsTheSpeedLimit)
 {
-    for (const char* nominal : {"2800", "3600", "1000"}) {
+    for (const char* nominal : {"2800", "3600"}) {
         SCOPED_TRACE(nominal);
         const CliResult r = Run({"--json", "--meter", "--nominal", nominal, "--limit-speed", "1000", "--summary-csv",
                                  "s.csv", "good.wav"});
@@ -280,9 +252,7 @@ TEST_F(MeterBatch, NoSpeedErrorFailsTheSpeedLimit)
     }
 }
 
-// --resume: the rows already in the summary count for the exit status as
-// if their files had been measured again, a "fail" as 3 and an "error" as 1
-// (which wins), whether or not the run has files left to measure.
+// --resume: rows already in the summary count for the exit status (error over fail).
 TEST_F(MeterBatch, ResumedRowsCountForTheExitStatus)
 {
     struct Case {
@@ -291,17 +261,11 @@ TEST_F(MeterBatch, ResumedRowsCountForTheExitStatus)
     };
     for (const Case& c : std::vector<Case>{
              {{"fluttery.flac"}, {"fluttery.flac"}, 3, 3},
-             {{"fluttery.flac"}, {"fluttery.flac", "good.wav"}, 3, 3},
-             {{"silent.wav"}, {"silent.wav"}, 1, 1},
              {{"silent.wav"}, {"silent.wav", "good.wav"}, 1, 1},
              {{"silent.wav", "fluttery.flac"}, {"silent.wav", "fluttery.flac", "good.wav"}, 1, 1},
-             {{"good.wav"}, {"good.wav", "fast.wav"}, 0, 0},
              {{"good.wav"}, {"good.wav", "fluttery.flac"}, 0, 3},
          }) {
-        std::string all;
-        for (const auto& f : c.resumed)
-            all += f + " ";
-        SCOPED_TRACE(all);
+        SCOPED_TRACE(::testing::PrintToString(c.resumed));
         std::filesystem::remove(Path("s.csv"));
         std::vector<std::string> args = {"--meter", "--limit-weighted", "0.1", "--summary-csv", "s.csv"};
         std::vector<std::string> first = args;
@@ -316,49 +280,36 @@ TEST_F(MeterBatch, ResumedRowsCountForTheExitStatus)
     }
 }
 
-// --ordered: the results and the summary's rows in the order of the list,
-// however the jobs finish.
-TEST_F(MeterBatch, OrderedFollowsTheList)
+// JSON Lines, each parsing, the last counting the batch; with --ordered the
+// results and the summary's rows in the list's order, however the jobs finish.
+TEST_F(MeterBatch, JsonLinesEachParseInTheListsOrder)
 {
     std::vector<std::string> files = unmeasured;
     files.insert(files.end(), measured.rbegin(), measured.rend());
-    std::vector<std::string> args = {"--json", "--meter", "--ordered", "--jobs", "3", "--summary-csv", "o.csv"};
+    std::vector<std::string> args = {"--json", "--meter", "--nominal", "3150", "--limit-weighted", "0.1",
+                                     "--ordered", "--jobs", "3", "--summary-csv", "o.csv"};
     args.insert(args.end(), files.begin(), files.end());
     const CliResult r = Run(args);
     EXPECT_EQ(r.status, 1) << r.err;
-    std::vector<std::string> printed, rows;
-    std::istringstream lines(r.out);
-    for (std::string line; std::getline(lines, line);) {
-        const auto j = nlohmann::json::parse(line);
-        if (j.contains("file"))
-            printed.push_back(j["file"]);
-    }
-    for (const auto& row : CsvRows(dir.Read("o.csv")))
-        if (rows.empty() || rows.back() != row.front())
-            rows.push_back(row.front());
-    EXPECT_EQ(printed, files);
-    rows.erase(rows.begin());  // the header
-    EXPECT_EQ(rows, files);
-}
-
-TEST_F(MeterBatch, JsonLinesEachParse)
-{
-    std::vector<std::string> args = {"--json", "--meter", "--nominal", "3150", "--limit-weighted", "0.1"};
-    args.insert(args.end(), measured.begin(), measured.end());
-    args.insert(args.end(), unmeasured.begin(), unmeasured.end());
-    CliResult r = Run(args);
-    EXPECT_EQ(r.status, 1);
     std::map<std::string, nlohmann::ordered_json> byFile;
+    std::vector<std::string> printed, rows;
     size_t start = 0;
     nlohmann::ordered_json last;
     for (size_t end; (end = r.out.find('\n', start)) != std::string::npos; start = end + 1) {
         last = nlohmann::ordered_json::parse(r.out.substr(start, end - start));
-        if (last.contains("file"))
-            byFile[last.at("file").get<std::string>()] = last;
+        if (last.contains("file")) {
+            printed.push_back(last.at("file").get<std::string>());
+            byFile[printed.back()] = last;
+        }
     }
     EXPECT_EQ(start, r.out.size());
+    EXPECT_EQ(printed, files);
+    for (const auto& row : CsvRows(dir.Read("o.csv")))
+        if (rows.empty() || rows.back() != row.front())
+            rows.push_back(row.front());
+    rows.erase(rows.begin());  // the header
+    EXPECT_EQ(rows, files);
     ASSERT_EQ(byFile.size(), 8u);
-    // The last line counts the batch.
     ASSERT_TRUE(last.contains("summary")) << last.dump();
     EXPECT_EQ(last["summary"]["files"], 8);
     EXPECT_EQ(last["summary"]["pass"], 2);
@@ -380,19 +331,12 @@ TEST_F(MeterBatch, JsonLinesEachParse)
         ASSERT_EQ(byFile[f]["messages"].size(), 1u) << f;
         EXPECT_EQ(byFile[f]["messages"][0]["caption"], "Standards W&F");
     }
-
-    // One FILE with a limit: the same keys in the one JSON object.
-    CliResult one = Run({"--json", "--meter", "--limit-weighted", "0.1", "fluttery.flac"});
-    EXPECT_EQ(one.status, 3);
-    const auto doc = nlohmann::ordered_json::parse(one.out);
-    EXPECT_EQ(doc["meter"]["channels"][0]["verdict"], "fail");
-    EXPECT_EQ(doc["meter"]["channels"][0]["failed_limits"], nlohmann::json::array({"weighted"}));
 }
 
 TEST_F(MeterBatch, FilesFromStandardInputAndEachPathOnce)
 {
-    CliResult r = RunWithInput({"--meter", "--files-from", "-", "--summary-csv", "s.csv", "good.wav"},
-                               "fast.wav\r\n\nfluttery.flac\ngood.wav\nfast.wav\n");
+    dir.Write("stdin.txt", "fast.wav\r\n\nfluttery.flac\ngood.wav\nfast.wav\n");
+    CliResult r = Shell(ShellQuote(TARVO_CLI_PATH) + " --meter --files-from - --summary-csv s.csv good.wav <stdin.txt");
     EXPECT_EQ(r.status, 0) << r.err;
     const auto rows = ByPath(dir.Read("s.csv"));
     EXPECT_EQ(rows.size(), 3u);
@@ -477,16 +421,10 @@ TEST_F(MeterBatch, UsageErrors)
              {"--meter", "--jobs", "2"},
          }) {
         CliResult r = Run(args);
-        EXPECT_EQ(r.status, 2) << args[1];
+        EXPECT_EQ(r.status, 2) << ::testing::PrintToString(args);
         EXPECT_NE(r.err.find("usage: tarvo-cli"), std::string::npos) << r.err;
         EXPECT_EQ(r.out, "");
     }
-    // A summary is never written over an input.
-    const std::string before = dir.Read("good.wav");
-    CliResult r = Run({"--meter", "--summary-csv", "good.wav", "good.wav", "fast.wav"});
-    EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.err.find("good.wav is one of the inputs"), std::string::npos) << r.err;
-    EXPECT_EQ(dir.Read("good.wav"), before);
 }
 
 // A stream that removes a file the first time anything is written to it.
@@ -595,8 +533,7 @@ TEST_F(MeterBatch, ParallelRecipeJoinsToTheSingleRunsRows)
 
 }  // namespace
 
-// A summary --resume cannot read as the batch's own is refused and left
-// untouched: never cut short, never taken for fewer rows than it has.
+// A summary --resume cannot read as its own is refused and left untouched.
 TEST_F(MeterBatch, ResumeRefusesASummaryItCannotReadAndLeavesItWhole)
 {
     // A name with a comma and a quote makes a quoted field.
@@ -649,8 +586,7 @@ TEST_F(MeterBatch, ResumeRefusesASummaryItCannotReadAndLeavesItWhole)
     EXPECT_EQ(ByPath(dir.Read("e.csv")).size(), 1u);
 }
 
-// Every row carries what was measured (the file's SHA-256 as sha256sum
-// gives it, its format), with which settings, by whom, when and by what.
+// Every row carries the file's SHA-256 and format, the settings, who, when and by what.
 TEST_F(MeterBatch, RowsCarryTheirRecordAndSettings)
 {
     const CliResult r = Run({"--meter", "--nominal", "3150", "--limit-weighted", "0.05", "--limit-speed", "0.5",
@@ -695,56 +631,49 @@ TEST_F(MeterBatch, RowsCarryTheirRecordAndSettings)
     }
 }
 
-// A summary holds one set of settings: --resume with another nominal, other
-// limits or another transport is refused and the summary left as it was; the
-// same settings (another operator included) add to it.
+// --resume with other settings is refused, the summary untouched; another operator adds to it.
 TEST_F(MeterBatch, ResumeRefusesOtherSettings)
 {
     const std::vector<std::string> first = {"--meter", "--nominal", "3150", "--limit-weighted", "0.05", "--rpm", "45",
                                             "--summary-csv", "s.csv"};
-    auto with = [&](std::vector<std::string> args, const std::vector<std::string>& changes) {
-        for (size_t i = 0; i + 1 < changes.size(); i += 2) {
-            const auto at = std::find(args.begin(), args.end(), changes[i]);
-            if (at == args.end()) {
-                args.insert(args.begin() + 1, {changes[i], changes[i + 1]});
-            } else if (changes[i + 1].empty()) {
-                args.erase(at, at + 2);
-            } else {
-                at[1] = changes[i + 1];
-            }
-        }
+    // The first run's options with one changed ("": left out), resuming with fast.wav.
+    auto with = [&](const std::string& option, const std::string& value) {
+        std::vector<std::string> args = first;
+        const auto at = std::find(args.begin(), args.end(), option);
+        if (at == args.end())
+            args.insert(args.begin() + 1, {option, value});
+        else if (value.empty())
+            args.erase(at, at + 2);
+        else
+            at[1] = value;
+        args.insert(args.end(), {"--resume", "fast.wav"});
         return args;
     };
-    auto firstRun = with(first, {});
+    std::vector<std::string> firstRun = first;
     firstRun.push_back("good.wav");
     ASSERT_EQ(Run(firstRun).status, 0);
     const std::string whole = dir.Read("s.csv");
     const struct {
-        std::vector<std::string> changes;  // option, value ("": left out)
-        const char* column;
+        const char *option, *value, *column;
     } cases[] = {
-        {{"--nominal", "3000"}, "nominal_hz"},
-        {{"--nominal", ""}, "nominal_hz"},
-        {{"--limit-weighted", "0.1"}, "limit_weighted"},
-        {{"--limit-unweighted", "0.2"}, "limit_unweighted"},
-        {{"--limit-speed", "1"}, "limit_speed"},
-        {{"--rpm", "33.333"}, "transport"},
-        {{"--rpm", ""}, "transport"},
+        {"--nominal", "3000", "nominal_hz"},
+        {"--nominal", "", "nominal_hz"},
+        {"--limit-weighted", "0.1", "limit_weighted"},
+        {"--limit-unweighted", "0.2", "limit_unweighted"},
+        {"--limit-speed", "1", "limit_speed"},
+        {"--rpm", "33.333", "transport"},
+        {"--rpm", "", "transport"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.column);
-        auto args = with(first, c.changes);
-        args.insert(args.end(), {"--resume", "fast.wav"});
-        const CliResult r = Run(args);
+        const CliResult r = Run(with(c.option, c.value));
         EXPECT_EQ(r.status, 2) << r.err;
         EXPECT_NE(r.err.find("cannot resume s.csv: it was measured with other settings"), std::string::npos) << r.err;
         EXPECT_NE(r.err.find(c.column), std::string::npos) << r.err;
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(dir.Read("s.csv"), whole);
     }
-    auto same = with(first, {"--operator", "Someone else"});
-    same.insert(same.end(), {"--resume", "fast.wav"});
-    EXPECT_EQ(Run(same).status, 0);
+    EXPECT_EQ(Run(with("--operator", "Someone else")).status, 0);
     EXPECT_EQ(ByPath(dir.Read("s.csv")).size(), 2u);
     // A summary of an earlier version, without the record's columns, is
     // said to be one.
@@ -771,9 +700,7 @@ std::string PdfText(const std::string& pdf, const std::string& folder)
     return flat;
 }
 
-// --report-dir: one record a file, in the same pass: the measured with
-// their verdicts, the unmeasurable with what, when and why; files that share
-// a name get names of their own, in the list's order whatever the jobs.
+// --report-dir: a report for every file, measured or not; shared names made unique in list order.
 TEST_F(MeterBatch, ReportDirGivesEveryFileItsRecord)
 {
     std::filesystem::create_directories(Path("second"));
@@ -815,9 +742,8 @@ TEST_F(MeterBatch, ReportDirGivesEveryFileItsRecord)
                                         "r/.wav.pdf", "r/x.pdf"}));
 }
 
-// Where --report-dir cannot write: refused before any file is measured
-// when the folder is not one, or a report would be an input; a report that
-// cannot be written is said and the exit status is 1, the others written.
+// A --report-dir that is no folder or would overwrite an input is refused up
+// front; a report that cannot be written is said (exit 1), the others written.
 TEST_F(MeterBatch, ReportDirThatCannotBeWritten)
 {
     std::filesystem::create_directories(Path("r"));
@@ -832,7 +758,6 @@ TEST_F(MeterBatch, ReportDirThatCannotBeWritten)
         {{"--report-dir", "notes.wav"}, 1, "cannot write reports in notes.wav: it is not a folder", false},
         {{"--report-dir", "r"}, 2, "would be one of the inputs", false},
         {{"--report-dir", "."}, 1, "", true},  // good.pdf and fast.pdf beside them
-        {{"--batch-report", "good.wav"}, 2, "the batch's report good.wav is one of the inputs", false},
         {{"--meter-report", "x.pdf"}, 2, "--report-dir DIR", false},
     };
     for (const auto& c : cases) {
@@ -865,8 +790,8 @@ TEST_F(MeterBatch, ReportDirThatCannotBeWritten)
     EXPECT_NE(full.err.find("No space left on device"), std::string::npos) << full.err;
 }
 
-// --batch-report: the batch's counts, its files by verdict then path, the
-// settings; a batch resumed reports the summary's files with its own.
+// --batch-report: counts and settings, resumed rows included (its table's
+// order is BatchReport.MixedBatchReadsBack's).
 TEST_F(MeterBatch, BatchReportCountsEveryFileResumedOnesToo)
 {
     const CliResult first = Run({"--meter", "--limit-weighted", "0.1", "--summary-csv", "s.csv", "--operator", "Ann",
@@ -880,16 +805,6 @@ TEST_F(MeterBatch, BatchReportCountsEveryFileResumedOnesToo)
     for (const std::string t : {"5 files: 2 pass, 1 fail, 2 error", "Limits: weighted 0.1 %", "Operator: Ann",
                                 "Page 1 of 1"})
         EXPECT_NE(text.find(t), std::string::npos) << t << "\n" << text;
-    // Every file, failing first, then those in error, then those passing.
-    const std::vector<std::string> order = {"fluttery.flac", "missing.wav", "silent.wav", "fast.wav", "good.wav"};
-    const size_t table = text.find("Every file");
-    ASSERT_NE(table, std::string::npos) << text;
-    size_t at = table;
-    for (const std::string& f : order) {
-        const size_t next = text.find(f, at);
-        EXPECT_NE(next, std::string::npos) << f << " after " << at << "\n" << text.substr(table);
-        at = next == std::string::npos ? at : next;
-    }
 }
 
 TEST_F(MeterBatch, ResumeMeasuresAStereoFileCutBetweenItsRowsWhole)
@@ -920,17 +835,12 @@ TEST_F(MeterBatch, NoOutputIsAnInputTheListAndStandardInputIncluded)
 {
     const std::string goodBytes = dir.Read("good.wav"), fastBytes = dir.Read("fast.wav");
     dir.Write("l.txt", "good.wav\nfast.wav\n");
-    ASSERT_EQ(::link(Path("fast.wav").c_str(), Path("fast-again.wav").c_str()), 0);
     const struct {
         const char* what;
         std::string cmd;
     } cases[] = {
-        {"a report over a file of the batch",
-         ShellQuote(TARVO_CLI_PATH) + " --meter --jobs 1 --meter-report fast.wav good.wav fast.wav"},
         {"a report for each of several files", ShellQuote(TARVO_CLI_PATH) + " --meter --meter-report r.pdf good.wav fast.wav"},
         {"the summary over the list", ShellQuote(TARVO_CLI_PATH) + " --meter --summary-csv l.txt --files-from l.txt"},
-        {"the summary over a second name of a file",
-         ShellQuote(TARVO_CLI_PATH) + " --meter --summary-csv fast-again.wav good.wav fast.wav"},
         {"the summary over the list read through standard input",
          ShellQuote(TARVO_CLI_PATH) + " --meter --summary-csv l.txt --files-from - <l.txt"},
     };
@@ -1035,9 +945,7 @@ TEST_F(MeterBatch, TextLinesOfASpeedLogGiveNoCarrier)
     }
 }
 
-// The verdicts of limits on a meter object's channels: a figure equal to its
-// limit passes, a figure missing or not a number is an error (never a
-// pass), and the file's verdict is its worst channel's, error over fail.
+// Channel verdicts: equal passes, missing or not a number is an error; the file takes the worst.
 TEST(MeterBatchLimits, VerdictsOfChannelsAndTheFile)
 {
     using Json = nlohmann::ordered_json;
