@@ -1,7 +1,5 @@
-// The meter's modulation lines: none where the deviation is noise (however
-// its spectrum falls, and at the band's edges), every real line at its
-// level, a short file's slowest line, and the coherence of AM with FM only
-// where the AM is more than the recording's noise gives.
+// The meter's modulation lines: none from noise, every real line at its
+// level, and AM-FM coherence only where the AM is more than noise gives.
 #include "ToneFile.h"
 #include "WaveBuilder.h"
 
@@ -32,11 +30,9 @@ constexpr double kCarrier = 3150;
 
 using Shape = std::function<double(double hz)>;  // a power density's shape
 
-// Gaussian noise of the given shape of density, n points at `rate`, scaled
-// to the rms `rms`; with `integrate`, the phase (radians) of a tone of
-// `carrier` Hz whose relative deviation is that noise. Made in the
-// frequency domain, so that the density is exactly the shape, and read
-// from the start of a transform longer than n.
+// Gaussian noise of exactly the density's shape (made in the frequency
+// domain), n points at `rate`, of rms `rms`; with a carrier, the phase
+// (radians) of a tone whose relative deviation is that noise.
 std::vector<double> ShapedNoise(size_t n, double rate, const Shape& shape, double rms, unsigned seed,
                                 double carrier = 0)
 {
@@ -79,9 +75,7 @@ struct Signal {
     double noise = 0;         // rms of white noise added to the tone
 };
 
-// A tone at amplitude 0.5 carrying the signal, written in
-// `format` (8-bit samples with triangular dither, so that their rounding is
-// noise).
+// A tone at amplitude 0.5 carrying the signal (8-bit with triangular dither).
 std::string Write(const TempDir& dir, const Signal& s, int rate, double seconds,
                   int format = SF_FORMAT_WAV | SF_FORMAT_FLOAT)
 {
@@ -146,12 +140,9 @@ Shape Falling(double scaleHz)
     return [scaleHz](double hz) { return std::exp(-hz / scaleHz); };
 }
 
-// Deviations that are noise, through the whole meter: broadband flutter
-// that ends at 50 Hz (a cliff inside the band), flutter running on past a
-// low carrier's band top (a quarter of 500 Hz), spectra that fall smoothly
-// towards the band's top, and an 8-bit tone whose rounding gives the
-// deviation noise rising with frequency up to the band's top. Several
-// draws each: none lists a line, and the flutter reads its rms.
+// Noise deviations through the whole meter (a cliff at 50 Hz, flutter past
+// a 500 Hz carrier's band top, falling spectra, an 8-bit tone's rounding):
+// no draw lists a line, and the flutter reads its rms.
 TEST(MeterLines, NoiseListsNoLine)
 {
     struct Case {
@@ -168,7 +159,6 @@ TEST(MeterLines, NoiseListsNoLine)
         {"broadband 0.5 to 50 Hz", Band(0.5, 50), 0.0005, kCarrier, kFloat, 16000, 40},
         {"broadband 0.5 to 50 Hz, short", Band(0.5, 50), 0.0005, kCarrier, kFloat, 16000, 9.5},
         {"0.5 to 400 Hz on a 500 Hz carrier", Band(0.5, 400), 0.0005, 500, kFloat, 16000, 20},
-        {"falling by e every 10 Hz", Falling(10), 0.0005, kCarrier, kFloat, 16000, 20},
         {"falling by e every 20 Hz", Falling(20), 0.0005, kCarrier, kFloat, 16000, 20},
         {"8-bit tone", {}, 0, kCarrier, k8Bit, 22050, 20},
         {"8-bit tone, short", {}, 0, kCarrier, k8Bit, 22050, 9.5},
@@ -192,10 +182,8 @@ TEST(MeterLines, NoiseListsNoLine)
         }
 }
 
-// The chance itself, on the deviation track straight into the analyser: a
-// hundred draws of each kind of noise, the cliffs and slopes above and the
-// smooth ones, at a short and a longer length, list a false line in at most
-// one (the chance set is one file in a hundred).
+// A hundred draws of each noise straight into the analyser, short and long:
+// a false line in one at most (the chance set is one file in a hundred).
 TEST(MeterLines, NoiseListsAFalseLineInLessThanOneFileInAHundred)
 {
     struct Case {
@@ -248,10 +236,7 @@ TEST(MeterLines, ALineFourteenDecibelsOverTheNoiseIsFound)
     }
 }
 
-// The lines of the meter's other tests, at their level, on long and short
-// files alike: the turntable's platter, motor and electrical lines, the
-// three-tone mix and the 4 Hz and 33 Hz pair, and lines over broadband
-// flutter far weaker than they are.
+// Real lines at their level on long and short files, also over weaker flutter.
 TEST(MeterLines, RealLinesAreListedAtTheirLevel)
 {
     const double platter = 33.333 / 60, motor = platter * 7.5;
@@ -263,7 +248,6 @@ TEST(MeterLines, RealLinesAreListedAtTheirLevel)
     const Case cases[] = {
         {"turntable mix", {{0.556, 0.0008}, {10, 0.0002}, {33, 0.0001}}, 0},
         {"motor lines", {{platter, 0.0008}, {motor, 0.0003}, {motor * 12, 0.0002}, {33, 0.00015}}, 0},
-        {"4 and 33 Hz", {{4, 0.0005}, {33, 0.0002}}, 0},
         {"over broadband flutter", {{1.2, 0.001}, {17, 0.0003}, {120, 0.0002}}, 0.00002},
     };
     TempDir dir;
@@ -388,9 +372,7 @@ TEST(MeterLines, CoherenceOnlyWhereTheAmIsReal)
         s.am = k.am;
         s.amHz = 4;
         s.noise = k.noise;
-        // The deviation's phase runs as -cos: its rate of change, the FM,
-        // as sin; the AM goes with cos, a quarter turn away, which the
-        // coherence (a magnitude) does not mind.
+        // The AM (cos) lies a quarter turn from the FM (sin); coherence is a magnitude.
         const meter::MeterResult r = meter::RunMeter(Write(dir, s, 44100, 20, k.format), {});
         ASSERT_TRUE(r.ok) << r.message;
         const meter::ModulationLine* m = LineNear(r.channels[0], 4, 0.1);

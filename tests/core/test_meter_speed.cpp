@@ -1,10 +1,5 @@
-// The meter's faster forms give the same numbers to the bit as the plain
-// ones: cascades side by side against each alone (padding the shorter
-// ones included), the histogram's batched additions against one by one, the
-// level statistics counting far-under readings against placing every one,
-// 16-bit samples against the same samples as floats, a count against a sort
-// for the lines' floor; and the quicker transforms and phase angle within
-// rounding of the plain ones.
+// The meter's faster forms against the plain ones: the same numbers to the
+// bit, or within rounding for the transforms and the phase angle.
 #include "ToneFile.h"
 #include "WaveBuilder.h"
 
@@ -30,10 +25,7 @@ namespace {
 
 TEST(MeterSpeed, HistogramAddAboveCountsAsAddOneByOne)
 {
-    // With no floor, every magnitude is placed as Add places it (negative
-    // values at their magnitude; zero and the tiniest below the lowest
-    // bin); with one, those under it are only counted, which leaves the
-    // levels above it where they were.
+    // No floor: placed as Add places them; a floor: those under it only counted.
     meter::LevelHistogram one(3150), batch(3150), floored(3150);
     std::mt19937 gen(11);
     std::normal_distribution<double> noise(0, 5);
@@ -190,11 +182,9 @@ meter::ChannelFigures Analyse(const std::vector<double>& hz, double seconds, boo
     return a.Finish();
 }
 
-// Promised the file's length, the two-sigma statistics count the readings
-// that lie far under the level deciding them without placing them: the same
-// figures to the bit, for a steady flutter, for noise (whose intervals turn
-// all the time), and for a flutter that falls to a tenth halfway through
-// (the level that decides falls late, under what the early part suggests).
+// Promised the file's length, the statistics only count readings far under
+// the deciding level: the same figures for a steady flutter, noise, and a
+// flutter falling to a tenth halfway (the deciding level falls late).
 TEST(MeterSpeed, CountingFarUnderReadingsGivesTheSameFiguresToTheBit)
 {
     const double seconds = 120;
@@ -303,9 +293,23 @@ TEST(MeterSpeed, SmallAngleMatchesAtan2)
     }
 }
 
-// A 16-bit file is read as it is stored and scaled in the demodulator: the
-// same track, power and figures as its samples read as floats (here written
-// to a float file), for a mono file and every channel of a stereo one.
+// Writes a WAVE file of these samples at 44.1 kHz, interleaved.
+bool WriteSamples(const std::string& path, int channels, int format, const void* samples, sf_count_t frames)
+{
+    SF_INFO info{};
+    info.samplerate = 44100;
+    info.channels = channels;
+    info.format = SF_FORMAT_WAV | format;
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!f)
+        return false;
+    const sf_count_t written = format == SF_FORMAT_FLOAT ? sf_writef_float(f, static_cast<const float*>(samples), frames)
+                                                         : sf_writef_short(f, static_cast<const short*>(samples), frames);
+    return sf_close(f) == 0 && written == frames;
+}
+
+// A 16-bit file, read as stored and scaled in the demodulator, gives the
+// figures of its samples written as floats, mono and stereo.
 TEST(MeterSpeed, SixteenBitSamplesGiveTheFiguresOfTheSameFloats)
 {
     test::Tone a, b;
@@ -325,14 +329,7 @@ TEST(MeterSpeed, SixteenBitSamplesGiveTheFiguresOfTheSameFloats)
             EXPECT_TRUE(in.HoldsIntegers());
             std::vector<float> samples(static_cast<size_t>(in.Frames() * nch));
             ASSERT_EQ(in.Read(samples.data(), in.Frames()), in.Frames());
-            SF_INFO info{};
-            info.samplerate = 44100;
-            info.channels = nch;
-            info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-            SNDFILE* f = sf_open(flt.c_str(), SFM_WRITE, &info);
-            ASSERT_NE(f, nullptr);
-            sf_writef_float(f, samples.data(), in.Frames());
-            sf_close(f);
+            ASSERT_TRUE(WriteSamples(flt, nch, SF_FORMAT_FLOAT, samples.data(), in.Frames()));
         }
         meter::SoundReader check;
         ASSERT_TRUE(check.Open(flt));
@@ -355,8 +352,7 @@ TEST(MeterSpeed, SixteenBitSamplesGiveTheFiguresOfTheSameFloats)
         }
     }
 
-    // The demodulator alone, in blocks, on a mono file's samples (one after
-    // another) and on a stereo file's channel (every other one).
+    // The demodulator alone, on a mono file's samples and a stereo file's channel.
     std::mt19937 gen(17);
     std::uniform_int_distribution<int> any(-32768, 32767);
     for (size_t stride : {1, 2}) {
@@ -386,9 +382,7 @@ TEST(MeterSpeed, SixteenBitSamplesGiveTheFiguresOfTheSameFloats)
     }
 }
 
-// The reader gives a 16-bit file's samples as they are stored, and as
-// floats each value / 32768 (full scale -1 to just under +1), mono and
-// stereo alike.
+// The reader gives a 16-bit file's samples as stored, and as floats value / 32768.
 TEST(MeterSpeed, SixteenBitSamplesReadAsValueOver32768)
 {
     std::vector<int16_t> values = {0, 1, -1, 32767, -32768, 16384, -16384, 12345, -23456};
@@ -400,18 +394,8 @@ TEST(MeterSpeed, SixteenBitSamplesReadAsValueOver32768)
         SCOPED_TRACE(nch);
         test::TempDir dir;
         const std::string path = (dir.Path() / "values.wav").string();
-        {
-            SF_INFO info{};
-            info.samplerate = 44100;
-            info.channels = nch;
-            info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-            SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-            ASSERT_NE(f, nullptr);
-            ASSERT_EQ(sf_write_short(f, values.data(), static_cast<sf_count_t>(values.size())),
-                      static_cast<sf_count_t>(values.size()));
-            sf_close(f);
-        }
         const int64_t frames = static_cast<int64_t>(values.size()) / nch;
+        ASSERT_TRUE(WriteSamples(path, nch, SF_FORMAT_PCM_16, values.data(), frames));
         meter::SoundReader in;
         ASSERT_TRUE(in.Open(path));
         ASSERT_TRUE(in.Holds16Bit());

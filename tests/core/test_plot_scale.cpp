@@ -1,7 +1,5 @@
-// The plots' axes, the histogram's bins and the polar plot for any numbers
-// at all: NaN, infinities, zero, denormals, the largest doubles, swapped and
-// equal ends. Each gives finite ends and a bounded number of ticks (a figure
-// the meter refuses may still reach a plot drawn from a saved result).
+// The plots' axes, bins and polar plot for any numbers at all (a saved
+// result may hold figures the meter refuses): finite, bounded, in order.
 #include "meter/PlotScale.h"
 #include "meter/Views.h"
 
@@ -159,8 +157,7 @@ TEST(PlotScale, PointsComeOntoTheAxes)
         EXPECT_EQ(meter::OnAxis(c.v), c.onAxis) << c.v;
 }
 
-// Tracks and revolution rates of any numbers: the polar plot keeps finite
-// rings, a bounded number of turns and only the points that are numbers.
+// The polar plot of any track: finite rings, bounded turns, only numbers.
 TEST(MeterViews, PolarPlotOfAnyTrackIsBounded)
 {
     const struct Case {
@@ -271,9 +268,8 @@ TEST(MeterViews, WholeTrackInBucketsAtAnyLength)
     }
 }
 
-// A span of the track: the first stretch's own points where they are finer
-// than the buckets, every bucket while they are few beside the columns,
-// else columns of whole buckets, their least, greatest and mean.
+// A span of the track: the stretch's own points where finer than the
+// buckets, else every bucket, else columns of whole buckets.
 TEST(MeterViews, SpanTakesTheFinestTrackThatCoversIt)
 {
     meter::ChannelFigures c;
@@ -342,8 +338,7 @@ TEST(MeterViews, WholeTrackBridgesGapsAndSkipsNaN)
     EXPECT_FLOAT_EQ(c.fineMax[5], 0.3f);
 }
 
-// Deviations and references of any numbers: every point the collector
-// counts falls in a bin of the histogram, whose shares add up to the whole.
+// Any deviations and references: the histogram's shares add up to the whole.
 TEST(MeterViews, HistogramOfAnyDeviationsHoldsEveryPoint)
 {
     const struct Case {

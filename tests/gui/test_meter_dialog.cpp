@@ -7,22 +7,22 @@
 #include "app/MeterDialog.h"
 #include "platform/MeterViews.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QComboBox>
-#include <QMenu>
-#include <QMenuBar>
-#include <QPushButton>
 #include <QFileInfo>
 #include <QGraphicsScene>
 #include <QGraphicsTextItem>
-#include <QAbstractTextDocumentLayout>
-#include <QTextBlock>
-#include <QTextDocument>
-#include <QTextDocumentFragment>
 #include <QImage>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPainter>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QSettings>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextDocumentFragment>
 #include <QtCharts/QAreaSeries>
 #include <QtCharts/QCategoryAxis>
 #include <QtCharts/QChartView>
@@ -30,14 +30,23 @@
 #include <QtCharts/QScatterSeries>
 
 #include <cmath>
-#include <limits>
-
 #include <filesystem>
+#include <limits>
 
 namespace tarvo::test {
 namespace {
 
-using MeterWindow = AppTest;
+struct MeterWindow : AppTest {
+    // A 16-bit 3150 Hz tone in the test's folder; its path.
+    std::string Deck(const char* name, int rate, double seconds, std::vector<Modulation> mods = {})
+    {
+        Tone tone;
+        tone.mods = std::move(mods);
+        const std::string path = (dir.Path() / name).string();
+        EXPECT_TRUE(WriteTone(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, rate, seconds, tone));
+        return path;
+    }
+};
 
 TEST_F(MeterWindow, EditMenuGainsTheItemAfterShowFreqs)
 {
@@ -59,10 +68,7 @@ TEST_F(MeterWindow, EditMenuGainsTheItemAfterShowFreqs)
 
 TEST_F(MeterWindow, DialogShowsTheFiguresAndBothPlots)
 {
-    Tone tone;
-    tone.mods = {{4, 0.001}};
-    const std::string path = (dir.Path() / "deck.wav").string();
-    ASSERT_TRUE(WriteTone(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 22050, 6, tone));
+    const std::string path = Deck("deck.wav", 22050, 6, {{4, 0.001}});
     Start({QString::fromStdString(path)});
     bool shown = false;
     app->meterDialogHook = [&](CMeterDialog& dlg) {
@@ -112,10 +118,7 @@ TEST_F(MeterWindow, DialogShowsTheFiguresAndBothPlots)
 
 TEST_F(MeterWindow, CancelClosesTheDialogWithoutFigures)
 {
-    Tone tone;
-    const std::string path = (dir.Path() / "long.wav").string();
-    ASSERT_TRUE(WriteTone(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 30, tone));
-    Start({QString::fromStdString(path)});
+    Start({QString::fromStdString(Deck("long.wav", 48000, 30))});
     app->meterDialogHook = [&](CMeterDialog& dlg) {
         dlg.show();
         dlg.CancelButton()->click();
@@ -132,11 +135,8 @@ TEST_F(MeterWindow, CancelClosesTheDialogWithoutFigures)
 // smaller screen), can be maximised, and opens next time as it was left.
 TEST_F(MeterWindow, DialogOpensLargeAndRemembersItsPlace)
 {
-    Tone tone;
-    const std::string path = (dir.Path() / "deck.wav").string();
-    ASSERT_TRUE(WriteTone(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 22050, 3, tone));
     QSettings(QSettings::NativeFormat, QSettings::UserScope, "Tarvo", "Quillon").remove("Meter/geometry");
-    Start({QString::fromStdString(path)});
+    Start({QString::fromStdString(Deck("deck.wav", 22050, 3))});
     int opened = 0;
     QSize left;
     app->meterDialogHook = [&](CMeterDialog& dlg) {
@@ -163,9 +163,7 @@ TEST_F(MeterWindow, DialogOpensLargeAndRemembersItsPlace)
 // live meter; a file's name may still hold spaces.
 TEST_F(MeterWindow, CommandLineOpensTheMeters)
 {
-    Tone tone;
-    const std::string path = (dir.Path() / "a deck.wav").string();
-    ASSERT_TRUE(WriteTone(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 22050, 3, tone));
+    const std::string path = Deck("a deck.wav", 22050, 3);
     std::string measured;
     Start({"--meter", QString::fromStdString(path)}, [&](CTarvoApp& a) {
         a.meterDialogHook = [&](CMeterDialog& dlg) {
@@ -179,37 +177,6 @@ TEST_F(MeterWindow, CommandLineOpensTheMeters)
     Start({"--live"}, [](CTarvoApp& a) { a.liveInputFactory = [] { return std::unique_ptr<BlockCapture>(); }; });
     QTRY_VERIFY(app->LiveMeterDialog() && app->LiveMeterDialog()->isVisible());
     app->LiveMeterDialog()->close();
-}
-
-// The dialog's transport reaches the meter without the CLI's checks: the
-// meter itself refuses a figure out of range, and the dialog says why.
-TEST_F(MeterWindow, TransportOutOfRangeIsRefusedByTheMeter)
-{
-    Tone tone;
-    const std::string path = (dir.Path() / "deck.wav").string();
-    ASSERT_TRUE(WriteTone(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 22050, 3, tone));
-    {
-        QSettings profile(QSettings::NativeFormat, QSettings::UserScope, "Tarvo", "Quillon");
-        profile.beginGroup("Meter transport");
-        profile.setValue("keep", true);  // kept for the next files
-        profile.setValue("kind", 2);
-        profile.setValue("tapeSpeed", "4.76");
-        profile.setValue("capstan", "1e-300");
-    }
-    Start({QString::fromStdString(path)});
-    bool shown = false;
-    app->meterDialogHook = [&](CMeterDialog& dlg) {
-        shown = true;
-        dlg.show();
-        QTRY_VERIFY_WITH_TIMEOUT(dlg.Finished(), 60000);
-        EXPECT_FALSE(dlg.Result().ok);
-        EXPECT_TRUE(dlg.Result().channels.empty());
-        EXPECT_EQ(dlg.Result().message, "The capstan diameter given, 1e-300 mm, lies outside 0.5 to 100 mm.");
-        dlg.CancelButton()->click();
-    };
-    Frame()->CommandAction(ID_STANDARDSWF)->trigger();
-    EXPECT_TRUE(shown);
-    QSettings(QSettings::NativeFormat, QSettings::UserScope, "Tarvo", "Quillon").remove("Meter transport");
 }
 
 TEST_F(MeterWindow, WithoutAFileItAsksForOne)
@@ -227,12 +194,9 @@ TEST_F(MeterWindow, WithoutAFileItAsksForOne)
 // The visible texts of a scene's charts that Qt Charts had to cut short.
 QStringList CutTexts(QGraphicsScene& scene) { return VisibleTexts(scene).filter(QRegularExpression("\\.\\.\\.$")); }
 
-// The report's half-width charts (an A4 page at 96 dpi), the picture's
-// (1200 pixels) and a dialog's: every title and label whole, the
-// spectrum's axis thinned to decades only where its width needs it.
 // The texts of a scene's charts that overlap their chart's title, as
-// "title / text": each text's own box without its document's margin, the
-// title's its first block (its lines, not the blank one under them).
+// "title / text" (each box without its document's margin; the title's
+// first block only).
 QStringList TextsOnTitles(QGraphicsScene& scene)
 {
     QStringList colliding;
@@ -262,6 +226,9 @@ QStringList TextsOnTitles(QGraphicsScene& scene)
     return colliding;
 }
 
+// The report's half-width charts (an A4 page at 96 dpi), the picture's
+// (1200 pixels) and a dialog's: every title and label whole, the
+// spectrum's axis thinned to decades only where its width needs it.
 TEST(MeterPlots, EveryTextIsWholeOnThePageThePictureAndTheDialog)
 {
     TempDir dir;
@@ -340,6 +307,14 @@ meter::ChannelFigures DeckFigures()
     return c;
 }
 
+meter::MeterResult DeckResult()
+{
+    meter::MeterResult r;
+    r.ok = true;
+    r.channels = {DeckFigures()};
+    return r;
+}
+
 // Every axis of a scene's charts: finite ends in order and a bounded
 // number of ticks.
 void ExpectBoundedAxes(QGraphicsScene& scene, const std::string& what)
@@ -411,9 +386,7 @@ TEST(MeterPlots, TitleGivesTheNominalTone)
         {1010, 1, "carrier 1010.00 Hz (nominal 1000.0 Hz, speed error +1.000 %)"},
     };
     for (const auto& k : cases) {
-        meter::MeterResult r;
-        r.ok = true;
-        r.channels = {DeckFigures()};
+        meter::MeterResult r = DeckResult();
         r.channels[0].carrierHz = k.carrier;
         r.channels[0].speedErrorPercent = k.error;
         const QStringList lines = TitleLines(r, "deck.wav");
@@ -426,9 +399,7 @@ TEST(MeterPlots, TitleGivesTheNominalTone)
 // holding 60 % of the time stands at 60 on an axis that reaches it.
 TEST(MeterPlots, HistogramGivesTheShareOfTheTimeInPercent)
 {
-    meter::MeterResult r;
-    r.ok = true;
-    r.channels = {DeckFigures()};
+    meter::MeterResult r = DeckResult();
     r.channels[0].histogramPercent = {-0.02, 0, 0.02};
     r.channels[0].histogramShare = {0.3, 0.6, 0.1};
     std::unique_ptr<QChart> chart(NewMeterView(MeterView::Histogram, r));
@@ -453,9 +424,7 @@ TEST(MeterPlots, HistogramGivesTheShareOfTheTimeInPercent)
 // lobe: lines at 4 and 4.4 Hz, bins of 0.05 Hz.
 TEST(MeterPlots, LineMarkersSitAtTheirOwnLevels)
 {
-    meter::MeterResult r;
-    r.ok = true;
-    r.channels = {DeckFigures()};
+    meter::MeterResult r = DeckResult();
     meter::ChannelFigures& c = r.channels[0];
     c.spectrumHz.clear();
     c.spectrumPercent.clear();

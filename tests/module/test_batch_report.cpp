@@ -1,7 +1,5 @@
-// The meter batch's own PDF report, written through the Qt module as
-// tarvo-cli writes it, and read back with poppler's pdftotext and pdfinfo:
-// the counts, the limits, the ten worst files, the table's order and
-// columns, the page numbers and the archive's metadata.
+// The batch's PDF report, written through the Qt module as tarvo-cli
+// writes it and read back with poppler's pdftotext and pdfinfo.
 #include "platform/QtModule.h"
 
 #include "WaveBuilder.h"
@@ -12,8 +10,6 @@
 #include <array>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -53,15 +49,10 @@ Output Run(const std::string& command)
     return o;
 }
 
-std::string Slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 std::string FileName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
 int Rank(Verdict v) { return v == Verdict::Fail ? 0 : v == Verdict::Error ? 1 : 2; }
+const char* Word(Verdict v) { return v == Verdict::Fail ? "FAIL" : v == Verdict::Error ? "ERROR" : "PASS"; }
 
 const tarvo::QtModule& Module()
 {
@@ -195,7 +186,7 @@ Read WriteAndRead(const BatchReportInfo& info, const tarvo::test::TempDir& dir)
     EXPECT_EQ(pdfinfo.status, 0) << pdfinfo.out;
     r.layout = text.out;
     r.info = pdfinfo.out;
-    r.bytes = Slurp(pdf);
+    r.bytes = dir.Read("batch.pdf");
     std::smatch pages;
     if (std::regex_search(r.info, pages, std::regex(R"(Pages:\s+(\d+))")))
         r.pageCount = std::stoi(pages[1]);
@@ -232,8 +223,9 @@ TEST(BatchReport, MixedBatchReadsBack)
     ASSERT_GT(pass, 0);
     ASSERT_GT(fail, 0);
     ASSERT_GT(error, 0);
-    const std::string counts = "70 files: " + std::to_string(pass) + " pass, " + std::to_string(fail) + " fail, " +
-                               std::to_string(error) + " error";
+    const std::string tally =
+        std::to_string(pass) + " pass, " + std::to_string(fail) + " fail, " + std::to_string(error) + " error";
+    const std::string counts = "70 files: " + tally;
     for (const std::string& text :
          {counts, std::string("Wow and flutter batch report"), std::string("Nominal tone: 3150 Hz"),
           std::string("Limits: weighted 0.05 %, speed +-0.5 %"), std::string("limit 0.05 %"),
@@ -252,10 +244,7 @@ TEST(BatchReport, MixedBatchReadsBack)
     ASSERT_EQ(rows.size(), expected.size()) << r.layout;
     for (size_t i = 0; i < rows.size(); ++i) {
         EXPECT_EQ(rows[i].first, FileName(expected[i]->path)) << i;
-        EXPECT_EQ(rows[i].second, expected[i]->verdict == Verdict::Pass   ? "PASS"
-                                  : expected[i]->verdict == Verdict::Fail ? "FAIL"
-                                                                          : "ERROR")
-            << i;
+        EXPECT_EQ(rows[i].second, Word(expected[i]->verdict)) << i;
     }
     // The long path keeps its file's name and is cut short in the middle.
     EXPECT_TRUE(std::regex_search(r.layout, std::regex("/archive/x+\u2026x+/long-take\\.wav"))) << r.layout;
@@ -308,13 +297,10 @@ TEST(BatchReport, MixedBatchReadsBack)
                   std::string::npos)
             << k;
 
-    // PDF/A-1b, with the operator as the author and the counts as the description.
-    EXPECT_EQ(r.bytes.rfind("%PDF-1.4", 0), 0u);
-    for (const std::string& xmp :
-         {std::string("<pdfaid:part>1</pdfaid:part>"), std::string("<pdfaid:conformance>B</pdfaid:conformance>"),
-          std::string("<rdf:li>Ann Archivist</rdf:li>"), std::string("<xmp:CreatorTool>Tarvo "),
-          "<rdf:li xml:lang=\"x-default\">batch: 70 files, " + std::to_string(pass) + " pass, " + std::to_string(fail) +
-              " fail, " + std::to_string(error) + " error</rdf:li>"})
+    // The operator as the author, the counts as the description (the PDF/A
+    // marks are the single report's, checked in test_meter_cli).
+    for (const std::string& xmp : {std::string("<rdf:li>Ann Archivist</rdf:li>"), std::string("<xmp:CreatorTool>Tarvo "),
+                                   "<rdf:li xml:lang=\"x-default\">batch: 70 files, " + tally + "</rdf:li>"})
         EXPECT_NE(r.bytes.find(xmp), std::string::npos) << xmp;
     EXPECT_TRUE(std::regex_search(r.info, std::regex(R"(Title:\s+Wow and flutter batch report\n)"))) << r.info;
 }
@@ -373,11 +359,6 @@ TEST(BatchReport, ColumnsPaperAndEmptyBatch)
         EXPECT_TRUE(std::regex_search(r.info, std::regex(std::string(R"(Page size:\s+.*\()") + c.pageSize + R"(\)\n)")))
             << r.info;
         EXPECT_EQ(r.pageCount, 1);
-        // The counts on the page are the document's description.
-        std::smatch counts;
-        const std::regex countsLine(R"((\d+ files?): (\d+ pass, \d+ fail, \d+ error))");
-        ASSERT_TRUE(std::regex_search(r.layout, counts, countsLine));
-        EXPECT_NE(r.bytes.find(">batch: " + counts[1].str() + ", " + counts[2].str() + "</rdf:li>"), std::string::npos);
         EXPECT_EQ(r.layout.find("limit 0.05 %") != std::string::npos, c.weighted && c.rows > 0);
         // The table's header: the limited figures only.
         const std::regex header(R"(Path\s+Verdict\s+(Weighted\s+)?(Unweighted\s+)?Speed error\s+Failed limits)");
@@ -395,11 +376,9 @@ TEST(BatchReport, ColumnsPaperAndEmptyBatch)
 // past the room are counted, not drawn into the footer.
 TEST(BatchReport, SettingsFillingTheFirstPage)
 {
-    std::vector<size_t> counts;
-    for (size_t n = 28; n <= 52; ++n)
-        counts.push_back(n);
-    counts.push_back(300);
-    for (size_t n : counts) {
+    for (size_t n = 28; n <= 53; ++n) {
+        if (n == 53)
+            n = 300;
         SCOPED_TRACE(n);
         BatchReportInfo info;
         for (size_t i = 0; i < n; ++i)
@@ -420,11 +399,8 @@ TEST(BatchReport, SettingsFillingTheFirstPage)
         const bool all = r.layout.find("Setting " + std::to_string(n - 1) + ": value") != std::string::npos;
         const bool counted = std::regex_search(r.layout, std::regex("\u2026 and [0-9]+ more lines? of settings"));
         EXPECT_NE(all, counted);
-        if (n == counts.front()) {
-            EXPECT_TRUE(all);
-        }
-        if (n == counts.back()) {
-            EXPECT_TRUE(counted);
+        if (n == 28 || n == 300) {
+            EXPECT_EQ(all, n == 28);
         }
         for (int k = 1; k <= r.pageCount; ++k)
             EXPECT_NE(r.layout.find("Page " + std::to_string(k) + " of " + std::to_string(r.pageCount)),
