@@ -373,8 +373,7 @@ TEST_F(DeckCli, SaveListAndMeasureWithADeck)
                                       {"Deck B", "machine: Deck B Measured"}}) {
         r = Run({"--meter", "--deck", deck, "--meter-report", pdf, take});
         ASSERT_EQ(r.status, 0) << r.err;
-        std::string text = RunShell("pdftotext " + ShellQuote(pdf) + " -", dir.Path().string()).out;
-        std::replace(text.begin(), text.end(), '\n', ' ');
+        const std::string text = PdfText(pdf, dir.Path().string());
         EXPECT_NE(text.find(named), std::string::npos) << text;
     }
     r = Run({"--meter", take});

@@ -685,21 +685,6 @@ TEST_F(MeterBatch, ResumeRefusesOtherSettings)
     EXPECT_NE(r.err.find("the columns of an earlier version"), std::string::npos) << r.err;
 }
 
-// pdftotext's text of a PDF, its lines joined as one.
-std::string PdfText(const std::string& pdf, const std::string& folder)
-{
-    const CliResult text = RunShell("pdftotext " + ShellQuote(pdf) + " -", folder);
-    EXPECT_EQ(text.status, 0) << "pdftotext (poppler-utils) is needed: " << text.err;
-    std::string flat = text.out;
-    std::replace(flat.begin(), flat.end(), '\n', ' ');
-    // The page's typography joins letters the text has apart.
-    for (const auto& [joined, apart] : {std::pair<std::string, std::string>{"\xEF\xAC\x80", "ff"},
-                                        {"\xEF\xAC\x81", "fi"}, {"\xEF\xAC\x82", "fl"}})
-        for (size_t at; (at = flat.find(joined)) != std::string::npos;)
-            flat.replace(at, joined.size(), apart);
-    return flat;
-}
-
 // --report-dir: a report for every file, measured or not; shared names made unique in list order.
 TEST_F(MeterBatch, ReportDirGivesEveryFileItsRecord)
 {

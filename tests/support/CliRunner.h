@@ -6,7 +6,9 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tarvo::test {
@@ -56,6 +58,22 @@ inline CliResult RunCli(const std::vector<std::string>& args, const std::string&
     for (const auto& a : args)
         cmd += " " + ShellQuote(a);
     return RunShell(cmd + " </dev/null", workDir);
+}
+
+// pdftotext's text of a PDF, its lines joined as one and any ligature the
+// page's typography made split into its letters; empty when it fails.
+inline std::string PdfText(const std::string& pdf, const std::string& workDir)
+{
+    const CliResult text = RunShell("pdftotext " + ShellQuote(pdf) + " -", workDir);
+    if (text.status != 0)
+        return "pdftotext (poppler-utils) failed: " + text.err;
+    std::string flat = text.out;
+    std::replace(flat.begin(), flat.end(), '\n', ' ');
+    for (const auto& [joined, apart] : {std::pair<std::string, std::string>{"\xEF\xAC\x80", "ff"},
+                                        {"\xEF\xAC\x81", "fi"}, {"\xEF\xAC\x82", "fl"}})
+        for (size_t at; (at = flat.find(joined)) != std::string::npos;)
+            flat.replace(at, joined.size(), apart);
+    return flat;
 }
 
 }  // namespace tarvo::test
